@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+namespace velmora::platform {
+
+// Values fixed when Velmora is built (see the top-level CMakeLists.txt).
+struct BuildSettings {
+    QString projectRoot;     // source tree of a development build, empty for a packaged build
+    QString version;         // CFBundleShortVersionString
+    QString updateFeedUrl;   // update feed (appcast) address
+    QStringList releaseNotesHosts; // exactly two host names
+    QString releasePageUrl;  // latest-release page
+};
+
+const BuildSettings &buildSettings();
+
+// The information dictionary this build carries: "CFBundleShortVersionString" always,
+// "VelmoraProjectRoot" only in a development build.
+QVariantMap buildInfoDictionary();
+
+} // namespace velmora::platform

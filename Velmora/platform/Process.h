@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace velmora::platform {
+
+// An open file descriptor, closed when the handle goes away.
+class FileHandle
+{
+public:
+    FileHandle() = default;
+    explicit FileHandle(int fd) : m_fd(fd) {}
+    FileHandle(const FileHandle &) = delete;
+    FileHandle &operator=(const FileHandle &) = delete;
+    FileHandle(FileHandle &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    FileHandle &operator=(FileHandle &&other) noexcept;
+    ~FileHandle() { close(); }
+
+    int fd() const { return m_fd; }
+    bool isOpen() const { return m_fd >= 0; }
+    // Closing errors are ignored: there is nothing useful to do about them.
+    void close();
+
+private:
+    int m_fd = -1;
+};
+
+struct ProcessDescription
+{
+    QString executable;
+    QStringList arguments;
+    QString workingDirectory;
+    QProcessEnvironment environment;
+    // Becomes both standard output and standard error of the child. Standard input is
+    // inherited.
+    int outputFd = -1;
+};
+
+// A launched child. It is never killed harder than a termination request and never waited
+// for; once dropped, a child that has not exited yet is reaped in the background.
+class Process
+{
+public:
+    virtual ~Process() = default;
+    virtual qint64 pid() const = 0;
+    virtual bool isRunning() = 0;
+    // SIGTERM on POSIX systems.
+    virtual void requestTermination() = 0;
+};
+
+struct LaunchResult
+{
+    std::unique_ptr<Process> process;
+    // The platform error's own description when the launch failed.
+    QString error;
+};
+
+class ProcessLauncher
+{
+public:
+    virtual ~ProcessLauncher() = default;
+    virtual LaunchResult launch(const ProcessDescription &description);
+
+    static ProcessLauncher &system();
+};
+
+} // namespace velmora::platform

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building Velmora, running it with the reference
+# backend, its tests and its benchmarks need. Safe to run again.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config git
+  # Qt 6 and coroutines
+  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
+  qt6-webengine-dev qt6-webengine-dev-tools qt6-webchannel-dev
+  qcoro-qt6-dev
+  # X11 window list for placing the access guide
+  libxcb1-dev libxcb-ewmh-dev
+  # reference backend
+  python3 python3-fastapi python3-uvicorn
+  # running without a display, Korean glyphs, GL for the web engine
+  xvfb xauth x11-utils fonts-noto-cjk fonts-dejavu-core libgl1-mesa-dri dbus
+  # tests and benchmarks
+  openssl procps chromium
+)
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,96 @@
+#include "TestSupport.h"
+
+#include "platform/Async.h"
+#include "platform/HttpClient.h"
+#include "platform/Process.h"
+
+#include <QCoro/QCoroTask>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <fcntl.h>
+
+using namespace velmora;
+using namespace std::chrono_literals;
+
+class TestPlatform : public QObject
+{
+    Q_OBJECT
+private slots:
+    void sleepEndsEarlyWhenCancelled()
+    {
+        auto handle = platform::TaskHandle::make();
+        QTimer::singleShot(0, [handle] { handle.cancel(); });
+        const bool completed = QCoro::waitFor(platform::sleepFor(60s, handle.token()));
+        QVERIFY(!completed);
+        QVERIFY(QCoro::waitFor(platform::sleepFor(1ms)));
+    }
+
+    void httpGetReportsStatusBodyAndRefusal()
+    {
+        test::LoopbackHttpServer server;
+        QVERIFY(server.listen());
+        server.setHandler([](const QByteArray &, const QString &path) {
+            return path == QLatin1String("/ok") ? test::HttpReply::json("{\"a\":1}") : test::HttpReply{404, "no", {}, false};
+        });
+        auto &client = platform::HttpClient::shared();
+        auto ok = QCoro::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), 1s));
+        QVERIFY(ok.received);
+        QCOMPARE(ok.status, 200);
+        QCOMPARE(ok.body, QByteArray("{\"a\":1}"));
+        auto missing = QCoro::waitFor(client.get(server.baseUrl().resolved(QUrl("/x")), 1s));
+        QVERIFY(missing.received);
+        QCOMPARE(missing.status, 404);
+
+        const quint16 port = test::freeLoopbackPort();
+        auto refused = QCoro::waitFor(client.get(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port)), 1s));
+        QVERIFY(!refused.received);
+        QVERIFY(!refused.errorString.isEmpty());
+    }
+
+    void httpGetTimesOutOnSilentServer()
+    {
+        test::LoopbackHttpServer server;
+        QVERIFY(server.listen());
+        server.setHandler([](const QByteArray &, const QString &) { return test::HttpReply{200, {}, {}, true}; });
+        auto r = QCoro::waitFor(platform::HttpClient::shared().get(server.baseUrl(), 200ms));
+        QVERIFY(!r.received);
+        QVERIFY(!r.cancelled);
+    }
+
+    void launchedChildWritesIntoTheGivenHandleAndStopsOnRequest()
+    {
+        QTemporaryDir dir;
+        const QString logPath = dir.filePath("out.log");
+        const QString countPath = dir.filePath("terms");
+        platform::FileHandle log(::open(QFile::encodeName(logPath).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+        QVERIFY(log.isOpen());
+
+        platform::ProcessDescription description;
+        description.executable = test::helperProgram("run_until_signal");
+        description.arguments = {countPath};
+        description.workingDirectory = dir.path();
+        description.environment = QProcessEnvironment::systemEnvironment();
+        description.outputFd = log.fd();
+        auto launched = platform::ProcessLauncher::system().launch(description);
+        QVERIFY2(launched.process, qPrintable(launched.error));
+        QVERIFY(launched.process->isRunning());
+        QTRY_VERIFY(QFile(logPath).size() > 0);
+        launched.process->requestTermination();
+        QTRY_VERIFY(!launched.process->isRunning());
+        QFile counts(countPath);
+        QVERIFY(counts.open(QIODevice::ReadOnly));
+        QCOMPARE(counts.readAll(), QByteArray("SIGTERM\n"));
+
+        description.executable = dir.filePath("missing");
+        auto missing = platform::ProcessLauncher::system().launch(description);
+        QVERIFY(!missing.process);
+        QVERIFY(!missing.error.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPlatform)
+#include "tst_platform.moc"
