@@ -259,8 +259,7 @@ private slots:
         auto controller = stage.controller();
         QCoro::waitFor(controller->start());
         QCOMPARE(controller->error(), backend::portInUseMessage(stage.port));
-        QCOMPARE(controller->error(),
-                 QString::fromUtf8("포트 %1를 다른 앱이 사용 중입니다. VELMORA_DESKTOP_PORT를 바꿔 실행해 주세요.").arg(stage.port));
+        QVERIFY(controller->error().contains(QString::number(stage.port)));
         QVERIFY(!controller->starting());
         QCOMPARE(server.requests().size(), 1);
         QCOMPARE(stage.launcher.launches, 0);
