@@ -341,6 +341,30 @@ private slots:
         QVERIFY(!QFileInfo::exists(stage.runtimeDirectory()));
     }
 
+    void controllerDeletedMidAttemptDoesNothingMore()
+    {
+        Stage stage(Stage::packaged, test::helperProgram("fake_backend"));
+        test::LoopbackHttpServer earlier;
+        QVERIFY(earlier.listen(stage.port));
+        auto controller = stage.controller(100, 3);
+        earlier.setHandler([&](const QByteArray &, const QString &) {
+            // Gone while its probe is on the way; after this the port is free.
+            if (earlier.requests().size() == 2) {
+                controller.reset();
+                earlier.close();
+            }
+            return test::HttpReply::json(healthBody("\"1\""));
+        });
+        controller->start();
+        QTRY_VERIFY_WITH_TIMEOUT(!controller, patience);
+        // The attempt's last probe has been answered once a later one has.
+        test::LoopbackHttpServer witness;
+        QVERIFY(witness.listen());
+        QCoro::waitFor(backend::probeHealth(platform::HttpClient::shared(), witness.baseUrl(), ownPid, 5s));
+        QCOMPARE(stage.launcher.launches, 0);
+        QVERIFY(!QFileInfo::exists(stage.runtimeDirectory()));
+    }
+
     void launchesServesAndStops_data()
     {
         QTest::addColumn<int>("mode");
