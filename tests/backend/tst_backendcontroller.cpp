@@ -77,7 +77,7 @@ struct Stage
     Mode mode = packaged;
 
     // program runs as the bundled interpreter (packaged) or is exec'd by the project's start
-    // script (development) with the given arguments.
+    // script (development) with the given arguments; "%SIGNALS%" stands for signalFile().
     Stage(Mode mode, const QString &program, const QStringList &arguments = {}) : mode(mode)
     {
         port = test::freeLoopbackPort();
@@ -96,8 +96,8 @@ struct Stage
         } else {
             bundle.info.insert("VelmoraProjectRoot", dir.filePath("project"));
             QByteArray script = "#!/bin/bash\necho \"run-app.sh: starting\"\nexec '" + program.toLocal8Bit() + "'";
-            for (const QString &argument : arguments)
-                script += " '" + argument.toLocal8Bit() + "'";
+            for (QString argument : arguments)
+                script += " '" + argument.replace("%SIGNALS%", signalFile()).toLocal8Bit() + "'";
             writeFile(dir.filePath("project/scripts/run-app.sh"), script + "\n", false);
         }
     }
@@ -457,13 +457,8 @@ private slots:
     {
         QFETCH(bool, nonJsonServerOnPort);
 
-        Stage stage(Stage::development, test::helperProgram("run_until_signal"), {"SIGNALS"});
-        // run_until_signal records in its first argument's file.
-        QFile::remove(stage.dir.filePath("project/scripts/run-app.sh"));
-        QVERIFY(writeFile(stage.dir.filePath("project/scripts/run-app.sh"),
-                          "exec '" + test::helperProgram("run_until_signal").toLocal8Bit() + "' '"
-                              + stage.signalFile().toLocal8Bit() + "'\n",
-                          false));
+        // run_until_signal records each termination request in its first argument's file.
+        Stage stage(Stage::development, test::helperProgram("run_until_signal"), {"%SIGNALS%"});
         test::LoopbackHttpServer server;
         if (nonJsonServerOnPort) {
             QVERIFY(server.listen(stage.port));
@@ -486,11 +481,7 @@ private slots:
 
     void cancelledReadinessStopsTheBackend()
     {
-        Stage stage(Stage::development, test::helperProgram("run_until_signal"));
-        QVERIFY(writeFile(stage.dir.filePath("project/scripts/run-app.sh"),
-                          "exec '" + test::helperProgram("run_until_signal").toLocal8Bit() + "' '"
-                              + stage.signalFile().toLocal8Bit() + "'\n",
-                          false));
+        Stage stage(Stage::development, test::helperProgram("run_until_signal"), {"%SIGNALS%"});
         auto controller = stage.controller(100000, 5, 50ms);
         auto handle = platform::TaskHandle::make();
         controller->start(handle.token());
