@@ -69,7 +69,10 @@ UpdateEngine::UpdateEngine(UpdaterDelegate &updaterDelegate, UserDriverDelegate 
 UpdateEngine::~UpdateEngine()
 {
     m_cycleTask.cancel();
-    delete m_notice.data();
+    // A long-lived owner may be dropped after the application object is gone; widgets must not
+    // be deleted then, and the process is ending anyway.
+    if (QCoreApplication::instance())
+        delete m_notice.data();
 }
 
 bool UpdateEngine::canCheckForUpdates() const
