@@ -376,7 +376,10 @@ bool UpdateController::shouldPostponeRelaunch(Updater &, const UpdateItem &, Rel
 QCoro::Task<> UpdateController::holdRelaunch(PrepareForUpdate prepare, std::chrono::milliseconds interval,
                                              RelaunchContinuation continuation, platform::CancelToken token)
 {
-    // Holds only what it needs, so it runs on even if the controller is gone.
+    // Holds only what it needs, so it runs on even if the controller is gone. It begins on
+    // the next turn of the event loop, so the engine has its answer before any continuation.
+    if (!co_await platform::sleepFor(std::chrono::milliseconds(0), token))
+        co_return;
     for (;;) {
         if (token.isCancelled())
             co_return;
