@@ -170,7 +170,6 @@ UpdateCheckView::UpdateCheckView(UpdateController &updates, QColor accent, QWidg
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(28, 28, 28, 28);
     column->setSpacing(22);
-    column->setSizeConstraint(QLayout::SetMinAndMaxSize);
 
     // Header: the badge beside the title and the current version.
     auto *header = new QHBoxLayout;
