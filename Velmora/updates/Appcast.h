@@ -1,0 +1,76 @@
+#pragma once
+
+// Reading the update feed: an RSS 2.0 document with the update namespace
+// (xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle").
+//
+//   <rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle">
+//     <channel>
+//       <item>
+//         <title>Velmora 1.2</title>
+//         <sparkle:version>120</sparkle:version>
+//         <sparkle:shortVersionString>1.2</sparkle:shortVersionString>
+//         <sparkle:releaseNotesLink>https://velmora.app/notes/1.2.md</sparkle:releaseNotesLink>
+//         <enclosure url="https://updates.velmora.app/Velmora-1.2.tar.gz" length="123"
+//                    type="application/gzip" sparkle:os="linux"/>
+//       </item>
+//     </channel>
+//   </rss>
+//
+// The version and the display version may also stand as attributes of the enclosure; an
+// attribute wins over the element. An item may carry one enclosure per platform; the one whose
+// sparkle:os names the wanted platform is taken. An enclosure without sparkle:os is the macOS
+// download (the feed format's default platform).
+
+#include "updates/Updater.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QUrl>
+
+#include <optional>
+
+namespace velmora::updates {
+
+inline constexpr const char *AppcastNamespace = "http://www.andymatuschak.org/xml-namespaces/sparkle";
+// The platform name this build looks for in sparkle:os.
+inline constexpr const char *AppcastLinuxOs = "linux";
+
+// One feed entry for the wanted platform.
+struct AppcastItem
+{
+    QString title;
+    QString versionString;        // sparkle:version, compared with compareVersions()
+    QString displayVersionString; // sparkle:shortVersionString, or the version when absent
+    std::optional<QUrl> releaseNotesURL;
+    QUrl downloadURL;             // the enclosure's url
+    qint64 contentLength = 0;     // the enclosure's length, 0 when absent or unreadable
+    QString contentType;          // the enclosure's type
+
+    UpdateItem updateItem() const
+    {
+        return UpdateItem{versionString, displayVersionString, releaseNotesURL, downloadURL};
+    }
+};
+
+struct AppcastParseResult
+{
+    // Entries for the wanted platform, in feed order. Entries without a version, without a
+    // download address or with a download address other than https are left out, and so are
+    // entries of a named channel (sparkle:channel, e.g. beta).
+    QList<AppcastItem> items;
+    // Empty when the document was read; otherwise why it could not be (not well-formed XML,
+    // not an RSS document, no channel).
+    QString error;
+
+    bool ok() const { return error.isEmpty(); }
+};
+
+// Reads a feed and keeps the entries whose enclosure is for the platform os.
+AppcastParseResult parseAppcast(const QByteArray &document, const QString &os = QLatin1String(AppcastLinuxOs));
+
+// The newest of items by compareVersions() (the first of equal ones), when it is newer than
+// runningVersion; nullopt when none is.
+std::optional<AppcastItem> selectUpdate(const QList<AppcastItem> &items, const QString &runningVersion);
+
+} // namespace velmora::updates

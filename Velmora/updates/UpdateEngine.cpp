@@ -1,0 +1,280 @@
+#include "updates/UpdateEngine.h"
+
+#include "platform/BuildInfo.h"
+#include "platform/HttpClient.h"
+#include "updates/Appcast.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QSettings>
+
+namespace velmora::updates {
+namespace {
+
+// Descriptions of the engine's errors; the update window shows its own line for any failure.
+constexpr auto InsecureFeedText = u8"업데이트 정보 주소가 HTTPS가 아니어서 확인하지 않았습니다.";
+constexpr auto InvalidFeedText = u8"업데이트 정보 주소가 올바르지 않습니다.";
+constexpr auto CheckRefusedText = u8"지금은 업데이트를 확인할 수 없습니다. 진행 중인 확인이 끝난 뒤 다시 시도해 주세요.";
+constexpr auto UnreadableFeedText = u8"업데이트 정보를 읽을 수 없습니다.";
+constexpr auto NoUpdateText = u8"새 업데이트가 없습니다.";
+constexpr auto UnavailableFeedText = u8"업데이트 정보를 내려받지 못했습니다.";
+
+// The engine's install path in this build.
+constexpr auto NoticeTitle = u8"업데이트 설치";
+constexpr auto InstallUnavailableText = u8"이 버전에서는 업데이트 설치를 아직 지원하지 않습니다.";
+
+QString text(const char8_t *utf8)
+{
+    return QString::fromUtf8(reinterpret_cast<const char *>(utf8));
+}
+
+UpdaterError engineError(UpdateEngineError code, const char8_t *description, const QString &detail = {})
+{
+    QString message = text(description);
+    if (!detail.isEmpty())
+        message += QStringLiteral(" (%1)").arg(detail);
+    return UpdaterError{QLatin1String(UpdaterErrorDomain), int(code), message};
+}
+
+} // namespace
+
+UpdateEngine::UpdateEngine(UpdaterDelegate &updaterDelegate, UserDriverDelegate &userDriverDelegate,
+                           UpdateEngineConfiguration configuration, QObject *parent)
+    : Updater(parent)
+    , m_updaterDelegate(updaterDelegate)
+    , m_userDriverDelegate(userDriverDelegate)
+    , m_feedUrl(configuration.feedUrl.isEmpty() ? platform::buildSettings().updateFeedUrl : configuration.feedUrl,
+                QUrl::StrictMode)
+    , m_runningVersion(configuration.runningVersion.isEmpty() ? platform::buildSettings().version
+                                                              : configuration.runningVersion)
+    , m_http(configuration.http ? *configuration.http : platform::HttpClient::shared())
+    , m_feedTimeout(configuration.feedTimeout)
+{
+    const QSettings settings;
+    m_automaticallyChecks = settings.value(QLatin1String(AutomaticChecksSettingsKey), true).toBool();
+    m_automaticallyDownloads = settings.value(QLatin1String(AutomaticDownloadsSettingsKey), false).toBool();
+
+    // Observers connect right after construction and expect the current values as their first
+    // announcement, delivered like every later one.
+    const bool automaticallyChecks = m_automaticallyChecks;
+    QMetaObject::invokeMethod(
+        this,
+        [this, automaticallyChecks] {
+            emit canCheckForUpdatesChanged(false);
+            emit automaticallyChecksForUpdatesChanged(automaticallyChecks);
+        },
+        Qt::QueuedConnection);
+}
+
+UpdateEngine::~UpdateEngine()
+{
+    m_cycleTask.cancel();
+    delete m_notice.data();
+}
+
+bool UpdateEngine::canCheckForUpdates() const
+{
+    return m_started && !m_sessionInProgress;
+}
+
+bool UpdateEngine::automaticallyChecksForUpdates() const
+{
+    return m_automaticallyChecks;
+}
+
+void UpdateEngine::setAutomaticallyChecksForUpdates(bool on)
+{
+    // Written even when unchanged, so that an explicit choice survives a later change of the
+    // default.
+    QSettings().setValue(QLatin1String(AutomaticChecksSettingsKey), on);
+    if (m_automaticallyChecks == on)
+        return;
+    m_automaticallyChecks = on;
+    QMetaObject::invokeMethod(
+        this, [this, on] { emit automaticallyChecksForUpdatesChanged(on); }, Qt::QueuedConnection);
+}
+
+bool UpdateEngine::automaticallyDownloadsUpdates() const
+{
+    return m_automaticallyDownloads;
+}
+
+void UpdateEngine::setAutomaticallyDownloadsUpdates(bool on)
+{
+    QSettings().setValue(QLatin1String(AutomaticDownloadsSettingsKey), on);
+    m_automaticallyDownloads = on;
+}
+
+bool UpdateEngine::sessionInProgress() const
+{
+    return m_sessionInProgress;
+}
+
+void UpdateEngine::startUpdater()
+{
+    if (m_started)
+        return;
+    m_started = true;
+    announceCanCheckForUpdates();
+}
+
+void UpdateEngine::checkForUpdatesInBackground()
+{
+    startCycle(UpdateCheckKind::UpdatesInBackground);
+}
+
+void UpdateEngine::checkForUpdateInformation()
+{
+    startCycle(UpdateCheckKind::UpdateInformation);
+}
+
+void UpdateEngine::checkForUpdates()
+{
+    showNotice();
+}
+
+QWidget *UpdateEngine::noticeWindow() const
+{
+    return m_notice.data();
+}
+
+void UpdateEngine::startCycle(UpdateCheckKind kind)
+{
+    if (!canCheckForUpdates()) {
+        // The running cycle (if any) is left alone; this request alone ends, still later on the
+        // event loop like every cycle end, so a caller waiting for it is never left hanging.
+        QMetaObject::invokeMethod(
+            this,
+            [this, kind] {
+                m_updaterDelegate.didFinishUpdateCycle(*this, kind,
+                                                       engineError(UpdateEngineError::CheckRefused, CheckRefusedText));
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+
+    setSessionInProgress(true);
+    m_cycleTask.cancel();
+    m_cycleTask = platform::TaskHandle::make();
+    const platform::CancelToken token = m_cycleTask.token();
+    // Every delegate call comes after the call that asked for the check has returned.
+    QMetaObject::invokeMethod(
+        this, [this, kind, token] { platform::detach(runCycle(kind, token)); }, Qt::QueuedConnection);
+}
+
+QCoro::Task<> UpdateEngine::runCycle(UpdateCheckKind kind, platform::CancelToken token)
+{
+    QPointer<UpdateEngine> self(this);
+    const QUrl feed = m_feedUrl;
+
+    if (!feed.isValid() || feed.scheme().isEmpty() || feed.host().isEmpty()) {
+        finishCycle(kind, engineError(UpdateEngineError::InvalidFeedUrl, InvalidFeedText, feed.toString()));
+        co_return;
+    }
+    if (feed.scheme() != QLatin1String("https")) {
+        finishCycle(kind, engineError(UpdateEngineError::InsecureFeedUrl, InsecureFeedText, feed.toString()));
+        co_return;
+    }
+
+    const platform::HttpResponse response = co_await m_http.get(feed, m_feedTimeout, token, MaxFeedBytes);
+    if (!self || token.isCancelled())
+        co_return;
+
+    if (!response.received) {
+        finishCycle(kind, engineError(UpdateEngineError::AppcastUnavailable, UnavailableFeedText,
+                                      response.errorString));
+        co_return;
+    }
+    if (response.status != 200) {
+        finishCycle(kind, engineError(UpdateEngineError::AppcastUnavailable, UnavailableFeedText,
+                                      QStringLiteral("HTTP %1").arg(response.status)));
+        co_return;
+    }
+    if (response.bodyTooLarge) {
+        finishCycle(kind, engineError(UpdateEngineError::AppcastUnavailable, UnavailableFeedText,
+                                      QStringLiteral("more than %1 bytes").arg(MaxFeedBytes)));
+        co_return;
+    }
+
+    const AppcastParseResult feedContent = parseAppcast(response.body);
+    if (!feedContent.ok()) {
+        finishCycle(kind, engineError(UpdateEngineError::AppcastParseError, UnreadableFeedText, feedContent.error));
+        co_return;
+    }
+
+    const std::optional<AppcastItem> found = selectUpdate(feedContent.items, m_runningVersion);
+    if (!found) {
+        finishCycle(kind, engineError(UpdateEngineError::NoUpdate, NoUpdateText));
+        co_return;
+    }
+
+    // A delegate may drop the engine from inside its callback: look again after each one.
+    const UpdateItem item = found->updateItem();
+    m_updaterDelegate.didFindValidUpdate(*this, item);
+    if (!self)
+        co_return;
+    if (kind == UpdateCheckKind::UpdatesInBackground) {
+        const bool engineShows = m_userDriverDelegate.shouldHandleShowingScheduledUpdate(item, false);
+        if (!self)
+            co_return;
+        m_userDriverDelegate.willHandleShowingUpdate(engineShows, item);
+        if (!self)
+            co_return;
+        if (engineShows)
+            showNotice();
+    }
+    finishCycle(kind, std::nullopt);
+}
+
+void UpdateEngine::finishCycle(UpdateCheckKind kind, std::optional<UpdaterError> error)
+{
+    // The session ends before the delegate hears of it, so that it may start the next check
+    // from inside the callback.
+    setSessionInProgress(false);
+    m_updaterDelegate.didFinishUpdateCycle(*this, kind, error);
+}
+
+void UpdateEngine::setSessionInProgress(bool on)
+{
+    if (m_sessionInProgress == on)
+        return;
+    m_sessionInProgress = on;
+    announceCanCheckForUpdates();
+}
+
+void UpdateEngine::announceCanCheckForUpdates()
+{
+    const bool value = canCheckForUpdates();
+    if (value == m_announcedCanCheck)
+        return;
+    m_announcedCanCheck = value;
+    QMetaObject::invokeMethod(
+        this, [this, value] { emit canCheckForUpdatesChanged(value); }, Qt::QueuedConnection);
+}
+
+void UpdateEngine::showNotice()
+{
+    // Without a widget application (a command-line tool, a test without a GUI) there is no
+    // window to show.
+    if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
+        return;
+    if (!m_notice) {
+        auto *box = new QMessageBox(QMessageBox::Information, text(NoticeTitle), text(InstallUnavailableText),
+                                    QMessageBox::Ok, QApplication::activeWindow());
+        box->setObjectName(QStringLiteral("velmora.updateEngine.notice"));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setWindowModality(Qt::NonModal);
+        m_notice = box;
+    }
+    m_notice->show();
+    m_notice->raise();
+    m_notice->activateWindow();
+}
+
+std::unique_ptr<StandardUpdaterController> makeStandardUpdaterController(UpdaterDelegate &updaterDelegate,
+                                                                         UserDriverDelegate &userDriverDelegate)
+{
+    return std::make_unique<UpdateEngine>(updaterDelegate, userDriverDelegate);
+}
+
+} // namespace velmora::updates

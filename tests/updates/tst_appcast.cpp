@@ -1,0 +1,209 @@
+#include "updates/Appcast.h"
+
+#include <QTest>
+
+using namespace velmora::updates;
+
+class TestAppcast : public QObject
+{
+    Q_OBJECT
+private slots:
+    void parse_data();
+    void parse();
+    void itemFields();
+    void selectUpdate_data();
+    void selectUpdate();
+};
+
+namespace {
+
+QByteArray feed(const QByteArray &items)
+{
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+           "<rss version=\"2.0\" xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\">\n"
+           "<channel><title>Velmora</title><link>https://velmora.app</link>\n"
+        + items + "</channel></rss>\n";
+}
+
+QByteArray linuxItem(const QByteArray &version, const QByteArray &extra = {})
+{
+    return "<item><sparkle:version>" + version + "</sparkle:version>" + extra
+        + "<enclosure url=\"https://updates.velmora.app/Velmora-" + version
+        + ".tar.gz\" length=\"10\" type=\"application/gzip\" sparkle:os=\"linux\"/></item>\n";
+}
+
+QStringList versionsOf(const QList<AppcastItem> &items)
+{
+    QStringList versions;
+    for (const AppcastItem &item : items)
+        versions << item.versionString + QLatin1Char('/') + item.displayVersionString;
+    return versions;
+}
+
+} // namespace
+
+void TestAppcast::parse_data()
+{
+    QTest::addColumn<QByteArray>("document");
+    QTest::addColumn<bool>("ok");
+    // "version/display version" of every item kept, in feed order
+    QTest::addColumn<QStringList>("items");
+
+    QTest::newRow("one linux item, versions as elements")
+        << feed(linuxItem("1.2", "<sparkle:shortVersionString>1.2 (Linux)</sparkle:shortVersionString>"))
+        << true << QStringList{"1.2/1.2 (Linux)"};
+    QTest::newRow("display version falls back to the version")
+        << feed(linuxItem("1.2")) << true << QStringList{"1.2/1.2"};
+    QTest::newRow("versions as enclosure attributes")
+        << feed("<item><enclosure url=\"https://u.example/a.tgz\" sparkle:version=\"130\" "
+                "sparkle:shortVersionString=\"1.3\" sparkle:os=\"linux\"/></item>")
+        << true << QStringList{"130/1.3"};
+    QTest::newRow("enclosure attribute wins over element")
+        << feed("<item><sparkle:version>1</sparkle:version><sparkle:shortVersionString>one</sparkle:shortVersionString>"
+                "<enclosure url=\"https://u.example/a.tgz\" sparkle:version=\"2\" sparkle:shortVersionString=\"two\" "
+                "sparkle:os=\"linux\"/></item>")
+        << true << QStringList{"2/two"};
+    QTest::newRow("several items in feed order")
+        << feed(linuxItem("1.1") + linuxItem("1.3") + linuxItem("1.2")) << true
+        << QStringList{"1.1/1.1", "1.3/1.3", "1.2/1.2"};
+    QTest::newRow("mac and windows items left out")
+        << feed("<item><sparkle:version>9.0</sparkle:version><enclosure url=\"https://u.example/m.dmg\" "
+                "sparkle:os=\"macos\"/></item>"
+                "<item><sparkle:version>9.1</sparkle:version><enclosure url=\"https://u.example/w.msi\" "
+                "sparkle:os=\"windows\"/></item>"
+            + linuxItem("1.0"))
+        << true << QStringList{"1.0/1.0"};
+    QTest::newRow("enclosure without os is the mac download")
+        << feed("<item><sparkle:version>9.0</sparkle:version><enclosure url=\"https://u.example/m.zip\"/></item>")
+        << true << QStringList{};
+    QTest::newRow("linux enclosure among others in one item")
+        << feed("<item><sparkle:version>2.0</sparkle:version>"
+                "<enclosure url=\"https://u.example/m.zip\"/>"
+                "<enclosure url=\"https://u.example/l.tgz\" sparkle:os=\"linux\"/></item>")
+        << true << QStringList{"2.0/2.0"};
+    QTest::newRow("other namespace prefix")
+        << QByteArray("<rss version=\"2.0\" xmlns:su=\"http://www.andymatuschak.org/xml-namespaces/sparkle\">"
+                      "<channel><item><su:version>3.0</su:version>"
+                      "<enclosure url=\"https://u.example/l.tgz\" su:os=\"linux\"/></item></channel></rss>")
+        << true << QStringList{"3.0/3.0"};
+    QTest::newRow("os attribute without the namespace does not count")
+        << feed("<item><sparkle:version>2.0</sparkle:version>"
+                "<enclosure url=\"https://u.example/l.tgz\" os=\"linux\"/></item>")
+        << true << QStringList{};
+    QTest::newRow("item without version left out")
+        << feed("<item><enclosure url=\"https://u.example/l.tgz\" sparkle:os=\"linux\"/></item>" + linuxItem("1.0"))
+        << true << QStringList{"1.0/1.0"};
+    QTest::newRow("item without enclosure left out")
+        << feed("<item><sparkle:version>5.0</sparkle:version></item>") << true << QStringList{};
+    QTest::newRow("http download left out")
+        << feed("<item><sparkle:version>5.0</sparkle:version>"
+                "<enclosure url=\"http://u.example/l.tgz\" sparkle:os=\"linux\"/></item>")
+        << true << QStringList{};
+    QTest::newRow("beta channel left out")
+        << feed(linuxItem("5.0b1", "<sparkle:channel>beta</sparkle:channel>") + linuxItem("4.0")) << true
+        << QStringList{"4.0/4.0"};
+    QTest::newRow("unknown elements skipped")
+        << feed("<item><description><![CDATA[<p>notes</p>]]></description><pubDate>x</pubDate>"
+                "<sparkle:minimumSystemVersion>10</sparkle:minimumSystemVersion>"
+                "<foo><bar/></foo></item>" + linuxItem("1.5"))
+        << true << QStringList{"1.5/1.5"};
+    QTest::newRow("empty channel") << feed({}) << true << QStringList{};
+
+    QTest::newRow("not XML") << QByteArray("this is not a feed") << false << QStringList{};
+    QTest::newRow("empty document") << QByteArray() << false << QStringList{};
+    QTest::newRow("HTML page") << QByteArray("<html><body><p>Sign in</p></body></html>") << false << QStringList{};
+    QTest::newRow("cut off after the channel")
+        << QByteArray("<rss xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\"><channel>")
+               + linuxItem("2.0") + "</channel>"
+        << false << QStringList{};
+    QTest::newRow("cut off inside an item")
+        << QByteArray("<rss xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\"><channel>"
+                      "<item><sparkle:version>2.0</sparkle:version><enclosure url=\"https://u.example/l.tgz\" sp")
+        << false << QStringList{};
+    QTest::newRow("rss without channel") << QByteArray("<rss version=\"2.0\"></rss>") << false << QStringList{};
+    QTest::newRow("mismatched tags") << feed("<item><title>x</item>") << false << QStringList{};
+}
+
+void TestAppcast::parse()
+{
+    QFETCH(QByteArray, document);
+    QFETCH(bool, ok);
+    QFETCH(QStringList, items);
+
+    const AppcastParseResult result = parseAppcast(document);
+    QVERIFY2(result.ok() == ok, qPrintable(result.error));
+    QCOMPARE(versionsOf(result.items), items);
+}
+
+void TestAppcast::itemFields()
+{
+    const AppcastParseResult result = parseAppcast(feed(
+        "<item><title>Velmora 1.2</title>"
+        "<sparkle:version>120</sparkle:version>"
+        "<sparkle:shortVersionString> 1.2 </sparkle:shortVersionString>"
+        "<sparkle:releaseNotesLink>\n  https://velmora.app/notes/1.2.md\n</sparkle:releaseNotesLink>"
+        "<enclosure url=\"https://updates.velmora.app/Velmora-1.2.tar.gz\" length=\"12345\" "
+        "type=\"application/gzip\" sparkle:os=\"linux\"/></item>"
+        "<item><sparkle:version>130</sparkle:version>"
+        "<enclosure url=\"https://updates.velmora.app/Velmora-1.3.tar.gz\" length=\"many\" sparkle:os=\"linux\"/></item>"));
+    QVERIFY2(result.ok(), qPrintable(result.error));
+    QCOMPARE(result.items.size(), 2);
+
+    const AppcastItem &item = result.items.at(0);
+    QCOMPARE(item.title, QStringLiteral("Velmora 1.2"));
+    QCOMPARE(item.versionString, QStringLiteral("120"));
+    QCOMPARE(item.displayVersionString, QStringLiteral("1.2"));
+    QCOMPARE(item.releaseNotesURL, std::optional<QUrl>(QUrl(QStringLiteral("https://velmora.app/notes/1.2.md"))));
+    QCOMPARE(item.downloadURL, QUrl(QStringLiteral("https://updates.velmora.app/Velmora-1.2.tar.gz")));
+    QCOMPARE(item.contentLength, 12345);
+    QCOMPARE(item.contentType, QStringLiteral("application/gzip"));
+
+    const UpdateItem update = item.updateItem();
+    QCOMPARE(update.versionString, item.versionString);
+    QCOMPARE(update.displayVersionString, item.displayVersionString);
+    QCOMPARE(update.releaseNotesURL, item.releaseNotesURL);
+    QCOMPARE(update.downloadURL, item.downloadURL);
+
+    const AppcastItem &bare = result.items.at(1);
+    QVERIFY(!bare.releaseNotesURL.has_value());
+    QCOMPARE(bare.contentLength, 0);
+    QVERIFY(bare.contentType.isEmpty());
+}
+
+void TestAppcast::selectUpdate_data()
+{
+    QTest::addColumn<QStringList>("versions");
+    QTest::addColumn<QString>("running");
+    QTest::addColumn<QString>("expected"); // empty: no update
+
+    QTest::newRow("one newer") << QStringList{"1.1"} << "1.0" << "1.1";
+    QTest::newRow("highest of several, wherever it stands")
+        << QStringList{"1.1", "1.10", "1.9", "1.2"} << "1.0" << "1.10";
+    QTest::newRow("equal is no update") << QStringList{"1.0.0"} << "1.0" << "";
+    QTest::newRow("only older") << QStringList{"0.9", "0.1"} << "1.0" << "";
+    QTest::newRow("release beats its betas") << QStringList{"2.0b1", "2.0", "2.0rc1"} << "1.0" << "2.0";
+    QTest::newRow("beta of the running release is older") << QStringList{"1.0b3"} << "1.0" << "";
+    QTest::newRow("nothing offered") << QStringList{} << "1.0" << "";
+}
+
+void TestAppcast::selectUpdate()
+{
+    QFETCH(QStringList, versions);
+    QFETCH(QString, running);
+    QFETCH(QString, expected);
+
+    QList<AppcastItem> items;
+    for (const QString &version : versions) {
+        AppcastItem item;
+        item.versionString = version;
+        item.displayVersionString = QStringLiteral("shown ") + version;
+        items << item;
+    }
+    const std::optional<AppcastItem> chosen = velmora::updates::selectUpdate(items, running);
+    QCOMPARE(chosen ? chosen->versionString : QString(), expected);
+    if (chosen)
+        QCOMPARE(chosen->displayVersionString, QStringLiteral("shown ") + expected);
+}
+
+QTEST_GUILESS_MAIN(TestAppcast)
+#include "tst_appcast.moc"

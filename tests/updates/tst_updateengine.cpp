@@ -1,0 +1,482 @@
+#include "updates/UpdateEngine.h"
+
+#include "TestSupport.h"
+#include "TlsTestServer.h"
+#include "platform/BuildInfo.h"
+#include "platform/HttpClient.h"
+
+#include <QLabel>
+#include <QMessageBox>
+#include <QScopeGuard>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace velmora;
+using namespace velmora::updates;
+using velmora::test::HttpReply;
+
+namespace {
+
+constexpr int Patience = 20000; // ms; generous for a loaded machine
+
+// Answers both delegates and writes down every call, in order.
+class RecordingDelegates : public UpdaterDelegate, public UserDriverDelegate
+{
+public:
+    struct Finish
+    {
+        UpdateCheckKind kind;
+        std::optional<UpdaterError> error;
+    };
+
+    void didFindValidUpdate(Updater &, const UpdateItem &item) override
+    {
+        found << item;
+        events << QStringLiteral("found ") + item.versionString;
+    }
+    void didFinishUpdateCycle(Updater &, UpdateCheckKind kind, const std::optional<UpdaterError> &error) override
+    {
+        finished << Finish{kind, error};
+        events << QStringLiteral("finish");
+    }
+    bool shouldPostponeRelaunch(Updater &, const UpdateItem &, RelaunchContinuation) override { return true; }
+    bool shouldHandleShowingScheduledUpdate(const UpdateItem &item, bool immediateFocus) override
+    {
+        events << QStringLiteral("should show %1 focus=%2").arg(item.versionString).arg(immediateFocus);
+        return engineShowsScheduled;
+    }
+    void willHandleShowingUpdate(bool handleShowingUpdate, const UpdateItem &item) override
+    {
+        events << QStringLiteral("will show %1 %2").arg(item.versionString).arg(handleShowingUpdate);
+    }
+
+    // Error code of the only cycle end, 0 when it ended without an error.
+    int onlyErrorCode() const
+    {
+        if (finished.size() != 1)
+            return -1;
+        const auto &error = finished.first().error;
+        if (!error)
+            return 0;
+        return error->domain == QLatin1String(UpdaterErrorDomain) ? error->code : -2;
+    }
+
+    bool engineShowsScheduled = false;
+    QList<UpdateItem> found;
+    QList<Finish> finished;
+    QStringList events;
+};
+
+QByteArray feed(const QByteArray &items)
+{
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+           "<rss version=\"2.0\" xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\">"
+           "<channel><title>Velmora</title>"
+        + items + "</channel></rss>";
+}
+
+QByteArray item(const QByteArray &version, const QByteArray &os = "linux")
+{
+    const QByteArray osAttribute = os.isEmpty() ? QByteArray() : " sparkle:os=\"" + os + "\"";
+    return "<item><title>Velmora " + version + "</title><sparkle:version>" + version
+        + "</sparkle:version><sparkle:shortVersionString>v" + version + "</sparkle:shortVersionString>"
+          "<sparkle:releaseNotesLink>https://velmora.app/notes/" + version + ".md</sparkle:releaseNotesLink>"
+          "<enclosure url=\"https://updates.velmora.app/Velmora-" + version + ".tar.gz\" length=\"100\""
+        + osAttribute + "/></item>";
+}
+
+QList<bool> boolValues(const QSignalSpy &spy)
+{
+    QList<bool> values;
+    for (const QList<QVariant> &arguments : spy)
+        values << arguments.at(0).toBool();
+    return values;
+}
+
+} // namespace
+
+class TestUpdateEngine : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void informationCheck_data();
+    void informationCheck();
+    void backgroundCheckAsksTheUserDriver_data();
+    void backgroundCheckAsksTheUserDriver();
+    void feedAddressRefusedWithoutRequest_data();
+    void feedAddressRefusedWithoutRequest();
+    void transportFailures_data();
+    void transportFailures();
+    void canCheckIsAnnouncedLater();
+    void checkRefusedWhenItCannotRun();
+    void engineGoneDuringRequest();
+    void settingsRoundTrip();
+    void installPathShowsNotice();
+    void factoryMakesUnstartedEngineWithBuildSettings();
+
+private:
+    std::unique_ptr<UpdateEngine> makeEngine(const QString &feedUrl, std::chrono::milliseconds timeout = FeedRequestTimeout);
+    QString feedUrl() const { return m_server->url(QStringLiteral("/appcast.xml")).toString(); }
+
+    QTemporaryDir m_settingsDir;
+    std::optional<QScopeGuard<std::function<void()>>> m_restoreSettings;
+    std::unique_ptr<test::LoopbackHttpsServer> m_server;
+    platform::HttpClient m_http;
+    RecordingDelegates m_delegates;
+};
+
+void TestUpdateEngine::initTestCase()
+{
+    const test::TestCertificate &certificate = test::TestCertificate::localhost();
+    QVERIFY2(certificate.isValid(), qPrintable(certificate.error()));
+    m_http.setSslConfiguration(certificate.clientConfiguration());
+}
+
+void TestUpdateEngine::init()
+{
+    // Settings go to a folder of this test, never into the user's own.
+    QVERIFY(m_settingsDir.isValid());
+    const QString organization = QCoreApplication::organizationName();
+    const QString application = QCoreApplication::applicationName();
+    QCoreApplication::setOrganizationName(QStringLiteral("VelmoraTest"));
+    QCoreApplication::setApplicationName(QStringLiteral("tst_updateengine"));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
+    QSettings().clear();
+    m_restoreSettings.emplace(qScopeGuard(std::function<void()>([organization, application] {
+        const QString userConfig = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, userConfig);
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, userConfig);
+        QCoreApplication::setOrganizationName(organization);
+        QCoreApplication::setApplicationName(application);
+    })));
+
+    m_delegates = RecordingDelegates();
+    m_server = std::make_unique<test::LoopbackHttpsServer>();
+    QVERIFY2(m_server->listen(), qPrintable(m_server->errorString()));
+}
+
+void TestUpdateEngine::cleanup()
+{
+    m_server.reset();
+    m_restoreSettings.reset();
+}
+
+std::unique_ptr<UpdateEngine> TestUpdateEngine::makeEngine(const QString &feedUrl, std::chrono::milliseconds timeout)
+{
+    return std::make_unique<UpdateEngine>(m_delegates, m_delegates,
+                                          UpdateEngineConfiguration{feedUrl, QStringLiteral("1.0"), &m_http, timeout});
+}
+
+void TestUpdateEngine::informationCheck_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("foundVersion"); // empty: nothing found
+    QTest::addColumn<int>("errorCode");        // 0: the cycle ends without an error
+
+    QTest::newRow("higher linux item") << 200 << feed(item("1.1")) << "1.1" << 0;
+    QTest::newRow("highest of several")
+        << 200 << feed(item("1.2") + item("2.0") + item("1.10") + item("0.9")) << "2.0" << 0;
+    QTest::newRow("only lower or equal") << 200 << feed(item("0.9") + item("1.0.0")) << "" << 1001;
+    QTest::newRow("empty feed") << 200 << feed({}) << "" << 1001;
+    QTest::newRow("mac-only items ignored")
+        << 200 << feed(item("9.0", "macos") + item("8.0", {}) + item("0.5")) << "" << 1001;
+    QTest::newRow("garbage instead of a feed") << 200 << QByteArray("<html><p>captive portal") << "" << 1000;
+    QTest::newRow("not found") << 404 << QByteArray("not here") << "" << 1002;
+    QTest::newRow("server error") << 500 << feed(item("2.0")) << "" << 1002;
+    QTest::newRow("redirect not followed") << 302 << QByteArray() << "" << 1002;
+}
+
+void TestUpdateEngine::informationCheck()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, foundVersion);
+    QFETCH(int, errorCode);
+
+    m_server->setHandler([&](const QByteArray &, const QString &path) {
+        return path == QLatin1String("/appcast.xml") ? HttpReply{status, body, {}, false} : HttpReply{404, {}, {}, false};
+    });
+    auto engine = makeEngine(feedUrl());
+    engine->startUpdater();
+    engine->checkForUpdateInformation();
+    QVERIFY(engine->sessionInProgress());
+    QVERIFY(!engine->canCheckForUpdates());
+
+    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, Patience);
+    QCOMPARE(m_server->requests(), QStringList{QStringLiteral("/appcast.xml")});
+    QCOMPARE(m_delegates.finished.first().kind, UpdateCheckKind::UpdateInformation);
+    QCOMPARE(m_delegates.onlyErrorCode(), errorCode);
+    if (errorCode != 0)
+        QVERIFY(!m_delegates.finished.first().error->description.isEmpty());
+    QVERIFY(!engine->sessionInProgress());
+    QVERIFY(engine->canCheckForUpdates());
+
+    if (foundVersion.isEmpty()) {
+        QVERIFY(m_delegates.found.isEmpty());
+        QCOMPARE(m_delegates.events, QStringList{QStringLiteral("finish")});
+        return;
+    }
+    QCOMPARE(m_delegates.found.size(), 1);
+    const UpdateItem &found = m_delegates.found.first();
+    QCOMPARE(found.versionString, foundVersion);
+    QCOMPARE(found.displayVersionString, QStringLiteral("v") + foundVersion);
+    QCOMPARE(found.releaseNotesURL, std::optional<QUrl>(QUrl(QStringLiteral("https://velmora.app/notes/%1.md").arg(foundVersion))));
+    QCOMPARE(found.downloadURL, QUrl(QStringLiteral("https://updates.velmora.app/Velmora-%1.tar.gz").arg(foundVersion)));
+    // The information check shows nothing of its own and does not ask the user driver.
+    QCOMPARE(m_delegates.events, (QStringList{QStringLiteral("found ") + foundVersion, QStringLiteral("finish")}));
+}
+
+void TestUpdateEngine::backgroundCheckAsksTheUserDriver_data()
+{
+    QTest::addColumn<bool>("engineShows");
+    QTest::newRow("controller shows it") << false;
+    QTest::newRow("engine shows it") << true;
+}
+
+void TestUpdateEngine::backgroundCheckAsksTheUserDriver()
+{
+    QFETCH(bool, engineShows);
+    m_delegates.engineShowsScheduled = engineShows;
+    m_server->setHandler([](const QByteArray &, const QString &) { return HttpReply{200, feed(item("1.5")), {}, false}; });
+
+    auto engine = makeEngine(feedUrl());
+    engine->startUpdater();
+    engine->checkForUpdatesInBackground();
+    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, Patience);
+
+    QCOMPARE(m_delegates.finished.first().kind, UpdateCheckKind::UpdatesInBackground);
+    QCOMPARE(m_delegates.onlyErrorCode(), 0);
+    QCOMPARE(m_delegates.events, (QStringList{
+                                     QStringLiteral("found 1.5"),
+                                     QStringLiteral("should show 1.5 focus=0"),
+                                     QStringLiteral("will show 1.5 %1").arg(engineShows),
+                                     QStringLiteral("finish"),
+                                 }));
+    QCOMPARE(engine->noticeWindow() != nullptr, engineShows);
+}
+
+void TestUpdateEngine::feedAddressRefusedWithoutRequest_data()
+{
+    QTest::addColumn<QString>("address"); // "%1" stands for a listening plain HTTP server
+    QTest::addColumn<int>("errorCode");
+
+    QTest::newRow("plain http") << "%1/appcast.xml" << int(UpdateEngineError::InsecureFeedUrl);
+    QTest::newRow("ftp") << "ftp://localhost/appcast.xml" << int(UpdateEngineError::InsecureFeedUrl);
+    QTest::newRow("no host") << "https:///appcast.xml" << int(UpdateEngineError::InvalidFeedUrl);
+    QTest::newRow("not an address") << "appcast.xml" << int(UpdateEngineError::InvalidFeedUrl);
+}
+
+void TestUpdateEngine::feedAddressRefusedWithoutRequest()
+{
+    QFETCH(QString, address);
+    QFETCH(int, errorCode);
+
+    test::LoopbackHttpServer plain;
+    QVERIFY(plain.listen());
+    plain.setHandler([](const QByteArray &, const QString &) { return HttpReply{200, feed(item("2.0")), {}, false}; });
+    if (address.contains(QLatin1String("%1")))
+        address = address.arg(plain.baseUrl().toString());
+
+    auto engine = makeEngine(address);
+    engine->startUpdater();
+    engine->checkForUpdateInformation();
+    QVERIFY(m_delegates.finished.isEmpty()); // never inside the call
+    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, Patience);
+    QCOMPARE(m_delegates.onlyErrorCode(), errorCode);
+    QVERIFY(m_delegates.found.isEmpty());
+    QVERIFY(plain.requests().isEmpty());
+    QVERIFY(m_server->requests().isEmpty());
+    QVERIFY(engine->canCheckForUpdates());
+}
+
+void TestUpdateEngine::transportFailures_data()
+{
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("nothing listens") << "refused";
+    QTest::newRow("server never answers") << "hang";
+    QTest::newRow("certificate not trusted") << "untrusted";
+}
+
+void TestUpdateEngine::transportFailures()
+{
+    QFETCH(QString, failure);
+
+    QString address = feedUrl();
+    std::unique_ptr<UpdateEngine> engine;
+    platform::HttpClient systemTrustOnly; // knows none of the test's certificates
+    if (failure == QLatin1String("refused")) {
+        address = QStringLiteral("https://localhost:%1/appcast.xml").arg(test::freeLoopbackPort());
+        engine = makeEngine(address);
+    } else if (failure == QLatin1String("hang")) {
+        m_server->setHandler([](const QByteArray &, const QString &) { return HttpReply{200, {}, {}, true}; });
+        engine = makeEngine(address, std::chrono::milliseconds(300));
+    } else {
+        m_server->setHandler([](const QByteArray &, const QString &) { return HttpReply{200, feed(item("2.0")), {}, false}; });
+        engine = std::make_unique<UpdateEngine>(m_delegates, m_delegates,
+                                                UpdateEngineConfiguration{address, QStringLiteral("1.0"), &systemTrustOnly});
+    }
+
+    engine->startUpdater();
+    engine->checkForUpdateInformation();
+    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, Patience);
+    QCOMPARE(m_delegates.onlyErrorCode(), int(UpdateEngineError::AppcastUnavailable));
+    QVERIFY(m_delegates.found.isEmpty());
+    QVERIFY(engine->canCheckForUpdates());
+    if (failure == QLatin1String("untrusted"))
+        QVERIFY(m_server->requests().isEmpty());
+}
+
+void TestUpdateEngine::canCheckIsAnnouncedLater()
+{
+    m_server->setHandler([](const QByteArray &, const QString &) { return HttpReply{200, feed(item("0.1")), {}, false}; });
+    auto engine = makeEngine(feedUrl());
+    QSignalSpy canCheck(engine.get(), &Updater::canCheckForUpdatesChanged);
+    QSignalSpy automatic(engine.get(), &Updater::automaticallyChecksForUpdatesChanged);
+    QVERIFY(!engine->canCheckForUpdates());
+    QVERIFY(!engine->isStarted());
+
+    engine->startUpdater();
+    QVERIFY(engine->canCheckForUpdates());
+    QCOMPARE(canCheck.count(), 0); // not inside startUpdater()
+    // First the value it was made with, then the change.
+    QTRY_COMPARE_WITH_TIMEOUT(boolValues(canCheck), (QList<bool>{false, true}), Patience);
+    QCOMPARE(boolValues(automatic), QList<bool>{true});
+
+    engine->checkForUpdateInformation();
+    QCOMPARE(canCheck.count(), 2); // not inside the check call either
+    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, Patience);
+    QTRY_COMPARE_WITH_TIMEOUT(boolValues(canCheck), (QList<bool>{false, true, false, true}), Patience);
+    QCOMPARE(m_delegates.onlyErrorCode(), NoUpdateErrorCode);
+}
+
+void TestUpdateEngine::checkRefusedWhenItCannotRun()
+{
+    m_server->setHandler([](const QByteArray &, const QString &) { return HttpReply{200, feed(item("3.0")), {}, false}; });
+    auto engine = makeEngine(feedUrl());
+
+    // Before startUpdater(): refused, nothing requested.
+    engine->checkForUpdateInformation();
+    QVERIFY(m_delegates.finished.isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, Patience);
+    QCOMPARE(m_delegates.onlyErrorCode(), int(UpdateEngineError::CheckRefused));
+    QVERIFY(m_server->requests().isEmpty());
+
+    // During a cycle: the second request is refused, the running one still ends normally.
+    m_delegates = RecordingDelegates();
+    engine->startUpdater();
+    engine->checkForUpdatesInBackground();
+    engine->checkForUpdateInformation();
+    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 2, Patience);
+    QCOMPARE(m_delegates.finished.at(0).kind, UpdateCheckKind::UpdateInformation);
+    QCOMPARE(m_delegates.finished.at(0).error->code, int(UpdateEngineError::CheckRefused));
+    QCOMPARE(m_delegates.finished.at(1).kind, UpdateCheckKind::UpdatesInBackground);
+    QVERIFY(!m_delegates.finished.at(1).error.has_value());
+    QCOMPARE(m_delegates.found.size(), 1);
+    QCOMPARE(m_server->requests().size(), 1);
+}
+
+void TestUpdateEngine::engineGoneDuringRequest()
+{
+    m_server->setHandler([](const QByteArray &, const QString &) { return HttpReply{200, {}, {}, true}; });
+    auto engine = makeEngine(feedUrl());
+    engine->startUpdater();
+    engine->checkForUpdateInformation();
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 1, Patience);
+
+    // The request is aborted with the engine; whatever it leaves queued must not reach the
+    // delegates (nor touch the engine that is gone).
+    engine.reset();
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    QVERIFY(m_delegates.events.isEmpty());
+}
+
+void TestUpdateEngine::settingsRoundTrip()
+{
+    {
+        auto engine = makeEngine(feedUrl());
+        QVERIFY(engine->automaticallyChecksForUpdates()); // nothing stored: on
+        QVERIFY(!engine->automaticallyDownloadsUpdates()); // nothing stored: off
+
+        QSignalSpy automatic(engine.get(), &Updater::automaticallyChecksForUpdatesChanged);
+        QTRY_COMPARE_WITH_TIMEOUT(boolValues(automatic), QList<bool>{true}, Patience); // the initial value
+        engine->setAutomaticallyChecksForUpdates(false);
+        QVERIFY(!engine->automaticallyChecksForUpdates());
+        QCOMPARE(automatic.count(), 1); // announced later
+        QTRY_COMPARE_WITH_TIMEOUT(boolValues(automatic), (QList<bool>{true, false}), Patience);
+        engine->setAutomaticallyChecksForUpdates(false); // unchanged: no announcement
+        engine->setAutomaticallyDownloadsUpdates(true);
+        QCoreApplication::processEvents();
+        QCOMPARE(automatic.count(), 2);
+    }
+
+    QSettings settings;
+    QCOMPARE(settings.value(QLatin1String(AutomaticChecksSettingsKey)), QVariant(false));
+    QCOMPARE(settings.value(QLatin1String(AutomaticDownloadsSettingsKey)), QVariant(true));
+    {
+        // The next launch reads the stored values back unchanged.
+        auto engine = makeEngine(feedUrl());
+        QVERIFY(!engine->automaticallyChecksForUpdates());
+        QVERIFY(engine->automaticallyDownloadsUpdates());
+        QSignalSpy automatic(engine.get(), &Updater::automaticallyChecksForUpdatesChanged);
+        QTRY_COMPARE_WITH_TIMEOUT(boolValues(automatic), QList<bool>{false}, Patience);
+        engine->setAutomaticallyChecksForUpdates(true);
+        engine->setAutomaticallyDownloadsUpdates(false);
+    }
+    auto engine = makeEngine(feedUrl());
+    QVERIFY(engine->automaticallyChecksForUpdates());
+    QVERIFY(!engine->automaticallyDownloadsUpdates());
+}
+
+void TestUpdateEngine::installPathShowsNotice()
+{
+    auto engine = makeEngine(feedUrl());
+    QVERIFY(!engine->noticeWindow());
+    engine->checkForUpdates();
+    auto *notice = qobject_cast<QMessageBox *>(engine->noticeWindow());
+    QVERIFY(notice);
+    QVERIFY(notice->isVisible());
+    QCOMPARE(notice->text(), QStringLiteral("이 버전에서는 업데이트 설치를 아직 지원하지 않습니다."));
+
+    // Asking again brings back the same window rather than piling up new ones.
+    engine->checkForUpdates();
+    QCOMPARE(engine->noticeWindow(), notice);
+
+    // It is an ordinary window: closing it lets the next request make a new one.
+    notice->close();
+    QTRY_VERIFY_WITH_TIMEOUT(!engine->noticeWindow(), Patience);
+    engine->checkForUpdates();
+    QVERIFY(engine->noticeWindow());
+    QVERIFY(m_delegates.events.isEmpty());
+}
+
+void TestUpdateEngine::factoryMakesUnstartedEngineWithBuildSettings()
+{
+    StandardUpdaterControllerFactory factory = makeStandardUpdaterController;
+    std::unique_ptr<StandardUpdaterController> controller = factory(m_delegates, m_delegates);
+    Updater &updater = controller->updater();
+    QCOMPARE(&controller->updater(), &updater);
+    QVERIFY(!updater.canCheckForUpdates());
+    QVERIFY(!updater.sessionInProgress());
+
+    auto *engine = qobject_cast<UpdateEngine *>(&updater);
+    QVERIFY(engine);
+    QCOMPARE(engine->feedUrl(), QUrl(platform::buildSettings().updateFeedUrl));
+    QCOMPARE(engine->runningVersion(), platform::buildSettings().version);
+    QCOMPARE(engine->feedUrl().scheme(), QStringLiteral("https"));
+
+    controller->startUpdater();
+    QVERIFY(updater.canCheckForUpdates());
+}
+
+QTEST_MAIN(TestUpdateEngine)
+#include "tst_updateengine.moc"
