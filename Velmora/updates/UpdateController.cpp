@@ -6,6 +6,7 @@
 #include "updates/ReleaseNotesText.h"
 #include "updates/UpdateAppearance.h"
 #include "updates/UpdateCheckView.h"
+#include "updates/UpdateEngine.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -27,46 +28,12 @@ const char *const upToDateStatus = "최신 버전을 사용하고 있습니다."
 const char *const failedStatus = "업데이트를 확인하지 못했습니다. 잠시 후 다시 시도해 주세요.";
 const char *const windowTitle = "업데이트 확인";
 
+// The real engine unless the application registers another one.
 StandardUpdaterControllerFactory &defaultControllerFactory()
 {
-    static StandardUpdaterControllerFactory factory;
+    static StandardUpdaterControllerFactory factory = &makeStandardUpdaterController;
     return factory;
 }
-
-// Stands in when no engine was registered: an updater that never becomes able to check, so
-// the window says it is preparing instead of the application failing.
-class InertUpdater final : public Updater
-{
-public:
-    bool canCheckForUpdates() const override { return false; }
-    bool automaticallyChecksForUpdates() const override { return m_automatic; }
-    void setAutomaticallyChecksForUpdates(bool on) override
-    {
-        if (m_automatic == on)
-            return;
-        m_automatic = on;
-        QTimer::singleShot(0, this, [this, on] { emit automaticallyChecksForUpdatesChanged(on); });
-    }
-    bool automaticallyDownloadsUpdates() const override { return false; }
-    void setAutomaticallyDownloadsUpdates(bool) override {}
-    bool sessionInProgress() const override { return false; }
-    void checkForUpdatesInBackground() override {}
-    void checkForUpdateInformation() override {}
-
-private:
-    bool m_automatic = true;
-};
-
-class InertStandardController final : public StandardUpdaterController
-{
-public:
-    Updater &updater() override { return m_updater; }
-    void startUpdater() override {}
-    void checkForUpdates() override {}
-
-private:
-    InertUpdater m_updater;
-};
 
 UpdateController::PrepareForUpdate readyAtOnce()
 {
@@ -126,13 +93,8 @@ bool UpdateController::isDevelopmentBuild() const
 StandardUpdaterController &UpdateController::controller()
 {
     if (!m_controller) {
-        StandardUpdaterControllerFactory factory = m_controllerFactory ? m_controllerFactory : defaultControllerFactory();
-        if (factory) {
-            m_controller = factory(*this, *this);
-        } else {
-            qWarning("velmora: no update engine registered; update checks are unavailable");
-            m_controller = std::make_unique<InertStandardController>();
-        }
+        const StandardUpdaterControllerFactory &factory = m_controllerFactory ? m_controllerFactory : defaultControllerFactory();
+        m_controller = factory ? factory(*this, *this) : makeStandardUpdaterController(*this, *this);
     }
     return *m_controller;
 }

@@ -60,7 +60,7 @@ public:
 
     struct Dependencies
     {
-        // Makes the engine's standard controller; empty = the registered default factory.
+        // Makes the engine's standard controller; empty = the default factory (the real engine).
         StandardUpdaterControllerFactory controllerFactory;
         platform::Bundle *bundle = nullptr;          // nullptr = the application's own bundle
         platform::HttpClient *http = nullptr;        // nullptr = the shared client
@@ -77,9 +77,10 @@ public:
     explicit UpdateController(Dependencies deps, QObject *parent = nullptr);
     ~UpdateController() override;
 
-    // The one controller of the application, made on first use with the registered factory.
+    // The one controller of the application, made on first use over the default factory.
     static UpdateController &shared();
-    // The factory shared() uses to make the engine; register it before the first shared().
+    // Replaces the default factory (makeStandardUpdaterController, the real engine) for
+    // controllers made without one of their own; call before the first shared().
     static void setDefaultControllerFactory(StandardUpdaterControllerFactory factory);
     // The backend question the relaunch hold asks; replaces the current one.
     void setPrepareForUpdate(PrepareForUpdate prepare);

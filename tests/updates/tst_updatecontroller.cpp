@@ -2,6 +2,7 @@
 
 #include "platform/Bundle.h"
 #include "updates/UpdateController.h"
+#include "updates/UpdateEngine.h"
 
 #include <QScopeGuard>
 #include <QSettings>
@@ -328,6 +329,18 @@ private slots:
         QCOMPARE(h.controller->updateAvailable(), false);
         QCOMPARE(h.controller->updateWindow()->size(), QSize(500, 420));
         QCOMPARE(h.controller->status(), checkingStatus);
+    }
+
+    void withoutAFactoryTheRealEngineIsMade()
+    {
+        platform::FixedBundle bundle;
+        UpdateController::Dependencies deps;
+        deps.bundle = &bundle;
+        UpdateController controller(std::move(deps));
+        auto *engine = dynamic_cast<updates::UpdateEngine *>(&controller.controller());
+        QVERIFY(engine);
+        QVERIFY(!engine->isStarted());
+        QCOMPARE(&controller.controller(), engine); // made once
     }
 
     void deliveriesToAGoneControllerDoNothing()
