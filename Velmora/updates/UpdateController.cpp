@@ -8,7 +8,6 @@
 #include "updates/UpdateCheckView.h"
 #include "updates/UpdateEngine.h"
 
-#include <QApplication>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSettings>

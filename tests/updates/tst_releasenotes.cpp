@@ -96,6 +96,33 @@ private slots:
         QCOMPARE(view.notesText()->isVisible(), shown == QLatin1String("text"));
     }
 
+    void unmatchedMarkersStayAsTyped_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+
+        QTest::newRow("lone markers") << "* _ ** ` [ ~~" << "* _ ** ` [ ~~";
+        QTest::newRow("unclosed strong") << "**open" << "**open";
+        QTest::newRow("unclosed code") << "`code" << "`code";
+        QTest::newRow("link without address") << "[label](" << "[label](";
+        QTest::newRow("bracket without link") << "[label] text" << "[label] text";
+        QTest::newRow("strong around emphasis") << "***both***" << "both";
+        QTest::newRow("emphasis inside strong") << "**a *b* c**" << "a b c";
+        QTest::newRow("escaped markers") << "\\*not\\*" << "*not*";
+        QTest::newRow("markers inside code stay") << "`**raw**`" << "**raw**";
+        QTest::newRow("list and quote lines") << "- one\n> two\n1. three" << "- one\n> two\n1. three";
+        QTest::newRow("trailing line break kept") << "a\n" << "a\n";
+    }
+
+    void unmatchedMarkersStayAsTyped()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        updates::UpdateNotesView view;
+        view.setNotes(text, false, false);
+        QCOMPARE(view.notesText()->document()->toPlainText(), shown);
+    }
+
     void notesRenderInlineMarkdownOnly()
     {
         updates::UpdateNotesView view;
