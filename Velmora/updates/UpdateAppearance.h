@@ -1,0 +1,27 @@
+#pragma once
+
+// Colours of the update window. The window keeps a light appearance whatever the desktop
+// theme, so these are fixed values rather than palette roles.
+
+#include <QColor>
+#include <QFont>
+
+namespace velmora::updates::appearance {
+
+inline QColor accent() { return QColor::fromRgbF(0.07f, 0.57f, 0.35f, 1.0f); }
+inline QColor windowBackground() { return QColor(0xec, 0xec, 0xec); }
+inline QColor controlBackground() { return QColor(Qt::white); }
+inline QColor label() { return QColor::fromRgbF(0, 0, 0, 0.85f); }
+inline QColor secondaryLabel() { return QColor::fromRgbF(0, 0, 0, 0.5f); }
+inline QColor separator() { return QColor::fromRgbF(0, 0, 0, 0.1f); }
+
+// The desktop's user-interface font at a size in logical pixels.
+inline QFont systemFont(int pixelSize, QFont::Weight weight = QFont::Normal)
+{
+    QFont font;
+    font.setPixelSize(pixelSize);
+    font.setWeight(weight);
+    return font;
+}
+
+} // namespace velmora::updates::appearance

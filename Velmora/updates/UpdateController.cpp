@@ -1,0 +1,426 @@
+#include "updates/UpdateController.h"
+
+#include "platform/Bundle.h"
+#include "platform/HttpClient.h"
+#include "platform/UrlOpener.h"
+#include "updates/ReleaseNotesText.h"
+#include "updates/UpdateAppearance.h"
+#include "updates/UpdateCheckView.h"
+#include "updates/UpdateEngine.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QSettings>
+#include <QStringDecoder>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace velmora::updates {
+namespace {
+
+const char *const initialStatus = "새 버전을 확인합니다.";
+const char *const developmentStatus = "개발용 앱입니다. 배포 버전은 릴리스 페이지에서 확인할 수 있습니다.";
+const char *const preparingStatus = "업데이트 확인을 준비하고 있습니다…";
+const char *const checkingStatus = "업데이트를 확인하고 있습니다…";
+const char *const foundStatusSuffix = " 업데이트가 있습니다.";
+const char *const upToDateStatus = "최신 버전을 사용하고 있습니다.";
+const char *const failedStatus = "업데이트를 확인하지 못했습니다. 잠시 후 다시 시도해 주세요.";
+const char *const windowTitle = "업데이트 확인";
+
+// The real engine unless the application registers another one.
+StandardUpdaterControllerFactory &defaultControllerFactory()
+{
+    static StandardUpdaterControllerFactory factory = &makeStandardUpdaterController;
+    return factory;
+}
+
+UpdateController::PrepareForUpdate readyAtOnce()
+{
+    return []() -> QCoro::Task<bool> { co_return true; };
+}
+
+} // namespace
+
+UpdateController::UpdateController() : UpdateController(Dependencies{})
+{
+}
+
+UpdateController::UpdateController(Dependencies deps, QObject *parent)
+    : QObject(parent)
+    , m_controllerFactory(std::move(deps.controllerFactory))
+    , m_bundle(deps.bundle ? *deps.bundle : platform::Bundle::main())
+    , m_http(deps.http ? *deps.http : platform::HttpClient::shared())
+    , m_urlOpener(deps.urlOpener ? *deps.urlOpener : platform::UrlOpener::system())
+    , m_releaseNotesHosts(std::move(deps.releaseNotesHosts))
+    , m_prepareForUpdate(deps.prepareForUpdate ? std::move(deps.prepareForUpdate) : readyAtOnce())
+    , m_relaunchPollInterval(deps.relaunchPollInterval)
+    , m_status(QString::fromUtf8(initialStatus))
+{
+}
+
+UpdateController::~UpdateController()
+{
+    m_releaseNotesTask.cancel();
+    for (const auto &observer : m_observers)
+        QObject::disconnect(observer);
+    delete m_updateWindow.data();
+}
+
+UpdateController &UpdateController::shared()
+{
+    // Lives for the whole process, like the application object that keeps it.
+    static UpdateController *controller = new UpdateController();
+    return *controller;
+}
+
+void UpdateController::setDefaultControllerFactory(StandardUpdaterControllerFactory factory)
+{
+    defaultControllerFactory() = std::move(factory);
+}
+
+void UpdateController::setPrepareForUpdate(PrepareForUpdate prepare)
+{
+    m_prepareForUpdate = prepare ? std::move(prepare) : readyAtOnce();
+}
+
+bool UpdateController::isDevelopmentBuild() const
+{
+    // Any value counts, whatever its type: a malformed entry still marks a development build.
+    return m_bundle.infoValue(QStringLiteral("VelmoraProjectRoot")).isValid();
+}
+
+StandardUpdaterController &UpdateController::controller()
+{
+    if (!m_controller) {
+        const StandardUpdaterControllerFactory &factory = m_controllerFactory ? m_controllerFactory : defaultControllerFactory();
+        m_controller = factory ? factory(*this, *this) : makeStandardUpdaterController(*this, *this);
+    }
+    return *m_controller;
+}
+
+void UpdateController::setAutomaticallyChecksForUpdates(bool on)
+{
+    Updater &engine = updater();
+    engine.setAutomaticallyChecksForUpdates(on);
+    // The engine may refuse or adjust the value: show what it holds, not what was asked.
+    setAutomaticallyChecksMirror(engine.automaticallyChecksForUpdates());
+}
+
+void UpdateController::start()
+{
+    if (m_started)
+        return;
+    m_started = true;
+
+    Updater &engine = updater();
+    // Values arrive later on the event loop, never inside the call that caused them, and not
+    // at all once this controller is gone (this is the context object of every delivery).
+    auto canCheckChanged = [this](bool value) {
+        setCanCheckForUpdates(value);
+        if (value && m_pendingCheck)
+            refreshUpdateInformation();
+    };
+    m_observers.push_back(connect(&engine, &Updater::canCheckForUpdatesChanged, this, canCheckChanged,
+                                  Qt::QueuedConnection));
+    m_observers.push_back(connect(&engine, &Updater::automaticallyChecksForUpdatesChanged, this,
+                                  &UpdateController::setAutomaticallyChecksMirror, Qt::QueuedConnection));
+    // The initial values go the same way, ahead of any change the calls below cause.
+    QMetaObject::invokeMethod(this, [canCheckChanged, value = engine.canCheckForUpdates()] { canCheckChanged(value); },
+                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this, value = engine.automaticallyChecksForUpdates()] {
+        setAutomaticallyChecksMirror(value);
+    }, Qt::QueuedConnection);
+
+    setAutomaticallyChecksMirror(engine.automaticallyChecksForUpdates());
+
+    // Nothing is downloaded or installed without the user, at every launch.
+    QSettings().setValue(QStringLiteral("SUAutomaticallyUpdate"), false);
+    engine.setAutomaticallyDownloadsUpdates(false);
+
+    if (isDevelopmentBuild()) {
+        setStatus(QString::fromUtf8(developmentStatus));
+        return;
+    }
+
+    controller().startUpdater();
+    if (engine.automaticallyChecksForUpdates()) {
+        m_checkingOnLaunch = true;
+        engine.checkForUpdatesInBackground();
+    }
+}
+
+void UpdateController::refreshUpdateInformation()
+{
+    if (isDevelopmentBuild() || m_isChecking)
+        return;
+
+    Updater &engine = updater();
+    if (!m_canCheckForUpdates || engine.sessionInProgress()) {
+        // Started later by the first of: the updater becoming able to check, or the end of
+        // the cycle that keeps it busy.
+        m_pendingCheck = true;
+        setStatus(QString::fromUtf8(preparingStatus));
+        return;
+    }
+
+    // The handle stays in the field; the cancelled load writes nothing.
+    m_releaseNotesTask.cancel();
+    setReleaseNotes(QString());
+    setIsLoadingNotes(false);
+    setNotesFailed(false);
+    setWindowContentSize(windowSize);
+    m_pendingCheck = false;
+    m_manualCheck = true;
+    setIsChecking(true);
+    setUpdateAvailable(false);
+    setStatus(QString::fromUtf8(checkingStatus));
+    engine.checkForUpdateInformation();
+}
+
+void UpdateController::didFindValidUpdate(Updater &, const UpdateItem &item)
+{
+    // Updates found by the engine's own cycles (scheduled checks, the install path) are left
+    // to the engine.
+    if (!m_manualCheck && !m_checkingOnLaunch)
+        return;
+
+    setUpdateAvailable(true);
+    setStatus(QLatin1Char('v') + item.displayVersionString + QString::fromUtf8(foundStatusSuffix));
+    if (m_checkingOnLaunch)
+        showUpdateWindow();
+    setWindowContentSize(windowSizeWithNotes);
+    startReleaseNotesLoad(item.releaseNotesURL);
+}
+
+void UpdateController::showUpdateWindow()
+{
+    if (!m_updateWindow) {
+        auto *window = new QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                                                | Qt::WindowCloseButtonHint);
+        window->setObjectName(QStringLiteral("update-window"));
+        window->setWindowTitle(QString::fromUtf8(windowTitle));
+        // Closing only hides the window; the next request shows it again with current state.
+        window->setAttribute(Qt::WA_DeleteOnClose, false);
+        QPalette palette = window->palette();
+        palette.setColor(QPalette::Window, appearance::windowBackground());
+        palette.setColor(QPalette::WindowText, appearance::label());
+        window->setPalette(palette);
+        window->setAutoFillBackground(true);
+
+        auto *layout = new QVBoxLayout(window);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(0);
+        layout->addStretch(1);
+        layout->addWidget(new UpdateCheckView(*this, appearance::accent(), window), 0, Qt::AlignHCenter);
+        layout->addStretch(1);
+
+        m_updateWindow = window;
+        setWindowContentSize(windowSize);
+        // Centred once, when made; later requests keep the place the user gave it.
+        if (QScreen *screen = QGuiApplication::primaryScreen()) {
+            QRect frame(QPoint(), windowSize);
+            frame.moveCenter(screen->availableGeometry().center());
+            window->move(frame.topLeft());
+        }
+    }
+    m_updateWindow->show();
+    m_updateWindow->raise();
+    m_updateWindow->activateWindow();
+}
+
+void UpdateController::didFinishUpdateCycle(Updater &, UpdateCheckKind, const std::optional<UpdaterError> &error)
+{
+    m_checkingOnLaunch = false;
+    if (m_manualCheck) {
+        m_manualCheck = false;
+        setIsChecking(false);
+        if (error && !error->isNoUpdate()) {
+            setUpdateAvailable(false);
+            setStatus(QString::fromUtf8(failedStatus));
+            return;
+        }
+        if (!m_updateAvailable)
+            setStatus(QString::fromUtf8(upToDateStatus));
+        return;
+    }
+    if (m_pendingCheck) {
+        // After this callback has returned: the engine finishes its cycle first.
+        QTimer::singleShot(0, this, &UpdateController::refreshUpdateInformation);
+    }
+}
+
+bool UpdateController::shouldHandleShowingScheduledUpdate(const UpdateItem &, bool)
+{
+    // The launch check shows its find in this controller's window, not the engine's.
+    return !m_checkingOnLaunch;
+}
+
+void UpdateController::willHandleShowingUpdate(bool handleShowingUpdate, const UpdateItem &)
+{
+    if (!handleShowingUpdate)
+        showUpdateWindow();
+}
+
+void UpdateController::setWindowContentSize(QSize size)
+{
+    if (m_updateWindow)
+        m_updateWindow->setFixedSize(size);
+}
+
+void UpdateController::startReleaseNotesLoad(std::optional<QUrl> address)
+{
+    // Refused addresses never reach the network. QUrl keeps scheme and host in lower case,
+    // so the comparisons below are exact on that form.
+    if (!address || address->scheme() != QLatin1String("https")
+        || !m_releaseNotesHosts.contains(address->host(), Qt::CaseSensitive)) {
+        setNotesFailed(true);
+        return;
+    }
+    setIsLoadingNotes(true);
+    m_releaseNotesTask.cancel();
+    m_releaseNotesTask = platform::TaskHandle::make();
+    platform::detach(loadReleaseNotes(QPointer<UpdateController>(this), &m_http, *address, m_releaseNotesTask.token()));
+}
+
+QCoro::Task<> UpdateController::loadReleaseNotes(QPointer<UpdateController> self, platform::HttpClient *http,
+                                                 QUrl address, platform::CancelToken token)
+{
+    const platform::HttpResponse response = co_await http->get(address, releaseNotesTimeout, token, releaseNotesMaxBytes);
+
+    auto fail = [&] {
+        // A load that a newer check cancelled writes nothing, whatever stage it reached.
+        if (token.isCancelled())
+            return;
+        if (self)
+            self->setNotesFailed(true);
+        if (self)
+            self->setIsLoadingNotes(false);
+    };
+
+    if (!response.received) {
+        fail();
+        co_return;
+    }
+    if (token.isCancelled())
+        co_return;
+    if (response.status != 200 || response.bodyTooLarge || response.body.size() > releaseNotesMaxBytes) {
+        fail();
+        co_return;
+    }
+    // Strict: a stateless decoder reports a truncated sequence at the end as an error too.
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    const QString document = utf8(response.body);
+    if (utf8.hasError()) {
+        fail();
+        co_return;
+    }
+    const QString notes = ReleaseNotesText::decode(document);
+    if (notes.isEmpty()) {
+        fail();
+        co_return;
+    }
+    if (self)
+        self->setReleaseNotes(notes);
+    if (self)
+        self->setIsLoadingNotes(false);
+}
+
+bool UpdateController::shouldPostponeRelaunch(Updater &, const UpdateItem &, RelaunchContinuation continuation)
+{
+    m_installationTask.cancel();
+    m_installationTask = platform::TaskHandle::make();
+    platform::detach(holdRelaunch(m_prepareForUpdate, m_relaunchPollInterval, std::move(continuation),
+                                  m_installationTask.token()));
+    return true;
+}
+
+QCoro::Task<> UpdateController::holdRelaunch(PrepareForUpdate prepare, std::chrono::milliseconds interval,
+                                             RelaunchContinuation continuation, platform::CancelToken token)
+{
+    // Holds only what it needs, so it runs on even if the controller is gone. It begins on
+    // the next turn of the event loop, so the engine has its answer before any continuation.
+    if (!co_await platform::sleepFor(std::chrono::milliseconds(0), token))
+        co_return;
+    for (;;) {
+        if (token.isCancelled())
+            co_return;
+        const bool ready = co_await prepare();
+        // A newer request may have arrived while the backend was being asked: only the latest
+        // continuation may run.
+        if (token.isCancelled())
+            co_return;
+        if (ready) {
+            if (continuation)
+                continuation();
+            co_return;
+        }
+        if (!co_await platform::sleepFor(interval, token))
+            co_return;
+    }
+}
+
+void UpdateController::setCanCheckForUpdates(bool value)
+{
+    if (m_canCheckForUpdates == value)
+        return;
+    m_canCheckForUpdates = value;
+    emit canCheckForUpdatesChanged();
+}
+
+void UpdateController::setAutomaticallyChecksMirror(bool value)
+{
+    if (m_automaticallyChecksForUpdates == value)
+        return;
+    m_automaticallyChecksForUpdates = value;
+    emit automaticallyChecksForUpdatesChanged();
+}
+
+void UpdateController::setIsChecking(bool value)
+{
+    if (m_isChecking == value)
+        return;
+    m_isChecking = value;
+    emit isCheckingChanged();
+}
+
+void UpdateController::setUpdateAvailable(bool value)
+{
+    if (m_updateAvailable == value)
+        return;
+    m_updateAvailable = value;
+    emit updateAvailableChanged();
+}
+
+void UpdateController::setReleaseNotes(const QString &value)
+{
+    if (m_releaseNotes == value)
+        return;
+    m_releaseNotes = value;
+    emit releaseNotesChanged();
+}
+
+void UpdateController::setIsLoadingNotes(bool value)
+{
+    if (m_isLoadingNotes == value)
+        return;
+    m_isLoadingNotes = value;
+    emit isLoadingNotesChanged();
+}
+
+void UpdateController::setNotesFailed(bool value)
+{
+    if (m_notesFailed == value)
+        return;
+    m_notesFailed = value;
+    emit notesFailedChanged();
+}
+
+void UpdateController::setStatus(const QString &value)
+{
+    if (m_status == value)
+        return;
+    m_status = value;
+    emit statusChanged();
+}
+
+} // namespace velmora::updates

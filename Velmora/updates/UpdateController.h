@@ -1,0 +1,195 @@
+#pragma once
+
+#include "platform/Async.h"
+#include "platform/BuildInfo.h"
+#include "updates/Updater.h"
+
+#include <QMetaObject>
+#include <QObject>
+#include <QPointer>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <QWidget>
+
+#include <QCoro/QCoroTask>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace velmora::platform {
+class Bundle;
+class HttpClient;
+class UrlOpener;
+} // namespace velmora::platform
+
+namespace velmora::updates {
+
+// The application's single holder of update state and its only contact with the update
+// engine. It mirrors two of the updater's properties, runs the launch check and the user's
+// information check, keeps the status line of the update window, makes that window, loads
+// the release notes of a found update and holds the relaunch after an installation until the
+// backend has wound down.
+class UpdateController : public QObject, public UpdaterDelegate, public UserDriverDelegate
+{
+    Q_OBJECT
+    Q_PROPERTY(bool canCheckForUpdates READ canCheckForUpdates NOTIFY canCheckForUpdatesChanged)
+    Q_PROPERTY(bool automaticallyChecksForUpdates READ automaticallyChecksForUpdates
+                   WRITE setAutomaticallyChecksForUpdates NOTIFY automaticallyChecksForUpdatesChanged)
+    Q_PROPERTY(bool isChecking READ isChecking NOTIFY isCheckingChanged)
+    Q_PROPERTY(bool updateAvailable READ updateAvailable NOTIFY updateAvailableChanged)
+    Q_PROPERTY(QString releaseNotes READ releaseNotes NOTIFY releaseNotesChanged)
+    Q_PROPERTY(bool isLoadingNotes READ isLoadingNotes NOTIFY isLoadingNotesChanged)
+    Q_PROPERTY(bool notesFailed READ notesFailed NOTIFY notesFailedChanged)
+    Q_PROPERTY(QString status READ status NOTIFY statusChanged)
+public:
+    // Answers whether the backend and its page have wound down so the application may be
+    // replaced and relaunched.
+    using PrepareForUpdate = std::function<QCoro::Task<bool>()>;
+
+    // How often the relaunch hold asks again while the backend is not ready.
+    static constexpr std::chrono::milliseconds relaunchPollInterval{2000};
+    static constexpr std::chrono::milliseconds releaseNotesTimeout{15000};
+    static constexpr qint64 releaseNotesMaxBytes = 262144;
+    static constexpr QSize windowSize{500, 420};
+    static constexpr QSize windowSizeWithNotes{500, 650};
+
+    struct Dependencies
+    {
+        // Makes the engine's standard controller; empty = the default factory (the real engine).
+        StandardUpdaterControllerFactory controllerFactory;
+        platform::Bundle *bundle = nullptr;          // nullptr = the application's own bundle
+        platform::HttpClient *http = nullptr;        // nullptr = the shared client
+        platform::UrlOpener *urlOpener = nullptr;    // nullptr = the system's default handler
+        // The only hosts release notes are loaded from, compared letter for letter.
+        QStringList releaseNotesHosts = platform::buildSettings().releaseNotesHosts;
+        // Empty = an answer of true at once (no backend to wait for).
+        PrepareForUpdate prepareForUpdate;
+        std::chrono::milliseconds relaunchPollInterval = UpdateController::relaunchPollInterval;
+    };
+
+    // The real services and the registered engine.
+    UpdateController();
+    explicit UpdateController(Dependencies deps, QObject *parent = nullptr);
+    ~UpdateController() override;
+
+    // The one controller of the application, made on first use over the default factory.
+    static UpdateController &shared();
+    // Replaces the default factory (makeStandardUpdaterController, the real engine) for
+    // controllers made without one of their own; call before the first shared().
+    static void setDefaultControllerFactory(StandardUpdaterControllerFactory factory);
+    // The backend question the relaunch hold asks; replaces the current one.
+    void setPrepareForUpdate(PrepareForUpdate prepare);
+
+    /// Mirror of the updater's canCheckForUpdates.
+    bool canCheckForUpdates() const { return m_canCheckForUpdates; }
+    /// Mirror of the updater's automaticallyChecksForUpdates (what the checkbox shows).
+    bool automaticallyChecksForUpdates() const { return m_automaticallyChecksForUpdates; }
+    /// Writes the setting to the updater, then shows what the updater holds afterwards.
+    void setAutomaticallyChecksForUpdates(bool on);
+    /// An information check started by refreshUpdateInformation() is running.
+    bool isChecking() const { return m_isChecking; }
+    /// The current information check or the launch check found a valid update.
+    bool updateAvailable() const { return m_updateAvailable; }
+    /// Plain text of the found update's release notes.
+    QString releaseNotes() const { return m_releaseNotes; }
+    /// The release-notes load is running.
+    bool isLoadingNotes() const { return m_isLoadingNotes; }
+    /// The release-notes load failed or its address was refused.
+    bool notesFailed() const { return m_notesFailed; }
+    /// The status line of the update window.
+    QString status() const { return m_status; }
+
+    /// True when the bundle's information dictionary holds any value under "VelmoraProjectRoot".
+    bool isDevelopmentBuild() const;
+    /// The engine's standard controller, made on first use.
+    StandardUpdaterController &controller();
+    /// The update window once made (hidden, not deleted, when the user closes it).
+    QWidget *updateWindow() const { return m_updateWindow; }
+    /// The bundle whose information dictionary this controller reads.
+    platform::Bundle &bundle() const { return m_bundle; }
+    /// The handler that opens the release page and links.
+    platform::UrlOpener &urlOpener() const { return m_urlOpener; }
+
+    /// One-time setup: observations, engine settings, engine start and launch check.
+    void start();
+    /// Makes the update window on first use and brings it to the front.
+    void showUpdateWindow();
+    /// The interactive check for an update; waits when the updater cannot take it yet.
+    void refreshUpdateInformation();
+
+    /// The running release-notes load, kept so a newer check can cancel it.
+    const platform::TaskHandle &releaseNotesTask() const { return m_releaseNotesTask; }
+    /// The running relaunch hold, kept so a newer request can cancel it.
+    const platform::TaskHandle &installationTask() const { return m_installationTask; }
+
+    // UpdaterDelegate
+    void didFindValidUpdate(Updater &updater, const UpdateItem &item) override;
+    void didFinishUpdateCycle(Updater &updater, UpdateCheckKind kind,
+                              const std::optional<UpdaterError> &error) override;
+    bool shouldPostponeRelaunch(Updater &updater, const UpdateItem &item,
+                                RelaunchContinuation continuation) override;
+    // UserDriverDelegate
+    bool shouldHandleShowingScheduledUpdate(const UpdateItem &item, bool immediateFocus) override;
+    void willHandleShowingUpdate(bool handleShowingUpdate, const UpdateItem &item) override;
+
+signals:
+    void canCheckForUpdatesChanged();
+    void automaticallyChecksForUpdatesChanged();
+    void isCheckingChanged();
+    void updateAvailableChanged();
+    void releaseNotesChanged();
+    void isLoadingNotesChanged();
+    void notesFailedChanged();
+    void statusChanged();
+
+private:
+    void setCanCheckForUpdates(bool value);
+    void setAutomaticallyChecksMirror(bool value);
+    void setIsChecking(bool value);
+    void setUpdateAvailable(bool value);
+    void setReleaseNotes(const QString &value);
+    void setIsLoadingNotes(bool value);
+    void setNotesFailed(bool value);
+    void setStatus(const QString &value);
+
+    Updater &updater() { return controller().updater(); }
+    void setWindowContentSize(QSize size);
+    void startReleaseNotesLoad(std::optional<QUrl> address);
+    static QCoro::Task<> loadReleaseNotes(QPointer<UpdateController> self, platform::HttpClient *http,
+                                          QUrl address, platform::CancelToken token);
+    static QCoro::Task<> holdRelaunch(PrepareForUpdate prepare, std::chrono::milliseconds interval,
+                                      RelaunchContinuation continuation, platform::CancelToken token);
+
+    StandardUpdaterControllerFactory m_controllerFactory;
+    platform::Bundle &m_bundle;
+    platform::HttpClient &m_http;
+    platform::UrlOpener &m_urlOpener;
+    QStringList m_releaseNotesHosts;
+    PrepareForUpdate m_prepareForUpdate;
+    std::chrono::milliseconds m_relaunchPollInterval;
+
+    bool m_canCheckForUpdates = false;
+    bool m_automaticallyChecksForUpdates = true;
+    bool m_isChecking = false;
+    bool m_updateAvailable = false;
+    QString m_releaseNotes;
+    bool m_isLoadingNotes = false;
+    bool m_notesFailed = false;
+    platform::TaskHandle m_releaseNotesTask;
+    QString m_status;
+    std::vector<QMetaObject::Connection> m_observers;
+    QPointer<QWidget> m_updateWindow;
+    bool m_manualCheck = false;
+    platform::TaskHandle m_installationTask;
+    bool m_started = false;
+    bool m_checkingOnLaunch = false;
+    bool m_pendingCheck = false;
+    std::unique_ptr<StandardUpdaterController> m_controller;
+};
+
+} // namespace velmora::updates

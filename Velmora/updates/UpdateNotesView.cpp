@@ -1,0 +1,129 @@
+#include "updates/UpdateNotesView.h"
+
+#include "updates/ActivityIndicator.h"
+#include "updates/InlineMarkdown.h"
+#include "updates/UpdateAppearance.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTextCursor>
+#include <QVBoxLayout>
+
+namespace velmora::updates {
+namespace {
+
+const char *const headingText = "업데이트 내용";
+const char *const loadingText = "변경 내용을 불러오고 있습니다…";
+const char *const failureText = "변경 내용을 불러오지 못했습니다. 아래 ‘변경 내용’ 링크에서 확인할 수 있습니다.";
+
+constexpr int notesHeight = 190;
+constexpr int extraLineSpacing = 5;
+
+QPalette textPalette(const QColor &colour)
+{
+    QPalette palette;
+    palette.setColor(QPalette::WindowText, colour);
+    palette.setColor(QPalette::Text, colour);
+    palette.setColor(QPalette::Base, Qt::transparent);
+    return palette;
+}
+
+} // namespace
+
+UpdateNotesView::UpdateNotesView(platform::UrlOpener &opener, QWidget *parent)
+    : QWidget(parent), m_opener(opener)
+{
+    setObjectName(QStringLiteral("update-release-notes"));
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(14, 14, 14, 14);
+    column->setSpacing(10);
+
+    auto *heading = new QLabel(QString::fromUtf8(headingText), this);
+    heading->setFont(appearance::systemFont(13, QFont::DemiBold));
+    heading->setPalette(textPalette(appearance::label()));
+    column->addWidget(heading);
+
+    m_loadingRow = new QWidget(this);
+    auto *row = new QHBoxLayout(m_loadingRow);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(8);
+    row->addWidget(new ActivityIndicator(m_loadingRow), 0, Qt::AlignVCenter);
+    auto *loadingLabel = new QLabel(QString::fromUtf8(loadingText), m_loadingRow);
+    loadingLabel->setFont(appearance::systemFont(12));
+    loadingLabel->setPalette(textPalette(appearance::label()));
+    row->addWidget(loadingLabel, 0, Qt::AlignVCenter);
+    row->addStretch(1);
+    column->addWidget(m_loadingRow);
+
+    m_failureLine = new QLabel(QString::fromUtf8(failureText), this);
+    m_failureLine->setFont(appearance::systemFont(12));
+    m_failureLine->setPalette(textPalette(appearance::secondaryLabel()));
+    m_failureLine->setWordWrap(true);
+    column->addWidget(m_failureLine);
+
+    m_notesText = new QTextBrowser(this);
+    m_notesText->setObjectName(QStringLiteral("update-release-notes-text"));
+    m_notesText->setFixedHeight(notesHeight);
+    m_notesText->setFrameShape(QFrame::NoFrame);
+    m_notesText->setFont(appearance::systemFont(13));
+    m_notesText->setPalette(textPalette(appearance::label()));
+    m_notesText->viewport()->setAutoFillBackground(false);
+    m_notesText->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_notesText->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_notesText->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard
+                                         | Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    m_notesText->setOpenLinks(false);
+    m_notesText->document()->setDocumentMargin(0);
+    m_notesText->document()->setDefaultFont(appearance::systemFont(13));
+    connect(m_notesText, &QTextBrowser::anchorClicked, this, [this](const QUrl &url) {
+        // Notes are outside content: only web addresses are handed to the browser.
+        if (url.scheme() == QLatin1String("https") || url.scheme() == QLatin1String("http"))
+            m_opener.openUrl(url);
+    });
+    column->addWidget(m_notesText);
+
+    render();
+}
+
+void UpdateNotesView::setNotes(const QString &text, bool loading, bool failed)
+{
+    if (text == m_text && loading == m_loading && failed == m_failed)
+        return;
+    const bool textChanged = text != m_text;
+    m_text = text;
+    m_loading = loading;
+    m_failed = failed;
+    if (textChanged) {
+        QTextDocument *document = m_notesText->document();
+        setInlineMarkdown(*document, m_text);
+        QTextCursor all(document);
+        all.select(QTextCursor::Document);
+        QTextBlockFormat spacing;
+        spacing.setLineHeight(extraLineSpacing, QTextBlockFormat::LineDistanceHeight);
+        all.mergeBlockFormat(spacing);
+    }
+    render();
+}
+
+void UpdateNotesView::render()
+{
+    m_loadingRow->setVisible(m_loading);
+    m_failureLine->setVisible(!m_loading && m_failed);
+    m_notesText->setVisible(!m_loading && !m_failed);
+}
+
+void UpdateNotesView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(appearance::controlBackground());
+    painter.drawRoundedRect(QRectF(rect()), 10, 10);
+}
+
+} // namespace velmora::updates

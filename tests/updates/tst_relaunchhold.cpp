@@ -1,0 +1,151 @@
+#include "ScriptedUpdater.h"
+
+#include "platform/Async.h"
+#include "platform/Bundle.h"
+#include "updates/UpdateController.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+#include <QTimer>
+
+using namespace velmora;
+using namespace std::chrono_literals;
+using test::ScriptedController;
+using updates::UpdateController;
+
+namespace {
+
+constexpr auto interval = 100ms;
+
+// A backend that reports work for a number of requests, then agrees to the relaunch.
+struct Backend
+{
+    int busyAnswers = 0;
+    int requests = 0;
+    std::vector<qint64> requestTimes;
+    QElapsedTimer clock;
+    std::chrono::milliseconds answerDelay{0};
+
+    UpdateController::PrepareForUpdate prepare()
+    {
+        clock.start();
+        return [this]() -> QCoro::Task<bool> {
+            ++requests;
+            requestTimes.push_back(clock.elapsed());
+            if (answerDelay.count() > 0)
+                co_await platform::sleepFor(answerDelay);
+            // Decided when the answer is given: a slow answer sees the requests made meanwhile.
+            co_return requests > busyAnswers;
+        };
+    }
+};
+
+struct Harness
+{
+    explicit Harness(Backend &backend)
+    {
+        UpdateController::Dependencies deps;
+        deps.controllerFactory = ScriptedController::factory(&engine);
+        deps.bundle = &bundle;
+        deps.prepareForUpdate = backend.prepare();
+        deps.relaunchPollInterval = interval;
+        controller = std::make_unique<UpdateController>(std::move(deps));
+        controller->controller();
+    }
+
+    platform::FixedBundle bundle;
+    ScriptedController *engine = nullptr;
+    std::unique_ptr<UpdateController> controller;
+};
+
+void drainEvents()
+{
+    for (int round = 0; round < 3; ++round) {
+        bool ran = false;
+        QTimer::singleShot(0, [&ran] { ran = true; });
+        QTRY_VERIFY(ran);
+    }
+}
+
+} // namespace
+
+class TestRelaunchHold : public QObject
+{
+    Q_OBJECT
+private slots:
+    void idleBackendRelaunchesAfterTheFirstAnswer()
+    {
+        Backend backend;
+        Harness h(backend);
+        int continued = 0;
+        QVERIFY(h.engine->postponeRelaunch([&continued] { ++continued; }));
+        QCOMPARE(continued, 0); // never inside the engine's own call
+        QVERIFY(h.controller->installationTask().isValid());
+        QTRY_COMPARE_WITH_TIMEOUT(continued, 1, 20000);
+        QCOMPARE(backend.requests, 1);
+    }
+
+    void busyBackendIsAskedOncePerIntervalUntilReady()
+    {
+        Backend backend;
+        backend.busyAnswers = 3;
+        Harness h(backend);
+        int continued = 0;
+        QVERIFY(h.engine->postponeRelaunch([&continued] { ++continued; }));
+        QTRY_COMPARE_WITH_TIMEOUT(continued, 1, 20000);
+        QCOMPARE(backend.requests, 4);
+        // A pause of the whole interval separates the requests (a precise timer never fires early).
+        for (size_t i = 1; i < backend.requestTimes.size(); ++i)
+            QVERIFY2(backend.requestTimes[i] - backend.requestTimes[i - 1] >= interval.count() - 2,
+                     qPrintable(QStringLiteral("gap %1 ms").arg(backend.requestTimes[i] - backend.requestTimes[i - 1])));
+        // Once released, nothing more is asked and the continuation is not called again.
+        bool slept = QCoro::waitFor(platform::sleepFor(3 * interval));
+        QVERIFY(slept);
+        QCOMPARE(backend.requests, 4);
+        QCOMPARE(continued, 1);
+    }
+
+    void secondRequestCancelsTheFirst_data()
+    {
+        QTest::addColumn<int>("answerDelayMs");
+        QTest::newRow("first waiting between requests") << 0;
+        QTest::newRow("first waiting for the backend's answer") << 150;
+    }
+
+    void secondRequestCancelsTheFirst()
+    {
+        QFETCH(int, answerDelayMs);
+        Backend backend;
+        backend.busyAnswers = 1;
+        backend.answerDelay = std::chrono::milliseconds(answerDelayMs);
+        Harness h(backend);
+        int first = 0;
+        int second = 0;
+        QVERIFY(h.engine->postponeRelaunch([&first] { ++first; }));
+        QTRY_COMPARE_WITH_TIMEOUT(backend.requests, 1, 20000);
+        const platform::TaskHandle firstTask = h.controller->installationTask();
+        // The first request's answer (busy) may still be on its way; from here on every
+        // answer is "ready", which only the latest continuation may act on.
+        QVERIFY(h.engine->postponeRelaunch([&second] { ++second; }));
+        QVERIFY(firstTask.isCancelled());
+        QTRY_COMPARE_WITH_TIMEOUT(second, 1, 20000);
+        QVERIFY(QCoro::waitFor(platform::sleepFor(2 * interval + std::chrono::milliseconds(answerDelayMs))));
+        drainEvents();
+        QCOMPARE(first, 0);
+        QCOMPARE(second, 1);
+    }
+
+    void holdOutlivesTheController()
+    {
+        Backend backend;
+        backend.busyAnswers = 1;
+        Harness h(backend);
+        int continued = 0;
+        QVERIFY(h.engine->postponeRelaunch([&continued] { ++continued; }));
+        h.controller.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(continued, 1, 20000);
+    }
+};
+
+QTEST_MAIN(TestRelaunchHold)
+#include "tst_relaunchhold.moc"

@@ -1,0 +1,290 @@
+#include "ScriptedUpdater.h"
+#include "TestSupport.h"
+
+#include "platform/BuildInfo.h"
+#include "platform/Bundle.h"
+#include "updates/ActivityIndicator.h"
+#include "updates/UpdateCheckView.h"
+#include "updates/UpdateController.h"
+#include "updates/UpdateNotesView.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace velmora;
+using test::ScriptedController;
+using updates::UpdateCheckView;
+using updates::UpdateController;
+
+namespace {
+
+const QString developmentStatus = QString::fromUtf8("개발용 앱입니다. 배포 버전은 릴리스 페이지에서 확인할 수 있습니다.");
+const QString preparingStatus = QString::fromUtf8("업데이트 확인을 준비하고 있습니다…");
+const QString checkingStatus = QString::fromUtf8("업데이트를 확인하고 있습니다…");
+const QString upToDateStatus = QString::fromUtf8("최신 버전을 사용하고 있습니다.");
+const QString failedStatus = QString::fromUtf8("업데이트를 확인하지 못했습니다. 잠시 후 다시 시도해 주세요.");
+const QString showRelease = QString::fromUtf8("릴리스 보기");
+const QString install = QString::fromUtf8("다운로드 및 설치…");
+const QString checkAgain = QString::fromUtf8("다시 확인");
+
+struct Harness
+{
+    explicit Harness(bool development = false, QVariant version = QStringLiteral("1.3.0"))
+    {
+        if (version.isValid())
+            bundle.info.insert(QStringLiteral("CFBundleShortVersionString"), version);
+        if (development)
+            bundle.info.insert(QStringLiteral("VelmoraProjectRoot"), QStringLiteral("/src/velmora"));
+        UpdateController::Dependencies deps;
+        deps.controllerFactory = ScriptedController::factory(&engine);
+        deps.bundle = &bundle;
+        deps.urlOpener = &opener;
+        controller = std::make_unique<UpdateController>(std::move(deps));
+        controller->controller();
+        engine->scripted.automaticChecks = false;
+    }
+
+    UpdateCheckView *view()
+    {
+        controller->showUpdateWindow();
+        return controller->updateWindow()->findChild<UpdateCheckView *>();
+    }
+    void startAndWaitUntilReady()
+    {
+        controller->start();
+        QTRY_VERIFY_WITH_TIMEOUT(controller->canCheckForUpdates(), 20000);
+    }
+    updates::UpdateItem item(const QString &version = QStringLiteral("1.4.0"))
+    {
+        updates::UpdateItem found;
+        found.versionString = found.displayVersionString = version;
+        return found;
+    }
+
+    platform::FixedBundle bundle;
+    test::RecordingUrlOpener opener;
+    ScriptedController *engine = nullptr;
+    std::unique_ptr<UpdateController> controller;
+};
+
+} // namespace
+
+class TestUpdateWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_settingsDir.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
+        QCoreApplication::setOrganizationName(QStringLiteral("VelmoraTests"));
+        QCoreApplication::setApplicationName(QStringLiteral("tst_updatewindow"));
+    }
+
+    void showsEachControllerState_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<bool>("indicator");
+        QTest::addColumn<bool>("notes");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<bool>("enabled");
+
+        QTest::newRow("development build") << "development" << developmentStatus << false << false << showRelease << true;
+        QTest::newRow("updater not yet able to check") << "waiting" << preparingStatus << false << false << checkAgain << false;
+        QTest::newRow("information check running") << "checking" << checkingStatus << true << false << checkAgain << false;
+        QTest::newRow("update found") << "found" << QString::fromUtf8("v1.4.0 업데이트가 있습니다.") << false << true << install << true;
+        QTest::newRow("update found, updater busy") << "found-busy" << QString::fromUtf8("v1.4.0 업데이트가 있습니다.") << false << true << install << false;
+        QTest::newRow("no update") << "none" << upToDateStatus << false << false << checkAgain << true;
+        QTest::newRow("check failed") << "failed" << failedStatus << false << false << checkAgain << true;
+    }
+
+    void showsEachControllerState()
+    {
+        QFETCH(QString, state);
+        QFETCH(QString, status);
+        QFETCH(bool, indicator);
+        QFETCH(bool, notes);
+        QFETCH(QString, button);
+        QFETCH(bool, enabled);
+
+        Harness h(state == QLatin1String("development"));
+        UpdateCheckView *view = h.view();
+        QVERIFY(view);
+        if (state == QLatin1String("development")) {
+            h.controller->start();
+            h.controller->refreshUpdateInformation();
+        } else if (state == QLatin1String("waiting")) {
+            h.controller->start();
+            h.controller->refreshUpdateInformation();
+        } else {
+            h.startAndWaitUntilReady();
+            h.controller->refreshUpdateInformation();
+            if (state.startsWith(QLatin1String("found")))
+                h.engine->findUpdate(h.item());
+            if (state == QLatin1String("found-busy")) {
+                h.engine->finishCycle();
+                h.engine->scripted.setCanCheck(false);
+                QTRY_VERIFY_WITH_TIMEOUT(!h.controller->canCheckForUpdates(), 20000);
+            } else if (state == QLatin1String("found") || state == QLatin1String("none")) {
+                h.engine->finishCycle();
+            } else if (state == QLatin1String("failed")) {
+                h.engine->finishCycle(updates::UpdaterError{QStringLiteral("NSURLErrorDomain"), -1009, {}});
+            }
+        }
+
+        QCOMPARE(view->statusLine()->text(), status);
+        QCOMPARE(view->statusLine()->objectName(), QStringLiteral("update-status"));
+        QCOMPARE(view->checkingIndicator()->isVisible(), indicator);
+        QCOMPARE(view->notes()->isVisible(), notes);
+        QCOMPARE(view->primaryButton()->text(), button);
+        QCOMPARE(view->primaryButton()->isEnabled(), enabled);
+        QCOMPARE(view->versionLine()->text(), QString::fromUtf8("현재 버전 v1.3.0"));
+        QVERIFY(view->automaticChecks()->isEnabled());
+        QCOMPARE(view->automaticChecks()->objectName(), QStringLiteral("automatic-updates"));
+        QCOMPARE(view->notes()->objectName(), QStringLiteral("update-release-notes"));
+        QCOMPARE(view->width(), 500);
+        QCOMPARE(view->explanation()->text(),
+                 state == QLatin1String("development")
+                     ? QString::fromUtf8("설정은 저장되며, 자동 확인은 배포용 앱에서 적용됩니다.")
+                     : QString::fromUtf8("앱을 열 때 바로 확인하고 새 버전을 알려줍니다. 다운로드·설치는 직접 선택할 때만 진행합니다."));
+    }
+
+    void versionIsShownOnlyWhenAString_data()
+    {
+        QTest::addColumn<QVariant>("value");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("string") << QVariant(QStringLiteral("2.1")) << QString::fromUtf8("현재 버전 v2.1");
+        QTest::newRow("missing") << QVariant() << QString::fromUtf8("현재 버전 v");
+        QTest::newRow("number") << QVariant(21) << QString::fromUtf8("현재 버전 v");
+    }
+
+    void versionIsShownOnlyWhenAString()
+    {
+        QFETCH(QVariant, value);
+        QFETCH(QString, line);
+        Harness h(false, value);
+        QCOMPARE(h.view()->versionLine()->text(), line);
+    }
+
+    void longStatusWrapsInsteadOfBeingCut()
+    {
+        Harness h;
+        UpdateCheckView *view = h.view();
+        h.startAndWaitUntilReady();
+        h.controller->refreshUpdateInformation();
+        const QString version = QStringLiteral("4.0.0 ") + QString(QStringLiteral("build-with-a-long-name ")).repeated(6);
+        h.engine->findUpdate(h.item(version));
+        QLabel *status = view->statusLine();
+        QVERIFY(status->wordWrap());
+        QTRY_VERIFY_WITH_TIMEOUT(status->height() >= 2 * status->fontMetrics().lineSpacing(), 20000);
+        QVERIFY(status->text().endsWith(QString::fromUtf8(" 업데이트가 있습니다.")));
+        QVERIFY(status->width() <= 500 - 56);
+    }
+
+    void developmentButtonOpensTheReleasePage()
+    {
+        Harness h(true);
+        UpdateCheckView *view = h.view();
+        h.controller->start();
+        view->primaryButton()->click();
+        QCOMPARE(h.opener.opened, QList<QUrl>{QUrl(platform::buildSettings().releasePageUrl)});
+        QCOMPARE(h.engine->scripted.informationChecks, 0);
+        QCOMPARE(h.engine->installRequests, 0);
+    }
+
+    void releaseLinkOpensTheReleasePage()
+    {
+        Harness h;
+        h.view()->releaseLink()->click();
+        QCOMPARE(h.opener.opened, QList<QUrl>{QUrl(platform::buildSettings().releasePageUrl)});
+    }
+
+    void checkAgainStartsAnInformationCheck()
+    {
+        Harness h;
+        UpdateCheckView *view = h.view();
+        h.startAndWaitUntilReady();
+        view->primaryButton()->click();
+        QCOMPARE(h.engine->scripted.informationChecks, 1);
+        QCOMPARE(view->statusLine()->text(), checkingStatus);
+    }
+
+    void installHandsOverToTheEngine()
+    {
+        Harness h;
+        UpdateCheckView *view = h.view();
+        h.startAndWaitUntilReady();
+        h.controller->refreshUpdateInformation();
+        h.engine->findUpdate(h.item());
+        h.engine->finishCycle();
+        QVERIFY(view->primaryButton()->isEnabled());
+        view->primaryButton()->click();
+        QCOMPARE(h.engine->installRequests, 1);
+        QVERIFY(!h.controller->updateWindow()->isVisible());
+    }
+
+    void installDoesNothingWhenTheUpdaterCannotCheck()
+    {
+        Harness h;
+        UpdateCheckView *view = h.view();
+        h.startAndWaitUntilReady();
+        h.controller->refreshUpdateInformation();
+        h.engine->findUpdate(h.item());
+        h.engine->finishCycle();
+        // The state changes between render and click: the engine loses its ability to check,
+        // and the click arrives before the view has re-rendered.
+        h.engine->scripted.setCanCheck(false);
+        QTRY_VERIFY_WITH_TIMEOUT(!h.controller->canCheckForUpdates(), 20000);
+        QMetaObject::invokeMethod(view->primaryButton(), "clicked", Q_ARG(bool, false));
+        QCOMPARE(h.engine->installRequests, 0);
+        QCOMPARE(h.engine->scripted.informationChecks, 1);
+        QVERIFY(h.controller->updateWindow()->isVisible());
+    }
+
+    void checkboxShowsWhatTheEngineHolds_data()
+    {
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("engine accepts") << false;
+        QTest::newRow("engine refuses, checkbox springs back") << true;
+    }
+
+    void checkboxShowsWhatTheEngineHolds()
+    {
+        QFETCH(bool, refused);
+        Harness h;
+        h.engine->scripted.automaticChecks = true;
+        UpdateCheckView *view = h.view();
+        h.engine->scripted.refuseAutomaticChecksChange = refused;
+        QCheckBox *box = view->automaticChecks();
+        QVERIFY(box->isChecked());
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
+        QCOMPARE(h.engine->scripted.automaticChecks, refused);
+        QCOMPARE(h.controller->automaticallyChecksForUpdates(), refused);
+        QCOMPARE(box->isChecked(), refused);
+    }
+
+    void notesBoxFollowsTheLoad()
+    {
+        Harness h;
+        UpdateCheckView *view = h.view();
+        h.startAndWaitUntilReady();
+        h.controller->refreshUpdateInformation();
+        updates::UpdateItem found = h.item();
+        found.releaseNotesURL = QUrl(QStringLiteral("http://velmora.invalid/notes")); // refused
+        h.engine->findUpdate(found);
+        QVERIFY(view->notes()->isVisible());
+        QVERIFY(view->notes()->failureLine()->isVisible());
+        QVERIFY(!view->notes()->loadingRow()->isVisible());
+    }
+
+private:
+    QTemporaryDir m_settingsDir;
+};
+
+QTEST_MAIN(TestUpdateWindow)
+#include "tst_updatewindow.moc"
