@@ -1,0 +1,285 @@
+#include "access/FullDiskAccessGate.h"
+
+#include "platform/ProcessInfo.h"
+#include "platform/Relauncher.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QThreadPool>
+
+#include <QCoro/QCoroSignal>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velmora::access {
+
+const QString FullDiskAccessGate::relaunchFailedMessage = QStringLiteral("앱을 종료한 뒤 다시 실행해 주세요.");
+
+// One run of the probe on a worker thread, its answer delivered on the main thread. The gate
+// and every check waiting for the answer share ownership, so the object stays alive for as
+// long as anyone awaits its signal; the worker holds it only weakly.
+class AccessProbeRun : public QObject
+{
+    Q_OBJECT
+public:
+    static std::shared_ptr<AccessProbeRun> start(FullDiskAccessGate::Probe probe)
+    {
+        // deleteLater: the last owner may let go while the run is still delivering its signal.
+        std::shared_ptr<AccessProbeRun> run(new AccessProbeRun, [](AccessProbeRun *r) { r->deleteLater(); });
+        std::weak_ptr<AccessProbeRun> weakRun = run;
+        QObject *mainThreadContext = QCoreApplication::instance();
+        QThreadPool::globalInstance()->start([probe = std::move(probe), weakRun, mainThreadContext] {
+            bool granted = false;
+            try {
+                granted = probe();
+            } catch (...) {
+                // Any failure of the test means that access is missing.
+                granted = false;
+            }
+            QMetaObject::invokeMethod(
+                mainThreadContext,
+                [weakRun, granted] {
+                    if (auto run = weakRun.lock())
+                        run->finish(granted);
+                },
+                Qt::QueuedConnection);
+        });
+        return run;
+    }
+
+    QCoro::Task<bool> answer()
+    {
+        if (m_finished)
+            co_return m_granted;
+        const bool granted = co_await qCoro(this, &AccessProbeRun::finished);
+        co_return granted;
+    }
+
+signals:
+    void finished(bool granted);
+
+private:
+    void finish(bool granted)
+    {
+        m_finished = true;
+        m_granted = granted;
+        emit finished(granted);
+    }
+
+    bool m_finished = false;
+    bool m_granted = false;
+};
+
+FullDiskAccessGate::FullDiskAccessGate(Probe probe, Dependencies dependencies, QObject *parent)
+    : QObject(parent)
+    , m_probe(probe ? std::move(probe) : Probe([] { return probeAuthorization(); }))
+    , m_relauncher(dependencies.relauncher ? dependencies.relauncher : &platform::Relauncher::system())
+    , m_processInfo(dependencies.processInfo ? dependencies.processInfo : &platform::ProcessInfo::current())
+    , m_terminate(dependencies.terminate ? std::move(dependencies.terminate) : std::function<void()>([] { QCoreApplication::quit(); }))
+{
+}
+
+FullDiskAccessGate::~FullDiskAccessGate() = default;
+
+QCoro::Task<bool> FullDiskAccessGate::check()
+{
+    if (m_isRestarting)
+        co_return false;
+    if (m_isReady)
+        co_return true;
+
+    // Held by this frame until the answer arrives, whatever happens to the gate meanwhile.
+    std::shared_ptr<AccessProbeRun> run = pending;
+    if (!run) {
+        // No suspension between looking at pending and storing the new run: overlapping
+        // checks cannot start a second probe.
+        setIsChecking(true);
+        run = AccessProbeRun::start(m_probe);
+        pending = run;
+        // A direct connection: the state is applied once, before any waiting check resumes
+        // (their resumption is queued), even if the check that started the probe is gone.
+        connect(run.get(), &AccessProbeRun::finished, this, &FullDiskAccessGate::applyProbeResult);
+    }
+    const bool granted = co_await run->answer();
+    co_return granted;
+}
+
+void FullDiskAccessGate::applyProbeResult(bool granted)
+{
+    setIsReady(granted);
+    setHasChecked(true);
+    setIsChecking(false);
+    pending.reset();
+}
+
+void FullDiskAccessGate::restart()
+{
+    if (m_isReady || m_isChecking || m_isRestarting)
+        return;
+    setIsRestarting(true);
+
+    QPointer<FullDiskAccessGate> self(this);
+    const qint64 ownProcessId = m_processInfo->processId();
+    std::function<void()> terminate = m_terminate;
+    m_relauncher->relaunch([self, ownProcessId, terminate](platform::RelaunchResult result) {
+        // May run on any thread: only hand the outcome to the main thread from here.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, ownProcessId, terminate, result] {
+                if (result.started() && result.processId != ownProcessId) {
+                    // The new instance checks access for itself.
+                    terminate();
+                    return;
+                }
+                if (self) {
+                    self->setIsRestarting(false);
+                    self->setMessage(relaunchFailedMessage);
+                }
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+FullDiskAccessGate::System FullDiskAccessGate::currentSystem()
+{
+#ifdef Q_OS_MACOS
+    return System::MacOS;
+#else
+    return System::Linux;
+#endif
+}
+
+bool FullDiskAccessGate::probeAuthorization()
+{
+    return probeAuthorization(currentSystem(), QStringLiteral("/"), QDir::homePath());
+}
+
+bool FullDiskAccessGate::probeAuthorization(System system, const QString &rootDirectory, const QString &homeDirectory)
+{
+    switch (system) {
+    case System::MacOS:
+        return opensAsRegularFile(privacyDatabasePaths(rootDirectory, homeDirectory));
+    case System::Linux:
+        return sandboxExposesHome(QDir(rootDirectory).filePath(QStringLiteral(".flatpak-info")), homeDirectory);
+    }
+    return false;
+}
+
+QStringList FullDiskAccessGate::privacyDatabasePaths(const QString &rootDirectory, const QString &homeDirectory)
+{
+    const QString database = QStringLiteral("Library/Application Support/com.apple.TCC/TCC.db");
+    return {QDir(rootDirectory).filePath(database), QDir(homeDirectory).filePath(database)};
+}
+
+bool FullDiskAccessGate::opensAsRegularFile(const QStringList &candidates)
+{
+    for (const QString &path : candidates) {
+        // O_NONBLOCK: a named pipe planted at a candidate path would otherwise block the open
+        // for good; for a regular file it changes nothing.
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0)
+            continue;
+        struct stat status{};
+        const bool inspected = ::fstat(fd, &status) == 0;
+        ::close(fd);
+        if (inspected && (status.st_mode & S_IFMT) == S_IFREG)
+            return true;
+    }
+    return false;
+}
+
+bool FullDiskAccessGate::sandboxExposesHome(const QString &flatpakInfoPath, const QString &homeDirectory)
+{
+    if (!QFileInfo::exists(flatpakInfoPath))
+        return true;
+
+    QFile info(flatpakInfoPath);
+    if (!info.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+
+    // A key file: the granted file-system locations are the "filesystems" list of [Context],
+    // each optionally suffixed with :ro, :rw or :create, or prefixed with ! when revoked.
+    QString section;
+    QStringList filesystems;
+    while (!info.atEnd()) {
+        const QString line = QString::fromUtf8(info.readLine()).trimmed();
+        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
+            section = line.mid(1, line.size() - 2);
+            continue;
+        }
+        if (section != QLatin1String("Context"))
+            continue;
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (equals > 0 && line.left(equals).trimmed() == QLatin1String("filesystems"))
+            filesystems = line.mid(equals + 1).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    }
+
+    const QString home = QDir::cleanPath(homeDirectory);
+    auto coversHome = [&home](QString entry) {
+        const qsizetype colon = entry.lastIndexOf(QLatin1Char(':'));
+        if (colon > 0)
+            entry = entry.left(colon);
+        if (entry == QLatin1String("home") || entry == QLatin1String("host") || entry == QLatin1String("~"))
+            return true;
+        return entry.startsWith(QLatin1Char('/')) && QDir::cleanPath(entry) == home;
+    };
+    bool granted = false;
+    for (QString entry : std::as_const(filesystems)) {
+        entry = entry.trimmed();
+        if (entry.startsWith(QLatin1Char('!'))) {
+            if (coversHome(entry.mid(1)))
+                return false;
+            continue;
+        }
+        granted = granted || coversHome(entry);
+    }
+    return granted;
+}
+
+void FullDiskAccessGate::setIsReady(bool value)
+{
+    if (m_isReady == value)
+        return;
+    m_isReady = value;
+    emit isReadyChanged();
+}
+
+void FullDiskAccessGate::setIsChecking(bool value)
+{
+    if (m_isChecking == value)
+        return;
+    m_isChecking = value;
+    emit isCheckingChanged();
+}
+
+void FullDiskAccessGate::setHasChecked(bool value)
+{
+    if (m_hasChecked == value)
+        return;
+    m_hasChecked = value;
+    emit hasCheckedChanged();
+}
+
+void FullDiskAccessGate::setIsRestarting(bool value)
+{
+    if (m_isRestarting == value)
+        return;
+    m_isRestarting = value;
+    emit isRestartingChanged();
+}
+
+void FullDiskAccessGate::setMessage(const QString &value)
+{
+    if (m_message == value)
+        return;
+    m_message = value;
+    emit messageChanged();
+}
+
+} // namespace velmora::access
+
+#include "FullDiskAccessGate.moc"

@@ -1,0 +1,38 @@
+#include "platform/Relauncher.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+
+namespace velmora::platform {
+
+void Relauncher::relaunch(std::function<void(RelaunchResult)> completion)
+{
+    RelaunchResult result;
+    const QString program = QCoreApplication::applicationFilePath();
+    if (program.isEmpty()) {
+        result.error = QStringLiteral("The application's executable could not be found.");
+        completion(result);
+        return;
+    }
+
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments(QCoreApplication::arguments().mid(1));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QString::fromLatin1(relaunchedFromVariable), QString::number(QCoreApplication::applicationPid()));
+    process.setProcessEnvironment(environment);
+    qint64 pid = 0;
+    if (process.startDetached(&pid))
+        result.processId = pid;
+    else
+        result.error = process.errorString();
+    completion(result);
+}
+
+Relauncher &Relauncher::system()
+{
+    static Relauncher relauncher;
+    return relauncher;
+}
+
+} // namespace velmora::platform

@@ -1,0 +1,365 @@
+#include "TestSupport.h"
+
+#include "access/FullDiskAccessGate.h"
+#include "platform/ProcessInfo.h"
+#include "platform/Relauncher.h"
+
+#include <QCoro/QCoroTask>
+#include <QDir>
+#include <QFile>
+#include <QScopeGuard>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+using namespace velmora;
+using access::FullDiskAccessGate;
+
+namespace {
+
+// A probe that counts its calls and, when held, blocks its worker thread until released.
+class ScriptedProbe
+{
+public:
+    explicit ScriptedProbe(bool answer, bool held = false) : m_answer(answer), m_held(held) {}
+
+    FullDiskAccessGate::Probe function()
+    {
+        return [this] {
+            ++m_calls;
+            std::unique_lock lock(m_mutex);
+            m_released.wait(lock, [this] { return !m_held; });
+            return m_answer.load();
+        };
+    }
+    void release()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_held = false;
+        }
+        m_released.notify_all();
+    }
+    void setAnswer(bool answer) { m_answer = answer; }
+    int calls() const { return m_calls; }
+
+private:
+    std::atomic<bool> m_answer;
+    std::atomic<int> m_calls{0};
+    std::mutex m_mutex;
+    std::condition_variable m_released;
+    bool m_held;
+};
+
+// Reports the relaunch from another thread, as the platform may; or keeps it pending.
+class ScriptedRelauncher : public platform::Relauncher
+{
+public:
+    bool answers = true;
+    platform::RelaunchResult result;
+    int requests = 0;
+
+    void relaunch(std::function<void(platform::RelaunchResult)> completion) override
+    {
+        ++requests;
+        if (!answers)
+            return;
+        std::thread([completion, r = result] { completion(r); }).join();
+    }
+};
+
+struct GateFixture
+{
+    explicit GateFixture(bool answer, bool held = false)
+        : probe(answer, held)
+    {
+        processInfo.pid = 4242;
+        FullDiskAccessGate::Dependencies deps;
+        deps.relauncher = &relauncher;
+        deps.processInfo = &processInfo;
+        deps.terminate = [this] { ++terminations; };
+        gate = std::make_unique<FullDiskAccessGate>(probe.function(), deps);
+    }
+    ~GateFixture() { probe.release(); }
+
+    ScriptedProbe probe;
+    ScriptedRelauncher relauncher;
+    platform::FixedProcessInfo processInfo;
+    int terminations = 0;
+    std::unique_ptr<FullDiskAccessGate> gate;
+};
+
+void makeRegularFile(const QString &path)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("SQLite format 3");
+}
+
+} // namespace
+
+class TestFullDiskAccessGate : public QObject
+{
+    Q_OBJECT
+private slots:
+    void overlappingChecksShareOneProbe_data()
+    {
+        QTest::addColumn<bool>("answer");
+        QTest::newRow("access missing") << false;
+        QTest::newRow("access present") << true;
+    }
+
+    void overlappingChecksShareOneProbe()
+    {
+        QFETCH(bool, answer);
+        GateFixture f(answer, /*held=*/true);
+        QSignalSpy hasChecked(f.gate.get(), &FullDiskAccessGate::hasCheckedChanged);
+
+        auto first = f.gate->check();
+        auto second = f.gate->check();
+        auto third = f.gate->check();
+        QVERIFY(f.gate->isChecking());
+        QTRY_COMPARE_WITH_TIMEOUT(f.probe.calls(), 1, 20000);
+        QVERIFY(!first.isReady() && !second.isReady() && !third.isReady());
+
+        f.probe.release();
+        QCOMPARE(QCoro::waitFor(first), answer);
+        QCOMPARE(QCoro::waitFor(second), answer);
+        QCOMPARE(QCoro::waitFor(third), answer);
+
+        QCOMPARE(f.probe.calls(), 1);
+        QCOMPARE(hasChecked.count(), 1);
+        QVERIFY(f.gate->hasChecked());
+        QVERIFY(!f.gate->isChecking());
+        QCOMPARE(f.gate->isReady(), answer);
+    }
+
+    void negativeAnswerIsAskedAgainButPositiveIsFinal()
+    {
+        GateFixture f(false);
+        QCOMPARE(QCoro::waitFor(f.gate->check()), false);
+        QVERIFY(f.gate->hasChecked());
+        QVERIFY(!f.gate->isReady());
+        QCOMPARE(QCoro::waitFor(f.gate->check()), false);
+        QCOMPARE(f.probe.calls(), 2);
+
+        f.probe.setAnswer(true);
+        QCOMPARE(QCoro::waitFor(f.gate->check()), true);
+        QVERIFY(f.gate->isReady());
+        f.probe.setAnswer(false);
+        auto afterwards = f.gate->check();
+        QVERIFY(afterwards.isReady()); // answered without suspending
+        QCOMPARE(QCoro::waitFor(afterwards), true);
+        QCOMPARE(f.probe.calls(), 3);
+    }
+
+    void checkWhileRestartingAnswersFalseWithoutProbing()
+    {
+        GateFixture f(true);
+        f.relauncher.answers = false;
+        f.gate->restart();
+        QVERIFY(f.gate->isRestarting());
+        QCOMPARE(QCoro::waitFor(f.gate->check()), false);
+        QCOMPARE(f.probe.calls(), 0);
+        QVERIFY(!f.gate->hasChecked());
+        QVERIFY(!f.gate->isChecking());
+    }
+
+    void restartIsRefusedWhileBusyOrReady()
+    {
+        {   // checking
+            GateFixture f(false, /*held=*/true);
+            auto running = f.gate->check();
+            f.gate->restart();
+            QCOMPARE(f.relauncher.requests, 0);
+            QVERIFY(!f.gate->isRestarting());
+            f.probe.release();
+            QCoro::waitFor(running);
+        }
+        {   // ready
+            GateFixture f(true);
+            QVERIFY(QCoro::waitFor(f.gate->check()));
+            f.gate->restart();
+            QCOMPARE(f.relauncher.requests, 0);
+            QVERIFY(!f.gate->isRestarting());
+        }
+        {   // already restarting
+            GateFixture f(false);
+            f.relauncher.answers = false;
+            f.gate->restart();
+            f.gate->restart();
+            QCOMPARE(f.relauncher.requests, 1);
+            QVERIFY(f.gate->isRestarting());
+        }
+    }
+
+    void relaunchOutcome_data()
+    {
+        QTest::addColumn<qint64>("processId");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<bool>("terminates");
+        QTest::newRow("new instance") << qint64(5151) << QString() << true;
+        QTest::newRow("this same process") << qint64(4242) << QString() << false;
+        QTest::newRow("no process") << qint64(0) << QString() << false;
+        QTest::newRow("platform error") << qint64(5151) << QStringLiteral("No such file") << false;
+    }
+
+    void relaunchOutcome()
+    {
+        QFETCH(qint64, processId);
+        QFETCH(QString, error);
+        QFETCH(bool, terminates);
+        GateFixture f(false);
+        QVERIFY(!QCoro::waitFor(f.gate->check()));
+        f.relauncher.result = {processId, error};
+        QSignalSpy restarting(f.gate.get(), &FullDiskAccessGate::isRestartingChanged);
+
+        f.gate->restart();
+        QCOMPARE(f.relauncher.requests, 1);
+        QVERIFY(f.gate->isRestarting());
+        if (terminates) {
+            QTRY_COMPARE_WITH_TIMEOUT(f.terminations, 1, 20000);
+            QVERIFY(f.gate->isRestarting());
+            QVERIFY(f.gate->message().isEmpty());
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(!f.gate->isRestarting(), 20000);
+            QCOMPARE(f.gate->message(), FullDiskAccessGate::relaunchFailedMessage);
+            QCOMPARE(f.terminations, 0);
+            // The message stays across later checks.
+            QVERIFY(!QCoro::waitFor(f.gate->check()));
+            QCOMPARE(f.gate->message(), FullDiskAccessGate::relaunchFailedMessage);
+        }
+    }
+
+    void relaunchReportAfterTheGateIsGoneIsIgnored()
+    {
+        class HoldingRelauncher : public platform::Relauncher
+        {
+        public:
+            std::function<void(platform::RelaunchResult)> completion;
+            void relaunch(std::function<void(platform::RelaunchResult)> c) override { completion = std::move(c); }
+        } relauncher;
+        int terminations = 0;
+        {
+            FullDiskAccessGate gate([] { return false; }, {&relauncher, nullptr, [&terminations] { ++terminations; }});
+            gate.restart();
+        }
+        QVERIFY(relauncher.completion);
+        relauncher.completion({0, QStringLiteral("failed")});
+        QCoreApplication::processEvents();
+        QCOMPARE(terminations, 0);
+    }
+
+    void privacyDatabaseProbe_data()
+    {
+        QTest::addColumn<QString>("system");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<bool>("granted");
+        // Each database is "file", "folder", "link" (to a regular file), "pipe" or "missing".
+        QTest::newRow("system database opens") << "file" << "missing" << true;
+        QTest::newRow("user database opens") << "missing" << "file" << true;
+        QTest::newRow("system folder, user file") << "folder" << "file" << true;
+        QTest::newRow("system link, user file") << "link" << "file" << true;
+        QTest::newRow("links are not followed") << "link" << "link" << false;
+        QTest::newRow("folders are not files") << "folder" << "folder" << false;
+        QTest::newRow("named pipe does not block") << "pipe" << "missing" << false;
+        QTest::newRow("neither exists") << "missing" << "missing" << false;
+    }
+
+    void privacyDatabaseProbe()
+    {
+        QFETCH(QString, system);
+        QFETCH(QString, user);
+        QFETCH(bool, granted);
+        QTemporaryDir root;
+        const QString home = root.filePath(QStringLiteral("Users/someone"));
+        QDir().mkpath(home);
+        const QStringList paths = FullDiskAccessGate::privacyDatabasePaths(root.path(), home);
+        QCOMPARE(paths.size(), 2);
+        QCOMPARE(paths.at(0), root.filePath(QStringLiteral("Library/Application Support/com.apple.TCC/TCC.db")));
+        QCOMPARE(paths.at(1), home + QStringLiteral("/Library/Application Support/com.apple.TCC/TCC.db"));
+
+        const QString target = root.filePath(QStringLiteral("elsewhere.db"));
+        makeRegularFile(target);
+        const QStringList kinds{system, user};
+        for (int i = 0; i < 2; ++i) {
+            const QString &path = paths.at(i);
+            QDir().mkpath(QFileInfo(path).path());
+            if (kinds[i] == QLatin1String("file"))
+                makeRegularFile(path);
+            else if (kinds[i] == QLatin1String("folder"))
+                QVERIFY(QDir().mkpath(path));
+            else if (kinds[i] == QLatin1String("link"))
+                QVERIFY(QFile::link(target, path));
+            else if (kinds[i] == QLatin1String("pipe"))
+                QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        }
+        QCOMPARE(FullDiskAccessGate::probeAuthorization(FullDiskAccessGate::System::MacOS, root.path(), home), granted);
+    }
+
+    void sandboxProbe_data()
+    {
+        QTest::addColumn<bool>("sandboxed");
+        QTest::addColumn<QByteArray>("info");
+        QTest::addColumn<bool>("granted");
+        const QByteArray head = "[Application]\nname=app.velmora.Velmora\n\n[Context]\nshared=network;ipc;\n";
+        QTest::newRow("no sandbox") << false << QByteArray() << true;
+        QTest::newRow("home") << true << head + "filesystems=xdg-download;home;\n" << true;
+        QTest::newRow("home read-only") << true << head + "filesystems=home:ro;\n" << true;
+        QTest::newRow("host") << true << head + "filesystems=host;\n" << true;
+        QTest::newRow("home by path") << true << head + "filesystems=@HOME@;\n" << true;
+        QTest::newRow("only a sub-folder") << true << head + "filesystems=xdg-music;~/Recordings;\n" << false;
+        QTest::newRow("host-os only") << true << head + "filesystems=host-os;host-etc;\n" << false;
+        QTest::newRow("home revoked") << true << head + "filesystems=xdg-download;!home;\n" << false;
+        QTest::newRow("no file-system entry") << true << head << false;
+        QTest::newRow("entry in another group") << true << QByteArray("[Instance]\nfilesystems=home;\n") << false;
+    }
+
+    void sandboxProbe()
+    {
+        QFETCH(bool, sandboxed);
+        QFETCH(QByteArray, info);
+        QFETCH(bool, granted);
+        QTemporaryDir root;
+        const QString home = root.filePath(QStringLiteral("home/someone"));
+        QDir().mkpath(home);
+        if (sandboxed) {
+            QFile file(root.filePath(QStringLiteral(".flatpak-info")));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(info.replace("@HOME@", QFile::encodeName(home)));
+        }
+        QCOMPARE(FullDiskAccessGate::probeAuthorization(FullDiskAccessGate::System::Linux, root.path(), home), granted);
+    }
+
+    void unreadableSandboxInformationMeansNoAccess()
+    {
+        if (::geteuid() == 0)
+            QSKIP("root reads any file");
+        QTemporaryDir root;
+        QFile file(root.filePath(QStringLiteral(".flatpak-info")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[Context]\nfilesystems=home;\n");
+        file.close();
+        QVERIFY(file.setPermissions({}));
+        QVERIFY(!FullDiskAccessGate::probeAuthorization(FullDiskAccessGate::System::Linux, root.path(), QDir::homePath()));
+    }
+
+    void defaultGateUsesThePlatformProbe()
+    {
+        // This machine runs the tests outside a sandbox, where the Linux rule grants access.
+        FullDiskAccessGate gate;
+        QCOMPARE(QCoro::waitFor(gate.check()), FullDiskAccessGate::probeAuthorization());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFullDiskAccessGate)
+#include "tst_fulldiskaccessgate.moc"
