@@ -1,0 +1,225 @@
+#include "backend/BackendController.h"
+
+#include "backend/LaunchPlan.h"
+
+#include <QWebEngineView>
+
+namespace velmora::backend {
+
+const QString earlierInstanceMessage = QStringLiteral("이전 Velmora 작업을 정리 중이거나 다른 앱이 실행 중입니다. 잠시 후 다시 시도해 주세요.");
+const QString backendExitedMessage = QStringLiteral("앱 실행 환경이 종료되었습니다. 로그 보기를 눌러 확인해 주세요.");
+const QString backendNotReadyMessage = QStringLiteral("앱을 시작하지 못했습니다. 로그 보기를 눌러 확인해 주세요.");
+const QString startCancelledMessage = QStringLiteral("작업이 취소되었습니다.");
+
+QString portInUseMessage(int port)
+{
+    return QStringLiteral("포트 ") + QString::number(port)
+        + QStringLiteral("를 다른 앱이 사용 중입니다. VELMORA_DESKTOP_PORT를 바꿔 실행해 주세요.");
+}
+
+BackendController::BackendController(Dependencies deps, QObject *parent)
+    : QObject(parent),
+      m_bundle(deps.bundle ? *deps.bundle : platform::Bundle::main()),
+      m_processInfo(deps.processInfo ? *deps.processInfo : platform::ProcessInfo::current()),
+      m_launcher(deps.launcher ? *deps.launcher : platform::ProcessLauncher::system()),
+      m_http(deps.http ? *deps.http : platform::HttpClient::shared()),
+      m_timing(deps.timing)
+{
+}
+
+BackendController::~BackendController()
+{
+    // A controller going away must not leave its backend running unasked.
+    stop();
+}
+
+BackendController &BackendController::shared()
+{
+    // Never destroyed: the application asks the backend to stop on termination itself, and a
+    // QObject must not outlive the application object in a static destructor.
+    static BackendController *controller = new BackendController;
+    return *controller;
+}
+
+QCoro::Task<> BackendController::start(platform::CancelToken token)
+{
+    // Decided and marked before anything suspends, so two callers never run two attempts.
+    if (m_starting || !m_url.isEmpty())
+        return []() -> QCoro::Task<> { co_return; }();
+    setStarting(true);
+    setError(QString());
+    stop();
+    return attempt(std::move(token));
+}
+
+QCoro::Task<> BackendController::attempt(platform::CancelToken token)
+{
+    QPointer<BackendController> self(this);
+
+    const LaunchPlanResolution resolution = resolveLaunchPlan(m_bundle);
+    if (!resolution.ok()) {
+        failPlainly(resolution.error);
+        co_return;
+    }
+    const LaunchPlan plan = resolution.plan;
+    const PortResolution port = resolvePort(m_processInfo);
+    if (!port.ok()) {
+        failPlainly(port.error);
+        co_return;
+    }
+
+    Health found = co_await health(port.baseUrl, token);
+    if (!self)
+        co_return;
+    switch (found) {
+    case Health::ours:
+        // Our own backend from an earlier attempt still answers: adopt it.
+        succeed(port.baseUrl);
+        co_return;
+    case Health::foreign:
+        failPlainly(portInUseMessage(port.port));
+        co_return;
+    case Health::unreachable:
+        break;
+    case Health::otherInstance: {
+        bool freed = false;
+        for (int cycle = 0; cycle < m_timing.waitCycles && !freed; ++cycle) {
+            // The pause is not cut short by cancellation: an earlier backend needs the time
+            // to leave the port whatever happens to this attempt.
+            co_await platform::sleepFor(m_timing.pause);
+            if (!self)
+                co_return;
+            found = co_await health(port.baseUrl, token);
+            if (!self)
+                co_return;
+            freed = found == Health::unreachable;
+        }
+        if (!freed) {
+            failPlainly(earlierInstanceMessage);
+            co_return;
+        }
+        break;
+    }
+    }
+
+    LogOpening log = openLog(plan.runtimeDirectory, [this](const QString &file) {
+        setLogURL(QUrl::fromLocalFile(file));
+    });
+    if (!log.ok()) {
+        failAfterLaunchPreparation(log.error);
+        co_return;
+    }
+    m_log = std::move(log.handle);
+
+    platform::ProcessDescription description;
+    description.executable = plan.executable;
+    description.arguments = argumentVector(plan, port.port);
+    description.environment = backendEnvironment(plan, port.port, m_processInfo, m_bundle);
+    description.workingDirectory = plan.runtimeDirectory;
+    description.outputFd = m_log.fd();
+    platform::LaunchResult launched = m_launcher.launch(description);
+    if (!launched.process) {
+        failAfterLaunchPreparation(launched.error);
+        co_return;
+    }
+    m_process = std::move(launched.process);
+
+    for (int cycle = 0; cycle < m_timing.readinessCycles; ++cycle) {
+        if (!m_process || !m_process->isRunning()) {
+            failAfterLaunchPreparation(backendExitedMessage);
+            co_return;
+        }
+        found = co_await health(port.baseUrl, token);
+        if (!self)
+            co_return;
+        if (found == Health::ours) {
+            succeed(port.baseUrl);
+            co_return;
+        }
+        const bool paused = co_await platform::sleepFor(m_timing.pause, token);
+        if (!self)
+            co_return;
+        if (!paused) {
+            failAfterLaunchPreparation(startCancelledMessage);
+            co_return;
+        }
+    }
+    failAfterLaunchPreparation(backendNotReadyMessage);
+}
+
+QCoro::Task<Health> BackendController::health(QUrl at, platform::CancelToken token)
+{
+    return probeHealth(m_http, std::move(at), m_processInfo.processId(), m_timing.probeTimeout,
+                       std::move(token));
+}
+
+void BackendController::stop()
+{
+    if (m_process && m_process->isRunning())
+        m_process->requestTermination();
+    m_process.reset();
+    m_log.close();
+}
+
+QWebEngineView *BackendController::webView() const
+{
+    return qobject_cast<QWebEngineView *>(m_webView.data());
+}
+
+void BackendController::setWebView(QWebEngineView *view)
+{
+    m_webView = view;
+}
+
+void BackendController::failPlainly(const QString &message)
+{
+    setError(message);
+    setStarting(false);
+}
+
+void BackendController::failAfterLaunchPreparation(const QString &message)
+{
+    setError(message);
+    stop();
+    setStarting(false);
+}
+
+void BackendController::succeed(const QUrl &url)
+{
+    setUrl(url);
+    setStarting(false);
+}
+
+void BackendController::setUrl(const QUrl &url)
+{
+    if (m_url == url)
+        return;
+    m_url = url;
+    emit urlChanged();
+}
+
+void BackendController::setError(const QString &error)
+{
+    if (m_error == error)
+        return;
+    m_error = error;
+    emit errorChanged();
+}
+
+void BackendController::setLogURL(const QUrl &logURL)
+{
+    if (m_logURL == logURL)
+        return;
+    m_logURL = logURL;
+    emit logURLChanged();
+}
+
+void BackendController::setStarting(bool starting)
+{
+    if (m_starting == starting)
+        return;
+    m_starting = starting;
+    emit startingChanged();
+}
+
+} // namespace velmora::backend

@@ -1,0 +1,132 @@
+#pragma once
+
+#include "backend/Health.h"
+#include "platform/Async.h"
+#include "platform/Bundle.h"
+#include "platform/HttpClient.h"
+#include "platform/Process.h"
+#include "platform/ProcessInfo.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+
+#include <QCoro/QCoroTask>
+
+#include <chrono>
+#include <memory>
+
+class QWebEngineView;
+
+namespace velmora::backend {
+
+// Pauses, probe limit and cycle counts of a start attempt. The defaults are the real ones;
+// tests pass shorter values.
+struct BackendTiming {
+    std::chrono::milliseconds pause{500};
+    std::chrono::milliseconds probeTimeout{1000};
+    int waitCycles = 40;
+    int readinessCycles = 60;
+};
+
+// The services a BackendController works through; nullptr = the real platform service.
+// (Declared outside the class so that "Dependencies deps = {}" is a valid default argument.)
+struct BackendDependencies {
+    platform::Bundle *bundle = nullptr;
+    platform::ProcessInfo *processInfo = nullptr;
+    platform::ProcessLauncher *launcher = nullptr;
+    platform::HttpClient *http = nullptr;
+    BackendTiming timing;
+};
+
+// Failure texts of a start attempt, each the whole message shown to the user.
+extern const QString earlierInstanceMessage; // another Velmora's backend kept the port
+extern const QString backendExitedMessage;   // the launched backend exited before it was ready
+extern const QString backendNotReadyMessage; // the backend never answered as ours in time
+extern const QString startCancelledMessage;  // the attempt was cancelled while waiting for it
+// Something that is not a healthy Velmora backend answers on port.
+QString portInUseMessage(int port);
+
+// Owns the backend process: starts it (or adopts the one this process already started), waits
+// until it answers as this application's backend, publishes its address or a Korean error,
+// and asks it to terminate. Lives on the main thread.
+class BackendController : public QObject
+{
+    Q_OBJECT
+    // Base URL of the ready backend; empty until then, never cleared once set.
+    Q_PROPERTY(QUrl url READ url NOTIFY urlChanged)
+    // The message of the last failed attempt; empty when none (cleared when an attempt begins).
+    Q_PROPERTY(QString error READ error NOTIFY errorChanged)
+    // File URL of the backend's log, known once an attempt prepared a launch; never cleared.
+    Q_PROPERTY(QUrl logURL READ logURL NOTIFY logURLChanged)
+    // True while an attempt runs.
+    Q_PROPERTY(bool starting READ starting NOTIFY startingChanged)
+
+public:
+    using Dependencies = BackendDependencies;
+
+    explicit BackendController(Dependencies deps = {}, QObject *parent = nullptr);
+    // Asks a backend still held to terminate, as stop() does.
+    ~BackendController() override;
+
+    // The application's one controller, made on first use with the real services.
+    static BackendController &shared();
+
+    /// Base URL of the ready backend, e.g. http://127.0.0.1:18760.
+    QUrl url() const { return m_url; }
+    /// Korean text of the last failed attempt; empty when there is none.
+    QString error() const { return m_error; }
+    /// File URL of the backend's log file; empty until an attempt reached it.
+    QUrl logURL() const { return m_logURL; }
+    /// True while a start attempt is in progress.
+    bool starting() const { return m_starting; }
+
+    /// Starts the backend, or adopts the one this process already runs. Does nothing while an
+    /// attempt runs or once url is set. The outcome shows only in url, error and logURL.
+    QCoro::Task<> start(platform::CancelToken token = {});
+    /// Asks a running backend to terminate (SIGTERM), drops it and closes the log. Never
+    /// waits; safe at any time, any number of times.
+    void stop();
+
+    /// The workspace's web view, held weakly; set by the web view host.
+    QWebEngineView *webView() const;
+    void setWebView(QWebEngineView *view);
+
+signals:
+    void urlChanged();
+    void errorChanged();
+    void logURLChanged();
+    void startingChanged();
+
+private:
+    QCoro::Task<> attempt(platform::CancelToken token);
+    QCoro::Task<Health> health(QUrl at, platform::CancelToken token = {});
+
+    void setUrl(const QUrl &url);
+    void setError(const QString &error);
+    void setLogURL(const QUrl &logURL);
+    void setStarting(bool starting);
+
+    // Nothing was launched by this attempt.
+    void failPlainly(const QString &message);
+    // The attempt reached the log or the launch: the backend, if any, is asked to go.
+    void failAfterLaunchPreparation(const QString &message);
+    void succeed(const QUrl &url);
+
+    platform::Bundle &m_bundle;
+    platform::ProcessInfo &m_processInfo;
+    platform::ProcessLauncher &m_launcher;
+    platform::HttpClient &m_http;
+    const BackendTiming m_timing;
+
+    QUrl m_url;
+    QString m_error;
+    QUrl m_logURL;
+    std::unique_ptr<platform::Process> m_process;
+    platform::FileHandle m_log;
+    bool m_starting = false;
+    QPointer<QObject> m_webView;
+};
+
+} // namespace velmora::backend

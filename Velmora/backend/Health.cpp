@@ -1,0 +1,53 @@
+#include "backend/Health.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+
+namespace velmora::backend {
+
+QUrl healthUrl(const QUrl &baseUrl)
+{
+    QUrl url = baseUrl;
+    QString path = url.path();
+    if (!path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    url.setPath(path + QStringLiteral("healthz"));
+    return url;
+}
+
+Health classifyHealth(const platform::HttpResponse &response, qint64 ownProcessId)
+{
+    if (!response.received)
+        return Health::unreachable;
+    if (response.status != 200)
+        return Health::foreign;
+
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(response.body, &parseError);
+    if (parseError.error != QJsonParseError::NoError)
+        return Health::unreachable;
+    if (!document.isObject())
+        return Health::foreign;
+
+    const QJsonObject object = document.object();
+    const QJsonValue app = object.value(QLatin1String("app"));
+    if (!app.isString() || app.toString() != QLatin1String("Velmora"))
+        return Health::foreign;
+    const QJsonValue ok = object.value(QLatin1String("ok"));
+    if (!ok.isBool() || !ok.toBool())
+        return Health::foreign;
+    const QJsonValue parent = object.value(QLatin1String("desktop_parent_pid"));
+    if (!parent.isString())
+        return Health::foreign;
+    return parent.toString() == QString::number(ownProcessId) ? Health::ours : Health::otherInstance;
+}
+
+QCoro::Task<Health> probeHealth(platform::HttpClient &http, QUrl baseUrl, qint64 ownProcessId,
+                                std::chrono::milliseconds timeout, platform::CancelToken token)
+{
+    const platform::HttpResponse response = co_await http.get(healthUrl(baseUrl), timeout, token);
+    co_return classifyHealth(response, ownProcessId);
+}
+
+} // namespace velmora::backend

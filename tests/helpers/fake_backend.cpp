@@ -1,0 +1,121 @@
+// A stand-in backend: serves GET /healthz on 127.0.0.1:$VELMORA_DESKTOP_PORT as a healthy
+// Velmora backend whose parent is $VELMORA_DESKTOP_PARENT_PID, and exits on SIGTERM.
+//
+// It writes what it was started with (working directory, arguments, a few variables) to
+// standard output, so a test can read the launch description back from the log. Optional:
+//   FAKE_BACKEND_SIGNAL_FILE      append one "SIGTERM" line per termination request there
+//   FAKE_BACKEND_UNHEALTHY_PROBES answer "ok": false to this many probes first
+// Plain POSIX sockets: helpers link only QtCore.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+static volatile std::sig_atomic_t terminations = 0;
+
+static void onTerm(int)
+{
+    terminations = terminations + 1;
+}
+
+static const char *env(const char *name)
+{
+    const char *value = std::getenv(name);
+    return value ? value : "";
+}
+
+static void answer(int client, bool healthy)
+{
+    std::string request;
+    char buffer[1024];
+    while (request.find("\r\n\r\n") == std::string::npos) {
+        const ssize_t n = ::read(client, buffer, sizeof buffer);
+        if (n <= 0)
+            return;
+        request.append(buffer, size_t(n));
+    }
+    const bool isHealth = request.rfind("GET /healthz ", 0) == 0;
+    std::string body;
+    std::string status = "200 OK";
+    if (isHealth) {
+        body = std::string("{\"app\":\"Velmora\",\"ok\":") + (healthy ? "true" : "false")
+            + ",\"desktop_parent_pid\":\"" + env("VELMORA_DESKTOP_PARENT_PID") + "\"}";
+    } else {
+        status = "404 Not Found";
+        body = "{}";
+    }
+    const std::string response = "HTTP/1.1 " + status + "\r\nContent-Type: application/json\r\n"
+        + "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    (void)!::write(client, response.data(), response.size());
+}
+
+int main(int argc, char **argv)
+{
+    struct sigaction action {};
+    action.sa_handler = onTerm;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no SA_RESTART: poll() returns on the signal
+    sigaction(SIGTERM, &action, nullptr);
+
+    char cwd[4096] = {};
+    if (!::getcwd(cwd, sizeof cwd))
+        cwd[0] = 0;
+    std::printf("fake_backend: cwd=%s\n", cwd);
+    std::printf("fake_backend: args=");
+    for (int i = 1; i < argc; ++i)
+        std::printf(i == 1 ? "%s" : " %s", argv[i]);
+    std::printf("\n");
+    std::printf("fake_backend: host=%s port=%s\n", env("VELMORA_DESKTOP_HOST"), env("VELMORA_DESKTOP_PORT"));
+    std::fflush(stdout);
+
+    const int port = std::atoi(env("VELMORA_DESKTOP_PORT"));
+    int unhealthy = std::atoi(env("FAKE_BACKEND_UNHEALTHY_PROBES"));
+
+    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    ::setsockopt(server, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(uint16_t(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(server, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+        || ::listen(server, 16) != 0) {
+        std::fprintf(stderr, "fake_backend: cannot listen on port %d: %s\n", port, std::strerror(errno));
+        return 2;
+    }
+    std::printf("fake_backend: listening\n");
+    std::fflush(stdout);
+
+    while (terminations == 0) {
+        pollfd waiting {server, POLLIN, 0};
+        if (::poll(&waiting, 1, -1) <= 0)
+            continue;
+        const int client = ::accept4(server, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0)
+            continue;
+        answer(client, unhealthy <= 0);
+        if (unhealthy > 0)
+            --unhealthy;
+        ::close(client);
+    }
+
+    ::close(server);
+    const char *record = std::getenv("FAKE_BACKEND_SIGNAL_FILE");
+    if (record && *record) {
+        if (FILE *f = std::fopen(record, "a")) {
+            for (int i = 0; i < terminations; ++i)
+                std::fputs("SIGTERM\n", f);
+            std::fclose(f);
+        }
+    }
+    std::printf("fake_backend: stopped\n");
+    return 0;
+}
