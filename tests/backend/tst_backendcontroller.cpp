@@ -1,0 +1,525 @@
+#include "TestSupport.h"
+
+#include "backend/BackendController.h"
+#include "backend/Health.h"
+#include "backend/LaunchPlan.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <QCoro/QCoroTask>
+
+#include <cerrno>
+#include <cstring>
+
+using namespace velmora;
+using namespace std::chrono_literals;
+using backend::BackendController;
+using backend::Health;
+
+namespace {
+
+constexpr int patience = 20000; // ms; generous for a loaded machine
+constexpr qint64 ownPid = 777777;
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+bool writeFile(const QString &path, const QByteArray &content, bool executable)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(content);
+    file.close();
+    if (executable)
+        file.setPermissions(file.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser);
+    return true;
+}
+
+QByteArray healthBody(const QByteArray &pidMember)
+{
+    return "{\"app\":\"Velmora\",\"ok\":true,\"desktop_parent_pid\":" + pidMember + "}";
+}
+
+// Forwards to the real launcher and counts the launches.
+class CountingLauncher : public platform::ProcessLauncher
+{
+public:
+    platform::LaunchResult launch(const platform::ProcessDescription &description) override
+    {
+        ++launches;
+        return platform::ProcessLauncher::launch(description);
+    }
+    int launches = 0;
+};
+
+// A bundle staged in a temporary folder, the application's environment with a free port, and
+// a controller with short pauses over them.
+struct Stage
+{
+    enum Mode { packaged, development };
+
+    QTemporaryDir dir;
+    platform::FixedBundle bundle;
+    platform::FixedProcessInfo info;
+    CountingLauncher launcher;
+    quint16 port = 0;
+    Mode mode = packaged;
+
+    // program runs as the bundled interpreter (packaged) or is exec'd by the project's start
+    // script (development) with the given arguments; "%SIGNALS%" stands for signalFile().
+    Stage(Mode mode, const QString &program, const QStringList &arguments = {}) : mode(mode)
+    {
+        port = test::freeLoopbackPort();
+        info.env.insert("PATH", qEnvironmentVariable("PATH"));
+        info.env.insert("VELMORA_DESKTOP_PORT", QString::number(port));
+        info.env.insert("FAKE_BACKEND_SIGNAL_FILE", signalFile());
+        info.pid = ownPid;
+        bundle.info.insert("CFBundleShortVersionString", "1.0");
+        if (mode == packaged) {
+            bundle.resources = dir.filePath("Resources");
+            bundle.applicationSupport = dir.filePath("support");
+            QDir().mkpath(dir.filePath("Resources/python/bin"));
+            QDir().mkpath(dir.filePath("Resources/app"));
+            if (!program.isEmpty())
+                QFile::link(program, dir.filePath("Resources/python/bin/python3.12"));
+        } else {
+            bundle.info.insert("VelmoraProjectRoot", dir.filePath("project"));
+            QByteArray script = "#!/bin/bash\necho \"run-app.sh: starting\"\nexec '" + program.toLocal8Bit() + "'";
+            for (QString argument : arguments)
+                script += " '" + argument.replace("%SIGNALS%", signalFile()).toLocal8Bit() + "'";
+            writeFile(dir.filePath("project/scripts/run-app.sh"), script + "\n", false);
+        }
+    }
+
+    std::unique_ptr<BackendController> controller(int readinessCycles = 100, int waitCycles = 5,
+                                                  std::chrono::milliseconds pause = 30ms)
+    {
+        BackendController::Dependencies deps;
+        deps.bundle = &bundle;
+        deps.processInfo = &info;
+        deps.launcher = &launcher;
+        deps.timing.pause = pause;
+        deps.timing.probeTimeout = 2s;
+        deps.timing.waitCycles = waitCycles;
+        deps.timing.readinessCycles = readinessCycles;
+        return std::make_unique<BackendController>(deps);
+    }
+
+    QString runtimeDirectory() const
+    {
+        return mode == packaged ? dir.filePath("support/Velmora") : dir.filePath("project");
+    }
+    QString logFile() const { return runtimeDirectory() + "/logs/desktop.log"; }
+    QString signalFile() const { return dir.filePath("signals"); }
+    QByteArray log() const { return readFile(logFile()); }
+    QByteArray signalsReceived() const { return readFile(signalFile()); }
+    QUrl baseUrl() const { return QUrl(QString("http://127.0.0.1:%1").arg(port)); }
+};
+
+} // namespace
+
+class TestBackendController : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void classifiesHealth_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<Health>("expected");
+
+        QTest::newRow("ours") << 200 << healthBody("\"777777\"") << Health::ours;
+        QTest::newRow("ours, extra members") << 200 << QByteArray("{\"x\":[1],\"app\":\"Velmora\",\"ok\":true,\"desktop_parent_pid\":\"777777\"}") << Health::ours;
+        QTest::newRow("other instance") << 200 << healthBody("\"1234\"") << Health::otherInstance;
+        QTest::newRow("404 with a healthy body") << 404 << healthBody("\"777777\"") << Health::foreign;
+        QTest::newRow("500") << 500 << QByteArray("{}") << Health::foreign;
+        QTest::newRow("JSON array") << 200 << QByteArray("[1,2]") << Health::foreign;
+        QTest::newRow("app missing") << 200 << QByteArray("{\"ok\":true,\"desktop_parent_pid\":\"777777\"}") << Health::foreign;
+        QTest::newRow("app of another name") << 200 << QByteArray("{\"app\":\"velmora\",\"ok\":true,\"desktop_parent_pid\":\"777777\"}") << Health::foreign;
+        QTest::newRow("ok false") << 200 << QByteArray("{\"app\":\"Velmora\",\"ok\":false,\"desktop_parent_pid\":\"777777\"}") << Health::foreign;
+        QTest::newRow("ok as text") << 200 << QByteArray("{\"app\":\"Velmora\",\"ok\":\"true\",\"desktop_parent_pid\":\"777777\"}") << Health::foreign;
+        QTest::newRow("pid as number") << 200 << healthBody("777777") << Health::foreign;
+        QTest::newRow("pid missing") << 200 << QByteArray("{\"app\":\"Velmora\",\"ok\":true}") << Health::foreign;
+        QTest::newRow("not JSON") << 200 << QByteArray("<html>hello</html>") << Health::unreachable;
+        QTest::newRow("empty body") << 200 << QByteArray() << Health::unreachable;
+    }
+
+    void classifiesHealth()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(Health, expected);
+
+        test::LoopbackHttpServer server;
+        QVERIFY(server.listen());
+        server.setHandler([&](const QByteArray &, const QString &) { return test::HttpReply::json(body, status); });
+        const Health health = QCoro::waitFor(
+            backend::probeHealth(platform::HttpClient::shared(), server.baseUrl(), ownPid, 5s));
+        QCOMPARE(health, expected);
+        QCOMPARE(server.requests(), QStringList{"/healthz"});
+    }
+
+    void unansweredProbesAreUnreachable()
+    {
+        auto &http = platform::HttpClient::shared();
+        const QUrl refused(QString("http://127.0.0.1:%1").arg(test::freeLoopbackPort()));
+        QCOMPARE(QCoro::waitFor(backend::probeHealth(http, refused, ownPid, 5s)), Health::unreachable);
+
+        test::LoopbackHttpServer silent;
+        QVERIFY(silent.listen());
+        silent.setHandler([](const QByteArray &, const QString &) { return test::HttpReply{200, {}, {}, true}; });
+        QCOMPARE(QCoro::waitFor(backend::probeHealth(http, silent.baseUrl(), ownPid, 200ms)), Health::unreachable);
+
+        auto cancelled = platform::TaskHandle::make();
+        cancelled.cancel();
+        QCOMPARE(QCoro::waitFor(backend::probeHealth(http, silent.baseUrl(), ownPid, 5s, cancelled.token())),
+                 Health::unreachable);
+    }
+
+    void plainFailuresNeitherProbeNorLaunch_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("removeScript");
+        QTest::addColumn<bool>("removeResources");
+        QTest::addColumn<QString>("portText");
+        QTest::addColumn<QString>("message");
+
+        QTest::newRow("script missing") << int(Stage::development) << true << false << QString() << backend::scriptMissingMessage;
+        QTest::newRow("script missing and bad port: the script wins")
+            << int(Stage::development) << true << false << "80" << backend::scriptMissingMessage;
+        QTest::newRow("no resources") << int(Stage::packaged) << false << true << QString() << backend::resourcesMissingMessage;
+        QTest::newRow("interpreter missing") << int(Stage::packaged) << false << false << QString() << backend::interpreterMissingMessage;
+        QTest::newRow("port out of range") << int(Stage::development) << false << false << "65536" << backend::portRangeMessage;
+    }
+
+    void plainFailuresNeitherProbeNorLaunch()
+    {
+        QFETCH(int, mode);
+        QFETCH(bool, removeScript);
+        QFETCH(bool, removeResources);
+        QFETCH(QString, portText);
+        QFETCH(QString, message);
+
+        // The interpreter-missing row stages no interpreter at all.
+        Stage stage(Stage::Mode(mode), mode == Stage::development ? test::helperProgram("fake_backend") : QString());
+        if (removeScript)
+            QFile::remove(stage.dir.filePath("project/scripts/run-app.sh"));
+        if (removeResources)
+            stage.bundle.resources.reset();
+        if (!portText.isEmpty())
+            stage.info.env.insert("VELMORA_DESKTOP_PORT", portText);
+        test::LoopbackHttpServer server;
+        QVERIFY(server.listen(stage.port));
+
+        auto controller = stage.controller();
+        QSignalSpy stopped(controller.get(), &BackendController::startingChanged);
+        QCoro::waitFor(controller->start());
+        QCOMPARE(controller->error(), message);
+        QVERIFY(!controller->starting());
+        QCOMPARE(stopped.count(), 2);
+        QVERIFY(controller->url().isEmpty());
+        QVERIFY(controller->logURL().isEmpty());
+        QVERIFY(server.requests().isEmpty());
+        QCOMPARE(stage.launcher.launches, 0);
+    }
+
+    void foreignPortIsRefusedBeforeAnyLaunch_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("404") << 404 << QByteArray("not found");
+        QTest::newRow("JSON array") << 200 << QByteArray("[]");
+        QTest::newRow("app missing") << 200 << QByteArray("{\"ok\":true}");
+        QTest::newRow("ok false") << 200 << QByteArray("{\"app\":\"Velmora\",\"ok\":false,\"desktop_parent_pid\":\"777777\"}");
+        QTest::newRow("pid as number") << 200 << healthBody("777777");
+    }
+
+    void foreignPortIsRefusedBeforeAnyLaunch()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+
+        Stage stage(Stage::packaged, test::helperProgram("fake_backend"));
+        test::LoopbackHttpServer server;
+        QVERIFY(server.listen(stage.port));
+        server.setHandler([&](const QByteArray &, const QString &) { return test::HttpReply::json(body, status); });
+
+        auto controller = stage.controller();
+        QCoro::waitFor(controller->start());
+        QCOMPARE(controller->error(), backend::portInUseMessage(stage.port));
+        QVERIFY(controller->error().contains(QString::number(stage.port)));
+        QVERIFY(!controller->starting());
+        QCOMPARE(server.requests().size(), 1);
+        QCOMPARE(stage.launcher.launches, 0);
+        QVERIFY(controller->logURL().isEmpty());
+        QVERIFY(!QFileInfo::exists(stage.runtimeDirectory()));
+    }
+
+    void adoptsOwnBackendAndIgnoresRepeatedStarts()
+    {
+        Stage stage(Stage::packaged, test::helperProgram("fake_backend"));
+        test::LoopbackHttpServer server;
+        QVERIFY(server.listen(stage.port));
+        server.setHandler([](const QByteArray &, const QString &) { return test::HttpReply::json(healthBody("\"777777\"")); });
+
+        auto controller = stage.controller();
+        QSignalSpy starting(controller.get(), &BackendController::startingChanged);
+        QCoro::Task<> first = controller->start();
+        QVERIFY(controller->starting());
+        // While an attempt runs a second start changes nothing and sends no probe.
+        QCoro::Task<> second = controller->start();
+        QCoro::waitFor(std::move(second));
+        QCOMPARE(starting.count(), 1);
+        QCoro::waitFor(std::move(first));
+
+        QCOMPARE(controller->url(), stage.baseUrl());
+        QCOMPARE(controller->url().toString(), QString("http://127.0.0.1:%1").arg(stage.port));
+        QVERIFY(controller->error().isEmpty());
+        QVERIFY(!controller->starting());
+        QCOMPARE(server.requests().size(), 1);
+        QCOMPARE(stage.launcher.launches, 0);
+        QVERIFY(controller->logURL().isEmpty());
+
+        // Ready is final: another start does nothing, and stop() has no process to signal.
+        QCoro::waitFor(controller->start());
+        QCOMPARE(server.requests().size(), 1);
+        controller->stop();
+        controller->stop();
+        QCOMPARE(controller->url(), stage.baseUrl());
+        QCOMPARE(starting.count(), 2);
+    }
+
+    void earlierInstanceThatLeavesIsReplaced()
+    {
+        Stage stage(Stage::packaged, test::helperProgram("fake_backend"));
+        test::LoopbackHttpServer earlier;
+        QVERIFY(earlier.listen(stage.port));
+        earlier.setHandler([&](const QByteArray &, const QString &) {
+            // The earlier backend leaves the port after its third answer.
+            if (earlier.requests().size() >= 3)
+                earlier.close();
+            return test::HttpReply::json(healthBody("\"1\""));
+        });
+
+        auto controller = stage.controller(100, 20);
+        controller->start();
+        QTRY_VERIFY_WITH_TIMEOUT(!controller->starting(), patience);
+        QCOMPARE(controller->error(), QString());
+        QCOMPARE(controller->url(), stage.baseUrl());
+        QCOMPARE(earlier.requests().size(), 3);
+        QCOMPARE(stage.launcher.launches, 1);
+        controller->stop();
+        QTRY_COMPARE_WITH_TIMEOUT(stage.signalsReceived(), QByteArray("SIGTERM\n"), patience);
+    }
+
+    void earlierInstanceThatStaysBlocksTheStart()
+    {
+        Stage stage(Stage::packaged, test::helperProgram("fake_backend"));
+        test::LoopbackHttpServer earlier;
+        QVERIFY(earlier.listen(stage.port));
+        earlier.setHandler([](const QByteArray &, const QString &) { return test::HttpReply::json(healthBody("\"1\"")); });
+
+        auto controller = stage.controller(100, 4);
+        controller->start();
+        QTRY_VERIFY_WITH_TIMEOUT(!controller->starting(), patience);
+        QCOMPARE(controller->error(), backend::earlierInstanceMessage);
+        QCOMPARE(earlier.requests().size(), 1 + 4);
+        QCOMPARE(stage.launcher.launches, 0);
+        QVERIFY(controller->logURL().isEmpty());
+        QVERIFY(!QFileInfo::exists(stage.runtimeDirectory()));
+    }
+
+    void controllerDeletedMidAttemptDoesNothingMore()
+    {
+        Stage stage(Stage::packaged, test::helperProgram("fake_backend"));
+        test::LoopbackHttpServer earlier;
+        QVERIFY(earlier.listen(stage.port));
+        auto controller = stage.controller(100, 3);
+        earlier.setHandler([&](const QByteArray &, const QString &) {
+            // Gone while its probe is on the way; after this the port is free.
+            if (earlier.requests().size() == 2) {
+                controller.reset();
+                earlier.close();
+            }
+            return test::HttpReply::json(healthBody("\"1\""));
+        });
+        controller->start();
+        QTRY_VERIFY_WITH_TIMEOUT(!controller, patience);
+        // The attempt's last probe has been answered once a later one has.
+        test::LoopbackHttpServer witness;
+        QVERIFY(witness.listen());
+        QCoro::waitFor(backend::probeHealth(platform::HttpClient::shared(), witness.baseUrl(), ownPid, 5s));
+        QCOMPARE(stage.launcher.launches, 0);
+        QVERIFY(!QFileInfo::exists(stage.runtimeDirectory()));
+    }
+
+    void launchesServesAndStops_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("unhealthyProbes");
+        QTest::newRow("packaged") << int(Stage::packaged) << 0;
+        QTest::newRow("development") << int(Stage::development) << 0;
+        QTest::newRow("packaged, ok false at first") << int(Stage::packaged) << 3;
+    }
+
+    void launchesServesAndStops()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, unhealthyProbes);
+
+        Stage stage(Stage::Mode(mode), test::helperProgram("fake_backend"));
+        stage.info.env.insert("FAKE_BACKEND_UNHEALTHY_PROBES", QString::number(unhealthyProbes));
+        QVERIFY(writeFile(stage.logFile(), "earlier run\n", false));
+
+        for (int run = 1; run <= 2; ++run) {
+            auto controller = stage.controller();
+            QSignalSpy logURL(controller.get(), &BackendController::logURLChanged);
+            controller->start();
+            QTRY_VERIFY_WITH_TIMEOUT(!controller->starting(), patience);
+            QCOMPARE(controller->error(), QString());
+            QCOMPARE(controller->url(), stage.baseUrl());
+            QCOMPARE(controller->logURL(), QUrl::fromLocalFile(stage.logFile()));
+            QCOMPARE(logURL.count(), 1);
+            QCOMPARE(stage.launcher.launches, run);
+
+            const QByteArray log = stage.log();
+            QVERIFY2(log.startsWith("earlier run\n"), log.constData());
+            QCOMPARE(log.count("fake_backend: listening"), run);
+            QVERIFY(log.contains("fake_backend: cwd=" + stage.runtimeDirectory().toLocal8Bit() + "\n"));
+            QVERIFY(log.contains(QString("fake_backend: host=127.0.0.1 port=%1\n").arg(stage.port).toLocal8Bit()));
+            if (mode == Stage::packaged) {
+                QVERIFY(log.contains(QString("fake_backend: args=-m uvicorn src.main:app --loop asyncio --http h11 "
+                                             "--ws none --host 127.0.0.1 --port %1 --workers 1\n")
+                                         .arg(stage.port).toLocal8Bit()));
+            } else {
+                QCOMPARE(log.count("run-app.sh: starting"), run);
+            }
+
+            // One termination request, however often stop() is called.
+            controller->stop();
+            controller->stop();
+            QTRY_VERIFY_WITH_TIMEOUT(stage.log().count("fake_backend: stopped") == run, patience);
+            QCOMPARE(stage.signalsReceived(), QByteArray("SIGTERM\n").repeated(run));
+            QCOMPARE(controller->url(), stage.baseUrl());
+        }
+    }
+
+    void backendThatExitsAtOnce_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("packaged") << int(Stage::packaged);
+        QTest::newRow("development") << int(Stage::development);
+    }
+
+    void backendThatExitsAtOnce()
+    {
+        QFETCH(int, mode);
+        Stage stage(Stage::Mode(mode), test::helperProgram("exit_at_once"));
+        auto controller = stage.controller();
+        controller->start();
+        QTRY_VERIFY_WITH_TIMEOUT(!controller->starting(), patience);
+        QCOMPARE(controller->error(), backend::backendExitedMessage);
+        QVERIFY(controller->url().isEmpty());
+        QCOMPARE(controller->logURL(), QUrl::fromLocalFile(stage.logFile()));
+        QVERIFY(stage.log().contains("exit_at_once: starting\n"));
+        QVERIFY(stage.log().contains("ModuleNotFoundError"));
+
+        // A retry clears the error at once and keeps the log offered.
+        controller->start();
+        QVERIFY(controller->starting());
+        QVERIFY(controller->error().isEmpty());
+        QCOMPARE(controller->logURL(), QUrl::fromLocalFile(stage.logFile()));
+        QTRY_VERIFY_WITH_TIMEOUT(!controller->starting(), patience);
+        QCOMPARE(controller->error(), backend::backendExitedMessage);
+        QCOMPARE(stage.log().count("exit_at_once: starting\n"), 2);
+    }
+
+    void backendThatNeverAnswersIsStopped_data()
+    {
+        QTest::addColumn<bool>("nonJsonServerOnPort");
+        QTest::newRow("silent port") << false;
+        QTest::newRow("port answered with a body that is not JSON") << true;
+    }
+
+    void backendThatNeverAnswersIsStopped()
+    {
+        QFETCH(bool, nonJsonServerOnPort);
+
+        // run_until_signal records each termination request in its first argument's file.
+        Stage stage(Stage::development, test::helperProgram("run_until_signal"), {"%SIGNALS%"});
+        test::LoopbackHttpServer server;
+        if (nonJsonServerOnPort) {
+            QVERIFY(server.listen(stage.port));
+            server.setHandler([](const QByteArray &, const QString &) { return test::HttpReply{200, "hello", {}, false}; });
+        }
+
+        // Long enough for the child to install its signal handler before it is asked to go.
+        auto controller = stage.controller(8, 5, 150ms);
+        controller->start();
+        QTRY_VERIFY_WITH_TIMEOUT(!controller->starting(), patience);
+        QCOMPARE(controller->error(), backend::backendNotReadyMessage);
+        QCOMPARE(stage.launcher.launches, 1);
+        if (nonJsonServerOnPort)
+            QCOMPARE(server.requests().size(), 1 + 8);
+        QTRY_COMPARE_WITH_TIMEOUT(stage.signalsReceived(), QByteArray("SIGTERM\n"), patience);
+        QVERIFY(stage.log().contains("run_until_signal: pid"));
+        controller->stop();
+        QCOMPARE(controller->logURL(), QUrl::fromLocalFile(stage.logFile()));
+    }
+
+    void cancelledReadinessStopsTheBackend()
+    {
+        Stage stage(Stage::development, test::helperProgram("run_until_signal"), {"%SIGNALS%"});
+        auto controller = stage.controller(100000, 5, 50ms);
+        auto handle = platform::TaskHandle::make();
+        controller->start(handle.token());
+        // Once it printed its line its signal handler is in place.
+        QTRY_VERIFY_WITH_TIMEOUT(stage.log().contains("run_until_signal: pid"), patience);
+        QVERIFY(controller->starting());
+        handle.cancel();
+        QTRY_VERIFY_WITH_TIMEOUT(!controller->starting(), patience);
+        QCOMPARE(controller->error(), backend::startCancelledMessage);
+        QTRY_COMPARE_WITH_TIMEOUT(stage.signalsReceived(), QByteArray("SIGTERM\n"), patience);
+    }
+
+    void launchPreparationFailures()
+    {
+        // The log folder cannot be made: the platform's error, nothing launched, no log offered.
+        {
+            Stage stage(Stage::packaged, test::helperProgram("fake_backend"));
+            QVERIFY(writeFile(stage.dir.filePath("support"), "a file, not a folder", false));
+            auto controller = stage.controller();
+            QCoro::waitFor(controller->start());
+            QTRY_VERIFY_WITH_TIMEOUT(!controller->starting(), patience);
+            QCOMPARE(controller->error(), QString::fromLocal8Bit(std::strerror(ENOTDIR)));
+            QCOMPARE(stage.launcher.launches, 0);
+            QVERIFY(controller->logURL().isEmpty());
+        }
+        // The interpreter cannot be executed: the platform's error, the log offered.
+        {
+            Stage stage(Stage::packaged, QString());
+            QVERIFY(writeFile(stage.dir.filePath("Resources/python/bin/python3.12"), "not a program\n", true));
+            auto controller = stage.controller();
+            QCoro::waitFor(controller->start());
+            QTRY_VERIFY_WITH_TIMEOUT(!controller->starting(), patience);
+            QCOMPARE(controller->error(), QString::fromLocal8Bit(std::strerror(ENOEXEC)));
+            QCOMPARE(stage.launcher.launches, 1);
+            QCOMPARE(controller->logURL(), QUrl::fromLocalFile(stage.logFile()));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBackendController)
+#include "tst_backendcontroller.moc"
