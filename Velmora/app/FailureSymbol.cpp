@@ -28,7 +28,7 @@ void FailureSymbol::paintEvent(QPaintEvent *)
         // Waveform: seven bars around the horizontal middle.
         const qreal heights[] = {0.30, 0.62, 0.95, 0.55, 0.80, 0.42, 0.22};
         const qreal barWidth = 3.6;
-        const qreal pitch = 6.2;
+        const qreal pitch = 6.8;
         const qreal middle = height() / 2.0 - 2;
         const qreal maxHalf = height() / 2.0 - 4;
         QPen pen(ink, barWidth, Qt::SolidLine, Qt::RoundCap);
@@ -40,7 +40,7 @@ void FailureSymbol::paintEvent(QPaintEvent *)
         }
 
         // Badge in the lower right corner, cut out of the waveform by a clear ring.
-        const qreal badgeRadius = 10.5;
+        const qreal badgeRadius = 9.5;
         const QPointF centre(width() - badgeRadius - 1, height() - badgeRadius - 1);
         p.setPen(Qt::NoPen);
         p.setCompositionMode(QPainter::CompositionMode_Clear);

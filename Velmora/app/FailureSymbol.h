@@ -12,7 +12,7 @@ class FailureSymbol : public QWidget
 public:
     explicit FailureSymbol(QWidget *parent = nullptr);
 
-    QSize sizeHint() const override { return {52, 44}; }
+    QSize sizeHint() const override { return {56, 44}; }
     QSize minimumSizeHint() const override { return sizeHint(); }
 
 protected:
