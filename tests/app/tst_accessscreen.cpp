@@ -2,9 +2,12 @@
 // the gate's states can be looked at while it lasts.
 #include "TestSupport.h"
 
+#include "access/FullDiskAccessAssistant.h"
 #include "access/FullDiskAccessGate.h"
 #include "access/StartupAccessView.h"
 #include "platform/Relauncher.h"
+#include "platform/SettingsOpener.h"
+#include "platform/WindowList.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -42,6 +45,24 @@ public:
     std::function<void(platform::RelaunchResult)> held;
 };
 
+// The desktop's settings cannot be opened from a test: count the requests instead.
+class CountingSettingsOpener : public platform::SettingsOpener
+{
+public:
+    bool openPrivacySettings() override
+    {
+        ++opened;
+        return true;
+    }
+    int opened = 0;
+};
+
+class NoWindowList : public platform::WindowList
+{
+public:
+    std::optional<QList<platform::WindowDescription>> windows() override { return std::nullopt; }
+};
+
 QPushButton *button(QWidget &root, const QStringList &titles)
 {
     for (auto *candidate : root.findChildren<QPushButton *>()) {
@@ -64,7 +85,21 @@ struct Screen
                 return false;
             },
             deps);
+        FullDiskAccessAssistant::Dependencies guideDeps;
+        guideDeps.settingsOpener = &settingsOpener;
+        guideDeps.windowList = &windowList;
+        guideDeps.screens = [] {
+            platform::ScreenLayout layout;
+            layout.frames = layout.visibleFrames = {QRectF(0, 0, 1440, 900)};
+            layout.mainVisibleFrame = QRectF(0, 0, 1440, 900);
+            layout.mirrorLine = 900;
+            return layout;
+        };
+        guideDeps.timing.interval = std::chrono::milliseconds(1);
+        guideDeps.timing.fallbackAttempt = 0;
+        assistant = std::make_unique<FullDiskAccessAssistant>(guideDeps);
         view = std::make_unique<StartupAccessView>(*gate, [this] { ++rechecks; }, QUrl(), inkColour);
+        view->setAssistant([this]() -> FullDiskAccessAssistant & { return *assistant; });
         view->resize(1100, 720);
         view->show();
     }
@@ -93,6 +128,9 @@ struct Screen
     const QColor inkColour = QColor::fromRgbF(0.15, 0.24, 0.19);
     QSemaphore probeMayAnswer;
     HeldRelauncher relauncher;
+    CountingSettingsOpener settingsOpener;
+    NoWindowList windowList;
+    std::unique_ptr<FullDiskAccessAssistant> assistant;
     std::unique_ptr<FullDiskAccessGate> gate;
     std::unique_ptr<StartupAccessView> view;
     int rechecks = 0;
@@ -183,6 +221,32 @@ private slots:
         QCOMPARE(screen.hint(), relaunchFailed);
         screen.finishCheck();
         QCOMPARE(screen.hint(), relaunchFailed);
+    }
+
+    void openSettingsPresentsTheAssistantWithTheRecheck()
+    {
+        Screen screen;
+        screen.finishCheck();
+        screen.view->activateWindow();
+        QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), screen.view.get(), patience);
+
+        screen.openSettings()->click();
+        QCOMPARE(screen.settingsOpener.opened, 1);
+        QCOMPARE(screen.assistant->parentWindow.data(), screen.view.get());
+        QVERIFY(screen.assistant->onComplete);
+        QTRY_VERIFY_WITH_TIMEOUT(screen.assistant->window()->isVisible(), patience);
+
+        // A second press presents again with a fresh completion; the panel's close runs the
+        // recheck once.
+        screen.openSettings()->click();
+        QCOMPARE(screen.settingsOpener.opened, 2);
+        QTRY_VERIFY_WITH_TIMEOUT(screen.assistant->window()->isVisible(), patience);
+        QCOMPARE(screen.rechecks, 0);
+        screen.assistant->close();
+        QCOMPARE(screen.rechecks, 1);
+        QVERIFY(!screen.assistant->onComplete);
+        screen.assistant->close();
+        QCOMPARE(screen.rechecks, 1);
     }
 
     void staysLightUnderADarkTheme()

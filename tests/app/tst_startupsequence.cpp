@@ -2,6 +2,7 @@
 // BackendController on a loopback server, and the root view that shows the chosen screens.
 #include "TestSupport.h"
 
+#include "access/FullDiskAccessAssistant.h"
 #include "access/FullDiskAccessGate.h"
 #include "access/StartupAccessView.h"
 #include "app/RootView.h"
@@ -10,7 +11,10 @@
 #include "backend/BackendController.h"
 #include "platform/Bundle.h"
 #include "platform/ProcessInfo.h"
+#include "platform/SettingsOpener.h"
+#include "platform/WindowList.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -52,6 +56,24 @@ QPushButton *buttonTitled(QWidget &root, const QString &title)
     }
     return nullptr;
 }
+
+// The desktop's settings cannot be opened from a test: count the requests instead.
+class CountingSettingsOpener : public platform::SettingsOpener
+{
+public:
+    bool openPrivacySettings() override
+    {
+        ++opened;
+        return true;
+    }
+    int opened = 0;
+};
+
+class NoWindowList : public platform::WindowList
+{
+public:
+    std::optional<QList<platform::WindowDescription>> windows() override { return std::nullopt; }
+};
 
 // A development bundle whose project root holds a start script, a process environment that
 // points the backend port at a loopback server, and the app shell with a root view over them.
@@ -99,7 +121,20 @@ struct Startup
             ++probes;
             return granted.load();
         });
-        app = std::make_unique<VelmoraApp>(*controller, std::move(gate));
+        access::FullDiskAccessAssistant::Dependencies guideDeps;
+        guideDeps.settingsOpener = &settingsOpener;
+        guideDeps.windowList = &windowList;
+        guideDeps.screens = [] {
+            platform::ScreenLayout layout;
+            layout.frames = layout.visibleFrames = {QRectF(0, 0, 1440, 900)};
+            layout.mainVisibleFrame = QRectF(0, 0, 1440, 900);
+            layout.mirrorLine = 900;
+            return layout;
+        };
+        guideDeps.timing.interval = 1ms;
+        guideDeps.timing.fallbackAttempt = 0;
+        assistant = std::make_unique<access::FullDiskAccessAssistant>(guideDeps);
+        app = std::make_unique<VelmoraApp>(*controller, std::move(gate), assistant.get());
         // The web page itself is another test's concern: a label stands in for it here.
         view = std::make_unique<RootView>(*app, opener, [this](const QUrl &url, QWidget *parent) {
             workspaceUrls << url;
@@ -117,7 +152,10 @@ struct Startup
     test::RecordingUrlOpener opener;
     std::atomic<bool> granted{false};
     std::atomic<int> probes{0};
+    CountingSettingsOpener settingsOpener;
+    NoWindowList windowList;
     std::unique_ptr<backend::BackendController> controller;
+    std::unique_ptr<access::FullDiskAccessAssistant> assistant;
     std::unique_ptr<VelmoraApp> app;
     std::unique_ptr<RootView> view;
     QList<StartupScreen> shown;
@@ -185,6 +223,36 @@ private slots:
                  names(screens({StartupScreen::AccessCheck, StartupScreen::Access, StartupScreen::StartupProgress,
                                 StartupScreen::Workspace})));
         QCOMPARE(startup.probes.load(), 3);
+    }
+
+    void accessFoundWhileAssistantIsUpClosesIt()
+    {
+        Startup startup;
+        QVERIFY(startup.serveHealthyBackend());
+        startup.build();
+        startup.view->show();
+        QTRY_COMPARE_WITH_TIMEOUT(startup.view->screen(), StartupScreen::Access, patience);
+        QTRY_VERIFY_WITH_TIMEOUT(!startup.app->fileAccess().isChecking(), patience);
+
+        QPushButton *openSettings = buttonTitled(*startup.view, QStringLiteral("권한 설정하기"));
+        QVERIFY(openSettings);
+        openSettings->click();
+        QCOMPARE(startup.settingsOpener.opened, 1);
+        QWidget *panel = startup.assistant->window();
+        QTRY_VERIFY_WITH_TIMEOUT(panel->isVisible(), patience);
+
+        // Access granted in the settings; back in Velmora, the activation finds it. Closing the
+        // panel runs its completion, the recheck, whose run changes nothing more.
+        startup.granted = true;
+        emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
+        QTRY_COMPARE_WITH_TIMEOUT(startup.view->screen(), StartupScreen::Workspace, patience);
+        QVERIFY(!panel->isVisible());
+        QVERIFY(!startup.assistant->onComplete);
+        QCOMPARE(startup.probes.load(), 2);
+        QCOMPARE(names(startup.shown),
+                 names(screens({StartupScreen::AccessCheck, StartupScreen::Access, StartupScreen::StartupProgress,
+                                StartupScreen::Workspace})));
+        QCOMPARE(startup.workspaceUrls.size(), 1);
     }
 
     void failedStartRetriesWithoutNewAccessCheck()
