@@ -155,6 +155,24 @@ private slots:
         QCOMPARE(m_velmora->exitCode(), 0);
         verifyStoppedByVelmora(pid.toLongLong());
     }
+
+    void backendDoesNotOutliveACrashedVelmora()
+    {
+        startVelmora({});
+        QVERIFY(m_velmora->waitForStarted(startPatience));
+        const qint64 pid = m_velmora->processId();
+        QTRY_COMPARE_WITH_TIMEOUT(backendParent(m_port), QString::number(pid), startPatience);
+        const qint64 backend = backendPid(m_port);
+        QVERIFY(backend > 0);
+
+        m_velmora->kill();
+        QVERIFY(m_velmora->waitForFinished(stopPatience));
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(backend), stopPatience);
+        QVERIFY(!portAccepts(m_port));
+        QFile log(backendLogPath());
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(log.readAll().contains("Velmora (pid " + QByteArray::number(pid) + ") is gone"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestEndToEnd)
