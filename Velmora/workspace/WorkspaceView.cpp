@@ -1,5 +1,6 @@
 #include "workspace/WorkspaceView.h"
 
+#include "backend/BackendController.h"
 #include "workspace/Coordinator.h"
 
 #include <QVBoxLayout>
@@ -34,6 +35,9 @@ WorkspaceView::WorkspaceView(const QUrl &url, platform::UrlOpener &opener, std::
     connect(m_coordinator, &QWebEnginePage::loadFinished, &m_loadTimer, &QTimer::stop);
     m_loadTimer.start();
     m_coordinator->load(m_url);
+
+    // Held weakly there: it reads as empty once this view is gone.
+    backend::BackendController::shared().setWebView(m_webView);
 }
 
 WorkspaceView::~WorkspaceView() = default;

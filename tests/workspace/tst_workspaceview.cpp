@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "backend/BackendController.h"
 #include "workspace/Coordinator.h"
 #include "workspace/WorkspaceView.h"
 
@@ -265,6 +266,14 @@ private slots:
         QCOMPARE(recognised.first().at(0).toUrl(), page(path));
         QCOMPARE(recognised.first().at(1).toString(), suggestedName);
         QCOMPARE(coordinator()->url(), m_origin->baseUrl().resolved(QUrl("/")));
+    }
+
+    void backendControllerHoldsTheWebViewWeakly()
+    {
+        auto view = std::make_unique<WorkspaceView>(page("/second"), m_opener);
+        QCOMPARE(backend::BackendController::shared().webView(), view->webView());
+        view.reset();
+        QCOMPARE(backend::BackendController::shared().webView(), nullptr);
     }
 
     void firstLoadIsStoppedAfterItsTimeOut()
