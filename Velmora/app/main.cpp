@@ -1,19 +1,18 @@
-// Velmora's composition root: one window that shows the backend's page once the backend
-// answers, or the reason it could not be started.
+// Velmora's composition root: one window whose root view follows the startup sequence, from
+// the access check through the backend start to the backend's page (or the failure screen).
 
+#include "app/RootView.h"
 #include "app/TerminationSignals.h"
+#include "app/VelmoraApp.h"
 #include "backend/BackendController.h"
-#include "platform/Async.h"
 #include "workspace/Coordinator.h"
 #include "workspace/WorkspaceView.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QImage>
-#include <QLabel>
-#include <QPointer>
-#include <QStackedLayout>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <QWidget>
 
 #include <cstdio>
@@ -24,7 +23,7 @@ using namespace velmora;
 namespace {
 
 // Exit codes of a --screenshot run.
-enum ScreenshotResult { PageShown = 0, NotSaved = 1, StartFailed = 2, PageNotLoaded = 3 };
+enum ScreenshotResult { PageShown = 0, NotSaved = 1, StartFailed = 2, PageNotLoaded = 3, AccessMissing = 4 };
 
 // A page may finish loading a moment before its first frame reaches the window; wait for a
 // picture that is not one flat colour, but not for ever.
@@ -73,7 +72,8 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     const QCommandLineOption screenshotOption(QStringLiteral("screenshot"),
                                               QStringLiteral("Write a picture of the window to <file> once the page "
-                                                             "has loaded (or the start failed), then quit."),
+                                                             "has loaded (or the start failed, or access is missing), "
+                                                             "then quit."),
                                               QStringLiteral("file"));
     parser.addOption(screenshotOption);
     parser.process(app);
@@ -82,48 +82,50 @@ int main(int argc, char *argv[])
     app::TerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &app::TerminationSignals::received, &app, &QCoreApplication::quit);
 
-    auto &backend = backend::BackendController::shared();
+    app::VelmoraApp shell;
+    auto &backend = shell.backend();
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &backend, &backend::BackendController::stop);
 
     QWidget window;
     window.setWindowTitle(QStringLiteral("Velmora"));
+    auto *layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    // The root view demands 1100 x 720, so the window cannot be made smaller.
+    auto *root = new app::RootView(shell);
+    layout->addWidget(root);
     window.resize(1480, 900);
-    auto *screens = new QStackedLayout(&window);
-    screens->addWidget(new QWidget); // shown until the backend answers or fails
 
-    QPointer<workspace::WorkspaceView> workspaceView;
-    auto showWorkspace = [&] {
-        if (workspaceView || backend.url().isEmpty())
-            return;
-        workspaceView = new workspace::WorkspaceView(backend.url());
-        screens->addWidget(workspaceView);
-        screens->setCurrentWidget(workspaceView);
-        if (!screenshotPath.isEmpty()) {
-            QObject::connect(workspaceView->coordinator(), &QWebEnginePage::loadFinished, &window,
-                             [&window, screenshotPath](bool ok) {
-                                 saveScreenshotAndQuit(&window, screenshotPath, ok ? PageShown : PageNotLoaded);
-                             });
-        }
-    };
-    QPointer<QLabel> errorLabel;
-    auto showError = [&] {
-        if (backend.error().isEmpty() || !backend.url().isEmpty())
-            return;
-        if (!errorLabel) {
-            errorLabel = new QLabel;
-            errorLabel->setAlignment(Qt::AlignCenter);
-            errorLabel->setWordWrap(true);
-            screens->addWidget(errorLabel);
-        }
-        errorLabel->setText(backend.error());
-        screens->setCurrentWidget(errorLabel);
-        if (!screenshotPath.isEmpty())
-            saveScreenshotAndQuit(&window, screenshotPath, StartFailed, 0);
-    };
-    QObject::connect(&backend, &backend::BackendController::urlChanged, &window, showWorkspace);
-    QObject::connect(&backend, &backend::BackendController::errorChanged, &window, showError);
+    if (!screenshotPath.isEmpty()) {
+        // A run for a picture ends on the first screen that waits for something outside.
+        QObject::connect(root, &app::RootView::screenChanged, &window, [&window, root, screenshotPath](app::StartupScreen screen) {
+            switch (screen) {
+            case app::StartupScreen::Workspace:
+                if (auto *view = qobject_cast<workspace::WorkspaceView *>(root->screenWidget())) {
+                    QObject::connect(view->coordinator(), &QWebEnginePage::loadFinished, &window,
+                                     [&window, screenshotPath](bool ok) {
+                                         saveScreenshotAndQuit(&window, screenshotPath, ok ? PageShown : PageNotLoaded);
+                                     });
+                }
+                break;
+            // Once the new screen has been laid out.
+            case app::StartupScreen::Failure:
+                QTimer::singleShot(0, &window, [&window, screenshotPath] {
+                    saveScreenshotAndQuit(&window, screenshotPath, StartFailed, 0);
+                });
+                break;
+            case app::StartupScreen::Access:
+                QTimer::singleShot(0, &window, [&window, screenshotPath] {
+                    saveScreenshotAndQuit(&window, screenshotPath, AccessMissing, 0);
+                });
+                break;
+            case app::StartupScreen::StartupProgress:
+            case app::StartupScreen::AccessCheck:
+                break;
+            }
+        });
+    }
 
+    // Showing the root view runs the startup sequence; it opens on the access check.
     window.show();
-    platform::detach(backend.start());
     return app.exec();
 }
