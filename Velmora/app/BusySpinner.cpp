@@ -16,7 +16,6 @@ BusySpinner::BusySpinner(Size size, QWidget *parent)
 {
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setAttribute(Qt::WA_TranslucentBackground);
-    setAccessibleName(QStringLiteral("progress"));
 }
 
 QSize BusySpinner::sizeHint() const
