@@ -45,14 +45,9 @@ QIcon applicationIcon(const QString &bundlePath)
 {
     if (!bundlePath.isEmpty()) {
         const QDir resources(QDir(bundlePath).filePath(QStringLiteral("Resources")));
-        for (const QString &name : {QStringLiteral("velmora.svg"), QStringLiteral("velmora.png")}) {
-            const QString path = resources.filePath(name);
-            if (QFileInfo(path).isFile()) {
-                QIcon icon(path);
-                if (!icon.isNull())
-                    return icon;
-            }
-        }
+        const QPixmap file(resources.filePath(QStringLiteral("velmora.png")));
+        if (!file.isNull())
+            return QIcon(file);
     }
     const QIcon windowIcon = QGuiApplication::windowIcon();
     if (!windowIcon.isNull())

@@ -8,7 +8,7 @@ namespace velmora::platform {
 void Relauncher::relaunch(std::function<void(RelaunchResult)> completion)
 {
     RelaunchResult result;
-    const QString program = QCoreApplication::applicationFilePath();
+    const QString program = m_program.isEmpty() ? QCoreApplication::applicationFilePath() : m_program;
     if (program.isEmpty()) {
         result.error = QStringLiteral("The application's executable could not be found.");
         completion(result);
@@ -17,7 +17,7 @@ void Relauncher::relaunch(std::function<void(RelaunchResult)> completion)
 
     QProcess process;
     process.setProgram(program);
-    process.setArguments(QCoreApplication::arguments().mid(1));
+    process.setArguments(m_program.isEmpty() ? QCoreApplication::arguments().mid(1) : m_arguments);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QString::fromLatin1(relaunchedFromVariable), QString::number(QCoreApplication::applicationPid()));
     process.setProcessEnvironment(environment);

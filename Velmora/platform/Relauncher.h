@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -22,6 +23,11 @@ struct RelaunchResult
 class Relauncher
 {
 public:
+    // An empty program means the running executable with the running arguments.
+    explicit Relauncher(QString program = {}, QStringList arguments = {})
+        : m_program(std::move(program)), m_arguments(std::move(arguments))
+    {
+    }
     virtual ~Relauncher() = default;
 
     // Requests the relaunch. completion runs exactly once, possibly on another thread and
@@ -32,6 +38,10 @@ public:
 
     // Environment variable carrying the process id of the instance that asked for the relaunch.
     static constexpr const char *relaunchedFromVariable = "VELMORA_RELAUNCHED_FROM";
+
+private:
+    QString m_program;
+    QStringList m_arguments;
 };
 
 } // namespace velmora::platform

@@ -79,6 +79,20 @@ private slots:
         QCOMPARE(drags, 0);
     }
 
+    void realDragRunsAndReturns()
+    {
+        // Offscreen, the platform ends a drag at once: this runs the real drag set-up (file
+        // URL, image, the in-application drop refusal) and its tear-down.
+        AppBundleDragView view(QUrl::fromLocalFile(QStringLiteral("/opt/Velmora")));
+        view.resize(308, 140);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        press(view, QPointF(100, 70));
+        drag(view, QPointF(110, 70));
+        QVERIFY(!view.mouseDownPoint());
+        release(view, QPointF(110, 70));
+    }
+
     void presentsItselfAsOneImageWithLabelAndTooltip()
     {
         AppBundleDragView view(QUrl::fromLocalFile(QStringLiteral("/opt/Velmora")));

@@ -259,6 +259,23 @@ private slots:
         QCOMPARE(terminations, 0);
     }
 
+    void realRelauncherStartsADetachedProcess()
+    {
+        platform::Relauncher relauncher(test::helperProgram(QStringLiteral("exit_at_once")));
+        std::optional<platform::RelaunchResult> result;
+        relauncher.relaunch([&result](platform::RelaunchResult r) { result = r; });
+        QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 20000);
+        QVERIFY2(result->started(), qPrintable(result->error));
+        QVERIFY(result->processId != QCoreApplication::applicationPid());
+
+        platform::Relauncher missing(QStringLiteral("/nonexistent/velmora"));
+        result.reset();
+        missing.relaunch([&result](platform::RelaunchResult r) { result = r; });
+        QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 20000);
+        QVERIFY(!result->started());
+        QVERIFY(!result->error.isEmpty());
+    }
+
     void privacyDatabaseProbe_data()
     {
         QTest::addColumn<QString>("system");

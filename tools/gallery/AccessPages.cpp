@@ -3,8 +3,11 @@
 #include "Gallery.h"
 
 #include "access/AppBundleDragView.h"
+#include "access/FullDiskAccessAssistant.h"
 #include "access/FullDiskAccessGuide.h"
 #include "access/GuideButtonStyle.h"
+#include "platform/SettingsOpener.h"
+#include "platform/WindowList.h"
 
 #include <QHBoxLayout>
 #include <QUrl>
@@ -58,4 +61,20 @@ VELMORA_GALLERY_PAGE("access-guide-buttons")
     layout->addWidget(new GuideButton(QStringLiteral("다시 확인"), false, &row));
     layout->addWidget(new GuideButton(QStringLiteral("확인 중…"), false, &row));
     gallery.save(row, QStringLiteral("access-guide-buttons"));
+}
+
+VELMORA_GALLERY_PAGE("access-assistant")
+{
+    // The panel as the assistant makes it, without opening any settings.
+    struct NoSettings : velmora::platform::SettingsOpener
+    {
+        bool openPrivacySettings() override { return false; }
+    } settings;
+    velmora::platform::WindowList noWindows;
+    FullDiskAccessAssistant::Dependencies deps;
+    deps.appURL = bundle;
+    deps.settingsOpener = &settings;
+    deps.windowList = &noWindows;
+    FullDiskAccessAssistant assistant(deps);
+    gallery.save(*assistant.window(), QStringLiteral("access-assistant"));
 }
