@@ -1,0 +1,37 @@
+#include "app/AccessCheckProgressView.h"
+
+#include "app/BusySpinner.h"
+
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace velmora::app {
+
+namespace {
+const char *const checkingAccessLabel = "접근 권한을 확인하고 있어요";
+} // namespace
+
+AccessCheckProgressView::AccessCheckProgressView(QWidget *parent)
+    : QWidget(parent)
+{
+    auto *spinner = new BusySpinner(BusySpinner::Size::Regular, this);
+    auto *text = new QLabel(label(), this);
+    QFont font = text->font();
+    font.setPixelSize(13);
+    text->setFont(font);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    layout->addStretch(1);
+    layout->addWidget(spinner, 0, Qt::AlignHCenter);
+    layout->addWidget(text, 0, Qt::AlignHCenter);
+    layout->addStretch(1);
+}
+
+QString AccessCheckProgressView::label()
+{
+    return QString::fromUtf8(checkingAccessLabel);
+}
+
+} // namespace velmora::app

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "app/ScreenChoice.h"
+#include "platform/Async.h"
+#include "platform/UrlOpener.h"
+
+#include <QStackedWidget>
+
+#include <functional>
+
+namespace velmora::app {
+
+class VelmoraApp;
+
+// The content of the main window: the one screen that the access gate and the backend's state
+// call for, replaced whenever one of the four values it depends on changes. It also installs
+// the triggers of the startup sequence: its own appearance and the application becoming
+// active; the access screen's recheck is the third.
+class RootView : public QStackedWidget
+{
+    Q_OBJECT
+    Q_PROPERTY(velmora::app::StartupScreen screen READ screen NOTIFY screenChanged)
+public:
+    /// Makes the workspace for the backend's URL.
+    using WorkspaceFactory = std::function<QWidget *(const QUrl &url, QWidget *parent)>;
+
+    /// opener: where the log and the page's outside links go. makeWorkspace: empty for the
+    /// real WorkspaceView.
+    explicit RootView(VelmoraApp &app, platform::UrlOpener &opener = platform::UrlOpener::system(),
+                      WorkspaceFactory makeWorkspace = {}, QWidget *parent = nullptr);
+    ~RootView() override;
+
+    /// The screen shown now.
+    StartupScreen screen() const { return m_screen; }
+    /// The widget of the screen shown now.
+    QWidget *screenWidget() const { return currentWidget(); }
+
+    /// "Velmora를 여는 중…"
+    static QString openingStatus();
+
+signals:
+    void screenChanged(velmora::app::StartupScreen screen);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    void render();
+    QWidget *makeScreen(StartupScreen screen);
+
+    VelmoraApp &m_app;
+    WorkspaceFactory m_makeWorkspace;
+    platform::UrlOpener &m_opener;
+    StartupScreen m_screen;
+    bool m_hasScreen = false;
+    // The sequence started by this view's appearance; cancelled when the view goes away.
+    platform::TaskHandle m_appearanceTask;
+};
+
+} // namespace velmora::app

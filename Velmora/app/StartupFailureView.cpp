@@ -1,0 +1,98 @@
+#include "app/StartupFailureView.h"
+
+#include "app/FailureSymbol.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace velmora::app {
+
+namespace {
+const char *const failureTitle = "Velmora를 시작하지 못했어요";
+const char *const retryButtonTitle = "다시 시도";
+const char *const openLogButtonTitle = "로그 보기";
+} // namespace
+
+StartupFailureView::StartupFailureView(platform::UrlOpener &opener, QWidget *parent)
+    : QWidget(parent)
+    , m_opener(opener)
+    , m_errorLabel(new QLabel(this))
+    , m_openLogButton(new QPushButton(openLogTitle(), this))
+{
+    auto *symbol = new FailureSymbol(this);
+
+    auto *heading = new QLabel(title(), this);
+    QFont headingFont = heading->font();
+    headingFont.setPixelSize(17);
+    heading->setFont(headingFont);
+
+    QFont bodyFont = m_errorLabel->font();
+    bodyFont.setPixelSize(13);
+    m_errorLabel->setFont(bodyFont);
+    m_errorLabel->setWordWrap(true);
+    m_errorLabel->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    m_errorLabel->setTextFormat(Qt::PlainText);
+    m_errorLabel->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+
+    auto *retryButton = new QPushButton(retryTitle(), this);
+    connect(retryButton, &QPushButton::clicked, this, &StartupFailureView::retryRequested);
+    connect(m_openLogButton, &QPushButton::clicked, this, &StartupFailureView::openLog);
+    m_openLogButton->setVisible(false);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(40, 40, 40, 40);
+    layout->setSpacing(18);
+    layout->addStretch(1);
+    layout->addWidget(symbol, 0, Qt::AlignHCenter);
+    layout->addWidget(heading, 0, Qt::AlignHCenter);
+    // The error spans the width so that a long text wraps there, each line centred.
+    layout->addWidget(m_errorLabel);
+    layout->addWidget(retryButton, 0, Qt::AlignHCenter);
+    layout->addWidget(m_openLogButton, 0, Qt::AlignHCenter);
+    layout->addStretch(1);
+}
+
+void StartupFailureView::setError(const QString &error)
+{
+    if (m_error == error)
+        return;
+    m_error = error;
+    m_errorLabel->setText(error);
+    m_errorLabel->setAccessibleName(error);
+    emit errorChanged();
+}
+
+void StartupFailureView::setLogURL(const QUrl &logURL)
+{
+    if (m_logURL == logURL)
+        return;
+    m_logURL = logURL;
+    // A hidden widget takes no room in the layout, so the spacing stays as if it never was.
+    m_openLogButton->setVisible(!logURL.isEmpty());
+    emit logURLChanged();
+}
+
+void StartupFailureView::openLog()
+{
+    // The log is handed to the user's default application; Velmora never reads it itself.
+    if (!m_logURL.isEmpty())
+        m_opener.openUrl(m_logURL);
+}
+
+QString StartupFailureView::title()
+{
+    return QString::fromUtf8(failureTitle);
+}
+
+QString StartupFailureView::retryTitle()
+{
+    return QString::fromUtf8(retryButtonTitle);
+}
+
+QString StartupFailureView::openLogTitle()
+{
+    return QString::fromUtf8(openLogButtonTitle);
+}
+
+} // namespace velmora::app

@@ -1,0 +1,325 @@
+// The startup sequence with a real access gate (its probe answering as each test says), a real
+// BackendController on a loopback server, and the root view that shows the chosen screens.
+#include "TestSupport.h"
+
+#include "access/FullDiskAccessAssistant.h"
+#include "access/FullDiskAccessGate.h"
+#include "access/StartupAccessView.h"
+#include "app/RootView.h"
+#include "app/StartupFailureView.h"
+#include "app/VelmoraApp.h"
+#include "backend/BackendController.h"
+#include "platform/Bundle.h"
+#include "platform/ProcessInfo.h"
+#include "platform/SettingsOpener.h"
+#include "platform/WindowList.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <atomic>
+#include <memory>
+
+using namespace velmora;
+using namespace velmora::app;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr qint64 ownPid = 424242;
+constexpr int patience = 20000;
+
+QList<StartupScreen> screens(std::initializer_list<StartupScreen> list)
+{
+    return QList<StartupScreen>(list);
+}
+
+QStringList names(const QList<StartupScreen> &list)
+{
+    QStringList result;
+    for (StartupScreen screen : list)
+        result << QString::fromLatin1(screenName(screen));
+    return result;
+}
+
+QPushButton *buttonTitled(QWidget &root, const QString &title)
+{
+    for (auto *button : root.findChildren<QPushButton *>()) {
+        if (button->text() == title && button->isVisible())
+            return button;
+    }
+    return nullptr;
+}
+
+// The desktop's settings cannot be opened from a test: count the requests instead.
+class CountingSettingsOpener : public platform::SettingsOpener
+{
+public:
+    bool openPrivacySettings() override
+    {
+        ++opened;
+        return true;
+    }
+    int opened = 0;
+};
+
+class NoWindowList : public platform::WindowList
+{
+public:
+    std::optional<QList<platform::WindowDescription>> windows() override { return std::nullopt; }
+};
+
+// A development bundle whose project root holds a start script, a process environment that
+// points the backend port at a loopback server, and the app shell with a root view over them.
+struct Startup
+{
+    explicit Startup(QString script = QStringLiteral("exit 0\n"))
+    {
+        QDir(root.path()).mkpath(QStringLiteral("scripts"));
+        QFile file(root.filePath(QStringLiteral("scripts/run-app.sh")));
+        if (file.open(QIODevice::WriteOnly))
+            file.write(script.toUtf8());
+        bundle.info.insert(QStringLiteral("VelmoraProjectRoot"), root.path());
+        processInfo.pid = ownPid;
+        processInfo.env = QProcessEnvironment::systemEnvironment();
+    }
+
+    void usePort(const QString &port) { processInfo.env.insert(QStringLiteral("VELMORA_DESKTOP_PORT"), port); }
+
+    // A healthy backend of this very process answers on the server's port: it is adopted.
+    bool serveHealthyBackend()
+    {
+        if (!server.listen())
+            return false;
+        server.setHandler([](const QByteArray &, const QString &path) {
+            if (path == QLatin1String("/healthz"))
+                return test::HttpReply::json(QByteArrayLiteral("{\"app\":\"Velmora\",\"ok\":true,\"desktop_parent_pid\":\"")
+                                             + QByteArray::number(ownPid) + "\"}");
+            return test::HttpReply{404, {}, {}, false};
+        });
+        usePort(QString::number(server.port()));
+        return true;
+    }
+
+    void build()
+    {
+        backend::BackendController::Dependencies deps;
+        deps.bundle = &bundle;
+        deps.processInfo = &processInfo;
+        deps.timing.pause = 20ms;
+        deps.timing.probeTimeout = 2000ms;
+        deps.timing.waitCycles = 5;
+        deps.timing.readinessCycles = 200;
+        controller = std::make_unique<backend::BackendController>(deps);
+        auto gate = std::make_unique<access::FullDiskAccessGate>([this] {
+            ++probes;
+            return granted.load();
+        });
+        access::FullDiskAccessAssistant::Dependencies guideDeps;
+        guideDeps.settingsOpener = &settingsOpener;
+        guideDeps.windowList = &windowList;
+        guideDeps.screens = [] {
+            platform::ScreenLayout layout;
+            layout.frames = layout.visibleFrames = {QRectF(0, 0, 1440, 900)};
+            layout.mainVisibleFrame = QRectF(0, 0, 1440, 900);
+            layout.mirrorLine = 900;
+            return layout;
+        };
+        guideDeps.timing.interval = 1ms;
+        guideDeps.timing.fallbackAttempt = 0;
+        assistant = std::make_unique<access::FullDiskAccessAssistant>(guideDeps);
+        app = std::make_unique<VelmoraApp>(*controller, std::move(gate), assistant.get());
+        // The web page itself is another test's concern: a label stands in for it here.
+        view = std::make_unique<RootView>(*app, opener, [this](const QUrl &url, QWidget *parent) {
+            workspaceUrls << url;
+            return new QLabel(url.toString(), parent);
+        });
+        shown << view->screen();
+        QObject::connect(view.get(), &RootView::screenChanged, view.get(),
+                         [this](StartupScreen screen) { shown << screen; });
+    }
+
+    QTemporaryDir root;
+    test::LoopbackHttpServer server;
+    platform::FixedBundle bundle;
+    platform::FixedProcessInfo processInfo;
+    test::RecordingUrlOpener opener;
+    std::atomic<bool> granted{false};
+    std::atomic<int> probes{0};
+    CountingSettingsOpener settingsOpener;
+    NoWindowList windowList;
+    std::unique_ptr<backend::BackendController> controller;
+    std::unique_ptr<access::FullDiskAccessAssistant> assistant;
+    std::unique_ptr<VelmoraApp> app;
+    std::unique_ptr<RootView> view;
+    QList<StartupScreen> shown;
+    QList<QUrl> workspaceUrls;
+};
+
+} // namespace
+
+class TestStartupSequence : public QObject
+{
+    Q_OBJECT
+private slots:
+    void accessGrantedAtLaunchGoesStraightToWorkspace()
+    {
+        Startup startup;
+        QVERIFY(startup.serveHealthyBackend());
+        startup.granted = true;
+        startup.build();
+        QCOMPARE(startup.view->screen(), StartupScreen::AccessCheck);
+
+        startup.view->show();
+        QTRY_COMPARE_WITH_TIMEOUT(startup.view->screen(), StartupScreen::Workspace, patience);
+        QCOMPARE(names(startup.shown),
+                 names(screens({StartupScreen::AccessCheck, StartupScreen::StartupProgress, StartupScreen::Workspace})));
+        QCOMPARE(startup.workspaceUrls, QList<QUrl>{startup.controller->url()});
+        QCOMPARE(startup.controller->url().port(), int(startup.server.port()));
+        QCOMPARE(startup.probes.load(), 1);
+
+        // Ready: activations and the workspace stay as they are, and nothing is probed again.
+        emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
+        startup.app->runStartupSequence();
+        QCoreApplication::processEvents();
+        QCOMPARE(startup.shown.size(), 3);
+        QCOMPARE(startup.probes.load(), 1);
+        QCOMPARE(startup.workspaceUrls.size(), 1);
+    }
+
+    void accessGrantedLaterStartsOnActivationOrRecheck()
+    {
+        Startup startup;
+        QVERIFY(startup.serveHealthyBackend());
+        startup.build();
+        startup.view->show();
+        QTRY_COMPARE_WITH_TIMEOUT(startup.view->screen(), StartupScreen::Access, patience);
+        QTRY_VERIFY_WITH_TIMEOUT(!startup.app->fileAccess().isChecking(), patience);
+        QCOMPARE(startup.probes.load(), 1);
+
+        // Still missing: becoming active checks again and the access screen stays.
+        emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
+        QTRY_COMPARE_WITH_TIMEOUT(startup.probes.load(), 2, patience);
+        QTRY_VERIFY_WITH_TIMEOUT(!startup.app->fileAccess().isChecking(), patience);
+        QCOMPARE(startup.view->screen(), StartupScreen::Access);
+        // Other application states are no trigger.
+        emit qGuiApp->applicationStateChanged(Qt::ApplicationInactive);
+        QCoreApplication::processEvents();
+        QCOMPARE(startup.probes.load(), 2);
+
+        // Granted while away: the access screen's recheck starts the backend.
+        startup.granted = true;
+        QPushButton *recheck = buttonTitled(*startup.view, QStringLiteral("다시 확인"));
+        QVERIFY(recheck);
+        recheck->click();
+        QTRY_COMPARE_WITH_TIMEOUT(startup.view->screen(), StartupScreen::Workspace, patience);
+        QCOMPARE(names(startup.shown),
+                 names(screens({StartupScreen::AccessCheck, StartupScreen::Access, StartupScreen::StartupProgress,
+                                StartupScreen::Workspace})));
+        QCOMPARE(startup.probes.load(), 3);
+    }
+
+    void accessFoundWhileAssistantIsUpClosesIt()
+    {
+        Startup startup;
+        QVERIFY(startup.serveHealthyBackend());
+        startup.build();
+        startup.view->show();
+        QTRY_COMPARE_WITH_TIMEOUT(startup.view->screen(), StartupScreen::Access, patience);
+        QTRY_VERIFY_WITH_TIMEOUT(!startup.app->fileAccess().isChecking(), patience);
+
+        QPushButton *openSettings = buttonTitled(*startup.view, QStringLiteral("권한 설정하기"));
+        QVERIFY(openSettings);
+        openSettings->click();
+        QCOMPARE(startup.settingsOpener.opened, 1);
+        QWidget *panel = startup.assistant->window();
+        QTRY_VERIFY_WITH_TIMEOUT(panel->isVisible(), patience);
+
+        // Access granted in the settings; back in Velmora, the activation finds it. Closing the
+        // panel runs its completion, the recheck, whose run changes nothing more.
+        startup.granted = true;
+        emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
+        QTRY_COMPARE_WITH_TIMEOUT(startup.view->screen(), StartupScreen::Workspace, patience);
+        QVERIFY(!panel->isVisible());
+        QVERIFY(!startup.assistant->onComplete);
+        QCOMPARE(startup.probes.load(), 2);
+        QCOMPARE(names(startup.shown),
+                 names(screens({StartupScreen::AccessCheck, StartupScreen::Access, StartupScreen::StartupProgress,
+                                StartupScreen::Workspace})));
+        QCOMPARE(startup.workspaceUrls.size(), 1);
+    }
+
+    void failedStartRetriesWithoutNewAccessCheck()
+    {
+        Startup startup;
+        startup.usePort(QStringLiteral("80"));
+        startup.granted = true;
+        startup.build();
+        startup.view->show();
+        QTRY_COMPARE_WITH_TIMEOUT(startup.view->screen(), StartupScreen::Failure, patience);
+        auto *failure = qobject_cast<StartupFailureView *>(startup.view->screenWidget());
+        QVERIFY(failure);
+        QCOMPARE(failure->error(), startup.controller->error());
+        QVERIFY(!failure->error().isEmpty());
+        // No log was prepared for a port refused before launch.
+        QVERIFY(!buttonTitled(*startup.view, StartupFailureView::openLogTitle()));
+
+        QPushButton *retry = buttonTitled(*startup.view, StartupFailureView::retryTitle());
+        QVERIFY(retry);
+        retry->click();
+        QTRY_COMPARE_WITH_TIMEOUT(startup.shown.size(), 5, patience);
+        QCOMPARE(names(startup.shown),
+                 names(screens({StartupScreen::AccessCheck, StartupScreen::StartupProgress, StartupScreen::Failure,
+                                StartupScreen::StartupProgress, StartupScreen::Failure})));
+        QCOMPARE(startup.probes.load(), 1);
+    }
+
+    void failureAfterLaunchOffersTheLog()
+    {
+        // The start script exits at once: the backend is gone before it ever answered.
+        Startup startup(QStringLiteral("exit 3\n"));
+        startup.usePort(QString::number(test::freeLoopbackPort()));
+        startup.granted = true;
+        startup.build();
+        startup.view->show();
+        QTRY_COMPARE_WITH_TIMEOUT(startup.view->screen(), StartupScreen::Failure, patience);
+        QVERIFY(!startup.controller->logURL().isEmpty());
+
+        QPushButton *openLog = buttonTitled(*startup.view, StartupFailureView::openLogTitle());
+        QVERIFY(openLog);
+        openLog->click();
+        QCOMPARE(startup.opener.opened, QList<QUrl>{startup.controller->logURL()});
+        QVERIFY(QFile::exists(startup.controller->logURL().toLocalFile()));
+    }
+
+    void hidingTheRootViewCancelsItsStart()
+    {
+        // The backend never answers, so the start is still waiting when the view goes away.
+        Startup startup(QStringLiteral("exec sleep 30\n"));
+        startup.usePort(QString::number(test::freeLoopbackPort()));
+        startup.granted = true;
+        startup.build();
+        startup.view->show();
+        QTRY_VERIFY_WITH_TIMEOUT(!startup.controller->logURL().isEmpty(), patience);
+        QCOMPARE(startup.view->screen(), StartupScreen::StartupProgress);
+
+        startup.view->hide();
+        QTRY_COMPARE_WITH_TIMEOUT(startup.controller->error(), backend::startCancelledMessage, patience);
+        QCOMPARE(startup.view->screen(), StartupScreen::Failure);
+        QVERIFY(!startup.controller->starting());
+
+        // Shown again, the view runs the sequence again, which starts a new attempt.
+        startup.view->show();
+        QTRY_VERIFY_WITH_TIMEOUT(startup.controller->starting(), patience);
+        QCOMPARE(startup.view->screen(), StartupScreen::StartupProgress);
+    }
+};
+
+QTEST_MAIN(TestStartupSequence)
+#include "tst_startupsequence.moc"
