@@ -96,13 +96,15 @@ QCoro::Task<bool> FullDiskAccessGate::check()
     std::shared_ptr<AccessProbeRun> run = pending;
     if (!run) {
         // No suspension between looking at pending and storing the new run: overlapping
-        // checks cannot start a second probe.
-        setIsChecking(true);
+        // checks cannot start a second probe. isChecking is announced only once pending is
+        // stored, because an observer may check again while it hears of it.
+        m_isChecking = true;
         run = AccessProbeRun::start(m_probe);
         pending = run;
         // A direct connection: the state is applied once, before any waiting check resumes
         // (their resumption is queued), even if the check that started the probe is gone.
         connect(run.get(), &AccessProbeRun::finished, this, &FullDiskAccessGate::applyProbeResult);
+        emit isCheckingChanged();
     }
     const bool granted = co_await run->answer();
     co_return granted;
@@ -112,8 +114,11 @@ void FullDiskAccessGate::applyProbeResult(bool granted)
 {
     setIsReady(granted);
     setHasChecked(true);
-    setIsChecking(false);
+    // isChecking and pending end together: whoever hears that the check is over and checks
+    // again must get a new probe, not the answer of the one that just ended.
+    m_isChecking = false;
     pending.reset();
+    emit isCheckingChanged();
 }
 
 void FullDiskAccessGate::restart()
@@ -246,14 +251,6 @@ void FullDiskAccessGate::setIsReady(bool value)
         return;
     m_isReady = value;
     emit isReadyChanged();
-}
-
-void FullDiskAccessGate::setIsChecking(bool value)
-{
-    if (m_isChecking == value)
-        return;
-    m_isChecking = value;
-    emit isCheckingChanged();
 }
 
 void FullDiskAccessGate::setHasChecked(bool value)

@@ -100,7 +100,6 @@ signals:
 
 private:
     void setIsReady(bool value);
-    void setIsChecking(bool value);
     void setHasChecked(bool value);
     void setIsRestarting(bool value);
     void setMessage(const QString &value);

@@ -143,6 +143,51 @@ private slots:
         QCOMPARE(f.gate->isReady(), answer);
     }
 
+    void observersOfTheCheckSeeAConsistentGate()
+    {
+        // Qt announces a change while the announcer runs: an observer of isChecking that
+        // checks again must join the probe in flight when it starts, and must get a new
+        // probe once it has ended (a negative answer is not final).
+        GateFixture f(false, /*held=*/true);
+        QStringList announced;
+        std::vector<QCoro::Task<bool>> observerChecks;
+        observerChecks.reserve(16); // waited for by reference while observers add more
+        bool checkedAfterEnd = false;
+        auto *gate = f.gate.get();
+        connect(gate, &FullDiskAccessGate::isReadyChanged, this, [&] { announced << "isReady"; });
+        connect(gate, &FullDiskAccessGate::hasCheckedChanged, this, [&] { announced << "hasChecked"; });
+        connect(gate, &FullDiskAccessGate::isCheckingChanged, this, [&, gate] {
+            announced << (gate->isChecking() ? "checking" : "not checking");
+            if (gate->isChecking() || !checkedAfterEnd) {
+                checkedAfterEnd = checkedAfterEnd || !gate->isChecking();
+                observerChecks.push_back(gate->check());
+            }
+        });
+
+        auto first = gate->check();
+        QCOMPARE(observerChecks.size(), size_t(1));
+        QTRY_COMPARE_WITH_TIMEOUT(f.probe.calls(), 1, 20000);
+        f.probe.release();
+        QCOMPARE(QCoro::waitFor(first), false);
+        for (size_t i = 0; i < observerChecks.size(); ++i)
+            QCOMPARE(QCoro::waitFor(observerChecks[i]), false);
+        QTRY_VERIFY_WITH_TIMEOUT(!gate->isChecking(), 20000);
+        // The check made on hearing of the end started a second probe (joined by the check
+        // made on hearing of its start); nothing else ever ran twice.
+        QCOMPARE(announced, (QStringList{"checking", "hasChecked", "not checking", "checking", "not checking"}));
+        QCOMPARE(f.probe.calls(), 2);
+        QCOMPARE(observerChecks.size(), size_t(3));
+
+        // On a positive answer the published fields change in their documented order.
+        announced.clear();
+        f.probe.setAnswer(true);
+        QCOMPARE(QCoro::waitFor(gate->check()), true);
+        QCOMPARE(observerChecks.size(), size_t(4));
+        QCOMPARE(QCoro::waitFor(observerChecks.back()), true);
+        QCOMPARE(announced, (QStringList{"checking", "isReady", "not checking"}));
+        QCOMPARE(f.probe.calls(), 3);
+    }
+
     void negativeAnswerIsAskedAgainButPositiveIsFinal()
     {
         GateFixture f(false);
