@@ -7,6 +7,7 @@
 #include "access/StartupAccessView.h"
 #include "app/RootView.h"
 #include "app/StartupFailureView.h"
+#include "app/StartupProgressView.h"
 #include "app/VelmoraApp.h"
 #include "backend/BackendController.h"
 #include "platform/Bundle.h"
@@ -141,8 +142,11 @@ struct Startup
             return new QLabel(url.toString(), parent);
         });
         shown << view->screen();
-        QObject::connect(view.get(), &RootView::screenChanged, view.get(),
-                         [this](StartupScreen screen) { shown << screen; });
+        QObject::connect(view.get(), &RootView::screenChanged, view.get(), [this](StartupScreen screen) {
+            shown << screen;
+            if (auto *progress = qobject_cast<StartupProgressView *>(view->screenWidget()))
+                progressStatuses << progress->status();
+        });
     }
 
     QTemporaryDir root;
@@ -160,6 +164,7 @@ struct Startup
     std::unique_ptr<RootView> view;
     QList<StartupScreen> shown;
     QList<QUrl> workspaceUrls;
+    QStringList progressStatuses; // the status line each time the startup progress came up
 };
 
 } // namespace
@@ -180,6 +185,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(startup.view->screen(), StartupScreen::Workspace, patience);
         QCOMPARE(names(startup.shown),
                  names(screens({StartupScreen::AccessCheck, StartupScreen::StartupProgress, StartupScreen::Workspace})));
+        QCOMPARE(startup.progressStatuses, QStringList{QStringLiteral("Velmora를 여는 중…")});
         QCOMPARE(startup.workspaceUrls, QList<QUrl>{startup.controller->url()});
         QCOMPARE(startup.controller->url().port(), int(startup.server.port()));
         QCOMPARE(startup.probes.load(), 1);
