@@ -13,9 +13,14 @@ namespace {
 
 // Tags are removed before references are decoded, so an escaped tag ("&lt;b&gt;") survives as
 // text while a real one disappears.
+
+// White space before the slash is any Unicode white space (tab to carriage return, NEL and
+// the separators), not only ASCII: PCRE's \s without Unicode properties would leave "<br\u00a0/>"
+// to the tag pass, losing the line break.
 const QRegularExpression &lineBreakTag()
 {
-    static const QRegularExpression re(QStringLiteral("<br\\s*/?>"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression re(QStringLiteral("<br[\\t-\\r\\x{85}\\p{Z}]*/?>"),
+                                       QRegularExpression::CaseInsensitiveOption);
     return re;
 }
 

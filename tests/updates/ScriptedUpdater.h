@@ -78,6 +78,8 @@ public:
     }
 
     ScriptedUpdater scripted;
+    // When cleared, startUpdater() leaves the engine unable to check (still setting itself up).
+    bool ableOnStart = true;
     int startCount = 0;
     int installRequests = 0;
     // Whether the engine would show its own window for the last update it found in a cycle
@@ -88,7 +90,8 @@ public:
     void startUpdater() override
     {
         ++startCount;
-        scripted.setCanCheck(true);
+        if (ableOnStart)
+            scripted.setCanCheck(true);
     }
     void checkForUpdates() override
     {

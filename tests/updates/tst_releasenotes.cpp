@@ -29,6 +29,8 @@ private slots:
         QTest::newRow("only the first paragraph survives") << "intro<p>first</p><p>second</p>" << "first";
         QTest::newRow("line break forms")
             << "<p>a<br>b<br/>c<br />d<BR>e<Br  />f</p>" << "a\nb\nc\nd\ne\nf";
+        QTest::newRow("line break with Unicode white space before the slash")
+            << QString::fromUtf8("<p>a<br\u00a0/>b<br\u3000\u2028>c<br\t\n/>d</p>") << "a\nb\nc\nd";
         QTest::newRow("other tags vanish without a space") << "<p>two<b>words</b></p>" << "twowords";
         QTest::newRow("decimal reference") << "<p>&#65;</p>" << "A";
         QTest::newRow("hex reference lower-case x") << "<p>&#x41;</p>" << "A";

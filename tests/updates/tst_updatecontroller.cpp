@@ -145,6 +145,8 @@ private slots:
         QCOMPARE(h.controller->isChecking(), false);
         QCOMPARE(h.controller->status(), developmentStatus);
         QVERIFY(h.controller->updateWindow() && h.controller->updateWindow()->isVisible());
+        // Made at its first size; no check ever resized it.
+        QCOMPARE(h.controller->updateWindow()->size(), QSize(500, 420));
         QCOMPARE(QSettings().value(QStringLiteral("SUAutomaticallyUpdate")).toBool(), false);
         QCOMPARE(h.updater().automaticDownloads, false);
     }

@@ -9,6 +9,7 @@
 #include <QHash>
 #include <QProcess>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslKey>
@@ -94,6 +95,22 @@ private:
     }
 
     QSslServer m_server;
+};
+
+// A client whose answer arrives a little later whatever happens to the request meanwhile: a
+// transfer that had already completed when its load was cancelled, as far as the load can tell.
+class LateHttpClient : public platform::HttpClient
+{
+public:
+    platform::HttpResponse answer;
+    int answered = 0;
+
+    QCoro::Task<platform::HttpResponse> get(QUrl, std::chrono::milliseconds, platform::CancelToken, qint64) override
+    {
+        co_await platform::sleepFor(std::chrono::milliseconds(50));
+        ++answered;
+        co_return answer;
+    }
 };
 
 QByteArray paragraphOfSize(qint64 size)
@@ -260,6 +277,40 @@ private slots:
         QCOMPARE(h->controller->notesFailed(), false);
     }
 
+    void answerAfterTheCancelWritesNothing_data()
+    {
+        QTest::addColumn<bool>("received");
+        QTest::newRow("notes arrive after the cancel") << true;
+        QTest::newRow("transport failure after the cancel") << false;
+    }
+
+    void answerAfterTheCancelWritesNothing()
+    {
+        QFETCH(bool, received);
+        LateHttpClient late;
+        late.answer.received = received;
+        late.answer.status = received ? 200 : 0;
+        late.answer.body = received ? QByteArray("<p>stale notes</p>") : QByteArray();
+
+        auto h = harness({QStringLiteral("localhost"), QStringLiteral("notes.invalid")}, &late);
+        checkAndFind(*h, m_server.url(QStringLiteral("/notes")));
+        QVERIFY(h->controller->isLoadingNotes());
+        h->engine->finishCycle();
+        h->controller->refreshUpdateInformation(); // cancels the load still waiting for its answer
+
+        QSignalSpy notes(h->controller.get(), &UpdateController::releaseNotesChanged);
+        QSignalSpy loading(h->controller.get(), &UpdateController::isLoadingNotesChanged);
+        QSignalSpy failed(h->controller.get(), &UpdateController::notesFailedChanged);
+        QTRY_COMPARE_WITH_TIMEOUT(late.answered, 1, 20000);
+        drainEvents();
+        QCOMPARE(notes.count(), 0);
+        QCOMPARE(loading.count(), 0);
+        QCOMPARE(failed.count(), 0);
+        QCOMPARE(h->controller->releaseNotes(), QString());
+        QCOMPARE(h->controller->isLoadingNotes(), false);
+        QCOMPARE(h->controller->notesFailed(), false);
+    }
+
 private:
     struct Harness
     {
@@ -276,13 +327,14 @@ private:
         return found;
     }
 
-    std::unique_ptr<Harness> harness(QStringList allowedHosts = {QStringLiteral("localhost"), QStringLiteral("notes.invalid")})
+    std::unique_ptr<Harness> harness(QStringList allowedHosts = {QStringLiteral("localhost"), QStringLiteral("notes.invalid")},
+                                     platform::HttpClient *http = nullptr)
     {
         auto h = std::make_unique<Harness>();
         UpdateController::Dependencies deps;
         deps.controllerFactory = ScriptedController::factory(&h->engine);
         deps.bundle = &h->bundle;
-        deps.http = &m_http;
+        deps.http = http ? http : &m_http;
         deps.releaseNotesHosts = std::move(allowedHosts);
         h->controller = std::make_unique<UpdateController>(std::move(deps));
         h->controller->controller();

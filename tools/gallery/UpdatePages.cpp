@@ -106,7 +106,10 @@ VELMORA_GALLERY_PAGE("update-window")
         scene.save(gallery, QStringLiteral("update-window-development"));
     }
     {
+        // The engine stays unable to check, so the request keeps waiting while the picture is
+        // taken instead of turning into a running check.
         Scene scene;
+        scene.engine->ableOnStart = false;
         scene.controller->start();
         scene.controller->refreshUpdateInformation();
         scene.save(gallery, QStringLiteral("update-window-waiting"));
