@@ -2,34 +2,57 @@
 
 #include <QTcpSocket>
 
+#include <memory>
+
 namespace velmora::test {
 
-LoopbackHttpServer::LoopbackHttpServer(QObject *parent) : QObject(parent)
+LoopbackHttpServer::LoopbackHttpServer(QObject *parent)
+    : LoopbackHttpServer(new QTcpServer, QStringLiteral("http"), QStringLiteral("127.0.0.1"), parent)
 {
-    connect(&m_server, &QTcpServer::newConnection, this, [this] {
-        while (QTcpSocket *socket = m_server.nextPendingConnection())
+}
+
+LoopbackHttpServer::LoopbackHttpServer(QTcpServer *server, const QString &scheme, const QString &host, QObject *parent)
+    : QObject(parent), m_server(server), m_scheme(scheme), m_host(host)
+{
+    m_server->setParent(this);
+    // newConnection comes for every connection as it arrives; a TLS connection only becomes
+    // pending once its handshake is done.
+    connect(m_server, &QTcpServer::newConnection, this, [this] { ++m_connections; });
+    connect(m_server, &QTcpServer::pendingConnectionAvailable, this, [this] {
+        while (QTcpSocket *socket = m_server->nextPendingConnection())
             serve(socket);
     });
 }
 
 bool LoopbackHttpServer::listen(quint16 port)
 {
-    return m_server.listen(QHostAddress::LocalHost, port);
+    if (!readyToListen())
+        return false;
+    if (!m_server->listen(QHostAddress::LocalHost, port)) {
+        m_error = m_server->errorString();
+        return false;
+    }
+    return true;
 }
 
 void LoopbackHttpServer::close()
 {
-    m_server.close();
+    m_server->close();
 }
 
 quint16 LoopbackHttpServer::port() const
 {
-    return m_server.serverPort();
+    return m_server->serverPort();
 }
 
 QUrl LoopbackHttpServer::baseUrl() const
 {
-    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port()));
+    return QUrl(QStringLiteral("%1://%2:%3").arg(m_scheme, m_host).arg(port()));
+}
+
+QUrl LoopbackHttpServer::url(const QString &path) const
+{
+    return QUrl(baseUrl().toString() + path);
 }
 
 void LoopbackHttpServer::serve(QTcpSocket *socket)
@@ -50,8 +73,10 @@ void LoopbackHttpServer::serve(QTcpSocket *socket)
         emit requestReceived(path);
 
         const HttpReply reply = m_handler ? m_handler(method, path) : HttpReply{404, "not found", {}, false};
-        if (reply.hang)
+        if (reply.hang) {
+            connect(socket, &QTcpSocket::disconnected, this, [this] { ++m_hangingClosed; });
             return;
+        }
         QByteArray response = "HTTP/1.1 " + QByteArray::number(reply.status) + " Status\r\n";
         for (const auto &[name, value] : reply.headers)
             response += name + ": " + value + "\r\n";
