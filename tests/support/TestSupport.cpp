@@ -1,6 +1,11 @@
 #include "TestSupport.h"
 
+#include <QCoreApplication>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -100,6 +105,30 @@ quint16 freeLoopbackPort()
 QString helperProgram(const QString &name)
 {
     return QStringLiteral(VELMORA_TEST_BIN_DIR) + QLatin1Char('/') + name;
+}
+
+void drainEvents()
+{
+    for (int round = 0; round < 3; ++round) {
+        bool ran = false;
+        QTimer::singleShot(0, [&ran] { ran = true; });
+        QTRY_VERIFY(ran);
+    }
+}
+
+TemporarySettings::TemporarySettings() : m_organization(QCoreApplication::organizationName())
+{
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
+    QCoreApplication::setOrganizationName(QStringLiteral("VelmoraTests"));
+}
+
+TemporarySettings::~TemporarySettings()
+{
+    const QString userConfig = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, userConfig);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, userConfig);
+    QCoreApplication::setOrganizationName(m_organization);
 }
 
 } // namespace velmora::test

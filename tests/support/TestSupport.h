@@ -1,7 +1,8 @@
 #pragma once
 
 // Shared pieces of the test suite: a loopback HTTP server that answers as each test tells it,
-// the path of the helper programs built beside the tests, and a URL opener that records.
+// the path of the helper programs built beside the tests, a URL opener that records, settings
+// kept in a temporary folder, and a way to let queued deliveries run.
 
 #include "platform/UrlOpener.h"
 
@@ -12,6 +13,7 @@
 #include <QPair>
 #include <QString>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QUrl>
 
 #include <functional>
@@ -88,6 +90,26 @@ quint16 freeLoopbackPort();
 
 // The path of a helper program from tests/helpers.
 QString helperProgram(const QString &name);
+
+// Lets every delivery already queued (and the ones those queue in turn) run.
+void drainEvents();
+
+// While it lives, QSettings' user scope is a temporary folder of its own (empty at first) under
+// the organisation "VelmoraTests", so a test never reads or writes the user's settings. The
+// user's folder and the organisation come back when it goes.
+class TemporarySettings
+{
+public:
+    TemporarySettings();
+    ~TemporarySettings();
+    Q_DISABLE_COPY_MOVE(TemporarySettings)
+
+    bool isValid() const { return m_dir.isValid(); }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_organization;
+};
 
 class RecordingUrlOpener : public platform::UrlOpener
 {

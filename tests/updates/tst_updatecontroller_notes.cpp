@@ -9,11 +9,10 @@
 
 #include <QHash>
 #include <QSettings>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 using namespace velmora;
+using test::drainEvents;
 using test::ScriptedController;
 using updates::UpdateController;
 
@@ -39,15 +38,6 @@ QByteArray paragraphOfSize(qint64 size)
     return "<p>" + QByteArray(size - 7, 'a') + "</p>";
 }
 
-void drainEvents()
-{
-    for (int round = 0; round < 3; ++round) {
-        bool ran = false;
-        QTimer::singleShot(0, [&ran] { ran = true; });
-        QTRY_VERIFY(ran);
-    }
-}
-
 } // namespace
 
 class TestUpdateControllerNotes : public QObject
@@ -56,11 +46,7 @@ class TestUpdateControllerNotes : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
-        QCoreApplication::setOrganizationName(QStringLiteral("VelmoraTests"));
-        QCoreApplication::setApplicationName(QStringLiteral("tst_updatecontroller_notes"));
-
+        QVERIFY(m_settings.isValid());
 
         QVERIFY2(m_server.listen(), qPrintable(m_server.errorString()));
         m_http.setSslConfiguration(m_server.clientConfiguration());
@@ -229,7 +215,7 @@ private:
         QVERIFY(h.controller->updateAvailable());
     }
 
-    QTemporaryDir m_dir;
+    test::TemporarySettings m_settings;
     QHash<QString, test::HttpReply> m_answers;
     test::LoopbackHttpsServer m_server;
     platform::HttpClient m_http;
