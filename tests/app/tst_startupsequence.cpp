@@ -14,7 +14,6 @@
 #include "platform/ProcessInfo.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
@@ -62,10 +61,7 @@ struct Startup
 {
     explicit Startup(QString script = QStringLiteral("exit 0\n"))
     {
-        QDir(root.path()).mkpath(QStringLiteral("scripts"));
-        QFile file(root.filePath(QStringLiteral("scripts/run-app.sh")));
-        if (file.open(QIODevice::WriteOnly))
-            file.write(script.toUtf8());
+        test::writeFile(root.filePath(QStringLiteral("scripts/run-app.sh")), script.toUtf8());
         bundle.info.insert(QStringLiteral("VelmoraProjectRoot"), root.path());
         processInfo.pid = ownPid;
         processInfo.env = QProcessEnvironment::systemEnvironment();

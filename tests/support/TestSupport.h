@@ -1,8 +1,9 @@
 #pragma once
 
 // Shared pieces of the test suite: a loopback HTTP server that answers as each test tells it,
-// the path of the helper programs built beside the tests, a URL opener that records, settings
-// kept in a temporary folder, and a way to let queued deliveries run.
+// file reading and writing, the path of the helper programs built beside the tests, a URL
+// opener that records, settings kept in a temporary folder, and a way to let queued deliveries
+// run.
 
 #include "platform/UrlOpener.h"
 
@@ -84,6 +85,11 @@ private:
     int m_connections = 0;
     int m_hangingClosed = 0;
 };
+
+// The whole content of the file at path; empty when it cannot be read.
+QByteArray readFile(const QString &path);
+// Writes content to path, making its folder first; executable adds the owner's execute bit.
+bool writeFile(const QString &path, const QByteArray &content, bool executable = false);
 
 // A port on 127.0.0.1 that nothing listens on right now.
 quint16 freeLoopbackPort();

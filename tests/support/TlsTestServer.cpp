@@ -1,21 +1,11 @@
 #include "TlsTestServer.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QSslSocket>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
 namespace velmora::test {
-namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
 
 TestCertificate TestCertificate::create()
 {
@@ -50,8 +40,8 @@ TestCertificate TestCertificate::create()
         return result;
     }
 
-    result.m_certificate = QSslCertificate(readAll(certificatePath), QSsl::Pem);
-    result.m_key = QSslKey(readAll(keyPath), QSsl::Ec, QSsl::Pem);
+    result.m_certificate = QSslCertificate(readFile(certificatePath), QSsl::Pem);
+    result.m_key = QSslKey(readFile(keyPath), QSsl::Ec, QSsl::Pem);
     if (!result.isValid())
         result.m_error = QStringLiteral("openssl wrote a certificate or key that Qt cannot read");
     return result;
