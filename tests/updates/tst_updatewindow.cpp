@@ -3,10 +3,10 @@
 
 #include "platform/BuildInfo.h"
 #include "platform/Bundle.h"
-#include "updates/ActivityIndicator.h"
 #include "updates/UpdateCheckView.h"
 #include "updates/UpdateController.h"
 #include "updates/UpdateNotesView.h"
+#include "widgets/BusySpinner.h"
 
 #include <QCheckBox>
 #include <QLabel>
