@@ -10,7 +10,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
-#include <QSemaphore>
 #include <QTest>
 
 #include <QCoro/QCoroTask>
@@ -41,33 +40,16 @@ QPushButton *button(QWidget &root, const QStringList &titles)
     return nullptr;
 }
 
-struct Screen
+// The access screen over a held gate.
+struct Screen : test::HeldGate
 {
     Screen()
     {
-        FullDiskAccessGate::Dependencies deps;
-        deps.relauncher = &relauncher;
-        deps.terminate = [] {};
-        gate = std::make_unique<FullDiskAccessGate>(
-            [this] {
-                probeMayAnswer.acquire();
-                return false;
-            },
-            deps);
         assistant = std::make_unique<FullDiskAccessAssistant>(test::assistantDependencies(settingsOpener, windowList));
         view = std::make_unique<StartupAccessView>(*gate, [this] { ++rechecks; }, QUrl(), inkColour);
         view->setAssistant([this]() -> FullDiskAccessAssistant & { return *assistant; });
         view->resize(1100, 720);
         view->show();
-    }
-
-    ~Screen() { probeMayAnswer.release(100); }
-
-    // A finished negative check: the gate is idle and the screen is up.
-    void finishCheck()
-    {
-        probeMayAnswer.release();
-        QCoro::waitFor(gate->check());
     }
 
     QPushButton *openSettings() { return button(*view, {openSettingsTitle}); }
@@ -83,12 +65,9 @@ struct Screen
     }
 
     const QColor inkColour = QColor::fromRgbF(0.15, 0.24, 0.19);
-    QSemaphore probeMayAnswer;
-    test::HeldRelauncher relauncher;
     test::CountingSettingsOpener settingsOpener;
     test::NoWindowList windowList;
     std::unique_ptr<FullDiskAccessAssistant> assistant;
-    std::unique_ptr<FullDiskAccessGate> gate;
     std::unique_ptr<StartupAccessView> view;
     int rechecks = 0;
 };
@@ -135,7 +114,7 @@ private slots:
     void screenFollowsTheGateThroughItsStates()
     {
         Screen screen;
-        screen.finishCheck();
+        screen.answerMissing();
         QVERIFY(screen.openSettings() && screen.recheck() && screen.restart());
 
         // Idle after a negative check.
@@ -154,7 +133,7 @@ private slots:
         QVERIFY(!screen.recheck()->isEnabled());
         QVERIFY(!screen.restart()->isEnabled());
         QVERIFY(screen.openSettings()->isEnabled());
-        screen.probeMayAnswer.release();
+        screen.mayAnswer.release();
         QTRY_VERIFY_WITH_TIMEOUT(!screen.gate->isChecking(), patience);
         QCOMPARE(screen.recheck()->text(), recheckTitle);
         QVERIFY(screen.recheck()->isEnabled());
@@ -176,14 +155,14 @@ private slots:
         QVERIFY(screen.recheck()->isEnabled());
         QVERIFY(screen.restart()->isEnabled());
         QCOMPARE(screen.hint(), relaunchFailed);
-        screen.finishCheck();
+        screen.answerMissing();
         QCOMPARE(screen.hint(), relaunchFailed);
     }
 
     void openSettingsPresentsTheAssistantWithTheRecheck()
     {
         Screen screen;
-        screen.finishCheck();
+        screen.answerMissing();
         screen.view->activateWindow();
         QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), screen.view.get(), patience);
 
