@@ -1,6 +1,6 @@
 #include "app/AccessCheckProgressView.h"
 
-#include "app/BusySpinner.h"
+#include "widgets/BusySpinner.h"
 
 #include <QLabel>
 #include <QVBoxLayout>
@@ -14,7 +14,7 @@ const char *const checkingAccessLabel = "접근 권한을 확인하고 있어요
 AccessCheckProgressView::AccessCheckProgressView(QWidget *parent)
     : QWidget(parent)
 {
-    auto *spinner = new BusySpinner(BusySpinner::Size::Regular, this);
+    auto *spinner = new widgets::BusySpinner(widgets::SpinnerLook::regularControl(), this);
     auto *text = new QLabel(label(), this);
     QFont font = text->font();
     font.setPixelSize(13);

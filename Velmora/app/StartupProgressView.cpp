@@ -1,7 +1,7 @@
 #include "app/StartupProgressView.h"
 
-#include "app/BusySpinner.h"
 #include "app/ElidedLabel.h"
+#include "widgets/BusySpinner.h"
 
 #include <QEvent>
 #include <QVBoxLayout>
@@ -10,7 +10,7 @@ namespace velmora::app {
 
 StartupProgressView::StartupProgressView(const QString &status, QWidget *parent)
     : QWidget(parent)
-    , m_spinner(new BusySpinner(BusySpinner::Size::Small, this))
+    , m_spinner(new widgets::BusySpinner(widgets::SpinnerLook::smallControl(), this))
     , m_status(new ElidedLabel(this))
 {
     m_status->setObjectName(QStringLiteral("startup-status"));

@@ -2,9 +2,12 @@
 
 #include <QWidget>
 
+namespace velmora::widgets {
+class BusySpinner;
+}
+
 namespace velmora::app {
 
-class BusySpinner;
 class ElidedLabel;
 
 // The screen shown while the backend starts: a small spinner over one line of status text.
@@ -28,7 +31,7 @@ protected:
 private:
     void applyColours();
 
-    BusySpinner *m_spinner;
+    widgets::BusySpinner *m_spinner;
     ElidedLabel *m_status;
 };
 

@@ -3,10 +3,10 @@
 #include "platform/BuildInfo.h"
 #include "platform/Bundle.h"
 #include "platform/UrlOpener.h"
-#include "updates/ActivityIndicator.h"
 #include "updates/UpdateAppearance.h"
 #include "updates/UpdateController.h"
 #include "updates/UpdateNotesView.h"
+#include "widgets/BusySpinner.h"
 
 #include <QCheckBox>
 #include <QFrame>
@@ -191,7 +191,7 @@ UpdateCheckView::UpdateCheckView(UpdateController &updates, QColor accent, QWidg
     auto *statusLayout = new QHBoxLayout(statusRow);
     statusLayout->setContentsMargins(0, 0, 0, 0);
     statusLayout->setSpacing(9);
-    m_checkingIndicator = new ActivityIndicator(statusRow);
+    m_checkingIndicator = new widgets::BusySpinner(appearance::activityIndicator(), statusRow);
     statusLayout->addWidget(m_checkingIndicator, 0, Qt::AlignVCenter);
     m_status = makeLabel(QString(), appearance::systemFont(13), appearance::label(), statusRow);
     m_status->setObjectName(QStringLiteral("update-status"));

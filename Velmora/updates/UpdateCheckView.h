@@ -7,9 +7,12 @@ class QCheckBox;
 class QLabel;
 class QPushButton;
 
+namespace velmora::widgets {
+class BusySpinner;
+}
+
 namespace velmora::updates {
 
-class ActivityIndicator;
 class UpdateController;
 class UpdateNotesView;
 
@@ -25,7 +28,7 @@ public:
     // Reached by tests and the gallery to inspect what is shown.
     QLabel *statusLine() const { return m_status; }
     QLabel *versionLine() const { return m_version; }
-    ActivityIndicator *checkingIndicator() const { return m_checkingIndicator; }
+    widgets::BusySpinner *checkingIndicator() const { return m_checkingIndicator; }
     UpdateNotesView *notes() const { return m_notes; }
     QCheckBox *automaticChecks() const { return m_automaticChecks; }
     QLabel *explanation() const { return m_explanation; }
@@ -40,7 +43,7 @@ private:
     UpdateController &m_updates;
     QColor m_accent;
     QLabel *m_version = nullptr;
-    ActivityIndicator *m_checkingIndicator = nullptr;
+    widgets::BusySpinner *m_checkingIndicator = nullptr;
     QLabel *m_status = nullptr;
     UpdateNotesView *m_notes = nullptr;
     QCheckBox *m_automaticChecks = nullptr;

@@ -1,8 +1,8 @@
 #include "updates/UpdateNotesView.h"
 
-#include "updates/ActivityIndicator.h"
 #include "updates/InlineMarkdown.h"
 #include "updates/UpdateAppearance.h"
+#include "widgets/BusySpinner.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -52,7 +52,7 @@ UpdateNotesView::UpdateNotesView(platform::UrlOpener &opener, QWidget *parent)
     auto *row = new QHBoxLayout(m_loadingRow);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(8);
-    row->addWidget(new ActivityIndicator(m_loadingRow), 0, Qt::AlignVCenter);
+    row->addWidget(new widgets::BusySpinner(appearance::activityIndicator(), m_loadingRow), 0, Qt::AlignVCenter);
     auto *loadingLabel = new QLabel(QString::fromUtf8(loadingText), m_loadingRow);
     loadingLabel->setFont(appearance::systemFont(12));
     loadingLabel->setPalette(textPalette(appearance::label()));

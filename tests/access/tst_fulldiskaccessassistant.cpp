@@ -1,8 +1,9 @@
+#include "AccessDoubles.h"
+
 #include "access/AccessGuidePlacement.h"
 #include "access/FullDiskAccessAssistant.h"
 #include "access/FullDiskAccessGuide.h"
 #include "access/GuideButtonStyle.h"
-#include "platform/SettingsOpener.h"
 #include "platform/WindowList.h"
 
 #include <QApplication>
@@ -13,24 +14,13 @@
 using namespace velmora;
 using namespace std::chrono_literals;
 using access::FullDiskAccessAssistant;
+using test::CountingSettingsOpener;
 using platform::WindowDescription;
 
 Q_DECLARE_METATYPE(QList<QRectF>)
 Q_DECLARE_METATYPE(std::optional<QRectF>)
 
 namespace {
-
-class CountingSettingsOpener : public platform::SettingsOpener
-{
-public:
-    bool answer = true;
-    int opened = 0;
-    bool openPrivacySettings() override
-    {
-        ++opened;
-        return answer;
-    }
-};
 
 // A window list that answers from a script: the settings window appears from the given
 // query on (never when firstQuery is negative).

@@ -1,3 +1,4 @@
+#include "AccessDoubles.h"
 #include "TestSupport.h"
 
 #include "access/FullDiskAccessGate.h"
@@ -287,19 +288,14 @@ private slots:
 
     void relaunchReportAfterTheGateIsGoneIsIgnored()
     {
-        class HoldingRelauncher : public platform::Relauncher
-        {
-        public:
-            std::function<void(platform::RelaunchResult)> completion;
-            void relaunch(std::function<void(platform::RelaunchResult)> c) override { completion = std::move(c); }
-        } relauncher;
+        test::HeldRelauncher relauncher;
         int terminations = 0;
         {
             FullDiskAccessGate gate([] { return false; }, {&relauncher, nullptr, [&terminations] { ++terminations; }});
             gate.restart();
         }
-        QVERIFY(relauncher.completion);
-        relauncher.completion({0, QStringLiteral("failed")});
+        QVERIFY(relauncher.held);
+        relauncher.held({0, QStringLiteral("failed")});
         QCoreApplication::processEvents();
         QCOMPARE(terminations, 0);
     }

@@ -1,18 +1,15 @@
 // The access screen over a real gate: its probe and relaunch are held by the test so each of
 // the gate's states can be looked at while it lasts.
+#include "AccessDoubles.h"
 #include "TestSupport.h"
 
 #include "access/FullDiskAccessAssistant.h"
 #include "access/FullDiskAccessGate.h"
 #include "access/StartupAccessView.h"
-#include "platform/Relauncher.h"
-#include "platform/SettingsOpener.h"
-#include "platform/WindowList.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
-#include <QSemaphore>
 #include <QTest>
 
 #include <QCoro/QCoroTask>
@@ -34,35 +31,6 @@ const QString recheckTitle = QStringLiteral("다시 확인");
 const QString checkingTitle = QStringLiteral("확인 중…");
 const QString restartTitle = QStringLiteral("앱 다시 시작");
 
-// Keeps the relaunch's completion until the test lets it report.
-class HeldRelauncher : public platform::Relauncher
-{
-public:
-    void relaunch(std::function<void(platform::RelaunchResult)> completion) override
-    {
-        held = std::move(completion);
-    }
-    std::function<void(platform::RelaunchResult)> held;
-};
-
-// The desktop's settings cannot be opened from a test: count the requests instead.
-class CountingSettingsOpener : public platform::SettingsOpener
-{
-public:
-    bool openPrivacySettings() override
-    {
-        ++opened;
-        return true;
-    }
-    int opened = 0;
-};
-
-class NoWindowList : public platform::WindowList
-{
-public:
-    std::optional<QList<platform::WindowDescription>> windows() override { return std::nullopt; }
-};
-
 QPushButton *button(QWidget &root, const QStringList &titles)
 {
     for (auto *candidate : root.findChildren<QPushButton *>()) {
@@ -72,45 +40,16 @@ QPushButton *button(QWidget &root, const QStringList &titles)
     return nullptr;
 }
 
-struct Screen
+// The access screen over a held gate.
+struct Screen : test::HeldGate
 {
     Screen()
     {
-        FullDiskAccessGate::Dependencies deps;
-        deps.relauncher = &relauncher;
-        deps.terminate = [] {};
-        gate = std::make_unique<FullDiskAccessGate>(
-            [this] {
-                probeMayAnswer.acquire();
-                return false;
-            },
-            deps);
-        FullDiskAccessAssistant::Dependencies guideDeps;
-        guideDeps.settingsOpener = &settingsOpener;
-        guideDeps.windowList = &windowList;
-        guideDeps.screens = [] {
-            platform::ScreenLayout layout;
-            layout.frames = layout.visibleFrames = {QRectF(0, 0, 1440, 900)};
-            layout.mainVisibleFrame = QRectF(0, 0, 1440, 900);
-            layout.mirrorLine = 900;
-            return layout;
-        };
-        guideDeps.timing.interval = std::chrono::milliseconds(1);
-        guideDeps.timing.fallbackAttempt = 0;
-        assistant = std::make_unique<FullDiskAccessAssistant>(guideDeps);
+        assistant = std::make_unique<FullDiskAccessAssistant>(test::assistantDependencies(settingsOpener, windowList));
         view = std::make_unique<StartupAccessView>(*gate, [this] { ++rechecks; }, QUrl(), inkColour);
         view->setAssistant([this]() -> FullDiskAccessAssistant & { return *assistant; });
         view->resize(1100, 720);
         view->show();
-    }
-
-    ~Screen() { probeMayAnswer.release(100); }
-
-    // A finished negative check: the gate is idle and the screen is up.
-    void finishCheck()
-    {
-        probeMayAnswer.release();
-        QCoro::waitFor(gate->check());
     }
 
     QPushButton *openSettings() { return button(*view, {openSettingsTitle}); }
@@ -126,12 +65,9 @@ struct Screen
     }
 
     const QColor inkColour = QColor::fromRgbF(0.15, 0.24, 0.19);
-    QSemaphore probeMayAnswer;
-    HeldRelauncher relauncher;
-    CountingSettingsOpener settingsOpener;
-    NoWindowList windowList;
+    test::CountingSettingsOpener settingsOpener;
+    test::NoWindowList windowList;
     std::unique_ptr<FullDiskAccessAssistant> assistant;
-    std::unique_ptr<FullDiskAccessGate> gate;
     std::unique_ptr<StartupAccessView> view;
     int rechecks = 0;
 };
@@ -178,7 +114,7 @@ private slots:
     void screenFollowsTheGateThroughItsStates()
     {
         Screen screen;
-        screen.finishCheck();
+        screen.answerMissing();
         QVERIFY(screen.openSettings() && screen.recheck() && screen.restart());
 
         // Idle after a negative check.
@@ -197,7 +133,7 @@ private slots:
         QVERIFY(!screen.recheck()->isEnabled());
         QVERIFY(!screen.restart()->isEnabled());
         QVERIFY(screen.openSettings()->isEnabled());
-        screen.probeMayAnswer.release();
+        screen.mayAnswer.release();
         QTRY_VERIFY_WITH_TIMEOUT(!screen.gate->isChecking(), patience);
         QCOMPARE(screen.recheck()->text(), recheckTitle);
         QVERIFY(screen.recheck()->isEnabled());
@@ -219,14 +155,14 @@ private slots:
         QVERIFY(screen.recheck()->isEnabled());
         QVERIFY(screen.restart()->isEnabled());
         QCOMPARE(screen.hint(), relaunchFailed);
-        screen.finishCheck();
+        screen.answerMissing();
         QCOMPARE(screen.hint(), relaunchFailed);
     }
 
     void openSettingsPresentsTheAssistantWithTheRecheck()
     {
         Screen screen;
-        screen.finishCheck();
+        screen.answerMissing();
         screen.view->activateWindow();
         QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), screen.view.get(), patience);
 

@@ -1,10 +1,10 @@
 #include "TestSupport.h"
 
 #include "app/AccessCheckProgressView.h"
-#include "app/BusySpinner.h"
 #include "app/ElidedLabel.h"
 #include "app/StartupFailureView.h"
 #include "app/StartupProgressView.h"
+#include "widgets/BusySpinner.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -13,6 +13,7 @@
 
 using namespace velmora;
 using namespace velmora::app;
+using widgets::BusySpinner;
 
 namespace {
 

@@ -1,5 +1,6 @@
 // The startup sequence with a real access gate (its probe answering as each test says), a real
 // BackendController on a loopback server, and the root view that shows the chosen screens.
+#include "AccessDoubles.h"
 #include "TestSupport.h"
 
 #include "access/FullDiskAccessAssistant.h"
@@ -12,11 +13,8 @@
 #include "backend/BackendController.h"
 #include "platform/Bundle.h"
 #include "platform/ProcessInfo.h"
-#include "platform/SettingsOpener.h"
-#include "platform/WindowList.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
@@ -58,34 +56,13 @@ QPushButton *buttonTitled(QWidget &root, const QString &title)
     return nullptr;
 }
 
-// The desktop's settings cannot be opened from a test: count the requests instead.
-class CountingSettingsOpener : public platform::SettingsOpener
-{
-public:
-    bool openPrivacySettings() override
-    {
-        ++opened;
-        return true;
-    }
-    int opened = 0;
-};
-
-class NoWindowList : public platform::WindowList
-{
-public:
-    std::optional<QList<platform::WindowDescription>> windows() override { return std::nullopt; }
-};
-
 // A development bundle whose project root holds a start script, a process environment that
 // points the backend port at a loopback server, and the app shell with a root view over them.
 struct Startup
 {
     explicit Startup(QString script = QStringLiteral("exit 0\n"))
     {
-        QDir(root.path()).mkpath(QStringLiteral("scripts"));
-        QFile file(root.filePath(QStringLiteral("scripts/run-app.sh")));
-        if (file.open(QIODevice::WriteOnly))
-            file.write(script.toUtf8());
+        test::writeFile(root.filePath(QStringLiteral("scripts/run-app.sh")), script.toUtf8());
         bundle.info.insert(QStringLiteral("VelmoraProjectRoot"), root.path());
         processInfo.pid = ownPid;
         processInfo.env = QProcessEnvironment::systemEnvironment();
@@ -122,19 +99,7 @@ struct Startup
             ++probes;
             return granted.load();
         });
-        access::FullDiskAccessAssistant::Dependencies guideDeps;
-        guideDeps.settingsOpener = &settingsOpener;
-        guideDeps.windowList = &windowList;
-        guideDeps.screens = [] {
-            platform::ScreenLayout layout;
-            layout.frames = layout.visibleFrames = {QRectF(0, 0, 1440, 900)};
-            layout.mainVisibleFrame = QRectF(0, 0, 1440, 900);
-            layout.mirrorLine = 900;
-            return layout;
-        };
-        guideDeps.timing.interval = 1ms;
-        guideDeps.timing.fallbackAttempt = 0;
-        assistant = std::make_unique<access::FullDiskAccessAssistant>(guideDeps);
+        assistant = std::make_unique<access::FullDiskAccessAssistant>(test::assistantDependencies(settingsOpener, windowList));
         app = std::make_unique<VelmoraApp>(*controller, std::move(gate), assistant.get());
         // The web page itself is another test's concern: a label stands in for it here.
         view = std::make_unique<RootView>(*app, opener, [this](const QUrl &url, QWidget *parent) {
@@ -156,8 +121,8 @@ struct Startup
     test::RecordingUrlOpener opener;
     std::atomic<bool> granted{false};
     std::atomic<int> probes{0};
-    CountingSettingsOpener settingsOpener;
-    NoWindowList windowList;
+    test::CountingSettingsOpener settingsOpener;
+    test::NoWindowList windowList;
     std::unique_ptr<backend::BackendController> controller;
     std::unique_ptr<access::FullDiskAccessAssistant> assistant;
     std::unique_ptr<VelmoraApp> app;

@@ -19,32 +19,13 @@ using namespace velmora;
 using namespace std::chrono_literals;
 using backend::BackendController;
 using backend::Health;
+using test::readFile;
+using test::writeFile;
 
 namespace {
 
 constexpr int patience = 20000; // ms; generous for a loaded machine
 constexpr qint64 ownPid = 777777;
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
-}
-
-bool writeFile(const QString &path, const QByteArray &content, bool executable)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(content);
-    file.close();
-    if (executable)
-        file.setPermissions(file.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser);
-    return true;
-}
 
 QByteArray healthBody(const QByteArray &pidMember)
 {

@@ -14,32 +14,14 @@
 
 using namespace velmora;
 using backend::LaunchPlan;
+using test::readFile;
+using test::writeFile;
 
 namespace {
 
 const QStringList packagedArguments = {
     "-m", "uvicorn", "src.main:app", "--loop", "asyncio", "--http", "h11",
     "--ws", "none", "--host", "127.0.0.1", "--port"};
-
-bool writeFile(const QString &path, const QByteArray &content, bool executable = false)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(content);
-    file.close();
-    if (executable)
-        file.setPermissions(file.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser);
-    return true;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    return file.readAll();
-}
 
 platform::FixedProcessInfo processWith(std::initializer_list<std::pair<QString, QString>> variables,
                                        qint64 pid = 4321)

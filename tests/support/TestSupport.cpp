@@ -1,35 +1,66 @@
 #include "TestSupport.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
 
 namespace velmora::test {
 
-LoopbackHttpServer::LoopbackHttpServer(QObject *parent) : QObject(parent)
+LoopbackHttpServer::LoopbackHttpServer(QObject *parent)
+    : LoopbackHttpServer(new QTcpServer, QStringLiteral("http"), QStringLiteral("127.0.0.1"), parent)
 {
-    connect(&m_server, &QTcpServer::newConnection, this, [this] {
-        while (QTcpSocket *socket = m_server.nextPendingConnection())
+}
+
+LoopbackHttpServer::LoopbackHttpServer(QTcpServer *server, const QString &scheme, const QString &host, QObject *parent)
+    : QObject(parent), m_server(server), m_scheme(scheme), m_host(host)
+{
+    m_server->setParent(this);
+    // newConnection comes for every connection as it arrives; a TLS connection only becomes
+    // pending once its handshake is done.
+    connect(m_server, &QTcpServer::newConnection, this, [this] { ++m_connections; });
+    connect(m_server, &QTcpServer::pendingConnectionAvailable, this, [this] {
+        while (QTcpSocket *socket = m_server->nextPendingConnection())
             serve(socket);
     });
 }
 
 bool LoopbackHttpServer::listen(quint16 port)
 {
-    return m_server.listen(QHostAddress::LocalHost, port);
+    if (!readyToListen())
+        return false;
+    if (!m_server->listen(QHostAddress::LocalHost, port)) {
+        m_error = m_server->errorString();
+        return false;
+    }
+    return true;
 }
 
 void LoopbackHttpServer::close()
 {
-    m_server.close();
+    m_server->close();
 }
 
 quint16 LoopbackHttpServer::port() const
 {
-    return m_server.serverPort();
+    return m_server->serverPort();
 }
 
 QUrl LoopbackHttpServer::baseUrl() const
 {
-    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port()));
+    return QUrl(QStringLiteral("%1://%2:%3").arg(m_scheme, m_host).arg(port()));
+}
+
+QUrl LoopbackHttpServer::url(const QString &path) const
+{
+    return QUrl(baseUrl().toString() + path);
 }
 
 void LoopbackHttpServer::serve(QTcpSocket *socket)
@@ -50,8 +81,10 @@ void LoopbackHttpServer::serve(QTcpSocket *socket)
         emit requestReceived(path);
 
         const HttpReply reply = m_handler ? m_handler(method, path) : HttpReply{404, "not found", {}, false};
-        if (reply.hang)
+        if (reply.hang) {
+            connect(socket, &QTcpSocket::disconnected, this, [this] { ++m_hangingClosed; });
             return;
+        }
         QByteArray response = "HTTP/1.1 " + QByteArray::number(reply.status) + " Status\r\n";
         for (const auto &[name, value] : reply.headers)
             response += name + ": " + value + "\r\n";
@@ -65,6 +98,27 @@ void LoopbackHttpServer::serve(QTcpSocket *socket)
     });
 }
 
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+bool writeFile(const QString &path, const QByteArray &content, bool executable)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(content);
+    file.close();
+    if (executable)
+        file.setPermissions(file.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser);
+    return true;
+}
+
 quint16 freeLoopbackPort()
 {
     QTcpServer probe;
@@ -75,6 +129,30 @@ quint16 freeLoopbackPort()
 QString helperProgram(const QString &name)
 {
     return QStringLiteral(VELMORA_TEST_BIN_DIR) + QLatin1Char('/') + name;
+}
+
+void drainEvents()
+{
+    for (int round = 0; round < 3; ++round) {
+        bool ran = false;
+        QTimer::singleShot(0, [&ran] { ran = true; });
+        QTRY_VERIFY(ran);
+    }
+}
+
+TemporarySettings::TemporarySettings() : m_organization(QCoreApplication::organizationName())
+{
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
+    QCoreApplication::setOrganizationName(QStringLiteral("VelmoraTests"));
+}
+
+TemporarySettings::~TemporarySettings()
+{
+    const QString userConfig = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, userConfig);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, userConfig);
+    QCoreApplication::setOrganizationName(m_organization);
 }
 
 } // namespace velmora::test

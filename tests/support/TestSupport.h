@@ -1,7 +1,9 @@
 #pragma once
 
 // Shared pieces of the test suite: a loopback HTTP server that answers as each test tells it,
-// the path of the helper programs built beside the tests, and a URL opener that records.
+// file reading and writing, the path of the helper programs built beside the tests, a URL
+// opener that records, settings kept in a temporary folder, and a way to let queued deliveries
+// run.
 
 #include "platform/UrlOpener.h"
 
@@ -12,6 +14,7 @@
 #include <QPair>
 #include <QString>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QUrl>
 
 #include <functional>
@@ -32,7 +35,8 @@ struct HttpReply
     }
 };
 
-// A real HTTP/1.1 server on 127.0.0.1, one request per connection.
+// A real HTTP/1.1 server on 127.0.0.1, one request per connection. LoopbackHttpsServer
+// (TlsTestServer.h) is the same server over TLS.
 class LoopbackHttpServer : public QObject
 {
     Q_OBJECT
@@ -40,32 +44,78 @@ public:
     using Handler = std::function<HttpReply(const QByteArray &method, const QString &path)>;
 
     explicit LoopbackHttpServer(QObject *parent = nullptr);
-    // Port 0 picks a free one.
+    // Port 0 picks a free one. False (see errorString()) when the server cannot listen.
     bool listen(quint16 port = 0);
     void close();
+    QString errorString() const { return m_error; }
     quint16 port() const;
+    // http://127.0.0.1:PORT, or https://localhost:PORT over TLS.
     QUrl baseUrl() const;
+    // baseUrl() with path (which starts with "/").
+    QUrl url(const QString &path) const;
 
     void setHandler(Handler handler) { m_handler = std::move(handler); }
     // Every path asked for, in order.
     const QStringList &requests() const { return m_requests; }
+    // Connections accepted so far, counted when they arrive (over TLS: before the handshake).
+    int connections() const { return m_connections; }
+    // Connections left hanging by a reply (HttpReply::hang) that the client has closed since.
+    int hangingClosed() const { return m_hangingClosed; }
 
 signals:
     void requestReceived(const QString &path);
 
+protected:
+    // A server that accepts through server (owned from here on; a QSslServer for TLS) and is
+    // reached at scheme://host:PORT.
+    LoopbackHttpServer(QTcpServer *server, const QString &scheme, const QString &host, QObject *parent);
+    // Called by listen() first: false, with the reason in m_error, refuses to listen.
+    virtual bool readyToListen() { return true; }
+
+    QTcpServer *m_server;
+    QString m_error;
+
 private:
     void serve(class QTcpSocket *socket);
 
-    QTcpServer m_server;
+    QString m_scheme;
+    QString m_host;
     Handler m_handler;
     QStringList m_requests;
+    int m_connections = 0;
+    int m_hangingClosed = 0;
 };
+
+// The whole content of the file at path; empty when it cannot be read.
+QByteArray readFile(const QString &path);
+// Writes content to path, making its folder first; executable adds the owner's execute bit.
+bool writeFile(const QString &path, const QByteArray &content, bool executable = false);
 
 // A port on 127.0.0.1 that nothing listens on right now.
 quint16 freeLoopbackPort();
 
 // The path of a helper program from tests/helpers.
 QString helperProgram(const QString &name);
+
+// Lets every delivery already queued (and the ones those queue in turn) run.
+void drainEvents();
+
+// While it lives, QSettings' user scope is a temporary folder of its own (empty at first) under
+// the organisation "VelmoraTests", so a test never reads or writes the user's settings. The
+// user's folder and the organisation come back when it goes.
+class TemporarySettings
+{
+public:
+    TemporarySettings();
+    ~TemporarySettings();
+    Q_DISABLE_COPY_MOVE(TemporarySettings)
+
+    bool isValid() const { return m_dir.isValid(); }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_organization;
+};
 
 class RecordingUrlOpener : public platform::UrlOpener
 {

@@ -1,23 +1,11 @@
 #include "TlsTestServer.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QSslSocket>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
-#include <memory>
-
 namespace velmora::test {
-namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
 
 TestCertificate TestCertificate::create()
 {
@@ -52,8 +40,8 @@ TestCertificate TestCertificate::create()
         return result;
     }
 
-    result.m_certificate = QSslCertificate(readAll(certificatePath), QSsl::Pem);
-    result.m_key = QSslKey(readAll(keyPath), QSsl::Ec, QSsl::Pem);
+    result.m_certificate = QSslCertificate(readFile(certificatePath), QSsl::Pem);
+    result.m_key = QSslKey(readFile(keyPath), QSsl::Ec, QSsl::Pem);
     if (!result.isValid())
         result.m_error = QStringLiteral("openssl wrote a certificate or key that Qt cannot read");
     return result;
@@ -87,81 +75,23 @@ LoopbackHttpsServer::LoopbackHttpsServer(QObject *parent)
 }
 
 LoopbackHttpsServer::LoopbackHttpsServer(const TestCertificate &certificate, QObject *parent)
-    : QObject(parent), m_certificate(certificate)
+    : LoopbackHttpServer(new QSslServer, QStringLiteral("https"), QStringLiteral("localhost"), parent)
+    , m_certificate(certificate)
 {
-    connect(&m_server, &QTcpServer::pendingConnectionAvailable, this, [this] {
-        while (QTcpSocket *socket = m_server.nextPendingConnection())
-            serve(socket);
-    });
-    connect(&m_server, &QSslServer::errorOccurred, this, [this](QSslSocket *, QAbstractSocket::SocketError) {
+    auto *server = static_cast<QSslServer *>(m_server);
+    connect(server, &QSslServer::errorOccurred, this, [this](QSslSocket *, QAbstractSocket::SocketError) {
         ++m_failedHandshakes;
     });
 }
 
-bool LoopbackHttpsServer::listen(quint16 port)
+bool LoopbackHttpsServer::readyToListen()
 {
     if (!m_certificate.isValid()) {
         m_error = m_certificate.error();
         return false;
     }
-    m_server.setSslConfiguration(m_certificate.serverConfiguration());
-    if (!m_server.listen(QHostAddress::LocalHost, port)) {
-        m_error = m_server.errorString();
-        return false;
-    }
+    static_cast<QSslServer *>(m_server)->setSslConfiguration(m_certificate.serverConfiguration());
     return true;
-}
-
-void LoopbackHttpsServer::close()
-{
-    m_server.close();
-}
-
-quint16 LoopbackHttpsServer::port() const
-{
-    return m_server.serverPort();
-}
-
-QUrl LoopbackHttpsServer::baseUrl() const
-{
-    return QUrl(QStringLiteral("https://localhost:%1").arg(port()));
-}
-
-QUrl LoopbackHttpsServer::url(const QString &path) const
-{
-    return QUrl(baseUrl().toString() + path);
-}
-
-void LoopbackHttpsServer::serve(QTcpSocket *socket)
-{
-    socket->setParent(this);
-    auto buffer = std::make_shared<QByteArray>();
-    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    connect(socket, &QTcpSocket::readyRead, this, [this, socket, buffer] {
-        buffer->append(socket->readAll());
-        if (buffer->indexOf("\r\n\r\n") < 0)
-            return;
-        const QList<QByteArray> requestLine = buffer->left(buffer->indexOf("\r\n")).split(' ');
-        const QByteArray method = requestLine.value(0);
-        const QString path = QString::fromLatin1(requestLine.value(1));
-        buffer->clear();
-        m_requests.append(path);
-        emit requestReceived(path);
-
-        const HttpReply reply = m_handler ? m_handler(method, path) : HttpReply{404, "not found", {}, false};
-        if (reply.hang)
-            return;
-        QByteArray response = "HTTP/1.1 " + QByteArray::number(reply.status) + " Status\r\n";
-        for (const auto &[name, value] : reply.headers)
-            response += name + ": " + value + "\r\n";
-        if (reply.status != 204 && reply.status != 304)
-            response += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
-        response += "Connection: close\r\n\r\n";
-        if (method != "HEAD")
-            response += reply.body;
-        socket->write(response);
-        socket->disconnectFromHost();
-    });
 }
 
 } // namespace velmora::test

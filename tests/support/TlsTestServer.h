@@ -47,49 +47,28 @@ private:
     QString m_error;
 };
 
-// A real HTTPS/1.1 server on 127.0.0.1, one request per connection, with the handler and
-// request log of LoopbackHttpServer. Reach it as https://localhost:PORT.
-class LoopbackHttpsServer : public QObject
+// LoopbackHttpServer over TLS: the same handler, request log and counters, reached as
+// https://localhost:PORT.
+class LoopbackHttpsServer : public LoopbackHttpServer
 {
     Q_OBJECT
 public:
-    using Handler = LoopbackHttpServer::Handler;
-
     // Serves with certificate, by default TestCertificate::localhost().
     explicit LoopbackHttpsServer(QObject *parent = nullptr);
     explicit LoopbackHttpsServer(const TestCertificate &certificate, QObject *parent = nullptr);
 
-    // Port 0 picks a free one. False (see errorString()) when the certificate is unusable or
-    // the port is taken.
-    bool listen(quint16 port = 0);
-    void close();
-    QString errorString() const { return m_error; }
-    quint16 port() const;
-    // https://localhost:PORT
-    QUrl baseUrl() const;
-    // baseUrl() with path (which starts with "/").
-    QUrl url(const QString &path) const;
-
     // The client TLS settings that trust this server's certificate.
     QSslConfiguration clientConfiguration() const { return m_certificate.clientConfiguration(); }
 
-    void setHandler(Handler handler) { m_handler = std::move(handler); }
-    // Every path asked for, in order.
-    const QStringList &requests() const { return m_requests; }
     // TLS handshakes that failed (for example because the client did not trust the certificate).
     int failedHandshakes() const { return m_failedHandshakes; }
 
-signals:
-    void requestReceived(const QString &path);
+protected:
+    // Refuses (see errorString()) when the certificate is unusable.
+    bool readyToListen() override;
 
 private:
-    void serve(QTcpSocket *socket);
-
     TestCertificate m_certificate;
-    QSslServer m_server;
-    Handler m_handler;
-    QStringList m_requests;
-    QString m_error;
     int m_failedHandshakes = 0;
 };
 

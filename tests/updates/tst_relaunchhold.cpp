@@ -1,4 +1,5 @@
 #include "ScriptedUpdater.h"
+#include "TestSupport.h"
 
 #include "platform/Async.h"
 #include "platform/Bundle.h"
@@ -6,10 +7,10 @@
 
 #include <QElapsedTimer>
 #include <QTest>
-#include <QTimer>
 
 using namespace velmora;
 using namespace std::chrono_literals;
+using test::drainEvents;
 using test::ScriptedController;
 using updates::UpdateController;
 
@@ -60,15 +61,6 @@ struct Harness
     ScriptedController *engine = nullptr;
     std::unique_ptr<UpdateController> controller;
 };
-
-void drainEvents()
-{
-    for (int round = 0; round < 3; ++round) {
-        bool ran = false;
-        QTimer::singleShot(0, [&ran] { ran = true; });
-        QTRY_VERIFY(ran);
-    }
-}
 
 } // namespace
 

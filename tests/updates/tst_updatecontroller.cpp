@@ -1,4 +1,5 @@
 #include "ScriptedUpdater.h"
+#include "TestSupport.h"
 
 #include "platform/Bundle.h"
 #include "updates/UpdateController.h"
@@ -7,11 +8,11 @@
 #include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 using namespace velmora;
+using test::drainEvents;
 using test::ScriptedController;
 using updates::UpdateController;
 
@@ -35,16 +36,6 @@ updates::UpdateItem item(const QString &version = QStringLiteral("1.4.0"))
     found.versionString = version;
     found.displayVersionString = version;
     return found;
-}
-
-// Lets every delivery already queued (and the ones those queue in turn) run.
-void drainEvents()
-{
-    for (int round = 0; round < 3; ++round) {
-        bool ran = false;
-        QTimer::singleShot(0, [&ran] { ran = true; });
-        QTRY_VERIFY(ran);
-    }
 }
 
 // One controller over the scripted engine, with a bundle the test shapes.
@@ -90,10 +81,7 @@ class TestUpdateController : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_settingsDir.isValid());
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
-        QCoreApplication::setOrganizationName(QStringLiteral("VelmoraTests"));
-        QCoreApplication::setApplicationName(QStringLiteral("tst_updatecontroller"));
+        QVERIFY(m_settings.isValid());
     }
 
     void init() { QSettings().setValue(QStringLiteral("SUAutomaticallyUpdate"), true); }
@@ -355,7 +343,7 @@ private slots:
     }
 
 private:
-    QTemporaryDir m_settingsDir;
+    test::TemporarySettings m_settings;
 };
 
 QTEST_MAIN(TestUpdateController)

@@ -1,25 +1,20 @@
 // The release-notes load over real HTTPS on the loopback interface: a TLS server with a
 // certificate for "localhost" made at run time, trusted only by this test's HTTP client.
 #include "ScriptedUpdater.h"
+#include "TlsTestServer.h"
 
 #include "platform/Bundle.h"
 #include "platform/HttpClient.h"
 #include "updates/UpdateController.h"
 
 #include <QHash>
-#include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QSslCertificate>
-#include <QSslConfiguration>
-#include <QSslKey>
-#include <QSslServer>
-#include <QSslSocket>
-#include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
+#include <QTest>
 
 using namespace velmora;
+using test::drainEvents;
 using test::ScriptedController;
 using updates::UpdateController;
 
@@ -27,75 +22,18 @@ namespace {
 
 constexpr qint64 limit = 262144;
 
-struct Answer
+// A page of release notes as the notes server sends it.
+test::HttpReply page(int status, const QByteArray &body = {})
 {
-    int status = 200;
-    QByteArray body;
-    bool hang = false; // accept, never answer
-};
+    return test::HttpReply{status, body, {{"Content-Type", "text/html; charset=utf-8"}}, false};
+}
 
-class HttpsServer : public QObject
+// url with another scheme.
+QUrl withScheme(QUrl url, const QString &scheme)
 {
-public:
-    bool listen(const QString &certificatePath, const QString &keyPath)
-    {
-        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-        const auto certificates = QSslCertificate::fromPath(certificatePath);
-        QFile keyFile(keyPath);
-        if (certificates.isEmpty() || !keyFile.open(QIODevice::ReadOnly))
-            return false;
-        configuration.setLocalCertificate(certificates.first());
-        configuration.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Ec));
-        configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
-        m_server.setSslConfiguration(configuration);
-        connect(&m_server, &QSslServer::startedEncryptionHandshake, this, [this] { ++connections; });
-        connect(&m_server, &QTcpServer::pendingConnectionAvailable, this, [this] {
-            while (QTcpSocket *socket = m_server.nextPendingConnection())
-                serve(socket);
-        });
-        return m_server.listen(QHostAddress::LocalHost, 0);
-    }
-
-    QUrl url(const QString &path, const QString &scheme = QStringLiteral("https")) const
-    {
-        return QUrl(QStringLiteral("%1://localhost:%2%3").arg(scheme).arg(m_server.serverPort()).arg(path));
-    }
-
-    QHash<QString, Answer> answers;
-    QStringList requests;
-    int connections = 0;
-    int hangingClosed = 0;
-
-private:
-    void serve(QTcpSocket *socket)
-    {
-        socket->setParent(this);
-        auto buffer = std::make_shared<QByteArray>();
-        connect(socket, &QTcpSocket::readyRead, socket, [this, socket, buffer] {
-            buffer->append(socket->readAll());
-            if (!buffer->contains("\r\n\r\n"))
-                return;
-            const QString path = QString::fromLatin1(buffer->left(buffer->indexOf("\r\n")).split(' ').value(1));
-            buffer->clear();
-            requests.append(path);
-            const Answer answer = answers.value(path, Answer{404, "missing", false});
-            if (answer.hang) {
-                connect(socket, &QTcpSocket::disconnected, this, [this] { ++hangingClosed; });
-                return;
-            }
-            QByteArray response = "HTTP/1.1 " + QByteArray::number(answer.status) + " Status\r\n";
-            if (answer.status != 204 && answer.status != 304)
-                response += "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\n";
-            response += "Content-Type: text/html; charset=utf-8\r\nConnection: close\r\n\r\n";
-            if (answer.status != 204 && answer.status != 304)
-                response += answer.body;
-            socket->write(response);
-            socket->disconnectFromHost();
-        });
-    }
-
-    QSslServer m_server;
-};
+    url.setScheme(scheme);
+    return url;
+}
 
 // A client whose answer arrives a little later whatever happens to the request meanwhile: a
 // transfer that had already completed when its load was cancelled, as far as the load can tell.
@@ -118,15 +56,6 @@ QByteArray paragraphOfSize(qint64 size)
     return "<p>" + QByteArray(size - 7, 'a') + "</p>";
 }
 
-void drainEvents()
-{
-    for (int round = 0; round < 3; ++round) {
-        bool ran = false;
-        QTimer::singleShot(0, [&ran] { ran = true; });
-        QTRY_VERIFY(ran);
-    }
-}
-
 } // namespace
 
 class TestUpdateControllerNotes : public QObject
@@ -135,39 +64,25 @@ class TestUpdateControllerNotes : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
-        QCoreApplication::setOrganizationName(QStringLiteral("VelmoraTests"));
-        QCoreApplication::setApplicationName(QStringLiteral("tst_updatecontroller_notes"));
+        QVERIFY(m_settings.isValid());
 
-        const QString certificate = m_dir.filePath(QStringLiteral("localhost.pem"));
-        const QString key = m_dir.filePath(QStringLiteral("localhost.key"));
-        QProcess openssl;
-        openssl.start(QStringLiteral("openssl"),
-                      {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
-                       QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                       QStringLiteral("-keyout"), key, QStringLiteral("-out"), certificate, QStringLiteral("-days"),
-                       QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=localhost"),
-                       QStringLiteral("-addext"), QStringLiteral("subjectAltName=DNS:localhost")});
-        QVERIFY(openssl.waitForFinished(60000));
-        QCOMPARE(openssl.exitCode(), 0);
+        QVERIFY2(m_server.listen(), qPrintable(m_server.errorString()));
+        m_http.setSslConfiguration(m_server.clientConfiguration());
 
-        QVERIFY(m_server.listen(certificate, key));
-        QSslConfiguration trusted = QSslConfiguration::defaultConfiguration();
-        trusted.addCaCertificates(QSslCertificate::fromPath(certificate));
-        m_http.setSslConfiguration(trusted);
-
-        m_server.answers.insert(QStringLiteral("/limit"), {200, paragraphOfSize(limit), false});
-        m_server.answers.insert(QStringLiteral("/over-limit"), {200, paragraphOfSize(limit + 1), false});
-        m_server.answers.insert(QStringLiteral("/notes"), {200, QByteArray("<html><p>**새 기능**<br>버그 수정 &amp; 개선</p><p>later</p>"), false});
-        m_server.answers.insert(QStringLiteral("/second"), {200, QByteArray("<p>second notes</p>"), false});
-        m_server.answers.insert(QStringLiteral("/no-content"), {204, {}, false});
-        m_server.answers.insert(QStringLiteral("/not-modified"), {304, {}, false});
-        m_server.answers.insert(QStringLiteral("/server-error"), {500, QByteArray("<p>error page</p>"), false});
-        m_server.answers.insert(QStringLiteral("/invalid-utf8"), {200, QByteArray("<p>caf\xe9</p>"), false});
-        m_server.answers.insert(QStringLiteral("/truncated-utf8"), {200, QByteArray("<p>x</p>\xed\x95"), false});
-        m_server.answers.insert(QStringLiteral("/no-paragraph"), {200, QByteArray("<html>nothing</html>"), false});
-        m_server.answers.insert(QStringLiteral("/slow"), {200, {}, true});
+        m_answers.insert(QStringLiteral("/limit"), page(200, paragraphOfSize(limit)));
+        m_answers.insert(QStringLiteral("/over-limit"), page(200, paragraphOfSize(limit + 1)));
+        m_answers.insert(QStringLiteral("/notes"), page(200, QByteArray("<html><p>**새 기능**<br>버그 수정 &amp; 개선</p><p>later</p>")));
+        m_answers.insert(QStringLiteral("/second"), page(200, QByteArray("<p>second notes</p>")));
+        m_answers.insert(QStringLiteral("/no-content"), page(204));
+        m_answers.insert(QStringLiteral("/not-modified"), page(304));
+        m_answers.insert(QStringLiteral("/server-error"), page(500, QByteArray("<p>error page</p>")));
+        m_answers.insert(QStringLiteral("/invalid-utf8"), page(200, QByteArray("<p>caf\xe9</p>")));
+        m_answers.insert(QStringLiteral("/truncated-utf8"), page(200, QByteArray("<p>x</p>\xed\x95")));
+        m_answers.insert(QStringLiteral("/no-paragraph"), page(200, QByteArray("<html>nothing</html>")));
+        m_answers.insert(QStringLiteral("/slow"), test::HttpReply{200, {}, {}, /*hang=*/true});
+        m_server.setHandler([this](const QByteArray &, const QString &path) {
+            return m_answers.value(path, page(404, "missing"));
+        });
     }
 
     void loadOutcome_data()
@@ -193,13 +108,13 @@ private slots:
         QFETCH(QString, notes);
 
         auto h = harness();
-        const qsizetype requestsBefore = m_server.requests.size();
+        const qsizetype requestsBefore = m_server.requests().size();
         checkAndFind(*h, m_server.url(path));
         QVERIFY(h->controller->isLoadingNotes());
         QVERIFY(h->controller->releaseNotesTask().isValid());
         QTRY_VERIFY_WITH_TIMEOUT(!h->controller->isLoadingNotes(), 20000);
 
-        QCOMPARE(m_server.requests.mid(requestsBefore), QStringList{path});
+        QCOMPARE(m_server.requests().mid(requestsBefore), QStringList{path});
         QCOMPARE(h->controller->releaseNotes(), notes);
         QCOMPARE(h->controller->notesFailed(), notes.isEmpty());
     }
@@ -210,7 +125,7 @@ private slots:
         QTest::addColumn<QStringList>("allowedHosts");
 
         const QStringList allowed{QStringLiteral("localhost"), QStringLiteral("notes.invalid")};
-        QTest::newRow("http") << m_server.url(QStringLiteral("/notes"), QStringLiteral("http")) << allowed;
+        QTest::newRow("http") << withScheme(m_server.url(QStringLiteral("/notes")), QStringLiteral("http")) << allowed;
         QTest::newRow("allowed host in other letter case")
             << m_server.url(QStringLiteral("/notes")) << QStringList{QStringLiteral("LocalHost"), QStringLiteral("notes.invalid")};
         QTest::newRow("host not on the list") << m_server.url(QStringLiteral("/notes"))
@@ -227,31 +142,31 @@ private slots:
         QFETCH(QStringList, allowedHosts);
 
         auto h = harness(allowedHosts);
-        const int connectionsBefore = m_server.connections;
-        const qsizetype requestsBefore = m_server.requests.size();
+        const int connectionsBefore = m_server.connections();
+        const qsizetype requestsBefore = m_server.requests().size();
         checkAndFind(*h, address.isEmpty() ? std::nullopt : std::optional<QUrl>(address));
         // Refused at once, before any task starts.
         QVERIFY(h->controller->notesFailed());
         QVERIFY(!h->controller->isLoadingNotes());
         QVERIFY(!h->controller->releaseNotesTask().isValid());
         drainEvents();
-        QCOMPARE(m_server.connections, connectionsBefore);
-        QCOMPARE(m_server.requests.size(), requestsBefore);
+        QCOMPARE(m_server.connections(), connectionsBefore);
+        QCOMPARE(m_server.requests().size(), requestsBefore);
     }
 
     void loadCancelledByANewerCheckWritesNothing()
     {
         auto h = harness();
-        const int closedBefore = m_server.hangingClosed;
+        const int closedBefore = m_server.hangingClosed();
         checkAndFind(*h, m_server.url(QStringLiteral("/slow")));
-        QTRY_VERIFY_WITH_TIMEOUT(m_server.requests.endsWith(QStringLiteral("/slow")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_server.requests().endsWith(QStringLiteral("/slow")), 20000);
         const platform::TaskHandle stale = h->controller->releaseNotesTask();
         h->engine->finishCycle();
 
         // The newer check finds nothing; the cancelled load must not report its abort.
         h->controller->refreshUpdateInformation();
         QVERIFY(stale.isCancelled());
-        QTRY_COMPARE_WITH_TIMEOUT(m_server.hangingClosed, closedBefore + 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server.hangingClosed(), closedBefore + 1, 20000);
         drainEvents();
         QCOMPARE(h->controller->notesFailed(), false);
         QCOMPARE(h->controller->isLoadingNotes(), false);
@@ -353,8 +268,9 @@ private:
         QVERIFY(h.controller->updateAvailable());
     }
 
-    QTemporaryDir m_dir;
-    HttpsServer m_server;
+    test::TemporarySettings m_settings;
+    QHash<QString, test::HttpReply> m_answers;
+    test::LoopbackHttpsServer m_server;
     platform::HttpClient m_http;
 };
 

@@ -7,11 +7,8 @@
 
 #include <QLabel>
 #include <QMessageBox>
-#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace velmora;
@@ -125,8 +122,7 @@ private:
     std::unique_ptr<UpdateEngine> makeEngine(const QString &feedUrl, std::chrono::milliseconds timeout = FeedRequestTimeout);
     QString feedUrl() const { return m_server->url(QStringLiteral("/appcast.xml")).toString(); }
 
-    QTemporaryDir m_settingsDir;
-    std::optional<QScopeGuard<std::function<void()>>> m_restoreSettings;
+    std::optional<test::TemporarySettings> m_settings;
     std::unique_ptr<test::LoopbackHttpsServer> m_server;
     platform::HttpClient m_http;
     RecordingDelegates m_delegates;
@@ -141,22 +137,9 @@ void TestUpdateEngine::initTestCase()
 
 void TestUpdateEngine::init()
 {
-    // Settings go to a folder of this test, never into the user's own.
-    QVERIFY(m_settingsDir.isValid());
-    const QString organization = QCoreApplication::organizationName();
-    const QString application = QCoreApplication::applicationName();
-    QCoreApplication::setOrganizationName(QStringLiteral("VelmoraTest"));
-    QCoreApplication::setApplicationName(QStringLiteral("tst_updateengine"));
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
-    QSettings().clear();
-    m_restoreSettings.emplace(qScopeGuard(std::function<void()>([organization, application] {
-        const QString userConfig = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, userConfig);
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, userConfig);
-        QCoreApplication::setOrganizationName(organization);
-        QCoreApplication::setApplicationName(application);
-    })));
+    // Settings go to a fresh folder of this test, never into the user's own.
+    m_settings.emplace();
+    QVERIFY(m_settings->isValid());
 
     m_delegates = RecordingDelegates();
     m_server = std::make_unique<test::LoopbackHttpsServer>();
@@ -166,7 +149,7 @@ void TestUpdateEngine::init()
 void TestUpdateEngine::cleanup()
 {
     m_server.reset();
-    m_restoreSettings.reset();
+    m_settings.reset();
 }
 
 std::unique_ptr<UpdateEngine> TestUpdateEngine::makeEngine(const QString &feedUrl, std::chrono::milliseconds timeout)

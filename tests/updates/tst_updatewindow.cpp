@@ -3,16 +3,15 @@
 
 #include "platform/BuildInfo.h"
 #include "platform/Bundle.h"
-#include "updates/ActivityIndicator.h"
 #include "updates/UpdateCheckView.h"
 #include "updates/UpdateController.h"
 #include "updates/UpdateNotesView.h"
+#include "widgets/BusySpinner.h"
 
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QSettings>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace velmora;
@@ -79,10 +78,7 @@ class TestUpdateWindow : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_settingsDir.isValid());
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
-        QCoreApplication::setOrganizationName(QStringLiteral("VelmoraTests"));
-        QCoreApplication::setApplicationName(QStringLiteral("tst_updatewindow"));
+        QVERIFY(m_settings.isValid());
     }
 
     void showsEachControllerState_data()
@@ -283,7 +279,7 @@ private slots:
     }
 
 private:
-    QTemporaryDir m_settingsDir;
+    test::TemporarySettings m_settings;
 };
 
 QTEST_MAIN(TestUpdateWindow)

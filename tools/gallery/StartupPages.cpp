@@ -1,6 +1,8 @@
 // Startup screens of the main window, each at the window's default size.
 #include "Gallery.h"
 
+#include "../../tests/support/AccessDoubles.h"
+
 #include "access/FullDiskAccessGate.h"
 #include "access/Ink.h"
 #include "access/StartupAccessView.h"
@@ -10,59 +12,15 @@
 #include "app/StartupProgressView.h"
 #include "backend/BackendController.h"
 #include "app/VelmoraApp.h"
-#include "platform/Relauncher.h"
 
 #include <QCoro/QCoroTask>
-#include <QSemaphore>
 #include <QUrl>
-
-#include <memory>
 
 using namespace velmora;
 using namespace velmora::app;
 
 namespace {
 constexpr QSize windowSize(1480, 900);
-
-// Holds the relaunch's report until the page lets it through.
-class HeldRelauncher : public platform::Relauncher
-{
-public:
-    void relaunch(std::function<void(platform::RelaunchResult)> completion) override
-    {
-        held = std::move(completion);
-    }
-    std::function<void(platform::RelaunchResult)> held;
-};
-
-// A gate whose probe answers "missing" only when the page lets it.
-struct HeldGate
-{
-    HeldGate()
-    {
-        access::FullDiskAccessGate::Dependencies deps;
-        deps.relauncher = &relauncher;
-        deps.terminate = [] {};
-        gate = std::make_unique<access::FullDiskAccessGate>(
-            [this] {
-                mayAnswer.acquire();
-                return false;
-            },
-            deps);
-    }
-    ~HeldGate() { mayAnswer.release(100); }
-
-    void answerMissing()
-    {
-        mayAnswer.release();
-        QCoro::waitFor(gate->check());
-    }
-
-    QSemaphore mayAnswer;
-    HeldRelauncher relauncher;
-    std::unique_ptr<access::FullDiskAccessGate> gate;
-};
-
 } // namespace
 
 VELMORA_GALLERY_PAGE("startup-access-check")
@@ -110,12 +68,12 @@ VELMORA_GALLERY_PAGE("startup-access")
     };
 
     {
-        HeldGate idle;
+        test::HeldGate idle;
         idle.answerMissing();
         show(*idle.gate, QStringLiteral("startup-access-idle"));
     }
     {
-        HeldGate checking;
+        test::HeldGate checking;
         checking.answerMissing();
         auto check = checking.gate->check();
         while (!checking.gate->isChecking())
@@ -125,7 +83,7 @@ VELMORA_GALLERY_PAGE("startup-access")
         QCoro::waitFor(std::move(check));
     }
     {
-        HeldGate restarting;
+        test::HeldGate restarting;
         restarting.answerMissing();
         restarting.gate->restart();
         show(*restarting.gate, QStringLiteral("startup-access-restarting"));
