@@ -1,0 +1,67 @@
+#include "app/TerminationSignals.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace velmora::app {
+
+namespace {
+
+int pipeFds[2] = {-1, -1};
+constexpr int handledSignals[] = {SIGTERM, SIGINT};
+
+extern "C" void writeSignalNumber(int signalNumber)
+{
+    const int savedErrno = errno;
+    const unsigned char byte = static_cast<unsigned char>(signalNumber);
+    // A full pipe already holds a wake-up; losing this byte loses nothing.
+    [[maybe_unused]] const ssize_t written = ::write(pipeFds[1], &byte, 1);
+    errno = savedErrno;
+}
+
+} // namespace
+
+TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent)
+{
+    if (pipeFds[0] >= 0 || ::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
+        qWarning("termination signals: cannot set up the signal pipe");
+        return;
+    }
+    struct sigaction action = {};
+    action.sa_handler = writeSignalNumber;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signalNumber : handledSignals)
+        ::sigaction(signalNumber, &action, nullptr);
+
+    m_notifier = new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &TerminationSignals::drain);
+}
+
+TerminationSignals::~TerminationSignals()
+{
+    if (!m_notifier)
+        return;
+    for (int signalNumber : handledSignals)
+        ::signal(signalNumber, SIG_DFL);
+    delete m_notifier;
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+    pipeFds[0] = pipeFds[1] = -1;
+}
+
+void TerminationSignals::drain()
+{
+    unsigned char bytes[16];
+    ssize_t count;
+    while ((count = ::read(pipeFds[0], bytes, sizeof bytes)) > 0) {
+        for (ssize_t i = 0; i < count; ++i)
+            emit received(bytes[i]);
+    }
+}
+
+} // namespace velmora::app

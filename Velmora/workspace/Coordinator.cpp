@@ -1,0 +1,130 @@
+#include "workspace/Coordinator.h"
+
+#include "workspace/NavigationPolicy.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <QWebEngineDownloadRequest>
+#include <QWebEngineNewWindowRequest>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+
+static void initWorkspaceResources()
+{
+    // The resources live in a static library: nothing else would pull them in.
+    Q_INIT_RESOURCE(workspace);
+}
+
+namespace velmora::workspace {
+
+namespace {
+
+QString randomToken()
+{
+    quint32 words[4];
+    QRandomGenerator::system()->fillRange(words);
+    return QByteArray(reinterpret_cast<const char *>(words), sizeof words).toHex();
+}
+
+} // namespace
+
+WorkspaceView::Coordinator::Coordinator(const QUrl &origin, platform::UrlOpener &opener, QWebEngineProfile *profile,
+                                        QObject *parent)
+    : QWebEnginePage(profile, parent), m_origin(origin), m_opener(opener), m_activations(randomToken())
+{
+    installActivationScript();
+    connect(this, &QWebEnginePage::newWindowRequested, this, &Coordinator::answerNewWindowRequest);
+    connect(this, &QWebEnginePage::featurePermissionRequested, this, &Coordinator::answerPermission);
+    // Downloads are announced by the profile, which other pages may share.
+    connect(profile, &QWebEngineProfile::downloadRequested, this, [this](QWebEngineDownloadRequest *download) {
+        if (download->page() == this)
+            answerDownload(download);
+    });
+}
+
+WorkspaceView::Coordinator::~Coordinator() = default;
+
+bool WorkspaceView::Coordinator::matchesOrigin(const QUrl &u) const
+{
+    return workspace::matchesOrigin(m_origin, u);
+}
+
+void WorkspaceView::Coordinator::installActivationScript()
+{
+    initWorkspaceResources();
+    QFile file(QStringLiteral(":/velmora/workspace/link-activation.js"));
+    if (!file.open(QIODevice::ReadOnly)) {
+        // Without it no link counts as clicked: links to other sites then open nothing.
+        qWarning("workspace: link activation script missing");
+        return;
+    }
+    QWebEngineScript script;
+    script.setName(QStringLiteral("velmora-link-activation"));
+    script.setSourceCode(LinkActivations::scriptSource(QString::fromUtf8(file.readAll()), m_activations.token()));
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setWorldId(QWebEngineScript::ApplicationWorld);
+    script.setRunsOnSubFrames(true);
+    scripts().insert(script);
+}
+
+bool WorkspaceView::Coordinator::acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame)
+{
+    Q_UNUSED(isMainFrame); // every frame is held to the same origin
+    const bool linkActivated =
+        type == NavigationTypeLinkClicked && m_activations.consume(url, LinkActivations::Clock::now());
+    const NavigationDecision decision = decideNavigation(m_origin, {url, linkActivated, false});
+    const bool opened = decision.openExternally && m_opener.openUrl(url);
+    // The engine turns a download-attribute link into a download before asking here, so an
+    // allowed navigation is simply let through.
+    const bool allowed = decision.policy != NavigationActionPolicy::Cancel;
+    emit navigationDecided(url, allowed, opened);
+    return allowed;
+}
+
+QWebEnginePage *WorkspaceView::Coordinator::createWindow(WebWindowType type)
+{
+    Q_UNUSED(type);
+    return nullptr;
+}
+
+void WorkspaceView::Coordinator::answerNewWindowRequest(QWebEngineNewWindowRequest &request)
+{
+    // target=_blank and window.open: the same rule as any navigation, and never a second
+    // window. The request is left unanswered, so the engine drops the new page.
+    const QUrl url = request.requestedUrl();
+    const bool linkActivated =
+        request.isUserInitiated() && m_activations.consume(url, LinkActivations::Clock::now());
+    const NavigationDecision decision = decideNavigation(m_origin, {url, linkActivated, false});
+    const bool opened = decision.openExternally && m_opener.openUrl(url);
+    emit navigationDecided(url, false, opened);
+}
+
+void WorkspaceView::Coordinator::answerDownload(QWebEngineDownloadRequest *download)
+{
+    const QUrl url = download->url();
+    const QString suggestedName = download->suggestedFileName();
+    // Not accepting here would cancel it too; saying so keeps the request's state plain.
+    download->cancel();
+    const NavigationDecision decision = decideNavigation(m_origin, {url, false, true});
+    if (decision.policy == NavigationActionPolicy::Download)
+        emit downloadRecognised(url, suggestedName);
+}
+
+void WorkspaceView::Coordinator::answerPermission(const QUrl &securityOrigin, Feature feature)
+{
+    // Camera and microphone are refused at once, for every origin and frame. The engine has no
+    // answer of its own for the other features (the page would wait forever), so they are
+    // refused the same way.
+    setFeaturePermission(securityOrigin, feature, PermissionDeniedByUser);
+}
+
+void WorkspaceView::Coordinator::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message,
+                                                          int lineNumber, const QString &sourceID)
+{
+    if (m_activations.takeMessage(message, LinkActivations::Clock::now()))
+        return;
+    QWebEnginePage::javaScriptConsoleMessage(level, message, lineNumber, sourceID);
+}
+
+} // namespace velmora::workspace

@@ -1,0 +1,45 @@
+#include "workspace/WorkspaceView.h"
+
+#include "backend/BackendController.h"
+#include "workspace/Coordinator.h"
+
+#include <QVBoxLayout>
+#include <QWebEngineProfile>
+#include <QWebEngineView>
+
+namespace velmora::workspace {
+
+WorkspaceView::WorkspaceView(const QUrl &url, platform::UrlOpener &opener, QWidget *parent)
+    : WorkspaceView(url, opener, defaultLoadTimeout, parent)
+{
+}
+
+WorkspaceView::WorkspaceView(const QUrl &url, platform::UrlOpener &opener, std::chrono::milliseconds loadTimeout,
+                             QWidget *parent)
+    : QWidget(parent), m_url(url)
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    m_webView = new QWebEngineView(this);
+    // The engine's default profile: its storage, cache and settings stay at the engine's
+    // defaults. The page is the web view's child, so it goes before the profile does.
+    m_coordinator = new Coordinator(m_url, opener, QWebEngineProfile::defaultProfile(), m_webView);
+    m_webView->setPage(m_coordinator);
+    layout->addWidget(m_webView);
+
+    m_loadTimer.setSingleShot(true);
+    m_loadTimer.setInterval(loadTimeout);
+    connect(&m_loadTimer, &QTimer::timeout, m_webView, &QWebEngineView::stop);
+    connect(m_coordinator, &QWebEnginePage::loadFinished, &m_loadTimer, &QTimer::stop);
+    m_loadTimer.start();
+    m_coordinator->load(m_url);
+
+    // Held weakly there: it reads as empty once this view is gone.
+    backend::BackendController::shared().setWebView(m_webView);
+}
+
+WorkspaceView::~WorkspaceView() = default;
+
+} // namespace velmora::workspace

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "platform/UrlOpener.h"
+
+#include <QTimer>
+#include <QUrl>
+#include <QWidget>
+
+#include <chrono>
+
+class QWebEngineView;
+
+namespace velmora::workspace {
+
+// Fills the main window with the backend's page: one embedded web view whose page is the
+// Coordinator, which answers every question the engine asks. The page is requested once,
+// when the view is made; a later change never reloads it.
+class WorkspaceView : public QWidget
+{
+    Q_OBJECT
+public:
+    // How long the first load may take before it is stopped; the engine's own failed-load
+    // page then stays.
+    static constexpr std::chrono::milliseconds defaultLoadTimeout{60'000};
+
+    // url: the page URL, and the origin every navigation is held to. opener: where clicked
+    // links to other sites go.
+    explicit WorkspaceView(const QUrl &url, platform::UrlOpener &opener = platform::UrlOpener::system(),
+                           QWidget *parent = nullptr);
+    WorkspaceView(const QUrl &url, platform::UrlOpener &opener, std::chrono::milliseconds loadTimeout,
+                  QWidget *parent = nullptr);
+    ~WorkspaceView() override;
+
+    // The page URL the view was made with.
+    QUrl url() const { return m_url; }
+    QWebEngineView *webView() const { return m_webView; }
+
+    class Coordinator; // the QWebEnginePage subclass, in Coordinator.h
+    Coordinator *coordinator() const { return m_coordinator; }
+
+private:
+    QUrl m_url;
+    QWebEngineView *m_webView = nullptr;
+    Coordinator *m_coordinator = nullptr;
+    QTimer m_loadTimer;
+};
+
+} // namespace velmora::workspace
