@@ -1,6 +1,7 @@
 // Velmora's composition root: one window that shows the backend's page once the backend
 // answers, or the reason it could not be started.
 
+#include "app/StartupTrace.h"
 #include "app/TerminationSignals.h"
 #include "backend/BackendController.h"
 #include "platform/Async.h"
@@ -123,6 +124,7 @@ int main(int argc, char *argv[])
     QObject::connect(&backend, &backend::BackendController::urlChanged, &window, showWorkspace);
     QObject::connect(&backend, &backend::BackendController::errorChanged, &window, showError);
 
+    app::StartupTrace::watch(window, backend);
     window.show();
     platform::detach(backend.start());
     return app.exec();
