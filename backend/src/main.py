@@ -9,6 +9,7 @@ import asyncio
 import logging
 import os
 import signal
+import sys
 import time
 from pathlib import Path
 from urllib.parse import quote
@@ -20,6 +21,8 @@ from pydantic import BaseModel
 
 STATIC_DIR = Path(__file__).resolve().parent / "static"
 PARENT_POLL_SECONDS = 1.0
+# After the app is gone, how long a graceful shutdown may wait for open connections.
+ORPHAN_GRACE_SECONDS = 5.0
 
 log = logging.getLogger("velmora.backend")
 
@@ -68,11 +71,18 @@ async def watch_parent(pid: int) -> None:
         if not process_exists(pid) or (direct_child and os.getppid() != pid):
             log.warning("Velmora (pid %d) is gone; shutting down", pid)
             os.kill(os.getpid(), signal.SIGTERM)
-            return
+            # A client that keeps its connection open would hold a graceful shutdown for ever,
+            # and nobody is left to ask again.
+            await asyncio.sleep(ORPHAN_GRACE_SECONDS)
+            log.warning("connections still open; exiting now")
+            os._exit(0)
 
 
 @app.on_event("startup")
 async def start_parent_watch() -> None:
+    port = os.environ.get("VELMORA_DESKTOP_PORT", "?")
+    print(f"Velmora backend pid {os.getpid()} on port {port} for app pid {parent_pid_text() or '?'}",
+          file=sys.stderr, flush=True)
     pid = parent_pid()
     if pid is not None:
         app.state.parent_watch = asyncio.create_task(watch_parent(pid))

@@ -143,6 +143,8 @@ private slots:
             if (path == QLatin1String("/files/notes.txt"))
                 return test::HttpReply{200, "text", {{"Content-Type", "text/plain"},
                                                      {"Content-Disposition", "Attachment; filename=\"notes.txt\""}}, false};
+            if (path == QLatin1String("/files/plain.txt"))
+                return test::HttpReply{200, "plain", {{"Content-Type", "text/plain"}}, false};
             if (path == QLatin1String("/files/data.bin"))
                 return test::HttpReply{200, QByteArray(64, '\1'), {{"Content-Type", "application/octet-stream"}}, false};
             if (path == QLatin1String("/hang"))
@@ -250,18 +252,26 @@ private slots:
 
     void downloadsAreRecognised_data()
     {
+        QTest::addColumn<QString>("script");
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("suggestedName");
-        QTest::newRow("attachment, capital A") << "/files/notes.txt" << "notes.txt";
-        QTest::newRow("type the view cannot show") << "/files/data.bin" << "data.bin";
+        QTest::newRow("attachment, capital A")
+            << "location.href = '/files/notes.txt'" << "/files/notes.txt" << "notes.txt";
+        QTest::newRow("type the view cannot show")
+            << "location.href = '/files/data.bin'" << "/files/data.bin" << "data.bin";
+        QTest::newRow("same-origin link with a download attribute")
+            << "const a = document.createElement('a'); a.href = '/files/plain.txt'; a.download = 'saved.txt';"
+               " document.body.append(a); a.click();"
+            << "/files/plain.txt" << "saved.txt";
     }
     void downloadsAreRecognised()
     {
+        QFETCH(QString, script);
         QFETCH(QString, path);
         QFETCH(QString, suggestedName);
         QVERIFY(openStartPage());
         QSignalSpy recognised(coordinator(), &WorkspaceView::Coordinator::downloadRecognised);
-        evaluate(coordinator(), QStringLiteral("location.href = '%1'").arg(path));
+        evaluate(coordinator(), script);
         QVERIFY(recognised.wait(patience));
         QCOMPARE(recognised.first().at(0).toUrl(), page(path));
         QCOMPARE(recognised.first().at(1).toString(), suggestedName);

@@ -1,0 +1,179 @@
+// Runs the real velmora binary in development mode: it starts the reference backend from
+// this source tree through scripts/run-app.sh, shows its page and must take the backend down
+// with it however it ends.
+
+#include "TestSupport.h"
+
+#include "platform/HttpClient.h"
+
+#include <QCoro/QCoroTask>
+#include <QFile>
+#include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace velmora;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int startPatience = 120000; // a cold start of the engine and Python on a busy machine
+constexpr int stopPatience = 30000;
+
+QString velmoraBinary()
+{
+    return QStringLiteral(VELMORA_TEST_BIN_DIR "/../../bin/velmora");
+}
+
+QString backendLogPath()
+{
+    return QStringLiteral(VELMORA_SOURCE_DIR "/logs/desktop.log");
+}
+
+QUrl healthUrl(quint16 port)
+{
+    return QUrl(QStringLiteral("http://127.0.0.1:%1/healthz").arg(port));
+}
+
+// The parent pid the backend on port reports; empty when nothing answers.
+QString backendParent(quint16 port)
+{
+    const auto reply = QCoro::waitFor(platform::HttpClient::shared().get(healthUrl(port), 1s));
+    if (!reply.received || reply.status != 200)
+        return {};
+    return QJsonDocument::fromJson(reply.body).object().value(QStringLiteral("desktop_parent_pid")).toString();
+}
+
+// A fresh connection each time: a kept-alive one would say nothing about the listener.
+bool portAccepts(quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    return socket.waitForConnected(1000);
+}
+
+// The backend that served port, as its own start-up line in the log names it; 0 when none.
+qint64 backendPid(quint16 port)
+{
+    QFile log(backendLogPath());
+    if (!log.open(QIODevice::ReadOnly))
+        return 0;
+    const QRegularExpression line(QStringLiteral("Velmora backend pid (\\d+) on port %1 ").arg(port));
+    const auto match = line.match(QString::fromUtf8(log.readAll()));
+    return match.hasMatch() ? match.captured(1).toLongLong() : 0;
+}
+
+// Gone, or a zombie that only waits for a parent to collect it.
+bool processGone(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close < 0 || text.mid(close + 2, 1) == "Z";
+}
+
+} // namespace
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+    quint16 m_port = 0;
+    std::unique_ptr<QProcess> m_velmora;
+
+    void startVelmora(const QStringList &arguments)
+    {
+        m_port = test::freeLoopbackPort();
+        m_velmora = std::make_unique<QProcess>();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("VELMORA_DESKTOP_PORT"), QString::number(m_port));
+        m_velmora->setProcessEnvironment(environment);
+        m_velmora->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_velmora->start(velmoraBinary(), arguments);
+    }
+
+    // The backend is gone, and not because it noticed its parent vanish: velmora asked it to.
+    void verifyStoppedByVelmora(qint64 velmoraPid)
+    {
+        const qint64 backend = backendPid(m_port);
+        QVERIFY(backend > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(backend), stopPatience);
+        QVERIFY(!portAccepts(m_port));
+        QFile log(backendLogPath());
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(!log.readAll().contains("Velmora (pid " + QByteArray::number(velmoraPid) + ") is gone"));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(QFile::exists(velmoraBinary()), "build the velmora target first");
+    }
+
+    void cleanup()
+    {
+        if (m_velmora && m_velmora->state() != QProcess::NotRunning) {
+            m_velmora->terminate();
+            m_velmora->waitForFinished(stopPatience);
+        }
+        m_velmora.reset();
+    }
+
+    void screenshotIsWrittenAndTheBackendStopsWithVelmora()
+    {
+        QTemporaryDir dir;
+        const QString shot = dir.filePath(QStringLiteral("velmora.png"));
+        startVelmora({QStringLiteral("--screenshot"), shot});
+        QVERIFY(m_velmora->waitForStarted(startPatience));
+        const qint64 pid = m_velmora->processId();
+
+        QVERIFY(m_velmora->waitForFinished(startPatience));
+        QCOMPARE(m_velmora->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_velmora->exitCode(), 0);
+        const QImage image(shot);
+        QCOMPARE(image.size(), QSize(1480, 900));
+        verifyStoppedByVelmora(pid);
+    }
+
+    void sigtermToVelmoraStopsItsBackend()
+    {
+        startVelmora({});
+        QVERIFY(m_velmora->waitForStarted(startPatience));
+        const QString pid = QString::number(m_velmora->processId());
+        QTRY_COMPARE_WITH_TIMEOUT(backendParent(m_port), pid, startPatience);
+
+        m_velmora->terminate();
+        QVERIFY(m_velmora->waitForFinished(stopPatience));
+        QCOMPARE(m_velmora->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_velmora->exitCode(), 0);
+        verifyStoppedByVelmora(pid.toLongLong());
+    }
+
+    void backendDoesNotOutliveACrashedVelmora()
+    {
+        startVelmora({});
+        QVERIFY(m_velmora->waitForStarted(startPatience));
+        const qint64 pid = m_velmora->processId();
+        QTRY_COMPARE_WITH_TIMEOUT(backendParent(m_port), QString::number(pid), startPatience);
+        const qint64 backend = backendPid(m_port);
+        QVERIFY(backend > 0);
+
+        m_velmora->kill();
+        QVERIFY(m_velmora->waitForFinished(stopPatience));
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(backend), stopPatience);
+        QVERIFY(!portAccepts(m_port));
+        QFile log(backendLogPath());
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(log.readAll().contains("Velmora (pid " + QByteArray::number(pid) + ") is gone"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEndToEnd)
+#include "tst_endtoend.moc"

@@ -1,0 +1,44 @@
+#include "app/TerminationSignals.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <csignal>
+
+using velmora::app::TerminationSignals;
+
+class TestTerminationSignals : public QObject
+{
+    Q_OBJECT
+
+    static bool hasDefaultHandler(int signalNumber)
+    {
+        struct sigaction current = {};
+        ::sigaction(signalNumber, nullptr, &current);
+        return current.sa_handler == SIG_DFL;
+    }
+
+private slots:
+    void signalsArriveOnTheEventLoopAndDefaultsComeBack()
+    {
+        {
+            TerminationSignals handlers;
+            QVERIFY(handlers.isActive());
+            QSignalSpy received(&handlers, &TerminationSignals::received);
+            ::raise(SIGTERM);
+            ::raise(SIGINT);
+            QTRY_COMPARE_WITH_TIMEOUT(received.size(), 2, 20000);
+            QCOMPARE(received.at(0).at(0).toInt(), SIGTERM);
+            QCOMPARE(received.at(1).at(0).toInt(), SIGINT);
+
+            // One pipe per process: a second instance stays inactive rather than steal it.
+            TerminationSignals second;
+            QVERIFY(!second.isActive());
+        }
+        QVERIFY(hasDefaultHandler(SIGTERM));
+        QVERIFY(hasDefaultHandler(SIGINT));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTerminationSignals)
+#include "tst_terminationsignals.moc"
