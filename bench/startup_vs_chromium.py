@@ -41,6 +41,7 @@ ROOT = Path(__file__).resolve().parent.parent
 CHROMIUM = "/usr/bin/chromium"
 WINDOW = (1480, 900)  # Velmora's window size
 LOAD_TIMEOUT = 90.0
+NAN = float("nan")
 STOP_TIMEOUT = 15.0
 
 
@@ -275,12 +276,15 @@ def measure_velmora(velmora, display, settle, keep):
         result["backend_left_running"] = [p for p in backend_pids if alive(p)]
         errors.close()
         clean_up(keep)
-    trace = {}
+    trace, pauses = {}, {}
     for line in (scratch / "stderr.log").read_text(errors="replace").splitlines():
         parts = line.split()
         if len(parts) == 3 and parts[0] == "velmora-trace":
             trace[parts[1]] = float(parts[2]) / 1000
+        elif len(parts) == 3 and parts[0] == "velmora-trace-pause":
+            pauses[parts[1]] = float(parts[2])
     result["trace_s"] = trace
+    result["longest_main_thread_pause_ms"] = pauses
     shutil.rmtree(scratch, ignore_errors=True)
     return result
 
@@ -389,6 +393,11 @@ def main():
         "velmora_load_s": med([r["load_s"] for r in v]),
         "velmora_url_set_s": med(tr("url-set")),
         "velmora_window_exposed_s": med(tr("window-exposed")),
+        "velmora_view_created_s": med(tr("view-created")),
+        "velmora_longest_pause_until_url_ms": med([r["longest_main_thread_pause_ms"]["until-url"] for r in v
+                                                    if "until-url" in r["longest_main_thread_pause_ms"]]),
+        "velmora_longest_pause_url_to_load_ms": med([r["longest_main_thread_pause_ms"]["url-to-load"] for r in v
+                                                      if "url-to-load" in r["longest_main_thread_pause_ms"]]),
         "velmora_load_after_url_s": med([r["load_s"] - r["trace_s"]["url-set"] for r in v if "url-set" in r["trace_s"]]),
         "velmora_pss_mib": med([r["pss_mib"] for r in v]),
         "velmora_backend_pss_mib": med([r["backend_pss_mib"] for r in v]),
@@ -407,9 +416,11 @@ def main():
         extra = ""
         if r["browser"] == "velmora":
             t = r["trace_s"]
-            extra = "exposed %.3f url-set %.3f load-finished %.3f backend %.1f MiB" % (
-                t.get("window-exposed", float("nan")), t.get("url-set", float("nan")),
-                t.get("load-finished", float("nan")), r["backend_pss_mib"])
+            p = r["longest_main_thread_pause_ms"]
+            extra = ("exposed %.3f url-set %.3f view-created %.3f load-finished %.3f; backend %.1f MiB; "
+                     "longest main-thread pause %.0f ms until url, %.0f ms url to load") % (
+                t.get("window-exposed", NAN), t.get("url-set", NAN), t.get("view-created", NAN),
+                t.get("load-finished", NAN), r["backend_pss_mib"], p.get("until-url", NAN), p.get("url-to-load", NAN))
         else:
             extra = "backend ready after %.3f s (started first, not counted in load_s)" % r["backend_ready_s"]
         print("%3d %-9s %6.3f %8.1f %5d  %s | %s  %s" % (r["run"], r["browser"], r["load_s"], r["pss_mib"],

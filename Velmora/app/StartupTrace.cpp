@@ -2,6 +2,7 @@
 
 #include "backend/BackendController.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QPointer>
 #include <QSet>
@@ -10,6 +11,7 @@
 #include <QWidget>
 #include <QWindow>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <unistd.h>
@@ -84,6 +86,38 @@ private:
     QPointer<QWindow> m_handle;
 };
 
+// Ticks every few milliseconds and remembers the longest gap between two ticks: the longest time
+// the main thread spent away from its event loop during the current phase.
+class PauseMeter : public QObject
+{
+public:
+    explicit PauseMeter(QObject *parent) : QObject(parent)
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(tickMs);
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] {
+            m_longest = std::max(m_longest, m_sinceTick.restart());
+        });
+        m_sinceTick.start();
+        m_timer.start();
+    }
+
+    // Prints the longest gap of the phase that ends now and starts the next one. The gap in
+    // progress (the work that ends the phase and what follows it) counts for the next phase.
+    void endPhase(const char *phase)
+    {
+        std::fprintf(stderr, "velmora-trace-pause %s %lld\n", phase, m_longest);
+        std::fflush(stderr);
+        m_longest = 0;
+    }
+
+private:
+    static constexpr int tickMs = 5;
+    QTimer m_timer;
+    QElapsedTimer m_sinceTick;
+    qint64 m_longest = 0;
+};
+
 } // namespace
 
 bool StartupTrace::enabled()
@@ -110,16 +144,25 @@ void StartupTrace::watch(QWidget &window, backend::BackendController &backend)
         return;
     mark("trace-installed");
     new ExposeWatcher(window);
-    QObject::connect(&backend, &backend::BackendController::urlChanged, &window, [&window] {
+    QPointer<PauseMeter> pauses = new PauseMeter(&window);
+    QObject::connect(&backend, &backend::BackendController::urlChanged, &window, [&window, pauses] {
         mark("url-set");
+        if (pauses)
+            pauses->endPhase("until-url");
         // The web view is made by another handler of the same signal; look for it once every
         // handler has run.
-        QTimer::singleShot(0, &window, [&window] {
+        QTimer::singleShot(0, &window, [&window, pauses] {
             QWebEngineView *view = window.findChild<QWebEngineView *>();
             if (!view)
                 return;
-            QObject::connect(view, &QWebEngineView::loadFinished, &window,
-                             [](bool ok) { mark(ok ? "load-finished" : "load-failed"); });
+            mark("view-created");
+            QObject::connect(view, &QWebEngineView::loadFinished, &window, [pauses](bool ok) {
+                mark(ok ? "load-finished" : "load-failed");
+                if (pauses) {
+                    pauses->endPhase("url-to-load");
+                    delete pauses.data(); // once: later loads are not start-up
+                }
+            });
         });
     });
 }

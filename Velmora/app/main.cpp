@@ -89,6 +89,7 @@ int main(int argc, char *argv[])
     QWidget window;
     window.setWindowTitle(QStringLiteral("Velmora"));
     window.resize(1480, 900);
+    app::StartupTrace::watch(window, backend);
     auto *screens = new QStackedLayout(&window);
     screens->addWidget(new QWidget); // shown until the backend answers or fails
 
@@ -124,7 +125,6 @@ int main(int argc, char *argv[])
     QObject::connect(&backend, &backend::BackendController::urlChanged, &window, showWorkspace);
     QObject::connect(&backend, &backend::BackendController::errorChanged, &window, showError);
 
-    app::StartupTrace::watch(window, backend);
     window.show();
     platform::detach(backend.start());
     return app.exec();
