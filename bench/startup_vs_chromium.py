@@ -101,6 +101,29 @@ def pss_kib(pid):
     return 0
 
 
+def kind(cmdline):
+    """Short name of a process: program name, plus the helper type of Chromium's processes."""
+    args = cmdline.split()
+    if not args:
+        return "?"
+    name = os.path.basename(args[0])
+    for arg in args[1:]:
+        if arg.startswith("--type="):
+            name += "/" + arg[len("--type="):]
+        elif arg.startswith("--utility-sub-type="):
+            name += "/" + arg[len("--utility-sub-type="):].split(".")[0]
+    return name
+
+
+def breakdown(pids, table):
+    """MiB of PSS per kind of process, largest first."""
+    sizes = {}
+    for pid in pids:
+        k = kind(table[pid][1])
+        sizes[k] = sizes.get(k, 0) + pss_kib(pid) / 1024
+    return dict(sorted(((k, round(v, 1)) for k, v in sizes.items()), key=lambda item: -item[1]))
+
+
 def alive(pid):
     try:
         os.kill(pid, 0)
@@ -265,6 +288,7 @@ def measure_velmora(velmora, display, settle, keep):
         backend_tree = {p for b in backend_pids for p in tree(b, table)}
         result["pss_mib"] = sum(pss_kib(p) for p in pids - backend_tree) / 1024
         result["processes"] = len(pids - backend_tree)
+        result["pss_by_process_mib"] = breakdown(pids - backend_tree, table)
         result["backend_pss_mib"] = sum(pss_kib(p) for p in backend_tree) / 1024
         result["loadavg_after"] = loadavg()
     finally:
@@ -329,9 +353,10 @@ def measure_chromium(display, settle, keep):
             raise RuntimeError("chromium: no load report (see %s)" % (scratch / "chromium.log"))
         result["load_s"] = loaded - spawned
         time.sleep(settle)
-        _, pids = started_by_us(keep + [backend.pid])
+        table, pids = started_by_us(keep + [backend.pid])
         result["pss_mib"] = sum(pss_kib(p) for p in pids) / 1024
         result["processes"] = len(pids)
+        result["pss_by_process_mib"] = breakdown(pids, table)
         result["loadavg_after"] = loadavg()
     finally:
         if browser is not None:
