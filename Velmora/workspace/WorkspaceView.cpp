@@ -3,11 +3,29 @@
 #include "backend/BackendController.h"
 #include "workspace/Coordinator.h"
 
+#include <QCoreApplication>
+#include <QPointer>
 #include <QVBoxLayout>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
 namespace velmora::workspace {
+
+namespace {
+
+// The page's storage (local storage, cookies, cache) persists across launches under the
+// application's data folder, as a browser's default profile does. One profile for the whole
+// process: the engine allows one profile per storage folder. It belongs to the application
+// object, which outlives every view and so every page.
+QWebEngineProfile *workspaceProfile()
+{
+    static QPointer<QWebEngineProfile> profile;
+    if (!profile)
+        profile = new QWebEngineProfile(QStringLiteral("Workspace"), QCoreApplication::instance());
+    return profile;
+}
+
+} // namespace
 
 WorkspaceView::WorkspaceView(const QUrl &url, platform::UrlOpener &opener, QWidget *parent)
     : WorkspaceView(url, opener, defaultLoadTimeout, parent)
@@ -23,9 +41,8 @@ WorkspaceView::WorkspaceView(const QUrl &url, platform::UrlOpener &opener, std::
     layout->setSpacing(0);
 
     m_webView = new QWebEngineView(this);
-    // The engine's default profile: its storage, cache and settings stay at the engine's
-    // defaults. The page is the web view's child, so it goes before the profile does.
-    m_coordinator = new Coordinator(m_url, opener, QWebEngineProfile::defaultProfile(), m_webView);
+    // The page is the web view's child, so it goes before the profile does.
+    m_coordinator = new Coordinator(m_url, opener, workspaceProfile(), m_webView);
     m_webView->setPage(m_coordinator);
     layout->addWidget(m_webView);
 

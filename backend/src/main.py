@@ -84,7 +84,9 @@ async def start_parent_watch() -> None:
     print(f"Velmora backend pid {os.getpid()} on port {port} for app pid {parent_pid_text() or '?'}",
           file=sys.stderr, flush=True)
     pid = parent_pid()
-    if pid is not None:
+    # Tests turn the watch off to see that the app's own SIGTERM is what stops the backend.
+    watch = os.environ.get("VELMORA_BACKEND_WATCH_PARENT", "1") != "0"
+    if pid is not None and watch:
         app.state.parent_watch = asyncio.create_task(watch_parent(pid))
 
 

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTest>
 #include <QWebEngineView>
 
@@ -302,6 +303,8 @@ int main(int argc, char *argv[])
 {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
+    // The page's profile keeps its storage in the data folders; keep it out of the real ones.
+    QStandardPaths::setTestModeEnabled(true);
     TestWorkspaceView test;
     return QTest::qExec(&test, argc, argv);
 }
