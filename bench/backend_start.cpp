@@ -113,11 +113,10 @@ int main(int argc, char *argv[])
         }
         // The poller answers within a few milliseconds of the backend being ready; give it a
         // bounded moment in case the supervisor's probe won the race.
-        for (QElapsedTimer wait; wait.isValid() ? wait.elapsed() < 2000 : (wait.start(), true);) {
-            if (probe->readyAt >= 0)
-                break;
+        QElapsedTimer grace;
+        grace.start();
+        while (probe->readyAt < 0 && grace.elapsed() < 2000)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-        }
         probe->polling = false;
         controller.stop();
         if (probe->readyAt < 0) {
