@@ -126,6 +126,8 @@ int main(int argc, char *argv[])
     QObject::connect(&backend, &backend::BackendController::errorChanged, &window, showError);
 
     window.show();
-    platform::detach(backend.start());
+    // Started from the event loop: a start that fails at once must find the loop running to
+    // show its error (and, with --screenshot, to quit).
+    QTimer::singleShot(0, &backend, [&backend] { platform::detach(backend.start()); });
     return app.exec();
 }

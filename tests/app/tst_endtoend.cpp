@@ -94,12 +94,12 @@ class TestEndToEnd : public QObject
 
     // watchParent false: the backend does not stop by itself when velmora is gone, so only
     // velmora's own SIGTERM can stop it.
-    void startVelmora(const QStringList &arguments, bool watchParent = false)
+    void startVelmora(const QStringList &arguments, bool watchParent = false, const QString &portText = {})
     {
         m_port = test::freeLoopbackPort();
         m_velmora = std::make_unique<QProcess>();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("VELMORA_DESKTOP_PORT"), QString::number(m_port));
+        environment.insert(QStringLiteral("VELMORA_DESKTOP_PORT"), portText.isEmpty() ? QString::number(m_port) : portText);
         environment.insert(QStringLiteral("VELMORA_BACKEND_WATCH_PARENT"), watchParent ? "1" : "0");
         environment.insert(QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data")));
         environment.insert(QStringLiteral("XDG_CACHE_HOME"), m_home.filePath(QStringLiteral("cache")));
@@ -149,6 +149,19 @@ private slots:
         const QImage image(shot);
         QCOMPARE(image.size(), QSize(1480, 900));
         verifyStoppedByVelmora();
+    }
+
+    void startFailureIsShownInsteadOfThePage()
+    {
+        QTemporaryDir dir;
+        const QString shot = dir.filePath(QStringLiteral("failure.png"));
+        startVelmora({QStringLiteral("--screenshot"), shot}, false, QStringLiteral("80"));
+        QVERIFY(m_velmora->waitForStarted(startPatience));
+        QVERIFY(m_velmora->waitForFinished(startPatience));
+        QCOMPARE(m_velmora->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_velmora->exitCode(), 2); // the start failed; the picture shows why
+        QCOMPARE(QImage(shot).size(), QSize(1480, 900));
+        m_port = 0;
     }
 
     void sigtermToVelmoraStopsItsBackend()
