@@ -2,6 +2,7 @@
 // the access check through the backend start to the backend's page (or the failure screen).
 
 #include "app/RootView.h"
+#include "app/StartupTrace.h"
 #include "app/TerminationSignals.h"
 #include "app/VelmoraApp.h"
 #include "backend/BackendController.h"
@@ -88,6 +89,9 @@ int main(int argc, char *argv[])
 
     QWidget window;
     window.setWindowTitle(QStringLiteral("Velmora"));
+    // Before the root view connects to the backend, so url-set is marked before the web view
+    // is made.
+    app::StartupTrace::watch(window, backend);
     auto *layout = new QVBoxLayout(&window);
     layout->setContentsMargins(0, 0, 0, 0);
     // The root view demands 1100 x 720, so the window cannot be made smaller.

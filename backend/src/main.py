@@ -10,11 +10,12 @@ import logging
 import os
 import signal
 import sys
+import time
 from pathlib import Path
 from urllib.parse import quote
 
 from fastapi import FastAPI, HTTPException
-from fastapi.responses import FileResponse, Response
+from fastapi.responses import FileResponse, HTMLResponse, Response
 from fastapi.staticfiles import StaticFiles
 from pydantic import BaseModel
 
@@ -110,9 +111,32 @@ async def set_busy(change: BusyChange) -> dict:
     return {"busy": state.busy}
 
 
+# Start-up benchmarks learn when the page finished loading from the page itself, the same way
+# in every browser: started with VELMORA_BENCH_LOAD_LOG=<file>, the backend serves the page with
+# a load listener that reports once, and appends "<wall time> <monotonic time>" (seconds) of
+# each report to that file. Without it neither the listener nor the endpoint exists.
+BENCH_LOAD_LOG = os.environ.get("VELMORA_BENCH_LOAD_LOG", "")
+BENCH_LOAD_LISTENER = (
+    "<script>addEventListener('load', () => fetch('/api/bench/loaded', "
+    "{ method: 'POST', cache: 'no-store' }), { once: true });</script>\n"
+)
+
+
 @app.get("/")
-async def index() -> FileResponse:
+async def index() -> Response:
+    if BENCH_LOAD_LOG:
+        page = (STATIC_DIR / "index.html").read_text(encoding="utf-8")
+        return HTMLResponse(page.replace("</head>", BENCH_LOAD_LISTENER + "</head>", 1))
     return FileResponse(STATIC_DIR / "index.html", media_type="text/html")
+
+
+if BENCH_LOAD_LOG:
+
+    @app.post("/api/bench/loaded")
+    async def bench_loaded() -> dict:
+        with open(BENCH_LOAD_LOG, "a", encoding="utf-8") as record:
+            record.write(f"{time.time():.6f} {time.monotonic():.6f}\n")
+        return {}
 
 
 SAMPLE_TEXT = {

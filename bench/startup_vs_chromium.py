@@ -1,0 +1,459 @@
+#!/usr/bin/python3
+"""Start-up time and memory of Velmora against Chromium in app mode showing the same page.
+
+For each run, and for each of the two (their order alternates from run to run):
+
+  velmora   the development build started as a user would start it; it starts the reference
+            backend itself (scripts/run-app.sh) on a free port.
+  chromium  the user's alternative: the reference backend started the way scripts/run-app.sh
+            does and waited for, then `/usr/bin/chromium --app=URL` with a fresh profile.
+
+Both show the page in a 1480x900 window on one private Xvfb display. "Loaded" is the moment
+the backend receives the page's own report from its `load` listener (served only when the
+backend runs with VELMORA_BENCH_LOAD_LOG), the same for both browsers; times count from the
+moment the browser process is spawned. A few seconds after the load, the PSS of the browser's
+process tree (from /proc/<pid>/smaps_rollup) is summed; for Velmora the Python backend is left
+out (and reported on its own). Velmora also prints its own milestones (VELMORA_TRACE_STARTUP=1):
+window shown / exposed, url set, load finished.
+
+Everything runs on loopback; everything started is stopped with SIGTERM; every wait is bounded.
+
+    /usr/bin/python3 bench/startup_vs_chromium.py --velmora build-release/bin/velmora --runs 5
+"""
+
+import argparse
+import ctypes
+import json
+import os
+import platform
+import shutil
+import signal
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.request
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+CHROMIUM = "/usr/bin/chromium"
+WINDOW = (1480, 900)  # Velmora's window size
+LOAD_TIMEOUT = 90.0
+NAN = float("nan")
+STOP_TIMEOUT = 15.0
+
+
+def log(*parts):
+    print(*parts, file=sys.stderr, flush=True)
+
+
+def free_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def loadavg():
+    return " ".join(Path("/proc/loadavg").read_text().split()[:3])
+
+
+# --- processes -------------------------------------------------------------------------------
+
+def all_processes():
+    """pid -> (ppid, cmdline) of every process we can see."""
+    table = {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            stat = Path(f"/proc/{entry}/stat").read_text()
+            cmdline = Path(f"/proc/{entry}/cmdline").read_bytes().replace(b"\0", b" ").decode(errors="replace")
+        except OSError:
+            continue
+        fields = stat[stat.rfind(")") + 2:].split()
+        table[int(entry)] = (int(fields[1]), cmdline)
+    return table
+
+
+def tree(root, table):
+    """root and all its descendants."""
+    children = {}
+    for pid, (ppid, _) in table.items():
+        children.setdefault(ppid, []).append(pid)
+    found, stack = [], [root]
+    while stack:
+        pid = stack.pop()
+        if pid in table:
+            found.append(pid)
+            stack.extend(children.get(pid, []))
+    return found
+
+
+def pss_kib(pid):
+    try:
+        for line in Path(f"/proc/{pid}/smaps_rollup").read_text().splitlines():
+            if line.startswith("Pss:"):
+                return int(line.split()[1])
+    except OSError:
+        pass
+    return 0
+
+
+def kind(cmdline):
+    """Short name of a process: program name, plus the helper type of Chromium's processes."""
+    args = cmdline.split()
+    if not args:
+        return "?"
+    name = os.path.basename(args[0])
+    for arg in args[1:]:
+        if arg.startswith("--type="):
+            name += "/" + arg[len("--type="):]
+        elif arg.startswith("--utility-sub-type="):
+            name += "/" + arg[len("--utility-sub-type="):].split(".")[0]
+    return name
+
+
+def breakdown(pids, table):
+    """MiB of PSS per kind of process, largest first."""
+    sizes = {}
+    for pid in pids:
+        k = kind(table[pid][1])
+        sizes[k] = sizes.get(k, 0) + pss_kib(pid) / 1024
+    return dict(sorted(((k, round(v, 1)) for k, v in sizes.items()), key=lambda item: -item[1]))
+
+
+def alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    # A zombie child still answers kill(0).
+    try:
+        return Path(f"/proc/{pid}/stat").read_text().split(") ")[1][0] != "Z"
+    except (OSError, IndexError):
+        return False
+
+
+def become_subreaper():
+    """Orphans of what we start (Chromium's crash handlers detach themselves) become our
+    children instead of init's, so they are measured, stopped and reaped with the rest."""
+    PR_SET_CHILD_SUBREAPER = 36
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) != 0:
+        log("warning: could not become a subreaper; detached helpers are not counted")
+
+
+def started_by_us(keep):
+    """Every process below this script except the pids in keep (and their trees)."""
+    table = all_processes()
+    ours = set(tree(os.getpid(), table)) - {os.getpid()}
+    for pid in keep:
+        ours -= set(tree(pid, table))
+    return table, ours
+
+
+def clean_up(keep):
+    """SIGTERMs whatever we started that is still there (except keep) and reaps adopted orphans."""
+    _, left = started_by_us(keep)
+    left = terminate(sorted(left)) if left else []
+    while True:
+        try:
+            pid, _ = os.waitpid(-1, os.WNOHANG)
+        except ChildProcessError:
+            break
+        if pid == 0:
+            break
+    if left:
+        log("still running after SIGTERM:", left)
+
+
+def terminate(pids, timeout=STOP_TIMEOUT, popen=None):
+    """SIGTERM each pid, then wait (bounded) until all are gone. Returns the ones still there."""
+    for pid in pids:
+        try:
+            os.kill(pid, signal.SIGTERM)
+        except ProcessLookupError:
+            pass
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if popen is not None:
+            popen.poll()
+        left = [pid for pid in pids if alive(pid)]
+        if not left:
+            return []
+        time.sleep(0.05)
+    return [pid for pid in pids if alive(pid)]
+
+
+# --- page load report ------------------------------------------------------------------------
+
+def wait_for_load(record, processes, timeout=LOAD_TIMEOUT):
+    """Monotonic time of the first load report, or None (timeout or a browser that exited)."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        try:
+            line = record.read_text().split("\n", 1)[0].split()
+            if len(line) == 2:
+                return float(line[1])
+        except OSError:
+            pass
+        if any(p.poll() is not None for p in processes):
+            return None
+        time.sleep(0.01)
+    return None
+
+
+def healthy(port, parent_pid):
+    try:
+        with urllib.request.urlopen(f"http://127.0.0.1:{port}/healthz", timeout=1) as reply:
+            body = json.loads(reply.read())
+    except (OSError, ValueError):
+        return False
+    return body.get("ok") is True and body.get("desktop_parent_pid") == str(parent_pid)
+
+
+# --- Xvfb ------------------------------------------------------------------------------------
+
+class Display:
+    def __init__(self):
+        read_end, write_end = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1920x1080x24", "-nolisten", "tcp"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        number = b""
+        deadline = time.monotonic() + 20
+        while not number.endswith(b"\n") and time.monotonic() < deadline:
+            chunk = os.read(read_end, 16)
+            if not chunk:
+                break
+            number += chunk
+        os.close(read_end)
+        if not number.strip():
+            self.stop()
+            raise RuntimeError("Xvfb did not start")
+        self.name = ":" + number.decode().strip()
+
+    def stop(self):
+        terminate([self.process.pid], popen=self.process)
+        self.process.wait(timeout=5)
+
+
+# --- one measurement of each -----------------------------------------------------------------
+
+def base_environment(display, scratch):
+    env = dict(os.environ)
+    env.pop("WAYLAND_DISPLAY", None)
+    env.update({
+        "DISPLAY": display,
+        "QT_QPA_PLATFORM": "xcb",
+        "XDG_RUNTIME_DIR": str(scratch / "runtime"),
+        "XDG_CONFIG_HOME": str(scratch / "config"),
+        "XDG_DATA_HOME": str(scratch / "data"),
+        "XDG_CACHE_HOME": str(scratch / "cache"),
+    })
+    for key in ("runtime", "config", "data", "cache"):
+        (scratch / key).mkdir(mode=0o700, exist_ok=True)
+    return env
+
+
+def measure_velmora(velmora, display, settle, keep):
+    scratch = Path(tempfile.mkdtemp(prefix="velmora-bench-"))
+    record = scratch / "loaded.log"
+    env = base_environment(display, scratch)
+    env.update({
+        "QTWEBENGINE_DISABLE_SANDBOX": "1",
+        "QTWEBENGINE_CHROMIUM_FLAGS": "--disable-gpu",
+        "VELMORA_TRACE_STARTUP": "1",
+        "VELMORA_BENCH_LOAD_LOG": str(record),
+        "VELMORA_DESKTOP_PORT": str(free_port()),
+    })
+    errors = open(scratch / "stderr.log", "wb")
+    load_before = loadavg()
+    spawned = time.monotonic()
+    app = subprocess.Popen([velmora], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=errors, cwd=scratch)
+    result = {"browser": "velmora", "loadavg_before": load_before}
+    backend_pids = []
+    try:
+        loaded = wait_for_load(record, [app])
+        if loaded is None:
+            raise RuntimeError("velmora: no load report (see %s)" % (scratch / "stderr.log"))
+        result["load_s"] = loaded - spawned
+        time.sleep(settle)
+        table, pids = started_by_us(keep)
+        backend_pids = [pid for pid in pids if "uvicorn" in table[pid][1]]
+        backend_tree = {p for b in backend_pids for p in tree(b, table)}
+        result["pss_mib"] = sum(pss_kib(p) for p in pids - backend_tree) / 1024
+        result["processes"] = len(pids - backend_tree)
+        result["pss_by_process_mib"] = breakdown(pids - backend_tree, table)
+        result["backend_pss_mib"] = sum(pss_kib(p) for p in backend_tree) / 1024
+        result["loadavg_after"] = loadavg()
+    finally:
+        result["velmora_left_running"] = bool(terminate([app.pid], popen=app))
+        # Velmora asks its backend to stop on the way out; wait for that before cleaning up.
+        deadline = time.monotonic() + STOP_TIMEOUT
+        while any(alive(p) for p in backend_pids) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        result["backend_left_running"] = [p for p in backend_pids if alive(p)]
+        errors.close()
+        clean_up(keep)
+    trace, pauses = {}, {}
+    for line in (scratch / "stderr.log").read_text(errors="replace").splitlines():
+        parts = line.split()
+        if len(parts) == 3 and parts[0] == "velmora-trace":
+            trace[parts[1]] = float(parts[2]) / 1000
+        elif len(parts) == 3 and parts[0] == "velmora-trace-pause":
+            pauses[parts[1]] = float(parts[2])
+    result["trace_s"] = trace
+    result["longest_main_thread_pause_ms"] = pauses
+    shutil.rmtree(scratch, ignore_errors=True)
+    return result
+
+
+def measure_chromium(display, settle, keep):
+    scratch = Path(tempfile.mkdtemp(prefix="chromium-bench-"))
+    record = scratch / "loaded.log"
+    env = base_environment(display, scratch)
+    port = free_port()
+    backend_env = dict(env)
+    backend_env.update({
+        "VELMORA_DESKTOP_HOST": "127.0.0.1",
+        "VELMORA_DESKTOP_PORT": str(port),
+        "VELMORA_DESKTOP_PARENT_PID": str(os.getpid()),
+        "VELMORA_BENCH_LOAD_LOG": str(record),
+    })
+    result = {"browser": "chromium", "loadavg_before": loadavg()}
+    backend_log = open(scratch / "backend.log", "wb")
+    backend_spawned = time.monotonic()
+    backend = subprocess.Popen(["/bin/bash", str(ROOT / "scripts/run-app.sh")], env=backend_env, cwd=ROOT,
+                               stdin=subprocess.DEVNULL, stdout=backend_log, stderr=subprocess.STDOUT)
+    browser = None
+    chromium_log = open(scratch / "chromium.log", "wb")
+    try:
+        deadline = time.monotonic() + 60
+        while not healthy(port, os.getpid()):
+            if backend.poll() is not None or time.monotonic() > deadline:
+                raise RuntimeError("reference backend did not start (see %s)" % (scratch / "backend.log"))
+            time.sleep(0.02)
+        result["backend_ready_s"] = time.monotonic() - backend_spawned
+
+        profile = scratch / "profile"
+        spawned = time.monotonic()
+        browser = subprocess.Popen(
+            [CHROMIUM, f"--app=http://127.0.0.1:{port}/", "--no-sandbox", "--disable-gpu", "--no-first-run",
+             "--disable-background-networking", "--disable-component-update", "--disable-sync",
+             "--password-store=basic", f"--window-size={WINDOW[0]},{WINDOW[1]}", f"--user-data-dir={profile}"],
+            env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=chromium_log, cwd=scratch)
+        loaded = wait_for_load(record, [browser, backend])
+        if loaded is None:
+            raise RuntimeError("chromium: no load report (see %s)" % (scratch / "chromium.log"))
+        result["load_s"] = loaded - spawned
+        time.sleep(settle)
+        table, pids = started_by_us(keep + [backend.pid])
+        result["pss_mib"] = sum(pss_kib(p) for p in pids) / 1024
+        result["processes"] = len(pids)
+        result["pss_by_process_mib"] = breakdown(pids, table)
+        result["loadavg_after"] = loadavg()
+    finally:
+        if browser is not None:
+            terminate([browser.pid], popen=browser)
+        terminate([backend.pid], popen=backend)
+        backend_log.close()
+        chromium_log.close()
+        clean_up(keep)
+    shutil.rmtree(scratch, ignore_errors=True)
+    return result
+
+
+# --- report ----------------------------------------------------------------------------------
+
+def machine():
+    cpu = next((l.split(":", 1)[1].strip() for l in Path("/proc/cpuinfo").read_text().splitlines()
+                if l.startswith("model name")), "?")
+    mem = next((l.split(":", 1)[1].strip() for l in Path("/proc/meminfo").read_text().splitlines()
+                if l.startswith("MemTotal")), "?")
+    chromium = subprocess.run([CHROMIUM, "--version"], capture_output=True, text=True, timeout=30).stdout.strip()
+    return {"cpu": cpu, "cores": os.cpu_count(), "memory": mem, "kernel": platform.release(), "chromium": chromium}
+
+
+def med(values):
+    return statistics.median(values) if values else float("nan")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--velmora", default=str(ROOT / "build-release/bin/velmora"))
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--settle", type=float, default=3.0, help="seconds between load and the memory sample")
+    parser.add_argument("--json", help="also write every measurement to this file")
+    args = parser.parse_args()
+
+    info = machine()
+    info["date"] = time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime())
+    log("machine:", info)
+    become_subreaper()
+    display = Display()
+    keep = [display.process.pid]
+    runs = []
+    try:
+        for i in range(args.runs):
+            order = ["velmora", "chromium"] if i % 2 == 0 else ["chromium", "velmora"]
+            for which in order:
+                r = measure_velmora(args.velmora, display.name, args.settle, keep) if which == "velmora" \
+                    else measure_chromium(display.name, args.settle, keep)
+                r["run"] = i
+                runs.append(r)
+                log(json.dumps(r))
+    finally:
+        display.stop()
+
+    v = [r for r in runs if r["browser"] == "velmora"]
+    c = [r for r in runs if r["browser"] == "chromium"]
+    tr = lambda key: [r["trace_s"][key] for r in v if key in r["trace_s"]]
+    summary = {
+        "velmora_load_s": med([r["load_s"] for r in v]),
+        "velmora_url_set_s": med(tr("url-set")),
+        "velmora_window_exposed_s": med(tr("window-exposed")),
+        "velmora_view_created_s": med(tr("view-created")),
+        "velmora_longest_pause_until_url_ms": med([r["longest_main_thread_pause_ms"]["until-url"] for r in v
+                                                    if "until-url" in r["longest_main_thread_pause_ms"]]),
+        "velmora_longest_pause_url_to_load_ms": med([r["longest_main_thread_pause_ms"]["url-to-load"] for r in v
+                                                      if "url-to-load" in r["longest_main_thread_pause_ms"]]),
+        "velmora_load_after_url_s": med([r["load_s"] - r["trace_s"]["url-set"] for r in v if "url-set" in r["trace_s"]]),
+        "velmora_pss_mib": med([r["pss_mib"] for r in v]),
+        "velmora_backend_pss_mib": med([r["backend_pss_mib"] for r in v]),
+        "chromium_load_s": med([r["load_s"] for r in c]),
+        "chromium_backend_ready_s": med([r["backend_ready_s"] for r in c]),
+        "chromium_backend_plus_load_s": med([r["backend_ready_s"] + r["load_s"] for r in c]),
+        "chromium_pss_mib": med([r["pss_mib"] for r in c]),
+    }
+    summary["ratio_load"] = summary["velmora_load_s"] / summary["chromium_load_s"]
+    summary["ratio_load_vs_backend_plus_chromium"] = summary["velmora_load_s"] / summary["chromium_backend_plus_load_s"]
+    summary["ratio_pss"] = summary["velmora_pss_mib"] / summary["chromium_pss_mib"]
+
+    print("machine: %(cpu)s, %(cores)s cores, %(memory)s, Linux %(kernel)s, %(chromium)s; %(date)s" % info)
+    print("run browser   load_s  pss_MiB procs  loadavg(before | after)  extra")
+    for r in runs:
+        extra = ""
+        if r["browser"] == "velmora":
+            t = r["trace_s"]
+            p = r["longest_main_thread_pause_ms"]
+            extra = ("exposed %.3f url-set %.3f view-created %.3f load-finished %.3f; backend %.1f MiB; "
+                     "longest main-thread pause %.0f ms until url, %.0f ms url to load") % (
+                t.get("window-exposed", NAN), t.get("url-set", NAN), t.get("view-created", NAN),
+                t.get("load-finished", NAN), r["backend_pss_mib"], p.get("until-url", NAN), p.get("url-to-load", NAN))
+        else:
+            extra = "backend ready after %.3f s (started first, not counted in load_s)" % r["backend_ready_s"]
+        print("%3d %-9s %6.3f %8.1f %5d  %s | %s  %s" % (r["run"], r["browser"], r["load_s"], r["pss_mib"],
+                                                         r["processes"], r["loadavg_before"], r["loadavg_after"], extra))
+    print("medians:", json.dumps(summary, indent=1))
+    if args.json:
+        Path(args.json).write_text(json.dumps({"machine": info, "runs": runs, "summary": summary}, indent=1))
+
+
+if __name__ == "__main__":
+    main()
