@@ -66,8 +66,12 @@ qint64 backendPid(quint16 port)
     if (!log.open(QIODevice::ReadOnly))
         return 0;
     const QRegularExpression line(QStringLiteral("Velmora backend pid (\\d+) on port %1 ").arg(port));
-    const auto match = line.match(QString::fromUtf8(log.readAll()));
-    return match.hasMatch() ? match.captured(1).toLongLong() : 0;
+    // The development log is shared by every run and only ever appended to, so a reused port
+    // also names earlier, long gone backends: the last line is this run's.
+    qint64 pid = 0;
+    for (auto it = line.globalMatch(QString::fromUtf8(log.readAll())); it.hasNext();)
+        pid = it.next().captured(1).toLongLong();
+    return pid;
 }
 
 // Gone, or a zombie that only waits for a parent to collect it.
