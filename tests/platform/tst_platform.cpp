@@ -61,6 +61,47 @@ private slots:
         QVERIFY(!r.cancelled);
     }
 
+    void httpGetCancelledInFlightEndsAndLaterCancelsAreHarmless()
+    {
+        test::LoopbackHttpServer server;
+        QVERIFY(server.listen());
+        server.setHandler([](const QByteArray &, const QString &path) {
+            if (path == QLatin1String("/hang"))
+                return test::HttpReply{200, {}, {}, true};
+            return test::HttpReply{200, QByteArray(64, 'x'), {{"Content-Type", "text/plain"}}, false};
+        });
+        auto &client = platform::HttpClient::shared();
+
+        // Cancelled while the server holds the request: it ends long before its time-out.
+        auto inFlight = platform::TaskHandle::make();
+        QObject::connect(&server, &test::LoopbackHttpServer::requestReceived, &server,
+                         [inFlight](const QString &) { inFlight.cancel(); });
+        auto cancelled = QCoro::waitFor(client.get(server.baseUrl().resolved(QUrl("/hang")), 600s, inFlight.token()));
+        QVERIFY(!cancelled.received);
+        QVERIFY(cancelled.cancelled);
+        QObject::disconnect(&server, &test::LoopbackHttpServer::requestReceived, &server, nullptr);
+
+        // A token cancelled after its request finished, and after its reply is gone.
+        auto finished = platform::TaskHandle::make();
+        auto ok = QCoro::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), 5s, finished.token()));
+        QVERIFY(ok.received);
+        QCOMPARE(ok.body, QByteArray(64, 'x'));
+        finished.cancel();
+
+        // A body past the caller's limit ends the transfer and says so.
+        auto large = QCoro::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), 5s, {}, 10));
+        QVERIFY(large.received);
+        QCOMPARE(large.status, 200);
+        QVERIFY(large.bodyTooLarge);
+        QVERIFY(large.body.size() > 10);
+        QVERIFY(QByteArray(64, 'x').startsWith(large.body));
+
+        // The client still works after all of that.
+        auto again = QCoro::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), 5s));
+        QVERIFY(again.received);
+        QCOMPARE(again.body.size(), 64);
+    }
+
     void launchedChildWritesIntoTheGivenHandleAndStopsOnRequest()
     {
         QTemporaryDir dir;
