@@ -15,6 +15,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
+
 using namespace velmora;
 using namespace std::chrono_literals;
 using backend::BackendController;
@@ -299,6 +301,52 @@ private slots:
         controller->stop();
         QCOMPARE(controller->url(), stage.baseUrl());
         QCOMPARE(starting.count(), 2);
+    }
+
+    void adoptedBackendIsNeverAskedToTerminate()
+    {
+        // A backend this process launched earlier (its parent pid is ours) is still serving.
+        Stage stage(Stage::packaged, test::helperProgram("fake_backend"));
+        QTemporaryDir elsewhere;
+        platform::FileHandle output(::open(QFile::encodeName(elsewhere.filePath("out.log")).constData(),
+                                           O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+        QVERIFY(output.isOpen());
+        platform::ProcessDescription description;
+        description.executable = test::helperProgram("fake_backend");
+        description.workingDirectory = elsewhere.path();
+        description.environment = stage.info.env;
+        description.environment.insert("VELMORA_DESKTOP_PARENT_PID", QString::number(ownPid));
+        description.outputFd = output.fd();
+        platform::LaunchResult running = platform::ProcessLauncher::system().launch(description);
+        QVERIFY2(running.process, qPrintable(running.error));
+        QTRY_VERIFY_WITH_TIMEOUT(readFile(elsewhere.filePath("out.log")).contains("fake_backend: listening"), patience);
+
+        auto controller = stage.controller();
+        QCoro::waitFor(controller->start());
+        QCOMPARE(controller->url(), stage.baseUrl());
+        QCOMPARE(stage.launcher.launches, 0);
+        // Quitting: stop() and then the controller going away.
+        controller->stop();
+        controller.reset();
+
+        // Only the test's own request reaches it.
+        running.process->requestTermination();
+        QTRY_VERIFY_WITH_TIMEOUT(!running.process->isRunning(), patience);
+        QCOMPARE(stage.signalsReceived(), QByteArray("SIGTERM\n"));
+    }
+
+    void controllerDeletedWhileWaitingForReadinessStopsItsBackendOnce()
+    {
+        Stage stage(Stage::packaged, test::helperProgram("fake_backend"));
+        stage.info.env.insert("FAKE_BACKEND_UNHEALTHY_PROBES", "1000000");
+        auto controller = stage.controller(100000, 5, 20ms);
+        controller->start();
+        QTRY_VERIFY_WITH_TIMEOUT(stage.log().contains("fake_backend: listening"), patience);
+        QVERIFY(controller->starting());
+        controller.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(stage.log().contains("fake_backend: stopped"), patience);
+        QCOMPARE(stage.signalsReceived(), QByteArray("SIGTERM\n"));
+        QCOMPARE(stage.launcher.launches, 1);
     }
 
     void earlierInstanceThatLeavesIsReplaced()
