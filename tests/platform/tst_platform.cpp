@@ -131,6 +131,47 @@ private slots:
         QVERIFY(!missing.process);
         QVERIFY(!missing.error.isEmpty());
     }
+
+    void droppedChildrenAreReaped()
+    {
+        QTemporaryDir dir;
+        platform::ProcessDescription description;
+        description.executable = test::helperProgram("run_until_signal");
+        description.arguments = {dir.filePath("terms")};
+        description.workingDirectory = dir.path();
+        description.environment = QProcessEnvironment::systemEnvironment();
+        platform::FileHandle output(::open(QFile::encodeName(dir.filePath("out.log")).constData(),
+                                           O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+        description.outputFd = output.fd();
+
+        // Asked to go and dropped at once, as stop() does: it exits later and must not stay a
+        // zombie. The other exits before it is dropped.
+        auto asked = platform::ProcessLauncher::system().launch(description);
+        QVERIFY2(asked.process, qPrintable(asked.error));
+        description.executable = test::helperProgram("exit_at_once");
+        auto exited = platform::ProcessLauncher::system().launch(description);
+        QVERIFY2(exited.process, qPrintable(exited.error));
+        const qint64 askedPid = asked.process->pid();
+        const qint64 exitedPid = exited.process->pid();
+        QTRY_VERIFY(processState(exitedPid) == 'Z');
+        asked.process->requestTermination();
+        asked.process.reset();
+        exited.process.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(processState(askedPid) == 0, 20000);
+        QCOMPARE(processState(exitedPid), 0);
+    }
+
+private:
+    // The state letter of a child from /proc; 0 once it is gone (reaped).
+    static char processState(qint64 pid)
+    {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            return 0;
+        const QByteArray text = stat.readAll();
+        const qsizetype close = text.lastIndexOf(')');
+        return close < 0 || close + 2 >= text.size() ? 0 : text.at(close + 2);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPlatform)
