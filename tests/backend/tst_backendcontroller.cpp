@@ -129,6 +129,31 @@ struct Stage
     QUrl baseUrl() const { return QUrl(QString("http://127.0.0.1:%1").arg(port)); }
 };
 
+// A fake backend started by the test itself, as an earlier run of an application would have
+// left it: its output goes to output.log in folder, parentPid is the pid it reports.
+std::unique_ptr<platform::Process> launchEarlierBackend(const Stage &stage, const QTemporaryDir &folder,
+                                                        qint64 parentPid,
+                                                        const QList<QPair<QString, QString>> &extra = {})
+{
+    platform::FileHandle output(::open(QFile::encodeName(folder.filePath("output.log")).constData(),
+                                       O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+    platform::ProcessDescription description;
+    description.executable = test::helperProgram("fake_backend");
+    description.workingDirectory = folder.path();
+    description.environment = stage.info.env;
+    description.environment.insert("VELMORA_DESKTOP_PARENT_PID", QString::number(parentPid));
+    for (const auto &[name, value] : extra)
+        description.environment.insert(name, value);
+    description.outputFd = output.fd();
+    platform::LaunchResult launched = platform::ProcessLauncher::system().launch(description);
+    if (!launched.process)
+        qWarning("fake backend not started: %s", qPrintable(launched.error));
+    else if (!QTest::qWaitFor([&] { return readFile(folder.filePath("output.log")).contains("fake_backend: listening"); },
+                              patience))
+        qWarning("fake backend does not listen");
+    return std::move(launched.process);
+}
+
 } // namespace
 
 class TestBackendController : public QObject
@@ -197,13 +222,16 @@ private slots:
         QTest::addColumn<bool>("removeResources");
         QTest::addColumn<QString>("portText");
         QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("removeDataFolder");
 
-        QTest::newRow("script missing") << int(Stage::development) << true << false << QString() << backend::scriptMissingMessage;
+        QTest::newRow("script missing") << int(Stage::development) << true << false << QString() << backend::scriptMissingMessage << false;
         QTest::newRow("script missing and bad port: the script wins")
-            << int(Stage::development) << true << false << "80" << backend::scriptMissingMessage;
-        QTest::newRow("no resources") << int(Stage::packaged) << false << true << QString() << backend::resourcesMissingMessage;
-        QTest::newRow("interpreter missing") << int(Stage::packaged) << false << false << QString() << backend::interpreterMissingMessage;
-        QTest::newRow("port out of range") << int(Stage::development) << false << false << "65536" << backend::portRangeMessage;
+            << int(Stage::development) << true << false << "80" << backend::scriptMissingMessage << false;
+        QTest::newRow("no resources") << int(Stage::packaged) << false << true << QString() << backend::resourcesMissingMessage << false;
+        QTest::newRow("interpreter missing") << int(Stage::packaged) << false << false << QString() << backend::interpreterMissingMessage << false;
+        QTest::newRow("port out of range") << int(Stage::development) << false << false << "65536" << backend::portRangeMessage << false;
+        QTest::newRow("no user data folder") << int(Stage::packaged) << false << false << QString()
+                                             << backend::dataFolderMissingMessage << true;
     }
 
     void plainFailuresNeitherProbeNorLaunch()
@@ -213,9 +241,13 @@ private slots:
         QFETCH(bool, removeResources);
         QFETCH(QString, portText);
         QFETCH(QString, message);
+        QFETCH(bool, removeDataFolder);
 
         // The interpreter-missing row stages no interpreter at all.
-        Stage stage(Stage::Mode(mode), mode == Stage::development ? test::helperProgram("fake_backend") : QString());
+        Stage stage(Stage::Mode(mode), mode == Stage::development || removeDataFolder
+                                           ? test::helperProgram("fake_backend") : QString());
+        if (removeDataFolder)
+            stage.bundle.applicationSupport.reset();
         if (removeScript)
             QFile::remove(stage.dir.filePath("project/scripts/run-app.sh"));
         if (removeResources)
@@ -308,18 +340,8 @@ private slots:
         // A backend this process launched earlier (its parent pid is ours) is still serving.
         Stage stage(Stage::packaged, test::helperProgram("fake_backend"));
         QTemporaryDir elsewhere;
-        platform::FileHandle output(::open(QFile::encodeName(elsewhere.filePath("out.log")).constData(),
-                                           O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
-        QVERIFY(output.isOpen());
-        platform::ProcessDescription description;
-        description.executable = test::helperProgram("fake_backend");
-        description.workingDirectory = elsewhere.path();
-        description.environment = stage.info.env;
-        description.environment.insert("VELMORA_DESKTOP_PARENT_PID", QString::number(ownPid));
-        description.outputFd = output.fd();
-        platform::LaunchResult running = platform::ProcessLauncher::system().launch(description);
-        QVERIFY2(running.process, qPrintable(running.error));
-        QTRY_VERIFY_WITH_TIMEOUT(readFile(elsewhere.filePath("out.log")).contains("fake_backend: listening"), patience);
+        const std::unique_ptr<platform::Process> running = launchEarlierBackend(stage, elsewhere, ownPid);
+        QVERIFY(running);
 
         auto controller = stage.controller();
         QCoro::waitFor(controller->start());
@@ -330,8 +352,8 @@ private slots:
         controller.reset();
 
         // Only the test's own request reaches it.
-        running.process->requestTermination();
-        QTRY_VERIFY_WITH_TIMEOUT(!running.process->isRunning(), patience);
+        running->requestTermination();
+        QTRY_VERIFY_WITH_TIMEOUT(!running->isRunning(), patience);
         QCOMPARE(stage.signalsReceived(), QByteArray("SIGTERM\n"));
     }
 
@@ -368,6 +390,28 @@ private slots:
         QCOMPARE(controller->url(), stage.baseUrl());
         QCOMPARE(earlier.requests().size(), 3);
         QCOMPARE(stage.launcher.launches, 1);
+        controller->stop();
+        QTRY_COMPARE_WITH_TIMEOUT(stage.signalsReceived(), QByteArray("SIGTERM\n"), patience);
+    }
+
+    void earlierBackendProcessThatExitsIsReplaced()
+    {
+        Stage stage(Stage::packaged, test::helperProgram("fake_backend"));
+        QTemporaryDir elsewhere;
+        // Another application's backend, which leaves the port after its third answer.
+        const std::unique_ptr<platform::Process> earlier =
+            launchEarlierBackend(stage, elsewhere, 1, {{"FAKE_BACKEND_EXIT_AFTER", "3"}});
+        QVERIFY(earlier);
+
+        auto controller = stage.controller(100, 40);
+        controller->start();
+        QTRY_VERIFY_WITH_TIMEOUT(!controller->starting(), patience);
+        QCOMPARE(controller->error(), QString());
+        QCOMPARE(controller->url(), stage.baseUrl());
+        QCOMPARE(stage.launcher.launches, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!earlier->isRunning(), patience);
+        QVERIFY(readFile(elsewhere.filePath("output.log")).contains("fake_backend: stopped"));
+        QCOMPARE(stage.log().count("fake_backend: listening"), 1);
         controller->stop();
         QTRY_COMPARE_WITH_TIMEOUT(stage.signalsReceived(), QByteArray("SIGTERM\n"), patience);
     }
