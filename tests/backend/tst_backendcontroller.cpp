@@ -48,6 +48,19 @@ bool writeFile(const QString &path, const QByteArray &content, bool executable)
     return true;
 }
 
+// How many descriptors of this process are open on path.
+int openHandlesTo(const QString &path)
+{
+    int count = 0;
+    const QString target = QFileInfo(path).canonicalFilePath();
+    const QFileInfoList fds = QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo &fd : fds) {
+        if (fd.symLinkTarget() == target)
+            ++count;
+    }
+    return count;
+}
+
 QByteArray healthBody(const QByteArray &pidMember)
 {
     return "{\"app\":\"Velmora\",\"ok\":true,\"desktop_parent_pid\":" + pidMember + "}";
@@ -499,8 +512,11 @@ private slots:
                 QCOMPARE(log.count("run-app.sh: starting"), run);
             }
 
-            // One termination request, however often stop() is called.
+            // The log stays open while the backend runs, and closes with stop(). One
+            // termination request, however often stop() is called.
+            QCOMPARE(openHandlesTo(stage.logFile()), 1);
             controller->stop();
+            QCOMPARE(openHandlesTo(stage.logFile()), 0);
             controller->stop();
             QTRY_VERIFY_WITH_TIMEOUT(stage.log().count("fake_backend: stopped") == run, patience);
             QCOMPARE(stage.signalsReceived(), QByteArray("SIGTERM\n").repeated(run));
