@@ -53,9 +53,13 @@ QCoro::Task<HttpResponse> HttpClient::get(QUrl url, std::chrono::milliseconds ti
     timer.start(timeout);
     if (CancelState *state = token.state())
         QObject::connect(state, &CancelState::cancelled, raw, [raw] { raw->abort(); });
-    QObject::connect(raw, &QNetworkReply::readyRead, raw, [raw, maxBodyBytes] {
-        if (raw->bytesAvailable() > maxBodyBytes + 1)
+    // abort() closes the reply and drops what it buffered, so the beginning is taken first.
+    std::optional<QByteArray> truncated;
+    QObject::connect(raw, &QNetworkReply::readyRead, raw, [raw, maxBodyBytes, &truncated] {
+        if (raw->bytesAvailable() > maxBodyBytes + 1) {
+            truncated = raw->read(maxBodyBytes + 1);
             raw->abort();
+        }
     });
 
     co_await qCoro(raw).waitForFinished(std::chrono::milliseconds(-1));
@@ -72,11 +76,11 @@ QCoro::Task<HttpResponse> HttpClient::get(QUrl url, std::chrono::milliseconds ti
         result.status = status.toInt();
         result.body = raw->read(maxBodyBytes + 1);
         result.bodyTooLarge = result.body.size() > maxBodyBytes;
-    } else if (status.isValid()) {
-        // Aborted because the body grew past the limit: report what arrived.
+    } else if (status.isValid() && truncated) {
+        // Aborted because the body grew past the limit: report its beginning.
         result.received = true;
         result.status = status.toInt();
-        result.body = raw->read(maxBodyBytes + 1);
+        result.body = *truncated;
         result.bodyTooLarge = true;
     } else {
         result.errorString = raw->errorString();

@@ -15,6 +15,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
+
 using namespace velmora;
 using namespace std::chrono_literals;
 using backend::BackendController;
@@ -26,6 +28,19 @@ namespace {
 
 constexpr int patience = 20000; // ms; generous for a loaded machine
 constexpr qint64 ownPid = 777777;
+
+// How many descriptors of this process are open on path.
+int openHandlesTo(const QString &path)
+{
+    int count = 0;
+    const QString target = QFileInfo(path).canonicalFilePath();
+    const QFileInfoList fds = QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo &fd : fds) {
+        if (fd.symLinkTarget() == target)
+            ++count;
+    }
+    return count;
+}
 
 QByteArray healthBody(const QByteArray &pidMember)
 {
@@ -108,6 +123,31 @@ struct Stage
     QUrl baseUrl() const { return QUrl(QString("http://127.0.0.1:%1").arg(port)); }
 };
 
+// A fake backend started by the test itself, as an earlier run of an application would have
+// left it: its output goes to output.log in folder, parentPid is the pid it reports.
+std::unique_ptr<platform::Process> launchEarlierBackend(const Stage &stage, const QTemporaryDir &folder,
+                                                        qint64 parentPid,
+                                                        const QList<QPair<QString, QString>> &extra = {})
+{
+    platform::FileHandle output(::open(QFile::encodeName(folder.filePath("output.log")).constData(),
+                                       O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+    platform::ProcessDescription description;
+    description.executable = test::helperProgram("fake_backend");
+    description.workingDirectory = folder.path();
+    description.environment = stage.info.env;
+    description.environment.insert("VELMORA_DESKTOP_PARENT_PID", QString::number(parentPid));
+    for (const auto &[name, value] : extra)
+        description.environment.insert(name, value);
+    description.outputFd = output.fd();
+    platform::LaunchResult launched = platform::ProcessLauncher::system().launch(description);
+    if (!launched.process)
+        qWarning("fake backend not started: %s", qPrintable(launched.error));
+    else if (!QTest::qWaitFor([&] { return readFile(folder.filePath("output.log")).contains("fake_backend: listening"); },
+                              patience))
+        qWarning("fake backend does not listen");
+    return std::move(launched.process);
+}
+
 } // namespace
 
 class TestBackendController : public QObject
@@ -176,13 +216,16 @@ private slots:
         QTest::addColumn<bool>("removeResources");
         QTest::addColumn<QString>("portText");
         QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("removeDataFolder");
 
-        QTest::newRow("script missing") << int(Stage::development) << true << false << QString() << backend::scriptMissingMessage;
+        QTest::newRow("script missing") << int(Stage::development) << true << false << QString() << backend::scriptMissingMessage << false;
         QTest::newRow("script missing and bad port: the script wins")
-            << int(Stage::development) << true << false << "80" << backend::scriptMissingMessage;
-        QTest::newRow("no resources") << int(Stage::packaged) << false << true << QString() << backend::resourcesMissingMessage;
-        QTest::newRow("interpreter missing") << int(Stage::packaged) << false << false << QString() << backend::interpreterMissingMessage;
-        QTest::newRow("port out of range") << int(Stage::development) << false << false << "65536" << backend::portRangeMessage;
+            << int(Stage::development) << true << false << "80" << backend::scriptMissingMessage << false;
+        QTest::newRow("no resources") << int(Stage::packaged) << false << true << QString() << backend::resourcesMissingMessage << false;
+        QTest::newRow("interpreter missing") << int(Stage::packaged) << false << false << QString() << backend::interpreterMissingMessage << false;
+        QTest::newRow("port out of range") << int(Stage::development) << false << false << "65536" << backend::portRangeMessage << false;
+        QTest::newRow("no user data folder") << int(Stage::packaged) << false << false << QString()
+                                             << backend::dataFolderMissingMessage << true;
     }
 
     void plainFailuresNeitherProbeNorLaunch()
@@ -192,9 +235,13 @@ private slots:
         QFETCH(bool, removeResources);
         QFETCH(QString, portText);
         QFETCH(QString, message);
+        QFETCH(bool, removeDataFolder);
 
         // The interpreter-missing row stages no interpreter at all.
-        Stage stage(Stage::Mode(mode), mode == Stage::development ? test::helperProgram("fake_backend") : QString());
+        Stage stage(Stage::Mode(mode), mode == Stage::development || removeDataFolder
+                                           ? test::helperProgram("fake_backend") : QString());
+        if (removeDataFolder)
+            stage.bundle.applicationSupport.reset();
         if (removeScript)
             QFile::remove(stage.dir.filePath("project/scripts/run-app.sh"));
         if (removeResources)
@@ -282,6 +329,42 @@ private slots:
         QCOMPARE(starting.count(), 2);
     }
 
+    void adoptedBackendIsNeverAskedToTerminate()
+    {
+        // A backend this process launched earlier (its parent pid is ours) is still serving.
+        Stage stage(Stage::packaged, test::helperProgram("fake_backend"));
+        QTemporaryDir elsewhere;
+        const std::unique_ptr<platform::Process> running = launchEarlierBackend(stage, elsewhere, ownPid);
+        QVERIFY(running);
+
+        auto controller = stage.controller();
+        QCoro::waitFor(controller->start());
+        QCOMPARE(controller->url(), stage.baseUrl());
+        QCOMPARE(stage.launcher.launches, 0);
+        // Quitting: stop() and then the controller going away.
+        controller->stop();
+        controller.reset();
+
+        // Only the test's own request reaches it.
+        running->requestTermination();
+        QTRY_VERIFY_WITH_TIMEOUT(!running->isRunning(), patience);
+        QCOMPARE(stage.signalsReceived(), QByteArray("SIGTERM\n"));
+    }
+
+    void controllerDeletedWhileWaitingForReadinessStopsItsBackendOnce()
+    {
+        Stage stage(Stage::packaged, test::helperProgram("fake_backend"));
+        stage.info.env.insert("FAKE_BACKEND_UNHEALTHY_PROBES", "1000000");
+        auto controller = stage.controller(100000, 5, 20ms);
+        controller->start();
+        QTRY_VERIFY_WITH_TIMEOUT(stage.log().contains("fake_backend: listening"), patience);
+        QVERIFY(controller->starting());
+        controller.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(stage.log().contains("fake_backend: stopped"), patience);
+        QCOMPARE(stage.signalsReceived(), QByteArray("SIGTERM\n"));
+        QCOMPARE(stage.launcher.launches, 1);
+    }
+
     void earlierInstanceThatLeavesIsReplaced()
     {
         Stage stage(Stage::packaged, test::helperProgram("fake_backend"));
@@ -301,6 +384,28 @@ private slots:
         QCOMPARE(controller->url(), stage.baseUrl());
         QCOMPARE(earlier.requests().size(), 3);
         QCOMPARE(stage.launcher.launches, 1);
+        controller->stop();
+        QTRY_COMPARE_WITH_TIMEOUT(stage.signalsReceived(), QByteArray("SIGTERM\n"), patience);
+    }
+
+    void earlierBackendProcessThatExitsIsReplaced()
+    {
+        Stage stage(Stage::packaged, test::helperProgram("fake_backend"));
+        QTemporaryDir elsewhere;
+        // Another application's backend, which leaves the port after its third answer.
+        const std::unique_ptr<platform::Process> earlier =
+            launchEarlierBackend(stage, elsewhere, 1, {{"FAKE_BACKEND_EXIT_AFTER", "3"}});
+        QVERIFY(earlier);
+
+        auto controller = stage.controller(100, 40);
+        controller->start();
+        QTRY_VERIFY_WITH_TIMEOUT(!controller->starting(), patience);
+        QCOMPARE(controller->error(), QString());
+        QCOMPARE(controller->url(), stage.baseUrl());
+        QCOMPARE(stage.launcher.launches, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!earlier->isRunning(), patience);
+        QVERIFY(readFile(elsewhere.filePath("output.log")).contains("fake_backend: stopped"));
+        QCOMPARE(stage.log().count("fake_backend: listening"), 1);
         controller->stop();
         QTRY_COMPARE_WITH_TIMEOUT(stage.signalsReceived(), QByteArray("SIGTERM\n"), patience);
     }
@@ -388,8 +493,11 @@ private slots:
                 QCOMPARE(log.count("run-app.sh: starting"), run);
             }
 
-            // One termination request, however often stop() is called.
+            // The log stays open while the backend runs, and closes with stop(). One
+            // termination request, however often stop() is called.
+            QCOMPARE(openHandlesTo(stage.logFile()), 1);
             controller->stop();
+            QCOMPARE(openHandlesTo(stage.logFile()), 0);
             controller->stop();
             QTRY_VERIFY_WITH_TIMEOUT(stage.log().count("fake_backend: stopped") == run, patience);
             QCOMPARE(stage.signalsReceived(), QByteArray("SIGTERM\n").repeated(run));

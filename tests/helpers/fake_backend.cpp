@@ -5,6 +5,7 @@
 // standard output, so a test can read the launch description back from the log. Optional:
 //   FAKE_BACKEND_SIGNAL_FILE      append one "SIGTERM" line per termination request there
 //   FAKE_BACKEND_UNHEALTHY_PROBES answer "ok": false to this many probes first
+//   FAKE_BACKEND_EXIT_AFTER       leave the port and exit after answering this many requests
 // Plain POSIX sockets: helpers link only QtCore.
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -78,6 +79,8 @@ int main(int argc, char **argv)
 
     const int port = std::atoi(env("VELMORA_DESKTOP_PORT"));
     int unhealthy = std::atoi(env("FAKE_BACKEND_UNHEALTHY_PROBES"));
+    const int exitAfter = std::atoi(env("FAKE_BACKEND_EXIT_AFTER"));
+    int answered = 0;
 
     const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int yes = 1;
@@ -105,6 +108,8 @@ int main(int argc, char **argv)
         if (unhealthy > 0)
             --unhealthy;
         ::close(client);
+        if (exitAfter > 0 && ++answered >= exitAfter)
+            break;
     }
 
     ::close(server);

@@ -61,6 +61,47 @@ private slots:
         QVERIFY(!r.cancelled);
     }
 
+    void httpGetCancelledInFlightEndsAndLaterCancelsAreHarmless()
+    {
+        test::LoopbackHttpServer server;
+        QVERIFY(server.listen());
+        server.setHandler([](const QByteArray &, const QString &path) {
+            if (path == QLatin1String("/hang"))
+                return test::HttpReply{200, {}, {}, true};
+            return test::HttpReply{200, QByteArray(64, 'x'), {{"Content-Type", "text/plain"}}, false};
+        });
+        auto &client = platform::HttpClient::shared();
+
+        // Cancelled while the server holds the request: it ends as cancelled, not timed out.
+        auto inFlight = platform::TaskHandle::make();
+        QObject::connect(&server, &test::LoopbackHttpServer::requestReceived, &server,
+                         [inFlight](const QString &) { inFlight.cancel(); });
+        auto cancelled = QCoro::waitFor(client.get(server.baseUrl().resolved(QUrl("/hang")), 30s, inFlight.token()));
+        QVERIFY(!cancelled.received);
+        QVERIFY(cancelled.cancelled);
+        QObject::disconnect(&server, &test::LoopbackHttpServer::requestReceived, &server, nullptr);
+
+        // A token cancelled after its request finished, and after its reply is gone.
+        auto finished = platform::TaskHandle::make();
+        auto ok = QCoro::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), 5s, finished.token()));
+        QVERIFY(ok.received);
+        QCOMPARE(ok.body, QByteArray(64, 'x'));
+        finished.cancel();
+
+        // A body past the caller's limit ends the transfer and says so.
+        auto large = QCoro::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), 5s, {}, 10));
+        QVERIFY(large.received);
+        QCOMPARE(large.status, 200);
+        QVERIFY(large.bodyTooLarge);
+        QVERIFY(large.body.size() > 10);
+        QVERIFY(QByteArray(64, 'x').startsWith(large.body));
+
+        // The client still works after all of that.
+        auto again = QCoro::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), 5s));
+        QVERIFY(again.received);
+        QCOMPARE(again.body.size(), 64);
+    }
+
     void launchedChildWritesIntoTheGivenHandleAndStopsOnRequest()
     {
         QTemporaryDir dir;
@@ -89,6 +130,47 @@ private slots:
         auto missing = platform::ProcessLauncher::system().launch(description);
         QVERIFY(!missing.process);
         QVERIFY(!missing.error.isEmpty());
+    }
+
+    void droppedChildrenAreReaped()
+    {
+        QTemporaryDir dir;
+        platform::ProcessDescription description;
+        description.executable = test::helperProgram("run_until_signal");
+        description.arguments = {dir.filePath("terms")};
+        description.workingDirectory = dir.path();
+        description.environment = QProcessEnvironment::systemEnvironment();
+        platform::FileHandle output(::open(QFile::encodeName(dir.filePath("out.log")).constData(),
+                                           O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+        description.outputFd = output.fd();
+
+        // Asked to go and dropped at once, as stop() does: it exits later and must not stay a
+        // zombie. The other exits before it is dropped.
+        auto asked = platform::ProcessLauncher::system().launch(description);
+        QVERIFY2(asked.process, qPrintable(asked.error));
+        description.executable = test::helperProgram("exit_at_once");
+        auto exited = platform::ProcessLauncher::system().launch(description);
+        QVERIFY2(exited.process, qPrintable(exited.error));
+        const qint64 askedPid = asked.process->pid();
+        const qint64 exitedPid = exited.process->pid();
+        QTRY_VERIFY(processState(exitedPid) == 'Z');
+        asked.process->requestTermination();
+        asked.process.reset();
+        exited.process.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(processState(askedPid) == 0, 20000);
+        QCOMPARE(processState(exitedPid), 0);
+    }
+
+private:
+    // The state letter of a child from /proc; 0 once it is gone (reaped).
+    static char processState(qint64 pid)
+    {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            return 0;
+        const QByteArray text = stat.readAll();
+        const qsizetype close = text.lastIndexOf(')');
+        return close < 0 || close + 2 >= text.size() ? 0 : text.at(close + 2);
     }
 };
 
