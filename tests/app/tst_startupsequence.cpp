@@ -114,6 +114,14 @@ struct Startup
         });
     }
 
+    // Shows the root view and waits until the first check found no access and has ended.
+    bool showUntilAccessScreen()
+    {
+        view->show();
+        return QTest::qWaitFor([this] { return view->screen() == StartupScreen::Access && !app->fileAccess().isChecking(); },
+                               patience);
+    }
+
     QTemporaryDir root;
     test::LoopbackHttpServer server;
     platform::FixedBundle bundle;
@@ -169,9 +177,7 @@ private slots:
         Startup startup;
         QVERIFY(startup.serveHealthyBackend());
         startup.build();
-        startup.view->show();
-        QTRY_COMPARE_WITH_TIMEOUT(startup.view->screen(), StartupScreen::Access, patience);
-        QTRY_VERIFY_WITH_TIMEOUT(!startup.app->fileAccess().isChecking(), patience);
+        QVERIFY(startup.showUntilAccessScreen());
         QCOMPARE(startup.probes.load(), 1);
 
         // Still missing: becoming active checks again and the access screen stays.
@@ -201,9 +207,7 @@ private slots:
         Startup startup;
         QVERIFY(startup.serveHealthyBackend());
         startup.build();
-        startup.view->show();
-        QTRY_COMPARE_WITH_TIMEOUT(startup.view->screen(), StartupScreen::Access, patience);
-        QTRY_VERIFY_WITH_TIMEOUT(!startup.app->fileAccess().isChecking(), patience);
+        QVERIFY(startup.showUntilAccessScreen());
 
         QPushButton *openSettings = buttonTitled(*startup.view, QStringLiteral("권한 설정하기"));
         QVERIFY(openSettings);

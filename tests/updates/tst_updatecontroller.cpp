@@ -1,4 +1,5 @@
 #include "ScriptedUpdater.h"
+#include "StatusTexts.h"
 #include "TestSupport.h"
 
 #include "platform/Bundle.h"
@@ -12,23 +13,13 @@
 #include <QTimer>
 
 using namespace velmora;
+using namespace velmora::test;
 using test::drainEvents;
 using test::ScriptedController;
 using updates::UpdateController;
 
 namespace {
 
-const QString initialStatus = QString::fromUtf8("새 버전을 확인합니다.");
-const QString developmentStatus = QString::fromUtf8("개발용 앱입니다. 배포 버전은 릴리스 페이지에서 확인할 수 있습니다.");
-const QString preparingStatus = QString::fromUtf8("업데이트 확인을 준비하고 있습니다…");
-const QString checkingStatus = QString::fromUtf8("업데이트를 확인하고 있습니다…");
-const QString upToDateStatus = QString::fromUtf8("최신 버전을 사용하고 있습니다.");
-const QString failedStatus = QString::fromUtf8("업데이트를 확인하지 못했습니다. 잠시 후 다시 시도해 주세요.");
-
-QString foundStatus(const QString &version)
-{
-    return QStringLiteral("v") + version + QString::fromUtf8(" 업데이트가 있습니다.");
-}
 
 updates::UpdateItem item(const QString &version = QStringLiteral("1.4.0"))
 {

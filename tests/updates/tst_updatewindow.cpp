@@ -1,4 +1,5 @@
 #include "ScriptedUpdater.h"
+#include "StatusTexts.h"
 #include "TestSupport.h"
 
 #include "platform/BuildInfo.h"
@@ -15,17 +16,13 @@
 #include <QTest>
 
 using namespace velmora;
+using namespace velmora::test;
 using test::ScriptedController;
 using updates::UpdateCheckView;
 using updates::UpdateController;
 
 namespace {
 
-const QString developmentStatus = QString::fromUtf8("개발용 앱입니다. 배포 버전은 릴리스 페이지에서 확인할 수 있습니다.");
-const QString preparingStatus = QString::fromUtf8("업데이트 확인을 준비하고 있습니다…");
-const QString checkingStatus = QString::fromUtf8("업데이트를 확인하고 있습니다…");
-const QString upToDateStatus = QString::fromUtf8("최신 버전을 사용하고 있습니다.");
-const QString failedStatus = QString::fromUtf8("업데이트를 확인하지 못했습니다. 잠시 후 다시 시도해 주세요.");
 const QString showRelease = QString::fromUtf8("릴리스 보기");
 const QString install = QString::fromUtf8("다운로드 및 설치…");
 const QString checkAgain = QString::fromUtf8("다시 확인");
@@ -56,6 +53,14 @@ struct Harness
     {
         controller->start();
         QTRY_VERIFY_WITH_TIMEOUT(controller->canCheckForUpdates(), 20000);
+    }
+    // An information check that found an update and has ended.
+    void reachFoundUpdate()
+    {
+        startAndWaitUntilReady();
+        controller->refreshUpdateInformation();
+        engine->findUpdate(item());
+        engine->finishCycle();
     }
     updates::UpdateItem item(const QString &version = QStringLiteral("1.4.0"))
     {
@@ -214,10 +219,7 @@ private slots:
     {
         Harness h;
         UpdateCheckView *view = h.view();
-        h.startAndWaitUntilReady();
-        h.controller->refreshUpdateInformation();
-        h.engine->findUpdate(h.item());
-        h.engine->finishCycle();
+        h.reachFoundUpdate();
         QVERIFY(view->primaryButton()->isEnabled());
         view->primaryButton()->click();
         QCOMPARE(h.engine->installRequests, 1);
@@ -228,10 +230,7 @@ private slots:
     {
         Harness h;
         UpdateCheckView *view = h.view();
-        h.startAndWaitUntilReady();
-        h.controller->refreshUpdateInformation();
-        h.engine->findUpdate(h.item());
-        h.engine->finishCycle();
+        h.reachFoundUpdate();
         // The state changes between render and click: the engine loses its ability to check,
         // and the click arrives before the view has re-rendered.
         h.engine->scripted.setCanCheck(false);
