@@ -184,6 +184,15 @@ void TestAppcast::selectUpdate_data()
     QTest::newRow("release beats its betas") << QStringList{"2.0b1", "2.0", "2.0rc1"} << "1.0" << "2.0";
     QTest::newRow("beta of the running release is older") << QStringList{"1.0b3"} << "1.0" << "";
     QTest::newRow("nothing offered") << QStringList{} << "1.0" << "";
+    // The choice must not depend on the order the feed lists its items in.
+    QTest::newRow("period and number after a word, one order")
+        << QStringList{"1.0b.1", "1.0b0"} << "1.0b" << "1.0b0";
+    QTest::newRow("period and number after a word, other order")
+        << QStringList{"1.0b0", "1.0b.1"} << "1.0b" << "1.0b0";
+    QTest::newRow("build number in parentheses")
+        << QStringList{"3.3.1b1 (5902)"} << "3.3 (5847)" << "3.3.1b1 (5902)";
+    QTest::newRow("commit note after a dash is no update")
+        << QStringList{"1.5.0-a655360"} << "1.5-335d3e2" << "";
 }
 
 void TestAppcast::selectUpdate()
