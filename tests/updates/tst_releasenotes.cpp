@@ -1,3 +1,4 @@
+#include "updates/InlineMarkdown.h"
 #include "updates/ReleaseNotesText.h"
 #include "updates/UpdateNotesView.h"
 
@@ -9,6 +10,22 @@
 
 using namespace velmora;
 using updates::ReleaseNotesText::decode;
+
+namespace {
+
+// The largest notes the release-notes load accepts.
+constexpr qsizetype notesLimit = 262144;
+
+QString repeatTo(const QString &unit, qsizetype size)
+{
+    QString text;
+    text.reserve(size);
+    while (text.size() + unit.size() <= size)
+        text += unit;
+    return text;
+}
+
+} // namespace
 
 class TestReleaseNotes : public QObject
 {
@@ -123,6 +140,49 @@ private slots:
         updates::UpdateNotesView view;
         view.setNotes(text, false, false);
         QCOMPARE(view.notesText()->document()->toPlainText(), shown);
+    }
+
+    // Notes of the largest size built to defeat a recursive or rescanning reader: each is read
+    // on a bounded stack (the recursive reader overflowed it on the long runs of markers) and in
+    // linear time (the rescanning one took minutes on the unmatched openers).
+    void readsNotesOfAnyShape_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown"); // the document's text, line breaks aside
+        QTest::addColumn<QString>("styled"); // "italic", "link" or "" for the first visible character
+
+        const QString stars(notesLimit, u'*');
+        QTest::newRow("stars") << stars << stars << "";
+        QTest::newRow("underscores") << QString(notesLimit, u'_') << QString(notesLimit, u'_') << "";
+        QTest::newRow("tildes") << QString(notesLimit, u'~') << QString(notesLimit, u'~') << "";
+        QTest::newRow("open brackets") << QString(notesLimit, u'[') << QString(notesLimit, u'[') << "";
+        QTest::newRow("backticks") << QString(notesLimit, u'`') << QString(notesLimit, u'`') << "";
+        QTest::newRow("openers that never close")
+            << repeatTo(QStringLiteral("*a "), notesLimit) << repeatTo(QStringLiteral("*a "), notesLimit) << "";
+        QTest::newRow("mixed openers that never close")
+            << repeatTo(QStringLiteral("*_a "), notesLimit) << repeatTo(QStringLiteral("*_a "), notesLimit) << "";
+        QTest::newRow("unclosed link addresses")
+            << repeatTo(QStringLiteral("[a]("), notesLimit) << repeatTo(QStringLiteral("[a]("), notesLimit) << "";
+        QTest::newRow("emphasis") << repeatTo(QStringLiteral("*a* "), notesLimit)
+                                  << repeatTo(QStringLiteral("a "), notesLimit / 2) << "italic";
+        QTest::newRow("links") << repeatTo(QStringLiteral("[a](b) "), notesLimit)
+                               << repeatTo(QStringLiteral("a "), notesLimit / 7 * 2) << "link";
+        QTest::newRow("escaped stars") << repeatTo(QStringLiteral("\\*"), notesLimit)
+                                       << QString(notesLimit / 2, u'*') << "";
+    }
+
+    void readsNotesOfAnyShape()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        QFETCH(QString, styled);
+
+        QTextDocument document;
+        updates::setInlineMarkdown(document, text);
+        QCOMPARE(document.toPlainText().remove(u'\n'), shown);
+        const QTextCharFormat first = QTextCursor(document.begin()).block().begin().fragment().charFormat();
+        QCOMPARE(first.fontItalic(), styled == QLatin1String("italic"));
+        QCOMPARE(first.isAnchor(), styled == QLatin1String("link"));
     }
 
     void notesRenderInlineMarkdownOnly()
