@@ -2,7 +2,9 @@
 #include "updates/ReleaseNotesText.h"
 #include "updates/UpdateNotesView.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QLabel>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextBrowser>
@@ -183,6 +185,77 @@ private slots:
         const QTextCharFormat first = QTextCursor(document.begin()).block().begin().fragment().charFormat();
         QCOMPARE(first.fontItalic(), styled == QLatin1String("italic"));
         QCOMPARE(first.isAnchor(), styled == QLatin1String("link"));
+    }
+
+    // Qt lays out a block as a whole: a line far longer than the box goes on in further blocks,
+    // broken after a white space where there is one near the limit, without losing a character.
+    void longLinesGoOnInNewBlocks_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("atSpaces");
+
+        QTest::newRow("words") << repeatTo(QStringLiteral("word "), 20000) << true;
+        QTest::newRow("one long word") << QString(20000, u'x') << false;
+    }
+
+    void longLinesGoOnInNewBlocks()
+    {
+        QFETCH(QString, line);
+        QFETCH(bool, atSpaces);
+
+        QTextDocument document;
+        updates::setInlineMarkdown(document, QStringLiteral("before\n") + line + QStringLiteral("\nafter"));
+        QStringList blocks = document.toPlainText().split(u'\n');
+        QCOMPARE(blocks.takeFirst(), QStringLiteral("before"));
+        QCOMPARE(blocks.takeLast(), QStringLiteral("after"));
+        QVERIFY(blocks.size() > 1);
+        QCOMPARE(blocks.join(QString()), line);
+        for (qsizetype i = 0; i < blocks.size(); ++i) {
+            QVERIFY(blocks[i].size() <= updates::InlineMarkdownWriter::MaxBlockCharacters);
+            if (atSpaces && i + 1 < blocks.size())
+                QVERIFY2(blocks[i].endsWith(u' '), qPrintable(QString::number(i)));
+        }
+    }
+
+    // Spans go into the document inside one edit, so the layout runs once and not once per span
+    // (tens of thousands of layouts took seconds).
+    void fillsTheDocumentInOneEdit()
+    {
+        QTextDocument document;
+        document.setTextWidth(400);
+        document.documentLayout(); // with a layout, as in the notes box, every edit is laid out
+        QSignalSpy changes(&document, &QTextDocument::contentsChange);
+        updates::setInlineMarkdown(document, repeatTo(QStringLiteral("*a* **b** `c` "), 4096));
+        QVERIFY2(changes.size() <= 3, qPrintable(QString::number(changes.size())));
+    }
+
+    // The notes box writes long notes a slice per turn of the event loop, so the window never
+    // stops answering; a newer text replaces a fill still under way.
+    void notesViewWritesLongNotesInSlices()
+    {
+        updates::UpdateNotesView view;
+        view.show();
+        QTextDocument *document = view.notesText()->document();
+        QSignalSpy changes(document, &QTextDocument::contentsChange);
+
+        const QString text = repeatTo(QStringLiteral("*a* b\n"), notesLimit);
+        view.setNotes(text, false, false);
+        QVERIFY(view.isFillingNotes());
+        const qsizetype changesInCall = changes.size();
+        QVERIFY2(changesInCall <= 5, qPrintable(QString::number(changesInCall)));
+        QTRY_VERIFY_WITH_TIMEOUT(!view.isFillingNotes(), 60000);
+        QVERIFY(changes.size() > changesInCall);
+        QCOMPARE(document->toPlainText(), repeatTo(QStringLiteral("a b\n"), notesLimit / 6 * 4));
+        QCOMPARE(document->blockCount(), int(notesLimit / 6) + 1);
+        QCOMPARE(document->lastBlock().previous().blockFormat().lineHeight(), 5.0);
+
+        view.setNotes(text + QStringLiteral("x"), false, false);
+        QVERIFY(view.isFillingNotes());
+        view.setNotes(QStringLiteral("**short**"), false, false);
+        QVERIFY(!view.isFillingNotes());
+        QCOMPARE(document->toPlainText(), QStringLiteral("short"));
+        QTest::qWait(0); // a slice queued for the replaced text must not run
+        QCOMPARE(document->toPlainText(), QStringLiteral("short"));
     }
 
     void notesRenderInlineMarkdownOnly()
