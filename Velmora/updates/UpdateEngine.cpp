@@ -49,6 +49,7 @@ UpdateEngine::UpdateEngine(UpdaterDelegate &updaterDelegate, UserDriverDelegate 
                                                               : configuration.runningVersion)
     , m_http(configuration.http ? *configuration.http : platform::HttpClient::shared())
     , m_feedTimeout(configuration.feedTimeout)
+    , m_allowedChannels(configuration.allowedChannels)
 {
     const QSettings settings;
     m_automaticallyChecks = settings.value(QLatin1String(AutomaticChecksSettingsKey), true).toBool();
@@ -199,7 +200,7 @@ QCoro::Task<> UpdateEngine::runCycle(UpdateCheckKind kind, platform::CancelToken
         co_return;
     }
 
-    const AppcastParseResult feedContent = parseAppcast(response.body);
+    const AppcastParseResult feedContent = parseAppcast(response.body, QLatin1String(AppcastLinuxOs), m_allowedChannels);
     if (!feedContent.ok()) {
         finishCycle(kind, engineError(UpdateEngineError::AppcastParseError, UnreadableFeedText, feedContent.error));
         co_return;

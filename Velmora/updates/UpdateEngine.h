@@ -9,6 +9,7 @@
 
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <QCoro/QCoroTask>
@@ -51,6 +52,7 @@ struct UpdateEngineConfiguration
     QString runningVersion;   // default: platform::buildSettings().version
     platform::HttpClient *http = nullptr; // default: platform::HttpClient::shared()
     std::chrono::milliseconds feedTimeout = FeedRequestTimeout;
+    QStringList allowedChannels = {};     // named feed channels offered besides the default one
 };
 
 class UpdateEngine final : public Updater, public StandardUpdaterController
@@ -102,6 +104,7 @@ private:
     QString m_runningVersion;
     platform::HttpClient &m_http;
     std::chrono::milliseconds m_feedTimeout;
+    QStringList m_allowedChannels;
 
     bool m_started = false;
     bool m_sessionInProgress = false;

@@ -111,6 +111,7 @@ private slots:
     void feedAddressRefusedWithoutRequest();
     void transportFailures_data();
     void transportFailures();
+    void allowedChannelReachesTheFeed();
     void canCheckIsAnnouncedLater();
     void checkRefusedWhenItCannotRun();
     void engineGoneDuringRequest();
@@ -316,6 +317,23 @@ void TestUpdateEngine::transportFailures()
     QVERIFY(engine->canCheckForUpdates());
     if (failure == QLatin1String("untrusted"))
         QVERIFY(m_server->requests().isEmpty());
+}
+
+void TestUpdateEngine::allowedChannelReachesTheFeed()
+{
+    QByteArray beta = item("1.5b1");
+    beta.replace("</item>", "<sparkle:channel>beta</sparkle:channel></item>");
+    m_server->setHandler([&](const QByteArray &, const QString &) { return HttpReply{200, feed(item("1.1") + beta), {}, false}; });
+
+    UpdateEngineConfiguration configuration{feedUrl(), QStringLiteral("1.0"), &m_http};
+    configuration.allowedChannels = QStringList{QStringLiteral("beta")};
+    UpdateEngine engine(m_delegates, m_delegates, configuration);
+    engine.startUpdater();
+    engine.checkForUpdateInformation();
+    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, Patience);
+    QCOMPARE(m_delegates.onlyErrorCode(), 0);
+    QCOMPARE(m_delegates.found.size(), 1);
+    QCOMPARE(m_delegates.found.first().versionString, QStringLiteral("1.5b1"));
 }
 
 void TestUpdateEngine::canCheckIsAnnouncedLater()
