@@ -150,12 +150,10 @@ std::optional<AppcastItem> applicableItem(const RawItem &raw, const QString &os,
     item.contentLength = lengthOk && length > 0 ? length : 0;
     item.contentType = enclosure->type;
 
-    const QString releaseNotesLink = chosen(raw.releaseNotesLink);
-    if (!releaseNotesLink.isEmpty()) {
-        const QUrl notes(releaseNotesLink, QUrl::StrictMode);
-        if (notes.isValid())
-            item.releaseNotesURL = notes;
-    }
+    // Kept as written: QUrl would lower-case the scheme and host the load checks.
+    const platform::LiteralUrl releaseNotesLink(chosen(raw.releaseNotesLink));
+    if (!releaseNotesLink.text().isEmpty() && releaseNotesLink.url().isValid())
+        item.releaseNotesURL = releaseNotesLink;
     return item;
 }
 

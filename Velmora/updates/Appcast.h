@@ -49,7 +49,7 @@ struct AppcastItem
     QString title;
     QString versionString;        // sparkle:version, compared with compareVersions()
     QString displayVersionString; // sparkle:shortVersionString, or the version when absent
-    std::optional<QUrl> releaseNotesURL;
+    std::optional<platform::LiteralUrl> releaseNotesURL; // as the feed wrote it
     QUrl downloadURL;             // the enclosure's url
     qint64 contentLength = 0;     // the enclosure's length, 0 when absent or unreadable
     QString contentType;          // the enclosure's type

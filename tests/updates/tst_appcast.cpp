@@ -11,6 +11,8 @@ private slots:
     void parse_data();
     void parse();
     void itemFields();
+    void releaseNotesLinkKeptAsWritten_data();
+    void releaseNotesLinkKeptAsWritten();
     void releaseNotesLanguage_data();
     void releaseNotesLanguage();
     void channels_data();
@@ -184,7 +186,7 @@ void TestAppcast::itemFields()
     QCOMPARE(item.title, QStringLiteral("Velmora 1.2"));
     QCOMPARE(item.versionString, QStringLiteral("120"));
     QCOMPARE(item.displayVersionString, QStringLiteral("1.2"));
-    QCOMPARE(item.releaseNotesURL, std::optional<QUrl>(QUrl(QStringLiteral("https://velmora.app/notes/1.2.md"))));
+    QCOMPARE(item.releaseNotesURL->text(), QStringLiteral("https://velmora.app/notes/1.2.md"));
     QCOMPARE(item.downloadURL, QUrl(QStringLiteral("https://updates.velmora.app/Velmora-1.2.tar.gz")));
     QCOMPARE(item.contentLength, 12345);
     QCOMPARE(item.contentType, QStringLiteral("application/gzip"));
@@ -199,6 +201,32 @@ void TestAppcast::itemFields()
     QVERIFY(!bare.releaseNotesURL.has_value());
     QCOMPARE(bare.contentLength, 0);
     QVERIFY(bare.contentType.isEmpty());
+}
+
+void TestAppcast::releaseNotesLinkKeptAsWritten_data()
+{
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<bool>("kept");
+
+    // The load checks scheme and host letter for letter, so they must reach it unchanged.
+    QTest::newRow("scheme in capitals") << "HTTPS://velmora.app/notes" << true;
+    QTest::newRow("host in capitals") << "https://Velmora.APP/notes" << true;
+    QTest::newRow("plain") << "https://velmora.app/notes/1.0.md" << true;
+    QTest::newRow("not an address") << "https://velmora .app/notes" << false;
+}
+
+void TestAppcast::releaseNotesLinkKeptAsWritten()
+{
+    QFETCH(QString, link);
+    QFETCH(bool, kept);
+
+    const AppcastParseResult result = parseAppcast(
+        feed(linuxItem("1.0", "<sparkle:releaseNotesLink>" + link.toUtf8() + "</sparkle:releaseNotesLink>")));
+    QVERIFY2(result.ok(), qPrintable(result.error));
+    QCOMPARE(result.items.size(), 1);
+    QCOMPARE(result.items.first().releaseNotesURL.has_value(), kept);
+    if (kept)
+        QCOMPARE(result.items.first().releaseNotesURL->text(), link);
 }
 
 void TestAppcast::releaseNotesLanguage_data()
@@ -230,8 +258,8 @@ void TestAppcast::releaseNotesLanguage()
     const AppcastParseResult result = parseAppcast(feed(linuxItem("1.0", links)));
     QVERIFY2(result.ok(), qPrintable(result.error));
     QCOMPARE(result.items.size(), 1);
-    QCOMPARE(result.items.first().releaseNotesURL,
-             std::optional<QUrl>(QUrl(QStringLiteral("https://velmora.app/notes/") + expected)));
+    QVERIFY(result.items.first().releaseNotesURL.has_value());
+    QCOMPARE(result.items.first().releaseNotesURL->text(), QStringLiteral("https://velmora.app/notes/") + expected);
 }
 
 void TestAppcast::channels_data()

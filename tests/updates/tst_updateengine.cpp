@@ -213,7 +213,7 @@ void TestUpdateEngine::informationCheck()
     const UpdateItem &found = m_delegates.found.first();
     QCOMPARE(found.versionString, foundVersion);
     QCOMPARE(found.displayVersionString, QStringLiteral("v") + foundVersion);
-    QCOMPARE(found.releaseNotesURL, std::optional<QUrl>(QUrl(QStringLiteral("https://velmora.app/notes/%1.md").arg(foundVersion))));
+    QCOMPARE(found.releaseNotesURL->text(), QStringLiteral("https://velmora.app/notes/%1.md").arg(foundVersion));
     QCOMPARE(found.downloadURL, QUrl(QStringLiteral("https://updates.velmora.app/Velmora-%1.tar.gz").arg(foundVersion)));
     // The information check shows nothing of its own and does not ask the user driver.
     QCOMPARE(m_delegates.events, (QStringList{QStringLiteral("found ") + foundVersion, QStringLiteral("finish")}));

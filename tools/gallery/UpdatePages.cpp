@@ -79,7 +79,7 @@ struct Scene
         controller->refreshUpdateInformation();
         updates::UpdateItem item;
         item.versionString = item.displayVersionString = QStringLiteral("1.4.0");
-        item.releaseNotesURL = QUrl(QStringLiteral("https://updates.velmora.app/notes/1.4.0.html"));
+        item.releaseNotesURL = platform::LiteralUrl(QStringLiteral("https://updates.velmora.app/notes/1.4.0.html"));
         engine->findUpdate(item);
         engine->finishCycle();
     }
