@@ -279,13 +279,15 @@ void UpdateController::startReleaseNotesLoad(std::optional<platform::LiteralUrl>
     m_releaseNotesTask.cancel();
     m_releaseNotesTask = platform::TaskHandle::make();
     platform::detach(loadReleaseNotes(QPointer<UpdateController>(this), &m_http, address->url(),
-                                      m_releaseNotesTask.token()));
+                                      m_releaseNotesHosts, m_releaseNotesTask.token()));
 }
 
 QCoro::Task<> UpdateController::loadReleaseNotes(QPointer<UpdateController> self, platform::HttpClient *http,
-                                                 QUrl address, platform::CancelToken token)
+                                                 QUrl address, QStringList hosts, platform::CancelToken token)
 {
-    const platform::HttpResponse response = co_await http->get(address, releaseNotesTimeout, token, releaseNotesMaxBytes);
+    // A moved page is followed, but only to the release-notes hosts, over https.
+    const platform::HttpResponse response = co_await http->get(
+        address, platform::RedirectPolicy::httpsWithin(std::move(hosts)), releaseNotesTimeout, token, releaseNotesMaxBytes);
 
     auto fail = [&] {
         // A load that a newer check cancelled writes nothing, whatever stage it reached.

@@ -180,7 +180,10 @@ QCoro::Task<> UpdateEngine::runCycle(UpdateCheckKind kind, platform::CancelToken
         co_return;
     }
 
-    const platform::HttpResponse response = co_await m_http.get(feed, m_feedTimeout, token, MaxFeedBytes);
+    // Redirects are followed on the feed's own host only: the feed says what gets installed.
+    // (Named first: g++ 12 mishandles a braced list inside a co_await expression.)
+    const platform::RedirectPolicy redirects = platform::RedirectPolicy::httpsWithin(QStringList(feed.host()));
+    const platform::HttpResponse response = co_await m_http.get(feed, redirects, m_feedTimeout, token, MaxFeedBytes);
     if (!self || token.isCancelled())
         co_return;
 

@@ -46,13 +46,19 @@ public:
     platform::HttpResponse answer;
     int answered = 0;
 
-    QCoro::Task<platform::HttpResponse> get(QUrl, std::chrono::milliseconds, platform::CancelToken, qint64) override
+    QCoro::Task<platform::HttpResponse> get(QUrl, platform::RedirectPolicy, std::chrono::milliseconds,
+                                            platform::CancelToken, qint64) override
     {
         co_await platform::sleepFor(std::chrono::milliseconds(50));
         ++answered;
         co_return answer;
     }
 };
+
+test::HttpReply moved(int status, const QByteArray &location)
+{
+    return test::HttpReply{status, {}, {{"Location", location}}, false};
+}
 
 QByteArray paragraphOfSize(qint64 size)
 {
@@ -83,6 +89,13 @@ private slots:
         m_answers.insert(QStringLiteral("/truncated-utf8"), page(200, QByteArray("<p>x</p>\xed\x95")));
         m_answers.insert(QStringLiteral("/no-paragraph"), page(200, QByteArray("<html>nothing</html>")));
         m_answers.insert(QStringLiteral("/slow"), test::HttpReply{200, {}, {}, /*hang=*/true});
+        const QByteArray port = QByteArray::number(m_server.port());
+        m_answers.insert(QStringLiteral("/moved"), moved(301, "/notes"));
+        m_answers.insert(QStringLiteral("/moved-twice"), moved(302, "https://localhost:" + port + "/moved"));
+        m_answers.insert(QStringLiteral("/moved-to-address"), moved(301, "https://127.0.0.1:" + port + "/notes"));
+        m_answers.insert(QStringLiteral("/moved-to-capitals"), moved(301, "https://LOCALHOST:" + port + "/notes"));
+        m_answers.insert(QStringLiteral("/moved-to-http"), moved(302, "http://localhost:" + port + "/notes"));
+        m_answers.insert(QStringLiteral("/loop"), moved(302, "/loop"));
         m_server.setHandler([this](const QByteArray &, const QString &path) {
             return m_answers.value(path, page(404, "missing"));
         });
@@ -120,6 +133,40 @@ private slots:
         QCOMPARE(m_server.requests().mid(requestsBefore), QStringList{path});
         QCOMPARE(h->controller->releaseNotes(), notes);
         QCOMPARE(h->controller->notesFailed(), notes.isEmpty());
+    }
+
+    // Notes that moved are followed, over https and to the release-notes hosts only.
+    void loadFollowsRedirectsOnTheNotesHostsOnly_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QStringList>("requests");
+        QTest::addColumn<bool>("loaded");
+
+        const QString notes = QStringLiteral("/notes");
+        QTest::newRow("moved permanently") << "/moved" << QStringList{"/moved", notes} << true;
+        QTest::newRow("moved twice, the second time by full address")
+            << "/moved-twice" << QStringList{"/moved-twice", "/moved", notes} << true;
+        QTest::newRow("moved to a host not on the list")
+            << "/moved-to-address" << QStringList{"/moved-to-address"} << false;
+        QTest::newRow("moved to the host in other letter case")
+            << "/moved-to-capitals" << QStringList{"/moved-to-capitals"} << false;
+        QTest::newRow("moved to http") << "/moved-to-http" << QStringList{"/moved-to-http"} << false;
+        QTest::newRow("moved in a loop") << "/loop" << QStringList(6, QStringLiteral("/loop")) << false;
+    }
+
+    void loadFollowsRedirectsOnTheNotesHostsOnly()
+    {
+        QFETCH(QString, path);
+        QFETCH(QStringList, requests);
+        QFETCH(bool, loaded);
+
+        auto h = harness();
+        const qsizetype requestsBefore = m_server.requests().size();
+        checkAndFind(*h, written(m_server.url(path)));
+        QTRY_VERIFY_WITH_TIMEOUT(!h->controller->isLoadingNotes(), 20000);
+        QCOMPARE(m_server.requests().mid(requestsBefore), requests);
+        QCOMPARE(h->controller->notesFailed(), !loaded);
+        QCOMPARE(h->controller->releaseNotes(), loaded ? QString::fromUtf8("**새 기능**\n버그 수정 & 개선") : QString());
     }
 
     void refusedAddressesMakeNoRequest_data()

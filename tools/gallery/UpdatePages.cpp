@@ -28,7 +28,7 @@ public:
     QByteArray body;
     bool hang = false;
 
-    QCoro::Task<platform::HttpResponse> get(QUrl, std::chrono::milliseconds, platform::CancelToken token,
+    QCoro::Task<platform::HttpResponse> get(QUrl, platform::RedirectPolicy, std::chrono::milliseconds, platform::CancelToken token,
                                             qint64) override
     {
         if (hang)
