@@ -3,7 +3,7 @@
 #include "access/FullDiskAccessAssistant.h"
 #include "access/FullDiskAccessGate.h"
 #include "access/GuideButtonStyle.h"
-#include "app/CentredLinesLabel.h"
+#include "widgets/CentredLinesLabel.h"
 #include "platform/ApplicationIcon.h"
 
 #include <QApplication>
@@ -131,7 +131,7 @@ StartupAccessView::StartupAccessView(FullDiskAccessGate &access, std::function<v
     title->setFont(systemFont(19, QFont::DemiBold));
     title->setPalette(inkPalette);
 
-    auto *body = new app::CentredLinesLabel(localized(description), 5, this);
+    auto *body = new widgets::CentredLinesLabel(localized(description), 5, this);
     body->setFont(systemFont(13));
     body->setPalette(secondaryPalette);
 

@@ -1,6 +1,6 @@
 #include "app/StartupFailureView.h"
 
-#include "app/FailureSymbol.h"
+#include "widgets/FailureSymbol.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -20,7 +20,7 @@ StartupFailureView::StartupFailureView(platform::UrlOpener &opener, QWidget *par
     , m_errorLabel(new QLabel(this))
     , m_openLogButton(new QPushButton(openLogTitle(), this))
 {
-    auto *symbol = new FailureSymbol(this);
+    auto *symbol = new widgets::FailureSymbol(this);
 
     auto *heading = new QLabel(title(), this);
     QFont headingFont = heading->font();

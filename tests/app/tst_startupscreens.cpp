@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 
 #include "app/AccessCheckProgressView.h"
-#include "app/ElidedLabel.h"
+#include "widgets/ElidedLabel.h"
 #include "app/StartupFailureView.h"
 #include "app/StartupProgressView.h"
 #include "widgets/BusySpinner.h"
@@ -112,7 +112,7 @@ private slots:
         view.resize(400, 300);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
-        auto *status = view.findChild<ElidedLabel *>(QStringLiteral("startup-status"));
+        auto *status = view.findChild<widgets::ElidedLabel *>(QStringLiteral("startup-status"));
         QVERIFY(status);
         QCOMPARE(status->accessibleName(), QStringLiteral("Velmora"));
         QCOMPARE(status->displayedText(), QStringLiteral("Velmora"));
