@@ -1,6 +1,7 @@
 #include "backend/BackendController.h"
 
 #include "backend/LaunchPlan.h"
+#include "platform/FileSystem.h"
 
 #include <QWebEngineView>
 
@@ -102,7 +103,7 @@ QCoro::Task<> BackendController::attempt(platform::CancelToken token)
     }
     }
 
-    LogOpening log = openLog(plan.runtimeDirectory, [this](const QString &file) {
+    platform::AppendingFile log = platform::openAppendingFile(logFilePath(plan.runtimeDirectory), [this](const QString &file) {
         setLogURL(QUrl::fromLocalFile(file));
     });
     if (!log.ok()) {

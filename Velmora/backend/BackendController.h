@@ -3,6 +3,7 @@
 #include "backend/Health.h"
 #include "platform/Async.h"
 #include "platform/Bundle.h"
+#include "platform/FileHandle.h"
 #include "platform/HttpClient.h"
 #include "platform/Process.h"
 #include "platform/ProcessInfo.h"

@@ -6,7 +6,6 @@
 // in tests against staged folders and fixed environments.
 
 #include "platform/Bundle.h"
-#include "platform/Process.h"
 #include "platform/ProcessInfo.h"
 
 #include <QProcessEnvironment>
@@ -14,7 +13,6 @@
 #include <QStringList>
 #include <QUrl>
 
-#include <functional>
 #include <optional>
 
 namespace velmora::backend {
@@ -84,23 +82,8 @@ QProcessEnvironment backendEnvironment(const LaunchPlan &plan, int port,
                                        const platform::ProcessInfo &processInfo,
                                        const platform::Bundle &bundle);
 
-// The log file inside a runtime directory.
+// The log file inside a runtime directory: runtime/logs/desktop.log.
 QString logDirectoryPath(const QString &runtimeDirectory);
 QString logFilePath(const QString &runtimeDirectory);
-
-struct LogOpening
-{
-    // Write handle positioned at the end; every write through it appends.
-    platform::FileHandle handle;
-    QString error; // the platform's description; empty on success
-
-    bool ok() const { return error.isEmpty(); }
-};
-
-// Creates the log folder (with its parents) and the log file when missing, and opens the file
-// for appending. The log file's path is handed to locationKnown as soon as the folder exists,
-// before the file is opened, so a caller can offer the log even when the open fails.
-LogOpening openLog(const QString &runtimeDirectory,
-                   const std::function<void(const QString &logFile)> &locationKnown = {});
 
 } // namespace velmora::backend

@@ -2,6 +2,7 @@
 
 #include "platform/Async.h"
 #include "platform/HttpClient.h"
+#include "platform/FileHandle.h"
 #include "platform/Process.h"
 
 #include <QCoro/QCoroTask>
