@@ -3,8 +3,6 @@
 #include "backend/LaunchPlan.h"
 #include "platform/FileSystem.h"
 
-#include <QWebEngineView>
-
 namespace velmora::backend {
 
 const QString earlierInstanceMessage = QStringLiteral("이전 Velmora 작업을 정리 중이거나 다른 앱이 실행 중입니다. 잠시 후 다시 시도해 주세요.");
@@ -162,14 +160,14 @@ void BackendController::stop()
     m_log.close();
 }
 
-QWebEngineView *BackendController::webView() const
+WorkspacePage *BackendController::webView() const
 {
-    return qobject_cast<QWebEngineView *>(m_webView.data());
+    return m_webView.data();
 }
 
-void BackendController::setWebView(QWebEngineView *view)
+void BackendController::setWebView(WorkspacePage *page)
 {
-    m_webView = view;
+    m_webView = page;
 }
 
 void BackendController::failPlainly(const QString &message)

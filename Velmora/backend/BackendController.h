@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backend/Health.h"
+#include "backend/WorkspacePage.h"
 #include "platform/Async.h"
 #include "platform/Bundle.h"
 #include "platform/FileHandle.h"
@@ -17,8 +18,6 @@
 
 #include <chrono>
 #include <memory>
-
-class QWebEngineView;
 
 namespace velmora::backend {
 
@@ -90,9 +89,9 @@ public:
     /// waits; safe at any time, any number of times.
     void stop();
 
-    /// The workspace's web view, held weakly; set by the web view host.
-    QWebEngineView *webView() const;
-    void setWebView(QWebEngineView *view);
+    /// The workspace's page, held weakly; set by the web view host when it makes the view.
+    WorkspacePage *webView() const;
+    void setWebView(WorkspacePage *page);
 
 signals:
     void urlChanged();
@@ -127,7 +126,7 @@ private:
     std::unique_ptr<platform::Process> m_process;
     platform::FileHandle m_log;
     bool m_starting = false;
-    QPointer<QObject> m_webView;
+    QPointer<WorkspacePage> m_webView;
 };
 
 } // namespace velmora::backend

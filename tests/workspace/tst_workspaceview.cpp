@@ -2,6 +2,7 @@
 
 #include "backend/BackendController.h"
 #include "workspace/Coordinator.h"
+#include "workspace/PageScripts.h"
 #include "workspace/WorkspaceView.h"
 
 #include <QApplication>
@@ -282,7 +283,7 @@ private slots:
     void backendControllerHoldsTheWebViewWeakly()
     {
         auto view = std::make_unique<WorkspaceView>(page("/second"), m_opener);
-        QCOMPARE(backend::BackendController::shared().webView(), view->webView());
+        QCOMPARE(backend::BackendController::shared().webView(), view->pageScripts());
         view.reset();
         QCOMPARE(backend::BackendController::shared().webView(), nullptr);
     }
