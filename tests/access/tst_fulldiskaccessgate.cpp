@@ -1,4 +1,4 @@
-#include "AccessDoubles.h"
+#include "GateDoubles.h"
 #include "TestSupport.h"
 
 #include "access/AccessProbe.h"

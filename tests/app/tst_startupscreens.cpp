@@ -1,3 +1,4 @@
+#include "RecordingUrlOpener.h"
 #include "TestSupport.h"
 
 #include "app/AccessCheckProgressView.h"

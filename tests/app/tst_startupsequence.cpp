@@ -1,6 +1,7 @@
 // The startup sequence with a real access gate (its probe answering as each test says), a real
 // BackendController on a loopback server, and the root view that shows the chosen screens.
 #include "AccessDoubles.h"
+#include "RecordingUrlOpener.h"
 #include "TestSupport.h"
 
 #include "access/FullDiskAccessAssistant.h"

@@ -1,11 +1,8 @@
 #pragma once
 
 // Shared pieces of the test suite: a loopback HTTP server that answers as each test tells it,
-// file reading and writing, the path of the helper programs built beside the tests, a URL
-// opener that records, settings kept in a temporary folder, and a way to let queued deliveries
-// run.
-
-#include "platform/UrlOpener.h"
+// file reading and writing, the path of the helper programs built beside the tests, settings
+// kept in a temporary folder, and a way to let queued deliveries run.
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -115,17 +112,6 @@ public:
 private:
     QTemporaryDir m_dir;
     QString m_organization;
-};
-
-class RecordingUrlOpener : public platform::UrlOpener
-{
-public:
-    bool openUrl(const QUrl &url) override
-    {
-        opened.append(url);
-        return true;
-    }
-    QList<QUrl> opened;
 };
 
 } // namespace velmora::test

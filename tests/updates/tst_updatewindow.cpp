@@ -1,5 +1,6 @@
 #include "ScriptedUpdater.h"
 #include "StatusTexts.h"
+#include "RecordingUrlOpener.h"
 #include "TestSupport.h"
 
 #include "platform/BuildInfo.h"

@@ -1,3 +1,4 @@
+#include "RecordingUrlOpener.h"
 #include "TestSupport.h"
 
 #include "backend/BackendController.h"
