@@ -1,6 +1,7 @@
 #include "access/FullDiskAccessGate.h"
 
 #include "access/AccessProbe.h"
+#include "access/Texts.h"
 #include "platform/ProcessInfo.h"
 #include "platform/Relauncher.h"
 
@@ -10,8 +11,6 @@
 #include <QCoro/QCoroSignal>
 
 namespace velmora::access {
-
-const QString FullDiskAccessGate::relaunchFailedMessage = QStringLiteral("앱을 종료한 뒤 다시 실행해 주세요.");
 
 // One run of the probe on a worker thread, its answer delivered on the main thread. The gate
 // and every check waiting for the answer share ownership, so the object stays alive for as

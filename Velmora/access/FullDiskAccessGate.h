@@ -69,9 +69,6 @@ public:
     // found or a relaunch is under way. A confirmed relaunch ends this instance.
     void restart();
 
-    // The text shown after a relaunch that did not produce a new instance.
-    static const QString relaunchFailedMessage;
-
 signals:
     void isReadyChanged();
     void isCheckingChanged();

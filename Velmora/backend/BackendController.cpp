@@ -1,20 +1,10 @@
 #include "backend/BackendController.h"
 
 #include "backend/LaunchPlan.h"
+#include "backend/Texts.h"
 #include "platform/FileSystem.h"
 
 namespace velmora::backend {
-
-const QString earlierInstanceMessage = QStringLiteral("이전 Velmora 작업을 정리 중이거나 다른 앱이 실행 중입니다. 잠시 후 다시 시도해 주세요.");
-const QString backendExitedMessage = QStringLiteral("앱 실행 환경이 종료되었습니다. 로그 보기를 눌러 확인해 주세요.");
-const QString backendNotReadyMessage = QStringLiteral("앱을 시작하지 못했습니다. 로그 보기를 눌러 확인해 주세요.");
-const QString startCancelledMessage = QStringLiteral("작업이 취소되었습니다.");
-
-QString portInUseMessage(int port)
-{
-    return QStringLiteral("포트 ") + QString::number(port)
-        + QStringLiteral("를 다른 앱이 사용 중입니다. VELMORA_DESKTOP_PORT를 바꿔 실행해 주세요.");
-}
 
 BackendController::BackendController(Dependencies deps, QObject *parent)
     : QObject(parent),

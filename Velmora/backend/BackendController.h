@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backend/Health.h"
+#include "backend/Texts.h"
 #include "backend/WorkspacePage.h"
 #include "platform/Async.h"
 #include "platform/Bundle.h"
@@ -39,14 +40,6 @@ struct BackendDependencies {
     platform::HttpClient *http = nullptr;
     BackendTiming timing;
 };
-
-// Failure texts of a start attempt, each the whole message shown to the user.
-extern const QString earlierInstanceMessage; // another Velmora's backend kept the port
-extern const QString backendExitedMessage;   // the launched backend exited before it was ready
-extern const QString backendNotReadyMessage; // the backend never answered as ours in time
-extern const QString startCancelledMessage;  // the attempt was cancelled while waiting for it
-// Something that is not a healthy Velmora backend answers on port.
-QString portInUseMessage(int port);
 
 // Owns the backend process: starts it (or adopts the one this process already started), waits
 // until it answers as this application's backend, publishes its address or a Korean error,

@@ -1,5 +1,6 @@
 #include "backend/LaunchPlan.h"
 
+#include "backend/Texts.h"
 #include "platform/FileSystem.h"
 
 #include <QDir>
@@ -8,13 +9,6 @@
 #include <limits>
 
 namespace velmora::backend {
-
-const QString scriptMissingMessage = QStringLiteral("프로젝트 폴더를 옮겼다면 ./scripts/build-mac-app.sh 로 다시 빌드해 주세요.");
-const QString resourcesMissingMessage = QStringLiteral("앱 파일을 확인해 주세요.");
-const QString interpreterMissingMessage = QStringLiteral("앱 실행 파일이 누락됐습니다. 최신 DMG에서 앱 전체를 다시 복사해 주세요.");
-const QString portRangeMessage = QStringLiteral("VELMORA_DESKTOP_PORT는 1024~65535 범위의 포트여야 합니다.");
-// Only reached when the platform names no user data folder at all.
-const QString dataFolderMissingMessage = QStringLiteral("사용자 데이터 폴더를 찾을 수 없습니다. 홈 폴더 설정을 확인해 주세요.");
 
 namespace {
 

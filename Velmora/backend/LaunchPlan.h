@@ -5,6 +5,7 @@
 // function here reads the platform only through the interfaces it is given, so the rules run
 // in tests against staged folders and fixed environments.
 
+#include "backend/Texts.h"
 #include "platform/Bundle.h"
 #include "platform/ProcessInfo.h"
 
@@ -21,13 +22,6 @@ namespace velmora::backend {
 inline constexpr int defaultPort = 18760;
 inline constexpr int lowestPort = 1024;
 inline constexpr int highestPort = 65535;
-
-// The failure texts shown to the user, each the whole message.
-extern const QString scriptMissingMessage;      // development: no scripts/run-app.sh
-extern const QString resourcesMissingMessage;   // packaged: the bundle has no resources
-extern const QString interpreterMissingMessage; // packaged: the interpreter is not executable
-extern const QString portRangeMessage;          // VELMORA_DESKTOP_PORT outside 1024..65535
-extern const QString dataFolderMissingMessage;  // packaged: no user data folder at all
 
 struct LaunchPlan
 {

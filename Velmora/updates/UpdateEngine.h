@@ -36,10 +36,6 @@ enum class UpdateEngineError : int {
     AppcastUnavailable = 1002, // no response, time-out, a status other than 200, or a body over the limit
 };
 
-// Settings keys of the engine in the user's settings (QSettings of the application).
-inline constexpr const char *AutomaticChecksSettingsKey = "SUEnableAutomaticChecks";
-inline constexpr const char *AutomaticDownloadsSettingsKey = "SUAutomaticallyUpdate";
-
 // Whole-request limit of the feed download, and the largest feed accepted.
 inline constexpr std::chrono::milliseconds FeedRequestTimeout{30000};
 inline constexpr qint64 MaxFeedBytes = 4 * 1024 * 1024;

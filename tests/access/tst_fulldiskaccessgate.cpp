@@ -3,6 +3,7 @@
 
 #include "access/AccessProbe.h"
 #include "access/FullDiskAccessGate.h"
+#include "access/Texts.h"
 #include "platform/ProcessInfo.h"
 #include "platform/Relauncher.h"
 
@@ -266,11 +267,11 @@ private slots:
             QVERIFY(f.gate->message().isEmpty());
         } else {
             QTRY_VERIFY_WITH_TIMEOUT(!f.gate->isRestarting(), 20000);
-            QCOMPARE(f.gate->message(), FullDiskAccessGate::relaunchFailedMessage);
+            QCOMPARE(f.gate->message(), access::relaunchFailedMessage);
             QCOMPARE(f.terminations, 0);
             // The message stays across later checks.
             QVERIFY(!QCoro::waitFor(f.gate->check()));
-            QCOMPARE(f.gate->message(), FullDiskAccessGate::relaunchFailedMessage);
+            QCOMPARE(f.gate->message(), access::relaunchFailedMessage);
         }
     }
 

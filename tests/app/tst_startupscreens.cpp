@@ -2,10 +2,11 @@
 #include "TestSupport.h"
 
 #include "app/AccessCheckProgressView.h"
-#include "widgets/ElidedLabel.h"
 #include "app/StartupFailureView.h"
 #include "app/StartupProgressView.h"
+#include "app/Texts.h"
 #include "widgets/BusySpinner.h"
+#include "widgets/ElidedLabel.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -50,8 +51,8 @@ private slots:
         view.setLogURL(logURL);
         view.show();
 
-        QPushButton *retry = buttonTitled(view, StartupFailureView::retryTitle());
-        QPushButton *openLog = buttonTitled(view, StartupFailureView::openLogTitle());
+        QPushButton *retry = buttonTitled(view, app::retryTitle);
+        QPushButton *openLog = buttonTitled(view, app::openLogTitle);
         QVERIFY(retry && openLog);
         QVERIFY(retry->isVisible());
         QCOMPARE(openLog->isVisible(), !logURL.isEmpty());
@@ -73,7 +74,7 @@ private slots:
         test::RecordingUrlOpener opener;
         StartupFailureView view(opener);
         view.show();
-        QPushButton *openLog = buttonTitled(view, StartupFailureView::openLogTitle());
+        QPushButton *openLog = buttonTitled(view, app::openLogTitle);
         QVERIFY(!openLog->isVisible());
         const QUrl log = QUrl::fromLocalFile(QStringLiteral("/tmp/desktop.log"));
         QSignalSpy changes(&view, &StartupFailureView::logURLChanged);
@@ -136,7 +137,7 @@ private slots:
         view.show();
         bool found = false;
         for (auto *label : view.findChildren<QLabel *>())
-            found = found || label->text() == AccessCheckProgressView::label();
+            found = found || label->text() == app::accessCheckLabel;
         QVERIFY(found);
         QVERIFY(view.findChild<BusySpinner *>());
     }

@@ -10,6 +10,7 @@
 #include "app/RootView.h"
 #include "app/StartupFailureView.h"
 #include "app/StartupProgressView.h"
+#include "app/Texts.h"
 #include "app/VelmoraApp.h"
 #include "backend/BackendController.h"
 #include "platform/Bundle.h"
@@ -244,9 +245,9 @@ private slots:
         QCOMPARE(failure->error(), startup.controller->error());
         QVERIFY(!failure->error().isEmpty());
         // No log was prepared for a port refused before launch.
-        QVERIFY(!buttonTitled(*startup.view, StartupFailureView::openLogTitle()));
+        QVERIFY(!buttonTitled(*startup.view, app::openLogTitle));
 
-        QPushButton *retry = buttonTitled(*startup.view, StartupFailureView::retryTitle());
+        QPushButton *retry = buttonTitled(*startup.view, app::retryTitle);
         QVERIFY(retry);
         retry->click();
         QTRY_COMPARE_WITH_TIMEOUT(startup.shown.size(), 5, patience);
@@ -267,7 +268,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(startup.view->screen(), StartupScreen::Failure, patience);
         QVERIFY(!startup.controller->logURL().isEmpty());
 
-        QPushButton *openLog = buttonTitled(*startup.view, StartupFailureView::openLogTitle());
+        QPushButton *openLog = buttonTitled(*startup.view, app::openLogTitle);
         QVERIFY(openLog);
         openLog->click();
         QCOMPARE(startup.opener.opened, QList<QUrl>{startup.controller->logURL()});

@@ -1,3 +1,4 @@
+#include "updates/SettingsKeys.h"
 #include "updates/UpdateEngine.h"
 
 #include "TestSupport.h"
@@ -403,8 +404,8 @@ void TestUpdateEngine::settingsRoundTrip()
     }
 
     QSettings settings;
-    QCOMPARE(settings.value(QLatin1String(AutomaticChecksSettingsKey)), QVariant(false));
-    QCOMPARE(settings.value(QLatin1String(AutomaticDownloadsSettingsKey)), QVariant(true));
+    QCOMPARE(settings.value(automaticChecksKey), QVariant(false));
+    QCOMPARE(settings.value(automaticDownloadsKey), QVariant(true));
     {
         // The next launch reads the stored values back unchanged.
         auto engine = makeEngine(feedUrl());

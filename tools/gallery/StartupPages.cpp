@@ -7,11 +7,12 @@
 #include "access/Ink.h"
 #include "access/StartupAccessView.h"
 #include "app/AccessCheckProgressView.h"
-#include "app/StartupFailureView.h"
 #include "app/RootView.h"
+#include "app/StartupFailureView.h"
 #include "app/StartupProgressView.h"
-#include "backend/BackendController.h"
+#include "app/Texts.h"
 #include "app/VelmoraApp.h"
+#include "backend/BackendController.h"
 
 #include <QCoro/QCoroTask>
 #include <QUrl>
@@ -32,7 +33,7 @@ VELMORA_GALLERY_PAGE("startup-access-check")
 
 VELMORA_GALLERY_PAGE("startup-progress")
 {
-    StartupProgressView view(RootView::openingStatus());
+    StartupProgressView view(app::openingStatus);
     view.resize(windowSize);
     gallery.save(view, QStringLiteral("startup-progress"));
 }
