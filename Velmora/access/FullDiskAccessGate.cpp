@@ -86,14 +86,14 @@ QCoro::Task<bool> FullDiskAccessGate::check()
         co_return true;
 
     // Held by this frame until the answer arrives, whatever happens to the gate meanwhile.
-    std::shared_ptr<AccessProbeRun> run = pending;
+    std::shared_ptr<AccessProbeRun> run = m_pending;
     if (!run) {
-        // No suspension between looking at pending and storing the new run: overlapping
-        // checks cannot start a second probe. isChecking is announced only once pending is
+        // No suspension between looking at m_pending and storing the new run: overlapping
+        // checks cannot start a second probe. isChecking is announced only once m_pending is
         // stored, because an observer may check again while it hears of it.
         m_isChecking = true;
         run = AccessProbeRun::start(m_probe);
-        pending = run;
+        m_pending = run;
         // A direct connection: the state is applied once, before any waiting check resumes
         // (their resumption is queued), even if the check that started the probe is gone.
         connect(run.get(), &AccessProbeRun::finished, this, &FullDiskAccessGate::applyProbeResult);
@@ -107,10 +107,10 @@ void FullDiskAccessGate::applyProbeResult(bool granted)
 {
     setIsReady(granted);
     setHasChecked(true);
-    // isChecking and pending end together: whoever hears that the check is over and checks
+    // isChecking and m_pending end together: whoever hears that the check is over and checks
     // again must get a new probe, not the answer of the one that just ended.
     m_isChecking = false;
-    pending.reset();
+    m_pending.reset();
     emit isCheckingChanged();
 }
 

@@ -95,7 +95,7 @@ private:
     QString m_message;
     // The probe in flight; set exactly while isChecking is true. Every waiting check holds
     // it too, so it outlives the gate for as long as anyone awaits its answer.
-    std::shared_ptr<AccessProbeRun> pending;
+    std::shared_ptr<AccessProbeRun> m_pending;
 };
 
 } // namespace velmora::access

@@ -9,6 +9,7 @@
 #include "app/Texts.h"
 #include "app/VelmoraApp.h"
 #include "backend/BackendController.h"
+#include "platform/Bundle.h"
 #include "workspace/WorkspaceView.h"
 
 #include <QGuiApplication>
@@ -118,7 +119,7 @@ QWidget *RootView::makeScreen(StartupScreen screen)
                 if (app)
                     app->runStartupSequence();
             },
-            VelmoraApp::applicationBundleURL(), access::inkColor, this);
+            platform::Bundle::main().bundleURL(), access::inkColor, this);
         view->setAssistant([this]() -> access::FullDiskAccessAssistant & { return m_app.assistant(); });
         return view;
     }

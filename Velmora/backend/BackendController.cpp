@@ -61,16 +61,16 @@ QCoro::Task<> BackendController::attempt(platform::CancelToken token)
     if (!self)
         co_return;
     switch (found) {
-    case Health::ours:
+    case Health::Ours:
         // Our own backend from an earlier attempt still answers: adopt it.
         succeed(port.baseUrl);
         co_return;
-    case Health::foreign:
+    case Health::Foreign:
         failPlainly(portInUseMessage(port.port));
         co_return;
-    case Health::unreachable:
+    case Health::Unreachable:
         break;
-    case Health::otherInstance: {
+    case Health::OtherInstance: {
         bool freed = false;
         for (int cycle = 0; cycle < m_timing.waitCycles && !freed; ++cycle) {
             // The pause is not cut short by cancellation: an earlier backend needs the time
@@ -81,7 +81,7 @@ QCoro::Task<> BackendController::attempt(platform::CancelToken token)
             found = co_await health(port.baseUrl, token);
             if (!self)
                 co_return;
-            freed = found == Health::unreachable;
+            freed = found == Health::Unreachable;
         }
         if (!freed) {
             failPlainly(earlierInstanceMessage);
@@ -121,7 +121,7 @@ QCoro::Task<> BackendController::attempt(platform::CancelToken token)
         found = co_await health(port.baseUrl, token);
         if (!self)
             co_return;
-        if (found == Health::ours) {
+        if (found == Health::Ours) {
             succeed(port.baseUrl);
             co_return;
         }

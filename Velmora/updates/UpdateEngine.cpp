@@ -18,7 +18,7 @@ UpdaterError engineError(UpdateEngineError code, const QString &description, con
     QString message = description;
     if (!detail.isEmpty())
         message += QStringLiteral(" (%1)").arg(detail);
-    return UpdaterError{QLatin1String(UpdaterErrorDomain), int(code), message};
+    return UpdaterError{QLatin1String(updaterErrorDomain), int(code), message};
 }
 
 } // namespace
@@ -164,7 +164,7 @@ QCoro::Task<> UpdateEngine::runCycle(UpdateCheckKind kind, platform::CancelToken
         co_return;
     }
 
-    const platform::HttpResponse response = co_await m_http.get(feed, m_feedTimeout, token, MaxFeedBytes);
+    const platform::HttpResponse response = co_await m_http.get(feed, m_feedTimeout, token, maxFeedBytes);
     if (!self || token.isCancelled())
         co_return;
 
@@ -180,7 +180,7 @@ QCoro::Task<> UpdateEngine::runCycle(UpdateCheckKind kind, platform::CancelToken
     }
     if (response.bodyTooLarge) {
         finishCycle(kind, engineError(UpdateEngineError::AppcastUnavailable, unavailableFeedText,
-                                      QStringLiteral("more than %1 bytes").arg(MaxFeedBytes)));
+                                      QStringLiteral("more than %1 bytes").arg(maxFeedBytes)));
         co_return;
     }
 

@@ -91,6 +91,8 @@ class TestEndToEnd : public QObject
 {
     Q_OBJECT
 
+    // Held from before velmora starts until the next start, so no one else takes the port.
+    std::unique_ptr<test::ReservedPort> m_reservedPort;
     quint16 m_port = 0;
     std::unique_ptr<QProcess> m_velmora;
     // The web view's storage and cache go here rather than into the user's folders.
@@ -100,7 +102,8 @@ class TestEndToEnd : public QObject
     // velmora's own SIGTERM can stop it.
     void startVelmora(const QStringList &arguments, bool watchParent = false, const QString &portText = {})
     {
-        m_port = test::freeLoopbackPort();
+        m_reservedPort = std::make_unique<test::ReservedPort>();
+        m_port = m_reservedPort->number();
         m_velmora = std::make_unique<QProcess>();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("VELMORA_DESKTOP_PORT"), portText.isEmpty() ? QString::number(m_port) : portText);

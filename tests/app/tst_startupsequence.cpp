@@ -260,8 +260,9 @@ private slots:
     void failureAfterLaunchOffersTheLog()
     {
         // The start script exits at once: the backend is gone before it ever answered.
+        const test::ReservedPort port;
         Startup startup(QStringLiteral("exit 3\n"));
-        startup.usePort(QString::number(test::freeLoopbackPort()));
+        startup.usePort(QString::number(port.number()));
         startup.granted = true;
         startup.build();
         startup.view->show();
@@ -278,8 +279,9 @@ private slots:
     void hidingTheRootViewCancelsItsStart()
     {
         // The backend never answers, so the start is still waiting when the view goes away.
+        const test::ReservedPort port;
         Startup startup(QStringLiteral("exec sleep 30\n"));
-        startup.usePort(QString::number(test::freeLoopbackPort()));
+        startup.usePort(QString::number(port.number()));
         startup.granted = true;
         startup.build();
         startup.view->show();

@@ -46,8 +46,8 @@ private slots:
         QVERIFY(missing.received);
         QCOMPARE(missing.status, 404);
 
-        const quint16 port = test::freeLoopbackPort();
-        auto refused = QCoro::waitFor(client.get(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port)), 1s));
+        const test::ReservedPort port;
+        auto refused = QCoro::waitFor(client.get(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port.number())), 1s));
         QVERIFY(!refused.received);
         QVERIFY(!refused.errorString.isEmpty());
     }

@@ -88,8 +88,25 @@ QByteArray readFile(const QString &path);
 // Writes content to path, making its folder first; executable adds the owner's execute bit.
 bool writeFile(const QString &path, const QByteArray &content, bool executable = false);
 
-// A port on 127.0.0.1 that nothing listens on right now.
-quint16 freeLoopbackPort();
+// A port on 127.0.0.1 that nothing listens on, held for as long as this object lives: its
+// socket stays bound (with SO_REUSEADDR, never listening), so the system hands the port to no
+// one else, neither to a listener asking for any free port nor as the source port of an
+// outgoing connection. A connection to it is refused until a program that also sets
+// SO_REUSEADDR (uvicorn, the fake backend) binds it and listens: the port is handed over
+// bound rather than picked and released.
+class ReservedPort
+{
+public:
+    ReservedPort();
+    ~ReservedPort();
+    Q_DISABLE_COPY_MOVE(ReservedPort)
+
+    quint16 number() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    quint16 m_port = 0;
+};
 
 // The path of a helper program from tests/helpers.
 QString helperProgram(const QString &name);

@@ -249,7 +249,7 @@ private slots:
         QTest::addColumn<QString>("status");
         QTest::addColumn<bool>("available");
 
-        const QString engineDomain = QString::fromLatin1(updates::UpdaterErrorDomain);
+        const QString engineDomain = QString::fromLatin1(updates::updaterErrorDomain);
         const QString found = foundStatus(QStringLiteral("1.4.0"));
         QTest::newRow("nothing, no error") << false << QString() << 0 << upToDateStatus << false;
         QTest::newRow("nothing, no-update error") << false << engineDomain << 1001 << upToDateStatus << false;

@@ -59,7 +59,7 @@ public:
         const auto &error = finished.first().error;
         if (!error)
             return 0;
-        return error->domain == QLatin1String(UpdaterErrorDomain) ? error->code : -2;
+        return error->domain == QLatin1String(updaterErrorDomain) ? error->code : -2;
     }
 
     bool engineShowsScheduled = false;
@@ -120,7 +120,7 @@ private slots:
     void factoryMakesUnstartedEngineWithBuildSettings();
 
 private:
-    std::unique_ptr<UpdateEngine> makeEngine(const QString &feedUrl, std::chrono::milliseconds timeout = FeedRequestTimeout);
+    std::unique_ptr<UpdateEngine> makeEngine(const QString &feedUrl, std::chrono::milliseconds timeout = feedRequestTimeout);
     QString feedUrl() const { return m_server->url(QStringLiteral("/appcast.xml")).toString(); }
 
     std::optional<test::TemporarySettings> m_settings;
@@ -297,8 +297,9 @@ void TestUpdateEngine::transportFailures()
     QString address = feedUrl();
     std::unique_ptr<UpdateEngine> engine;
     platform::HttpClient systemTrustOnly; // knows none of the test's certificates
+    const test::ReservedPort refusingPort;
     if (failure == QLatin1String("refused")) {
-        address = QStringLiteral("https://localhost:%1/appcast.xml").arg(test::freeLoopbackPort());
+        address = QStringLiteral("https://localhost:%1/appcast.xml").arg(refusingPort.number());
         engine = makeEngine(address);
     } else if (failure == QLatin1String("hang")) {
         m_server->setHandler([](const QByteArray &, const QString &) { return HttpReply{200, {}, {}, true}; });
@@ -339,7 +340,7 @@ void TestUpdateEngine::canCheckIsAnnouncedLater()
     QCOMPARE(canCheck.count(), 2); // not inside the check call either
     QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, Patience);
     QTRY_COMPARE_WITH_TIMEOUT(boolValues(canCheck), (QList<bool>{false, true, false, true}), Patience);
-    QCOMPARE(m_delegates.onlyErrorCode(), NoUpdateErrorCode);
+    QCOMPARE(m_delegates.onlyErrorCode(), noUpdateErrorCode);
 }
 
 void TestUpdateEngine::checkRefusedWhenItCannotRun()

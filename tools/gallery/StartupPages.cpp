@@ -13,6 +13,7 @@
 #include "app/Texts.h"
 #include "app/VelmoraApp.h"
 #include "backend/BackendController.h"
+#include "platform/Bundle.h"
 
 #include <QCoro/QCoroTask>
 #include <QUrl>
@@ -63,7 +64,7 @@ VELMORA_GALLERY_PAGE("startup-failure")
 VELMORA_GALLERY_PAGE("startup-access")
 {
     const auto show = [&gallery](access::FullDiskAccessGate &gate, const QString &name) {
-        access::StartupAccessView view(gate, [] {}, VelmoraApp::applicationBundleURL(), access::inkColor);
+        access::StartupAccessView view(gate, [] {}, platform::Bundle::main().bundleURL(), access::inkColor);
         view.resize(windowSize);
         gallery.save(view, name);
     };
