@@ -118,13 +118,13 @@ private slots:
         auto second = f.gate->check();
         auto third = f.gate->check();
         QVERIFY(f.gate->isChecking());
-        QTRY_COMPARE_WITH_TIMEOUT(f.probe.calls(), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(f.probe.calls(), 1, test::patience);
         QVERIFY(!first.isReady() && !second.isReady() && !third.isReady());
 
         f.probe.release();
-        QCOMPARE(QCoro::waitFor(first), answer);
-        QCOMPARE(QCoro::waitFor(second), answer);
-        QCOMPARE(QCoro::waitFor(third), answer);
+        QCOMPARE(test::waitFor(first), answer);
+        QCOMPARE(test::waitFor(second), answer);
+        QCOMPARE(test::waitFor(third), answer);
 
         QCOMPARE(f.probe.calls(), 1);
         QCOMPARE(hasChecked.count(), 1);
@@ -156,12 +156,12 @@ private slots:
 
         auto first = gate->check();
         QCOMPARE(observerChecks.size(), size_t(1));
-        QTRY_COMPARE_WITH_TIMEOUT(f.probe.calls(), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(f.probe.calls(), 1, test::patience);
         f.probe.release();
-        QCOMPARE(QCoro::waitFor(first), false);
+        QCOMPARE(test::waitFor(first), false);
         for (size_t i = 0; i < observerChecks.size(); ++i)
-            QCOMPARE(QCoro::waitFor(observerChecks[i]), false);
-        QTRY_VERIFY_WITH_TIMEOUT(!gate->isChecking(), 20000);
+            QCOMPARE(test::waitFor(observerChecks[i]), false);
+        QTRY_VERIFY_WITH_TIMEOUT(!gate->isChecking(), test::patience);
         // The check made on hearing of the end started a second probe (joined by the check
         // made on hearing of its start); nothing else ever ran twice.
         QCOMPARE(announced, (QStringList{"checking", "hasChecked", "not checking", "checking", "not checking"}));
@@ -171,9 +171,9 @@ private slots:
         // On a positive answer the published fields change in their documented order.
         announced.clear();
         f.probe.setAnswer(true);
-        QCOMPARE(QCoro::waitFor(gate->check()), true);
+        QCOMPARE(test::waitFor(gate->check()), true);
         QCOMPARE(observerChecks.size(), size_t(4));
-        QCOMPARE(QCoro::waitFor(observerChecks.back()), true);
+        QCOMPARE(test::waitFor(observerChecks.back()), true);
         QCOMPARE(announced, (QStringList{"checking", "isReady", "not checking"}));
         QCOMPARE(f.probe.calls(), 3);
     }
@@ -181,19 +181,19 @@ private slots:
     void negativeAnswerIsAskedAgainButPositiveIsFinal()
     {
         GateFixture f(false);
-        QCOMPARE(QCoro::waitFor(f.gate->check()), false);
+        QCOMPARE(test::waitFor(f.gate->check()), false);
         QVERIFY(f.gate->hasChecked());
         QVERIFY(!f.gate->isReady());
-        QCOMPARE(QCoro::waitFor(f.gate->check()), false);
+        QCOMPARE(test::waitFor(f.gate->check()), false);
         QCOMPARE(f.probe.calls(), 2);
 
         f.probe.setAnswer(true);
-        QCOMPARE(QCoro::waitFor(f.gate->check()), true);
+        QCOMPARE(test::waitFor(f.gate->check()), true);
         QVERIFY(f.gate->isReady());
         f.probe.setAnswer(false);
         auto afterwards = f.gate->check();
         QVERIFY(afterwards.isReady()); // answered without suspending
-        QCOMPARE(QCoro::waitFor(afterwards), true);
+        QCOMPARE(test::waitFor(afterwards), true);
         QCOMPARE(f.probe.calls(), 3);
     }
 
@@ -203,7 +203,7 @@ private slots:
         f.relauncher.answers = false;
         f.gate->restart();
         QVERIFY(f.gate->isRestarting());
-        QCOMPARE(QCoro::waitFor(f.gate->check()), false);
+        QCOMPARE(test::waitFor(f.gate->check()), false);
         QCOMPARE(f.probe.calls(), 0);
         QVERIFY(!f.gate->hasChecked());
         QVERIFY(!f.gate->isChecking());
@@ -218,11 +218,11 @@ private slots:
             QCOMPARE(f.relauncher.requests, 0);
             QVERIFY(!f.gate->isRestarting());
             f.probe.release();
-            QCoro::waitFor(running);
+            test::waitFor(running);
         }
         {   // ready
             GateFixture f(true);
-            QVERIFY(QCoro::waitFor(f.gate->check()));
+            QVERIFY(test::waitFor(f.gate->check()));
             f.gate->restart();
             QCOMPARE(f.relauncher.requests, 0);
             QVERIFY(!f.gate->isRestarting());
@@ -254,7 +254,7 @@ private slots:
         QFETCH(QString, error);
         QFETCH(bool, terminates);
         GateFixture f(false);
-        QVERIFY(!QCoro::waitFor(f.gate->check()));
+        QVERIFY(!test::waitFor(f.gate->check()));
         f.relauncher.result = {processId, error};
         QSignalSpy restarting(f.gate.get(), &FullDiskAccessGate::isRestartingChanged);
 
@@ -262,15 +262,15 @@ private slots:
         QCOMPARE(f.relauncher.requests, 1);
         QVERIFY(f.gate->isRestarting());
         if (terminates) {
-            QTRY_COMPARE_WITH_TIMEOUT(f.terminations, 1, 20000);
+            QTRY_COMPARE_WITH_TIMEOUT(f.terminations, 1, test::patience);
             QVERIFY(f.gate->isRestarting());
             QVERIFY(f.gate->message().isEmpty());
         } else {
-            QTRY_VERIFY_WITH_TIMEOUT(!f.gate->isRestarting(), 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(!f.gate->isRestarting(), test::patience);
             QCOMPARE(f.gate->message(), access::relaunchFailedMessage);
             QCOMPARE(f.terminations, 0);
             // The message stays across later checks.
-            QVERIFY(!QCoro::waitFor(f.gate->check()));
+            QVERIFY(!test::waitFor(f.gate->check()));
             QCOMPARE(f.gate->message(), access::relaunchFailedMessage);
         }
     }
@@ -294,14 +294,14 @@ private slots:
         platform::Relauncher relauncher(test::helperProgram(QStringLiteral("exit_at_once")));
         std::optional<platform::RelaunchResult> result;
         relauncher.relaunch([&result](platform::RelaunchResult r) { result = r; });
-        QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), test::patience);
         QVERIFY2(result->started(), qPrintable(result->error));
         QVERIFY(result->processId != QCoreApplication::applicationPid());
 
         platform::Relauncher missing(QStringLiteral("/nonexistent/velmora"));
         result.reset();
         missing.relaunch([&result](platform::RelaunchResult r) { result = r; });
-        QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), test::patience);
         QVERIFY(!result->started());
         QVERIFY(!result->error.isEmpty());
     }
@@ -310,7 +310,7 @@ private slots:
     {
         // This machine runs the tests outside a sandbox, where the Linux rule grants access.
         FullDiskAccessGate gate;
-        QCOMPARE(QCoro::waitFor(gate.check()), access::probeAuthorization());
+        QCOMPARE(test::waitFor(gate.check()), access::probeAuthorization());
     }
 };
 

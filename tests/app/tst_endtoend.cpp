@@ -24,8 +24,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr int startPatience = 120000; // a cold start of the engine and Python on a busy machine
-constexpr int stopPatience = 30000;
+// A cold start of the engine and Python on a busy machine takes longer than most waits.
+constexpr int startPatience = 6 * test::patience;
+constexpr int stopPatience = 3 * test::patience / 2;
 
 QString velmoraBinary()
 {
@@ -45,7 +46,7 @@ QUrl healthUrl(quint16 port)
 // The parent pid the backend on port reports; empty when nothing answers.
 QString backendParent(quint16 port)
 {
-    const auto reply = QCoro::waitFor(platform::HttpClient::shared().get(healthUrl(port), 1s));
+    const auto reply = test::waitFor(platform::HttpClient::shared().get(healthUrl(port), 1s));
     if (!reply.received || reply.status != 200)
         return {};
     return QJsonDocument::fromJson(reply.body).object().value(QStringLiteral("desktop_parent_pid")).toString();

@@ -125,7 +125,7 @@ private slots:
         QSignalSpy changes(&view, &StartupProgressView::statusChanged);
         view.setStatus(longStatus);
         QCOMPARE(changes.count(), 1);
-        QTRY_VERIFY_WITH_TIMEOUT(status->width() <= view.width() - 80, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(status->width() <= view.width() - 80, test::patience);
         QCOMPARE(status->height(), status->fontMetrics().height());
         QVERIFY(status->displayedText().endsWith(QChar(0x2026)));
         QCOMPARE(status->accessibleName(), longStatus);

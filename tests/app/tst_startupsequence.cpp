@@ -34,7 +34,7 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr qint64 ownPid = 424242;
-constexpr int patience = 20000;
+using test::patience;
 
 QList<StartupScreen> screens(std::initializer_list<StartupScreen> list)
 {

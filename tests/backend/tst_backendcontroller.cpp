@@ -26,7 +26,7 @@ using test::writeFile;
 
 namespace {
 
-constexpr int patience = 20000; // ms; generous for a loaded machine
+using test::patience;
 constexpr qint64 ownPid = 777777;
 
 // How many descriptors of this process are open on path.
@@ -187,7 +187,7 @@ private slots:
         test::LoopbackHttpServer server;
         QVERIFY(server.listen());
         server.setHandler([&](const QByteArray &, const QString &) { return test::HttpReply::json(body, status); });
-        const Health health = QCoro::waitFor(
+        const Health health = test::waitFor(
             backend::probeHealth(platform::HttpClient::shared(), server.baseUrl(), ownPid, 5s));
         QCOMPARE(health, expected);
         QCOMPARE(server.requests(), QStringList{"/healthz"});
@@ -198,16 +198,16 @@ private slots:
         auto &http = platform::HttpClient::shared();
         const test::ReservedPort port;
         const QUrl refused(QString("http://127.0.0.1:%1").arg(port.number()));
-        QCOMPARE(QCoro::waitFor(backend::probeHealth(http, refused, ownPid, 5s)), Health::Unreachable);
+        QCOMPARE(test::waitFor(backend::probeHealth(http, refused, ownPid, 5s)), Health::Unreachable);
 
         test::LoopbackHttpServer silent;
         QVERIFY(silent.listen());
         silent.setHandler([](const QByteArray &, const QString &) { return test::HttpReply{200, {}, {}, true}; });
-        QCOMPARE(QCoro::waitFor(backend::probeHealth(http, silent.baseUrl(), ownPid, 200ms)), Health::Unreachable);
+        QCOMPARE(test::waitFor(backend::probeHealth(http, silent.baseUrl(), ownPid, 200ms)), Health::Unreachable);
 
         auto cancelled = platform::TaskHandle::make();
         cancelled.cancel();
-        QCOMPARE(QCoro::waitFor(backend::probeHealth(http, silent.baseUrl(), ownPid, 5s, cancelled.token())),
+        QCOMPARE(test::waitFor(backend::probeHealth(http, silent.baseUrl(), ownPid, 5s, cancelled.token())),
                  Health::Unreachable);
     }
 
@@ -255,7 +255,7 @@ private slots:
 
         auto controller = stage.controller();
         QSignalSpy stopped(controller.get(), &BackendController::startingChanged);
-        QCoro::waitFor(controller->start());
+        test::waitFor(controller->start());
         QCOMPARE(controller->error(), message);
         QVERIFY(!controller->starting());
         QCOMPARE(stopped.count(), 2);
@@ -287,7 +287,7 @@ private slots:
         server.setHandler([&](const QByteArray &, const QString &) { return test::HttpReply::json(body, status); });
 
         auto controller = stage.controller();
-        QCoro::waitFor(controller->start());
+        test::waitFor(controller->start());
         QCOMPARE(controller->error(), backend::portInUseMessage(stage.port));
         QVERIFY(controller->error().contains(QString::number(stage.port)));
         QVERIFY(!controller->starting());
@@ -310,9 +310,9 @@ private slots:
         QVERIFY(controller->starting());
         // While an attempt runs a second start changes nothing and sends no probe.
         QCoro::Task<> second = controller->start();
-        QCoro::waitFor(std::move(second));
+        test::waitFor(std::move(second));
         QCOMPARE(starting.count(), 1);
-        QCoro::waitFor(std::move(first));
+        test::waitFor(std::move(first));
 
         QCOMPARE(controller->url(), stage.baseUrl());
         QCOMPARE(controller->url().toString(), QString("http://127.0.0.1:%1").arg(stage.port));
@@ -323,7 +323,7 @@ private slots:
         QVERIFY(controller->logURL().isEmpty());
 
         // Ready is final: another start does nothing, and stop() has no process to signal.
-        QCoro::waitFor(controller->start());
+        test::waitFor(controller->start());
         QCOMPARE(server.requests().size(), 1);
         controller->stop();
         controller->stop();
@@ -340,7 +340,7 @@ private slots:
         QVERIFY(running);
 
         auto controller = stage.controller();
-        QCoro::waitFor(controller->start());
+        test::waitFor(controller->start());
         QCOMPARE(controller->url(), stage.baseUrl());
         QCOMPARE(stage.launcher.launches, 0);
         // Quitting: stop() and then the controller going away.
@@ -448,7 +448,7 @@ private slots:
         // The attempt's last probe has been answered once a later one has.
         test::LoopbackHttpServer witness;
         QVERIFY(witness.listen());
-        QCoro::waitFor(backend::probeHealth(platform::HttpClient::shared(), witness.baseUrl(), ownPid, 5s));
+        test::waitFor(backend::probeHealth(platform::HttpClient::shared(), witness.baseUrl(), ownPid, 5s));
         QCOMPARE(stage.launcher.launches, 0);
         QVERIFY(!QFileInfo::exists(stage.runtimeDirectory()));
     }
@@ -592,7 +592,7 @@ private slots:
             Stage stage(Stage::Packaged, test::helperProgram("fake_backend"));
             QVERIFY(writeFile(stage.dir.filePath("support"), "a file, not a folder", false));
             auto controller = stage.controller();
-            QCoro::waitFor(controller->start());
+            test::waitFor(controller->start());
             QTRY_VERIFY_WITH_TIMEOUT(!controller->starting(), patience);
             QCOMPARE(controller->error(), QString::fromLocal8Bit(std::strerror(ENOTDIR)));
             QCOMPARE(stage.launcher.launches, 0);
@@ -603,7 +603,7 @@ private slots:
             Stage stage(Stage::Packaged, QString());
             QVERIFY(writeFile(stage.dir.filePath("Resources/python/bin/python3.12"), "not a program\n", true));
             auto controller = stage.controller();
-            QCoro::waitFor(controller->start());
+            test::waitFor(controller->start());
             QTRY_VERIFY_WITH_TIMEOUT(!controller->starting(), patience);
             QCOMPARE(controller->error(), QString::fromLocal8Bit(std::strerror(ENOEXEC)));
             QCOMPARE(stage.launcher.launches, 1);

@@ -2,6 +2,8 @@
 
 // Stand-ins for the access gate's relaunch, and a gate held in each of its states.
 
+#include "TestSupport.h"
+
 #include "access/FullDiskAccessGate.h"
 #include "platform/Relauncher.h"
 
@@ -49,7 +51,7 @@ struct HeldGate
     void answerMissing()
     {
         mayAnswer.release();
-        QCoro::waitFor(gate->check());
+        test::waitFor(gate->check());
     }
 
     QSemaphore mayAnswer;

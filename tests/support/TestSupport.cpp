@@ -126,6 +126,11 @@ bool writeFile(const QString &path, const QByteArray &content, bool executable)
     return true;
 }
 
+void detail::waitedTooLong(int bound)
+{
+    qFatal("a task the test waits for is still running after %d ms", bound);
+}
+
 ReservedPort::ReservedPort()
 {
     m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -156,7 +161,7 @@ void drainEvents()
     for (int round = 0; round < 3; ++round) {
         bool ran = false;
         QTimer::singleShot(0, [&ran] { ran = true; });
-        QTRY_VERIFY(ran);
+        QTRY_VERIFY_WITH_TIMEOUT(ran, test::patience);
     }
 }
 

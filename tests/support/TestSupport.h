@@ -5,6 +5,7 @@
 // kept in a temporary folder, and a way to let queued deliveries run.
 
 #include <QByteArray>
+#include <QEventLoop>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -12,11 +13,66 @@
 #include <QString>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUrl>
 
+#include <QCoro/QCoroTask>
+
 #include <functional>
+#include <optional>
+#include <type_traits>
 
 namespace velmora::test {
+
+// How long a test waits for something that should happen soon (a signal, a state, a task), in
+// milliseconds: generous for a loaded two-core machine, short enough that a hang fails in
+// seconds rather than at CTest's time-out.
+inline constexpr int patience = 20000;
+
+namespace detail {
+[[noreturn]] void waitedTooLong(int bound);
+
+template<typename T>
+QCoro::Task<> finishInto(QCoro::Task<T> &task, std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> &result,
+                         QEventLoop &loop)
+{
+    if constexpr (std::is_void_v<T>) {
+        co_await task;
+        result = true;
+    } else {
+        result = co_await task;
+    }
+    loop.quit();
+}
+} // namespace detail
+
+// Runs the event loop until task has finished and gives its result. A task that is still
+// running after bound milliseconds ends the test program with a message: it would otherwise
+// hang until CTest's time-out.
+template<typename T>
+T waitFor(QCoro::Task<T> &task, int bound = patience)
+{
+    QEventLoop loop;
+    std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> result;
+    QCoro::Task<> finishing = detail::finishInto(task, result, loop);
+    if (!result) {
+        QTimer deadline;
+        deadline.setSingleShot(true);
+        QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+        deadline.start(bound);
+        loop.exec();
+    }
+    if (!result)
+        detail::waitedTooLong(bound);
+    if constexpr (!std::is_void_v<T>)
+        return std::move(*result);
+}
+
+template<typename T>
+T waitFor(QCoro::Task<T> &&task, int bound = patience)
+{
+    return waitFor(task, bound);
+}
 
 struct HttpReply
 {

@@ -18,7 +18,7 @@ using velmora::test::HttpReply;
 
 namespace {
 
-constexpr int Patience = 20000; // ms; generous for a loaded machine
+using test::patience;
 
 // Answers both delegates and writes down every call, in order.
 class RecordingDelegates : public UpdaterDelegate, public UserDriverDelegate
@@ -195,7 +195,7 @@ void TestUpdateEngine::informationCheck()
     QVERIFY(engine->sessionInProgress());
     QVERIFY(!engine->canCheckForUpdates());
 
-    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, Patience);
+    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, patience);
     QCOMPARE(m_server->requests(), QStringList{QStringLiteral("/appcast.xml")});
     QCOMPARE(m_delegates.finished.first().kind, UpdateCheckKind::UpdateInformation);
     QCOMPARE(m_delegates.onlyErrorCode(), errorCode);
@@ -235,7 +235,7 @@ void TestUpdateEngine::backgroundCheckAsksTheUserDriver()
     auto engine = makeEngine(feedUrl());
     engine->startUpdater();
     engine->checkForUpdatesInBackground();
-    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, Patience);
+    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, patience);
 
     QCOMPARE(m_delegates.finished.first().kind, UpdateCheckKind::UpdatesInBackground);
     QCOMPARE(m_delegates.onlyErrorCode(), 0);
@@ -274,7 +274,7 @@ void TestUpdateEngine::feedAddressRefusedWithoutRequest()
     engine->startUpdater();
     engine->checkForUpdateInformation();
     QVERIFY(m_delegates.finished.isEmpty()); // never inside the call
-    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, Patience);
+    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, patience);
     QCOMPARE(m_delegates.onlyErrorCode(), errorCode);
     QVERIFY(m_delegates.found.isEmpty());
     QVERIFY(plain.requests().isEmpty());
@@ -312,7 +312,7 @@ void TestUpdateEngine::transportFailures()
 
     engine->startUpdater();
     engine->checkForUpdateInformation();
-    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, Patience);
+    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, patience);
     QCOMPARE(m_delegates.onlyErrorCode(), int(UpdateEngineError::AppcastUnavailable));
     QVERIFY(m_delegates.found.isEmpty());
     QVERIFY(engine->canCheckForUpdates());
@@ -333,13 +333,13 @@ void TestUpdateEngine::canCheckIsAnnouncedLater()
     QVERIFY(engine->canCheckForUpdates());
     QCOMPARE(canCheck.count(), 0); // not inside startUpdater()
     // First the value it was made with, then the change.
-    QTRY_COMPARE_WITH_TIMEOUT(boolValues(canCheck), (QList<bool>{false, true}), Patience);
+    QTRY_COMPARE_WITH_TIMEOUT(boolValues(canCheck), (QList<bool>{false, true}), patience);
     QCOMPARE(boolValues(automatic), QList<bool>{true});
 
     engine->checkForUpdateInformation();
     QCOMPARE(canCheck.count(), 2); // not inside the check call either
-    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, Patience);
-    QTRY_COMPARE_WITH_TIMEOUT(boolValues(canCheck), (QList<bool>{false, true, false, true}), Patience);
+    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, patience);
+    QTRY_COMPARE_WITH_TIMEOUT(boolValues(canCheck), (QList<bool>{false, true, false, true}), patience);
     QCOMPARE(m_delegates.onlyErrorCode(), noUpdateErrorCode);
 }
 
@@ -351,7 +351,7 @@ void TestUpdateEngine::checkRefusedWhenItCannotRun()
     // Before startUpdater(): refused, nothing requested.
     engine->checkForUpdateInformation();
     QVERIFY(m_delegates.finished.isEmpty());
-    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, Patience);
+    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, patience);
     QCOMPARE(m_delegates.onlyErrorCode(), int(UpdateEngineError::CheckRefused));
     QVERIFY(m_server->requests().isEmpty());
 
@@ -360,7 +360,7 @@ void TestUpdateEngine::checkRefusedWhenItCannotRun()
     engine->startUpdater();
     engine->checkForUpdatesInBackground();
     engine->checkForUpdateInformation();
-    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 2, Patience);
+    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 2, patience);
     QCOMPARE(m_delegates.finished.at(0).kind, UpdateCheckKind::UpdateInformation);
     QCOMPARE(m_delegates.finished.at(0).error->code, int(UpdateEngineError::CheckRefused));
     QCOMPARE(m_delegates.finished.at(1).kind, UpdateCheckKind::UpdatesInBackground);
@@ -375,7 +375,7 @@ void TestUpdateEngine::engineGoneDuringRequest()
     auto engine = makeEngine(feedUrl());
     engine->startUpdater();
     engine->checkForUpdateInformation();
-    QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 1, Patience);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 1, patience);
 
     // The request is aborted with the engine; whatever it leaves queued must not reach the
     // delegates (nor touch the engine that is gone).
@@ -393,11 +393,11 @@ void TestUpdateEngine::settingsRoundTrip()
         QVERIFY(!engine->automaticallyDownloadsUpdates()); // nothing stored: off
 
         QSignalSpy automatic(engine.get(), &Updater::automaticallyChecksForUpdatesChanged);
-        QTRY_COMPARE_WITH_TIMEOUT(boolValues(automatic), QList<bool>{true}, Patience); // the initial value
+        QTRY_COMPARE_WITH_TIMEOUT(boolValues(automatic), QList<bool>{true}, patience); // the initial value
         engine->setAutomaticallyChecksForUpdates(false);
         QVERIFY(!engine->automaticallyChecksForUpdates());
         QCOMPARE(automatic.count(), 1); // announced later
-        QTRY_COMPARE_WITH_TIMEOUT(boolValues(automatic), (QList<bool>{true, false}), Patience);
+        QTRY_COMPARE_WITH_TIMEOUT(boolValues(automatic), (QList<bool>{true, false}), patience);
         engine->setAutomaticallyChecksForUpdates(false); // unchanged: no announcement
         engine->setAutomaticallyDownloadsUpdates(true);
         QCoreApplication::processEvents();
@@ -413,7 +413,7 @@ void TestUpdateEngine::settingsRoundTrip()
         QVERIFY(!engine->automaticallyChecksForUpdates());
         QVERIFY(engine->automaticallyDownloadsUpdates());
         QSignalSpy automatic(engine.get(), &Updater::automaticallyChecksForUpdatesChanged);
-        QTRY_COMPARE_WITH_TIMEOUT(boolValues(automatic), QList<bool>{false}, Patience);
+        QTRY_COMPARE_WITH_TIMEOUT(boolValues(automatic), QList<bool>{false}, patience);
         engine->setAutomaticallyChecksForUpdates(true);
         engine->setAutomaticallyDownloadsUpdates(false);
     }
@@ -438,7 +438,7 @@ void TestUpdateEngine::installPathShowsNotice()
 
     // It is an ordinary window: closing it lets the next request make a new one.
     notice->close();
-    QTRY_VERIFY_WITH_TIMEOUT(!engine->noticeWindow(), Patience);
+    QTRY_VERIFY_WITH_TIMEOUT(!engine->noticeWindow(), patience);
     engine->checkForUpdates();
     QVERIFY(engine->noticeWindow());
     QVERIFY(m_delegates.events.isEmpty());

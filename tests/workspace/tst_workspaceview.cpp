@@ -20,7 +20,7 @@ using workspace::WorkspaceView;
 
 namespace {
 
-constexpr int patience = 20000;
+using test::patience;
 
 QByteArray startPage(quint16 otherPort)
 {

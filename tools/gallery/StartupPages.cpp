@@ -1,7 +1,7 @@
 // Startup screens of the main window, each at the window's default size.
 #include "Gallery.h"
 
-#include "../../tests/support/AccessDoubles.h"
+#include "AccessDoubles.h"
 
 #include "access/FullDiskAccessGate.h"
 #include "access/Ink.h"
