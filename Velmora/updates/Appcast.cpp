@@ -7,7 +7,7 @@
 namespace velmora::updates {
 namespace {
 
-inline constexpr const char *XmlNamespace = "http://www.w3.org/XML/1998/namespace";
+inline constexpr const char *xmlNamespace = "http://www.w3.org/XML/1998/namespace";
 
 struct Enclosure
 {
@@ -39,7 +39,7 @@ struct RawItem
 
 bool isUpdateElement(const QXmlStreamReader &reader, QLatin1String name)
 {
-    return reader.namespaceUri() == QLatin1String(AppcastNamespace) && reader.name() == name;
+    return reader.namespaceUri() == QLatin1String(appcastNamespace) && reader.name() == name;
 }
 
 bool isPlainElement(const QXmlStreamReader &reader, QLatin1String name)
@@ -73,14 +73,14 @@ QString chosen(const QList<Localized> &occurrences)
 
 void appendElementText(QXmlStreamReader &reader, QList<Localized> &occurrences)
 {
-    const QString language = reader.attributes().value(QLatin1String(XmlNamespace), QLatin1String("lang")).toString().trimmed();
+    const QString language = reader.attributes().value(QLatin1String(xmlNamespace), QLatin1String("lang")).toString().trimmed();
     occurrences.append(Localized{reader.readElementText(QXmlStreamReader::SkipChildElements).trimmed(), language});
 }
 
 Enclosure readEnclosure(QXmlStreamReader &reader)
 {
     const QXmlStreamAttributes attributes = reader.attributes();
-    const QString ns = QLatin1String(AppcastNamespace);
+    const QString ns = QLatin1String(appcastNamespace);
     Enclosure enclosure{
         attributes.value(QLatin1String("url")).toString().trimmed(),
         attributes.value(QLatin1String("length")).toString().trimmed(),

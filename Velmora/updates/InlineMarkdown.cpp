@@ -473,11 +473,11 @@ struct InlineMarkdownWriter::Private
 {
     // Qt lays a block out as a whole and more slowly than it stores characters: a block break
     // costs as much of a write budget as this many characters.
-    static constexpr qsizetype BlockCost = 16;
+    static constexpr qsizetype blockCost = 16;
     // Likewise every styled span inserted (Qt looks its format up each time).
-    static constexpr qsizetype SpanCost = 8;
+    static constexpr qsizetype spanCost = 8;
     // How far back from a block's limit a white space is looked for to break the line at.
-    static constexpr qsizetype BreakSearch = 512;
+    static constexpr qsizetype breakSearch = 512;
 
     InlineMarkdownText notes;
     QTextCursor cursor;
@@ -565,13 +565,13 @@ bool InlineMarkdownWriter::write(qsizetype budget)
             // Line feeds start a new block, so each line keeps its own spacing.
             d->newBlock();
             ++d->position;
-            spent += Private::BlockCost;
+            spent += Private::blockCost;
             continue;
         }
-        const qsizetype room = MaxBlockCharacters - d->blockLength;
+        const qsizetype room = maxBlockCharacters - d->blockLength;
         if (room == 0) {
             d->newBlock();
-            spent += Private::BlockCost;
+            spent += Private::blockCost;
             continue;
         }
         while (d->notes.runs[d->run].end <= at)
@@ -586,7 +586,7 @@ bool InlineMarkdownWriter::write(qsizetype budget)
             // The line goes on past the block's limit: end the block after a white space near
             // the limit, or right at it in a word that long.
             breakBlock = true;
-            for (qsizetype i = at + take - 1; i >= std::max(at, at + take - Private::BreakSearch); --i) {
+            for (qsizetype i = at + take - 1; i >= std::max(at, at + take - Private::breakSearch); --i) {
                 if (text.at(i).isSpace()) {
                     take = i + 1 - at;
                     break;
@@ -596,10 +596,10 @@ bool InlineMarkdownWriter::write(qsizetype budget)
         d->cursor.insertText(text.mid(at, take), d->format(run.style));
         d->position += take;
         d->blockLength += take;
-        spent += take + Private::SpanCost;
+        spent += take + Private::spanCost;
         if (breakBlock) {
             d->newBlock();
-            spent += Private::BlockCost;
+            spent += Private::blockCost;
         }
     }
     d->cursor.endEditBlock();

@@ -20,12 +20,12 @@ void setInlineMarkdown(QTextDocument &document, const QString &text);
 // pass, in time linear in its length, on a bounded stack); write() then adds the next slice.
 //
 // Qt lays out a block as a whole, in time that grows faster than its length, so a line longer
-// than MaxBlockCharacters goes on in a new block: after a white space near the limit, or at the
+// than maxBlockCharacters goes on in a new block: after a white space near the limit, or at the
 // limit inside a word that long.
 class InlineMarkdownWriter
 {
 public:
-    static constexpr qsizetype MaxBlockCharacters = 4096;
+    static constexpr qsizetype maxBlockCharacters = 4096;
 
     // Empties document and reads text; every block written gets blockFormat. The document must
     // outlive the writer and be changed by nobody else meanwhile.

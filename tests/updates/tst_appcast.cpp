@@ -292,7 +292,7 @@ void TestAppcast::channels()
     QFETCH(QStringList, allowed);
     QFETCH(QStringList, expected);
 
-    const AppcastParseResult result = parseAppcast(feed(items), QLatin1String(AppcastLinuxOs), allowed);
+    const AppcastParseResult result = parseAppcast(feed(items), QLatin1String(appcastLinuxOs), allowed);
     QVERIFY2(result.ok(), qPrintable(result.error));
     QCOMPARE(versionsOf(result.items), expected);
 }

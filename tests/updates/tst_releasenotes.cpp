@@ -1,3 +1,4 @@
+#include "TestSupport.h"
 #include "updates/InlineMarkdown.h"
 #include "updates/ReleaseNotesText.h"
 #include "updates/UpdateNotesView.h"
@@ -211,7 +212,7 @@ private slots:
         QVERIFY(blocks.size() > 1);
         QCOMPARE(blocks.join(QString()), line);
         for (qsizetype i = 0; i < blocks.size(); ++i) {
-            QVERIFY(blocks[i].size() <= updates::InlineMarkdownWriter::MaxBlockCharacters);
+            QVERIFY(blocks[i].size() <= updates::InlineMarkdownWriter::maxBlockCharacters);
             if (atSpaces && i + 1 < blocks.size())
                 QVERIFY2(blocks[i].endsWith(u' '), qPrintable(QString::number(i)));
         }
@@ -243,7 +244,7 @@ private slots:
         QVERIFY(view.isFillingNotes());
         const qsizetype changesInCall = changes.size();
         QVERIFY2(changesInCall <= 5, qPrintable(QString::number(changesInCall)));
-        QTRY_VERIFY_WITH_TIMEOUT(!view.isFillingNotes(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!view.isFillingNotes(), test::patience);
         QVERIFY(changes.size() > changesInCall);
         QCOMPARE(document->toPlainText(), repeatTo(QStringLiteral("a b\n"), notesLimit / 6 * 4));
         QCOMPARE(document->blockCount(), int(notesLimit / 6) + 1);
