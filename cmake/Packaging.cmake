@@ -10,11 +10,6 @@ if(VELMORA_DEVELOPMENT_BUILD)
   return()
 endif()
 
-# A packaged build builds only what it ships; the benchmarks and the gallery stay buildable
-# by name.
-set_property(DIRECTORY bench PROPERTY EXCLUDE_FROM_ALL ON)
-set_property(DIRECTORY tools/gallery PROPERTY EXCLUDE_FROM_ALL ON)
-
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME velmora)
 set(CPACK_PACKAGE_VERSION ${VELMORA_VERSION_STRING})

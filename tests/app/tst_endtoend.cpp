@@ -24,8 +24,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr int startPatience = 120000; // a cold start of the engine and Python on a busy machine
-constexpr int stopPatience = 30000;
+// A cold start of the engine and Python on a busy machine takes longer than most waits.
+constexpr int startPatience = 6 * test::patience;
+constexpr int stopPatience = 3 * test::patience / 2;
 
 QString velmoraBinary()
 {
@@ -45,7 +46,7 @@ QUrl healthUrl(quint16 port)
 // The parent pid the backend on port reports; empty when nothing answers.
 QString backendParent(quint16 port)
 {
-    const auto reply = QCoro::waitFor(platform::HttpClient::shared().get(healthUrl(port), 1s));
+    const auto reply = test::waitFor(platform::HttpClient::shared().get(healthUrl(port), 1s));
     if (!reply.received || reply.status != 200)
         return {};
     return QJsonDocument::fromJson(reply.body).object().value(QStringLiteral("desktop_parent_pid")).toString();
@@ -91,6 +92,8 @@ class TestEndToEnd : public QObject
 {
     Q_OBJECT
 
+    // Held from before velmora starts until the next start, so no one else takes the port.
+    std::unique_ptr<test::ReservedPort> m_reservedPort;
     quint16 m_port = 0;
     std::unique_ptr<QProcess> m_velmora;
     // The web view's storage and cache go here rather than into the user's folders.
@@ -100,7 +103,8 @@ class TestEndToEnd : public QObject
     // velmora's own SIGTERM can stop it.
     void startVelmora(const QStringList &arguments, bool watchParent = false, const QString &portText = {})
     {
-        m_port = test::freeLoopbackPort();
+        m_reservedPort = std::make_unique<test::ReservedPort>();
+        m_port = m_reservedPort->number();
         m_velmora = std::make_unique<QProcess>();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("VELMORA_DESKTOP_PORT"), portText.isEmpty() ? QString::number(m_port) : portText);

@@ -17,7 +17,7 @@
 namespace velmora::test {
 
 // A command on a busy machine (an install, a packaging step) ends well within this.
-inline constexpr int commandPatience = 600000;
+inline constexpr int commandPatience = 12 * patience;
 
 struct CommandResult
 {

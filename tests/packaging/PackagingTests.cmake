@@ -21,9 +21,11 @@ if(velmora_packaging_missing)
   add_test(NAME packaging/skipped COMMAND ${CMAKE_COMMAND} -E echo
     "packaging tests skipped: ${missing} not installed (scripts/install-deps.sh installs them)")
   set_tests_properties(packaging/skipped PROPERTIES SKIP_REGULAR_EXPRESSION "packaging tests skipped")
-  set_tests_properties(packaging/tst_packagedbundle packaging/tst_releasearchive PROPERTIES DISABLED ON)
   return()
 endif()
+
+velmora_add_test(packaging/tst_packagedbundle.cpp rules packaging/PackagingSupport.h)
+velmora_add_test(packaging/tst_releasearchive.cpp rules packaging/PackagingSupport.h)
 
 set(velmora_packaged_arguments "")
 if(CMAKE_CXX_COMPILER_LAUNCHER)

@@ -9,7 +9,6 @@
 
 #include "platform/HttpClient.h"
 
-#include <QCoro/QCoroTask>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -27,8 +26,8 @@ using test::runCommand;
 
 namespace {
 
-constexpr int startPatience = 120000; // a cold start of the engine and Python on a busy machine
-constexpr int stopPatience = 30000;
+constexpr int startPatience = 6 * test::patience; // a cold start of the engine and Python
+constexpr int stopPatience = 3 * test::patience / 2;
 
 const QString appId = QStringLiteral("app.velmora.Velmora");
 
@@ -41,7 +40,7 @@ QString velmoraIn(const QString &bundle)
 QString backendParent(quint16 port)
 {
     const QUrl url(QStringLiteral("http://127.0.0.1:%1/healthz").arg(port));
-    const auto reply = QCoro::waitFor(platform::HttpClient::shared().get(url, 1s));
+    const auto reply = test::waitFor(platform::HttpClient::shared().get(url, 1s));
     if (!reply.received || reply.status != 200)
         return {};
     return QJsonDocument::fromJson(reply.body).object().value(QStringLiteral("desktop_parent_pid")).toString();
@@ -246,7 +245,8 @@ private slots:
         // As velmora finds itself: through its executable's real path.
         const QString realBundle = QFileInfo(bundle).canonicalFilePath();
         const QString home = dir.filePath(QStringLiteral("home"));
-        const quint16 port = test::freeLoopbackPort();
+        const test::ReservedPort reserved;
+        const quint16 port = reserved.number();
 
         QProcess velmora;
         velmora.setProcessEnvironment(environmentFor(home, port));
@@ -313,7 +313,8 @@ private slots:
         const QString bundle = installFreshBundle(dir.path(), moved);
         QVERIFY2(!bundle.isEmpty(), "the bundle could not be installed");
         const QString home = dir.filePath(QStringLiteral("home"));
-        const quint16 port = test::freeLoopbackPort();
+        const test::ReservedPort reserved;
+        const quint16 port = reserved.number();
         const QString shot = dir.filePath(QStringLiteral("velmora.png"));
 
         // A screenshot run quits once the page has loaded; exit code 0 says it did.
@@ -351,7 +352,7 @@ private slots:
         const QString display = QLatin1Char(':') + QString::fromLatin1(xserver.readLine().trimmed());
 
         QTemporaryDir home;
-        QProcessEnvironment environment = environmentFor(home.path(), test::freeLoopbackPort());
+        QProcessEnvironment environment = environmentFor(home.path(), 0);
         environment.insert(QStringLiteral("DISPLAY"), display);
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         // The window is what counts here, not the backend: a refused port leaves it on the
