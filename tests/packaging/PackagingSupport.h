@@ -3,6 +3,8 @@
 // What the tests of the installed Velmora share: running a command to its end, installing the
 // packaged build into a folder, and a folder tree described entry by entry for comparisons.
 
+#include "TestSupport.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>

@@ -60,7 +60,7 @@ QString releaseDate()
 updates::AppcastParseResult parseItem(const QString &item)
 {
     const QString feed = QStringLiteral("<rss version=\"2.0\" xmlns:sparkle=\"%1\"><channel>%2</channel></rss>")
-                             .arg(QLatin1String(updates::AppcastNamespace), item);
+                             .arg(QLatin1String(updates::appcastNamespace), item);
     return updates::parseAppcast(feed.toUtf8());
 }
 
