@@ -19,7 +19,8 @@ struct BuildSettings {
 const BuildSettings &buildSettings();
 
 // The information dictionary this build carries: "CFBundleShortVersionString" and
-// "VelmoraBundledInterpreter" always, "VelmoraProjectRoot" only in a development build.
+// "VelmoraBundledInterpreter" always, "VelmoraProjectRoot" only in a development build (the
+// source tree, or the folder named by VELMORA_DEVELOPMENT_PROJECT_ROOT when that is set).
 QVariantMap buildInfoDictionary();
 
 } // namespace velmora::platform
