@@ -14,6 +14,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <csignal>
+
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace velmora::test {
@@ -58,6 +61,14 @@ inline CommandResult runCommand(const QString &program, const QStringList &argum
     result.out = process.readAllStandardOutput();
     result.err = process.readAllStandardError();
     return result;
+}
+
+// A child started through process gets a termination request when this test program ends, even
+// when it ends without cleaning up (a fatal failure, a time-out): an X server or a velmora left
+// running would outlive the test.
+inline void endWithThisProcess(QProcess &process)
+{
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
 }
 
 // `cmake --install` of the packaged build: the bundle, with prefix as its folder.

@@ -249,6 +249,7 @@ private slots:
         const quint16 port = reserved.number();
 
         QProcess velmora;
+        test::endWithThisProcess(velmora);
         velmora.setProcessEnvironment(environmentFor(home, port));
         velmora.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         velmora.start(velmoraIn(bundle), {});
@@ -338,6 +339,7 @@ private slots:
         const QString wmClass = line.captured(1);
 
         QProcess xserver;
+        test::endWithThisProcess(xserver);
         // The server picks a free display and writes its number to standard output.
         xserver.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
                                                QStringLiteral("-nolisten"), QStringLiteral("tcp"),
@@ -359,6 +361,7 @@ private slots:
         // failure screen without starting one.
         environment.insert(QStringLiteral("VELMORA_DESKTOP_PORT"), QStringLiteral("80"));
         QProcess velmora;
+        test::endWithThisProcess(velmora);
         velmora.setProcessEnvironment(environment);
         velmora.start(velmoraIn(m_bundle), {});
         auto stopVelmora = qScopeGuard([&] {
