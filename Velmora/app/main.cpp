@@ -6,6 +6,7 @@
 #include "app/TerminationSignals.h"
 #include "app/VelmoraApp.h"
 #include "backend/BackendController.h"
+#include "platform/BuildInfo.h"
 #include "workspace/Coordinator.h"
 #include "workspace/WorkspaceView.h"
 
@@ -68,9 +69,14 @@ int main(int argc, char *argv[])
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velmora"));
+    QApplication::setApplicationVersion(platform::buildSettings().version);
+    // Wayland desktops match windows to the desktop entry by this name (X11 ones by the window
+    // class, "Velmora", which the entry names as StartupWMClass).
+    QGuiApplication::setDesktopFileName(QStringLiteral("app.velmora.Velmora"));
 
     QCommandLineParser parser;
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption screenshotOption(QStringLiteral("screenshot"),
                                               QStringLiteral("Write a picture of the window to <file> once the page "
                                                              "has loaded (or the start failed, or access is missing), "
