@@ -44,7 +44,7 @@ struct BackendDependencies {
 extern const QString earlierInstanceMessage; // another Velmora's backend kept the port
 extern const QString backendExitedMessage;   // the launched backend exited before it was ready
 extern const QString backendNotReadyMessage; // the backend never answered as ours in time
-extern const QString startCancelledMessage;  // the attempt was cancelled while waiting for it
+extern const QString startCancelledMessage;  // the task running the attempt was cancelled
 // Something that is not a healthy Velmora backend answers on port.
 QString portInUseMessage(int port);
 
@@ -84,6 +84,8 @@ public:
 
     /// Starts the backend, or adopts the one this process already runs. Does nothing while an
     /// attempt runs or once url is set. The outcome shows only in url, error and logURL.
+    /// Cancelling token ends the attempt with startCancelledMessage: before the launch with
+    /// nothing created or launched, after it with the backend asked to terminate.
     QCoro::Task<> start(platform::CancelToken token = {});
     /// Asks a running backend to terminate (SIGTERM), drops it and closes the log. Never
     /// waits; safe at any time, any number of times.
