@@ -19,6 +19,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -67,6 +68,7 @@ struct Startup
         processInfo.pid = ownPid;
         processInfo.env = QProcessEnvironment::systemEnvironment();
     }
+    ~Startup() { mayAnswer.release(100); }
 
     void usePort(const QString &port) { processInfo.env.insert(QStringLiteral("VELMORA_DESKTOP_PORT"), port); }
 
@@ -96,6 +98,8 @@ struct Startup
         deps.timing.readinessCycles = 200;
         controller = std::make_unique<backend::BackendController>(deps);
         auto gate = std::make_unique<access::FullDiskAccessGate>([this] {
+            if (holdProbes)
+                mayAnswer.acquire();
             ++probes;
             return granted.load();
         });
@@ -129,6 +133,9 @@ struct Startup
     test::RecordingUrlOpener opener;
     std::atomic<bool> granted{false};
     std::atomic<int> probes{0};
+    // While set, each probe answers only when mayAnswer is released.
+    std::atomic<bool> holdProbes{false};
+    QSemaphore mayAnswer;
     test::CountingSettingsOpener settingsOpener;
     test::NoWindowList windowList;
     std::unique_ptr<backend::BackendController> controller;
@@ -235,9 +242,18 @@ private slots:
         Startup startup;
         startup.usePort(QStringLiteral("80"));
         startup.granted = true;
+        startup.holdProbes = true;
         startup.build();
         startup.view->show();
+        // Showing the window makes the application active while the launch check runs: that
+        // adds no second run, which would retry the start that fails at once.
+        QVERIFY(startup.app->fileAccess().isChecking());
+        emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
+        startup.mayAnswer.release();
         QTRY_COMPARE_WITH_TIMEOUT(startup.view->screen(), StartupScreen::Failure, patience);
+        test::drainEvents();
+        QCOMPARE(names(startup.shown),
+                 names(screens({StartupScreen::AccessCheck, StartupScreen::StartupProgress, StartupScreen::Failure})));
         auto *failure = qobject_cast<StartupFailureView *>(startup.view->screenWidget());
         QVERIFY(failure);
         QCOMPARE(failure->error(), startup.controller->error());
