@@ -1,5 +1,7 @@
 #include "platform/Process.h"
 
+#include "platform/SystemError.h"
+
 #include <QFile>
 #include <QList>
 #include <QTimer>
@@ -7,7 +9,6 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 #include <vector>
 
 #include <fcntl.h>
@@ -20,22 +21,6 @@
 #endif
 
 namespace velmora::platform {
-
-FileHandle &FileHandle::operator=(FileHandle &&other) noexcept
-{
-    if (this != &other) {
-        close();
-        m_fd = std::exchange(other.m_fd, -1);
-    }
-    return *this;
-}
-
-void FileHandle::close()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
-}
 
 namespace {
 
@@ -155,10 +140,6 @@ private:
     bool m_asked = false;
 };
 
-QString errorText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 bool onMainThread()
 {
@@ -272,7 +253,7 @@ LaunchResult ProcessLauncher::launch(const ProcessDescription &description)
     // Closed in the child by a successful exec; otherwise it carries the exec's errno.
     int report[2];
     if (::pipe2(report, O_CLOEXEC) != 0) {
-        result.error = errorText(errno);
+        result.error = systemErrorText(errno);
         return result;
     }
 
@@ -303,7 +284,7 @@ LaunchResult ProcessLauncher::launch(const ProcessDescription &description)
 
     if (pid < 0) {
         ::close(report[0]);
-        result.error = errorText(forkError);
+        result.error = systemErrorText(forkError);
         return result;
     }
 
@@ -319,7 +300,7 @@ LaunchResult ProcessLauncher::launch(const ProcessDescription &description)
         if (remembered)
             takeUnasked(pid);
         ::waitpid(pid, nullptr, 0);
-        result.error = errorText(childError);
+        result.error = systemErrorText(childError);
         return result;
     }
     result.process = std::make_unique<ChildProcess>(pid, remembered);

@@ -18,10 +18,9 @@
 #include <sys/resource.h>
 
 using namespace velmora;
+using test::patience;
 
 namespace {
-
-constexpr int patience = 30000;
 
 // The state letter of a process from /proc; 0 once it is gone.
 char processState(qint64 pid)
@@ -82,7 +81,8 @@ private slots:
         const QString log = project.filePath("logs/desktop.log");
 
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("VELMORA_DESKTOP_PORT", QString::number(test::freeLoopbackPort()));
+        const test::ReservedPort port;
+        environment.insert("VELMORA_DESKTOP_PORT", QString::number(port.number()));
         environment.insert("FAKE_BACKEND_SIGNAL_FILE", requests);
         environment.insert("FAKE_BACKEND_KEEP_RUNNING", "1");
         environment.insert("QT_QPA_PLATFORM", "offscreen");

@@ -1,3 +1,5 @@
+#include "TestSupport.h"
+
 #include "app/TerminationSignals.h"
 
 #include <QSignalSpy>
@@ -28,7 +30,7 @@ private slots:
             ::raise(SIGTERM);
             ::raise(SIGINT);
             ::raise(SIGHUP);
-            QTRY_COMPARE_WITH_TIMEOUT(received.size(), 3, 20000);
+            QTRY_COMPARE_WITH_TIMEOUT(received.size(), 3, velmora::test::patience);
             QCOMPARE(received.at(0).at(0).toInt(), SIGTERM);
             QCOMPARE(received.at(1).at(0).toInt(), SIGINT);
             QCOMPARE(received.at(2).at(0).toInt(), SIGHUP);

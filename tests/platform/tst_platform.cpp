@@ -2,6 +2,7 @@
 
 #include "platform/Async.h"
 #include "platform/HttpClient.h"
+#include "platform/FileHandle.h"
 #include "platform/Process.h"
 
 #include <QCoro/QCoroTask>
@@ -31,9 +32,9 @@ private slots:
     {
         auto handle = platform::TaskHandle::make();
         QTimer::singleShot(0, [handle] { handle.cancel(); });
-        const bool completed = QCoro::waitFor(platform::sleepFor(60s, handle.token()));
+        const bool completed = test::waitFor(platform::sleepFor(60s, handle.token()));
         QVERIFY(!completed);
-        QVERIFY(QCoro::waitFor(platform::sleepFor(1ms)));
+        QVERIFY(test::waitFor(platform::sleepFor(1ms)));
     }
 
     void httpGetReportsStatusBodyAndRefusal()
@@ -44,16 +45,16 @@ private slots:
             return path == QLatin1String("/ok") ? test::HttpReply::json("{\"a\":1}") : test::HttpReply{404, "no", {}, false};
         });
         auto &client = platform::HttpClient::shared();
-        auto ok = QCoro::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), 1s));
+        auto ok = test::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), 1s));
         QVERIFY(ok.received);
         QCOMPARE(ok.status, 200);
         QCOMPARE(ok.body, QByteArray("{\"a\":1}"));
-        auto missing = QCoro::waitFor(client.get(server.baseUrl().resolved(QUrl("/x")), 1s));
+        auto missing = test::waitFor(client.get(server.baseUrl().resolved(QUrl("/x")), 1s));
         QVERIFY(missing.received);
         QCOMPARE(missing.status, 404);
 
-        const quint16 port = test::freeLoopbackPort();
-        auto refused = QCoro::waitFor(client.get(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port)), 1s));
+        const test::ReservedPort port;
+        auto refused = test::waitFor(client.get(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port.number())), 1s));
         QVERIFY(!refused.received);
         QVERIFY(!refused.errorString.isEmpty());
     }
@@ -63,7 +64,7 @@ private slots:
         test::LoopbackHttpServer server;
         QVERIFY(server.listen());
         server.setHandler([](const QByteArray &, const QString &) { return test::HttpReply{200, {}, {}, true}; });
-        auto r = QCoro::waitFor(platform::HttpClient::shared().get(server.baseUrl(), 200ms));
+        auto r = test::waitFor(platform::HttpClient::shared().get(server.baseUrl(), 200ms));
         QVERIFY(!r.received);
         QVERIFY(!r.cancelled);
     }
@@ -83,20 +84,20 @@ private slots:
         auto inFlight = platform::TaskHandle::make();
         QObject::connect(&server, &test::LoopbackHttpServer::requestReceived, &server,
                          [inFlight](const QString &) { inFlight.cancel(); });
-        auto cancelled = QCoro::waitFor(client.get(server.baseUrl().resolved(QUrl("/hang")), 30s, inFlight.token()));
+        auto cancelled = test::waitFor(client.get(server.baseUrl().resolved(QUrl("/hang")), 30s, inFlight.token()));
         QVERIFY(!cancelled.received);
         QVERIFY(cancelled.cancelled);
         QObject::disconnect(&server, &test::LoopbackHttpServer::requestReceived, &server, nullptr);
 
         // A token cancelled after its request finished, and after its reply is gone.
         auto finished = platform::TaskHandle::make();
-        auto ok = QCoro::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), 5s, finished.token()));
+        auto ok = test::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), 5s, finished.token()));
         QVERIFY(ok.received);
         QCOMPARE(ok.body, QByteArray(64, 'x'));
         finished.cancel();
 
         // A body past the caller's limit ends the transfer and says so.
-        auto large = QCoro::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), 5s, {}, 10));
+        auto large = test::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), 5s, {}, 10));
         QVERIFY(large.received);
         QCOMPARE(large.status, 200);
         QVERIFY(large.bodyTooLarge);
@@ -104,7 +105,7 @@ private slots:
         QVERIFY(QByteArray(64, 'x').startsWith(large.body));
 
         // The client still works after all of that.
-        auto again = QCoro::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), 5s));
+        auto again = test::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), 5s));
         QVERIFY(again.received);
         QCOMPARE(again.body.size(), 64);
     }
@@ -126,9 +127,9 @@ private slots:
         auto launched = platform::ProcessLauncher::system().launch(description);
         QVERIFY2(launched.process, qPrintable(launched.error));
         QVERIFY(launched.process->isRunning());
-        QTRY_VERIFY(QFile(logPath).size() > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile(logPath).size() > 0, test::patience);
         launched.process->requestTermination();
-        QTRY_VERIFY(!launched.process->isRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(!launched.process->isRunning(), test::patience);
         QFile counts(countPath);
         QVERIFY(counts.open(QIODevice::ReadOnly));
         QCOMPARE(counts.readAll(), QByteArray("SIGTERM\n"));
@@ -160,11 +161,11 @@ private slots:
         QVERIFY2(exited.process, qPrintable(exited.error));
         const qint64 askedPid = asked.process->pid();
         const qint64 exitedPid = exited.process->pid();
-        QTRY_VERIFY(processState(exitedPid) == 'Z');
+        QTRY_VERIFY_WITH_TIMEOUT(processState(exitedPid) == 'Z', test::patience);
         asked.process->requestTermination();
         asked.process.reset();
         exited.process.reset();
-        QTRY_VERIFY_WITH_TIMEOUT(processState(askedPid) == 0, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(processState(askedPid) == 0, test::patience);
         QCOMPARE(processState(exitedPid), 0);
     }
 
@@ -244,7 +245,7 @@ private slots:
         description.outputFd = log.fd();
         auto launched = platform::ProcessLauncher::system().launch(description);
         QVERIFY2(launched.process, qPrintable(launched.error));
-        QTRY_VERIFY_WITH_TIMEOUT(!launched.process->isRunning(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!launched.process->isRunning(), test::patience);
 
         // Masks of signal numbers, bit n - 1 for signal n.
         const QByteArray status = test::readFile(logPath);
@@ -280,7 +281,8 @@ private slots:
         description.executable = test::helperProgram("fake_backend");
         description.workingDirectory = dir.path();
         description.environment = QProcessEnvironment::systemEnvironment();
-        description.environment.insert("VELMORA_DESKTOP_PORT", QString::number(test::freeLoopbackPort()));
+        const test::ReservedPort port;
+        description.environment.insert("VELMORA_DESKTOP_PORT", QString::number(port.number()));
         description.environment.insert("FAKE_BACKEND_SIGNAL_FILE", requests);
         description.environment.insert("FAKE_BACKEND_KEEP_RUNNING", "1");
         description.outputFd = log.fd();
@@ -291,21 +293,21 @@ private slots:
             if (backend.isRunning())
                 ::kill(pid_t(backend.pid()), SIGKILL);
         });
-        QTRY_VERIFY_WITH_TIMEOUT(test::readFile(logPath).contains("fake_backend: listening"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(test::readFile(logPath).contains("fake_backend: listening"), test::patience);
 
         if (processFirst)
             backend.requestTermination();
         else
             platform::requestTerminationOfChildren();
         // Recorded before anyone asks again, so that a second request could not merge with it.
-        QTRY_COMPARE_WITH_TIMEOUT(test::readFile(requests), QByteArray("SIGTERM\n"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(test::readFile(requests), QByteArray("SIGTERM\n"), test::patience);
         platform::requestTerminationOfChildren();
         backend.requestTermination();
         backend.requestTermination();
 
         // SIGINT ends it, after it has recorded whatever request is still pending.
         ::kill(pid_t(backend.pid()), SIGINT);
-        QTRY_VERIFY_WITH_TIMEOUT(!backend.isRunning(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!backend.isRunning(), test::patience);
         QCOMPARE(test::readFile(requests), QByteArray("SIGTERM\n"));
         QVERIFY(test::readFile(logPath).contains("fake_backend: stopped"));
     }
@@ -331,7 +333,7 @@ private slots:
         const QRegularExpression launched(QStringLiteral("launch_and_wait: launched (\\d+)"));
         QTRY_VERIFY_WITH_TIMEOUT(test::readFile(logPath).contains("run_until_signal: pid")
                                      && launched.match(QString::fromUtf8(test::readFile(logPath))).hasMatch(),
-                                 20000);
+                                 test::patience);
         const qint64 child = launched.match(QString::fromUtf8(test::readFile(logPath))).captured(1).toLongLong();
         QVERIFY(child > 0);
         const auto cleanup = qScopeGuard([child] {
@@ -340,9 +342,9 @@ private slots:
         });
 
         ::kill(pid_t(launcher.process->pid()), SIGKILL);
-        QTRY_VERIFY_WITH_TIMEOUT(!launcher.process->isRunning(), 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(test::readFile(requests), QByteArray("SIGTERM\n"), 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(processState(child) == 0 || processState(child) == 'Z', 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!launcher.process->isRunning(), test::patience);
+        QTRY_COMPARE_WITH_TIMEOUT(test::readFile(requests), QByteArray("SIGTERM\n"), test::patience);
+        QTRY_VERIFY_WITH_TIMEOUT(processState(child) == 0 || processState(child) == 'Z', test::patience);
     }
 
 private:
