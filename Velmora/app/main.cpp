@@ -2,8 +2,8 @@
 // the access check through the backend start to the backend's page (or the failure screen).
 
 #include "app/RootView.h"
+#include "app/ShutdownGuard.h"
 #include "app/StartupTrace.h"
-#include "app/TerminationSignals.h"
 #include "app/VelmoraApp.h"
 #include "backend/BackendController.h"
 #include "platform/BuildInfo.h"
@@ -86,12 +86,10 @@ int main(int argc, char *argv[])
     parser.process(app);
     const QString screenshotPath = parser.value(screenshotOption);
 
-    app::TerminationSignals terminationSignals;
-    QObject::connect(&terminationSignals, &app::TerminationSignals::received, &app, &QCoreApplication::quit);
-
     app::VelmoraApp shell;
     auto &backend = shell.backend();
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &backend, &backend::BackendController::stop);
+    // Before anything can launch the backend.
+    app::ShutdownGuard shutdownGuard(app, backend);
 
     QWidget window;
     window.setWindowTitle(QStringLiteral("Velmora"));
