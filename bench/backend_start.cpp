@@ -8,6 +8,8 @@
 //
 // bench_backend_start [runs]   (development build: runs scripts/run-app.sh from the source tree)
 // Each run uses a fresh loopback port and waits until the previous backend has left.
+#include "TestSupport.h"
+
 #include "backend/BackendController.h"
 #include "platform/HttpClient.h"
 
@@ -15,7 +17,6 @@
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTcpServer>
 
 #include <QCoro/QCoroTask>
 
@@ -28,13 +29,6 @@ using namespace velmora;
 using namespace std::chrono_literals;
 
 namespace {
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 double median(std::vector<double> v)
 {
@@ -90,7 +84,8 @@ int main(int argc, char *argv[])
 
     std::vector<double> total, own, lag, launch;
     for (int i = 0; i < runs; ++i) {
-        const quint16 port = freePort();
+        const test::ReservedPort reserved;
+        const quint16 port = reserved.number();
         qputenv("VELMORA_DESKTOP_PORT", QByteArray::number(port));
         const QUrl health(QStringLiteral("http://127.0.0.1:%1/healthz").arg(port));
 

@@ -1,5 +1,6 @@
 #include "access/AppBundleDragView.h"
 
+#include "access/Texts.h"
 #include "platform/ApplicationIcon.h"
 
 #include <QAccessible>
@@ -17,14 +18,7 @@
 
 namespace velmora::access {
 
-const QString AppBundleDragView::accessibilityLabel =
-    QStringLiteral("Velmora 앱 아이콘. 전체 디스크 접근 권한의 앱 목록으로 드래그하세요.");
-const QString AppBundleDragView::tooltip = QStringLiteral("이 아이콘을 시스템 설정의 앱 목록으로 드래그하세요.");
-
 namespace {
-
-const QString productName = QStringLiteral("Velmora");
-const QString dragHint = QStringLiteral("설정 목록으로 드래그 ↗");
 
 // The tile is one image to assistive technology, not a generic client area.
 QAccessibleInterface *dragViewAccessible(const QString &, QObject *object)
@@ -55,8 +49,8 @@ AppBundleDragView::AppBundleDragView(const QUrl &appURL, QWidget *parent)
     }();
     Q_UNUSED(factoryInstalled);
 
-    setAccessibleName(accessibilityLabel);
-    setToolTip(tooltip);
+    setAccessibleName(tileAccessibilityLabel);
+    setToolTip(tileTooltip);
     setCursor(Qt::OpenHandCursor);
     m_dragStarter = [this](const QPointF &p) { runDrag(p); };
 }
@@ -93,7 +87,7 @@ void AppBundleDragView::paintEvent(QPaintEvent *)
         painter.drawText(QPointF(midX - width / 2, height() - bottom - metrics.descent()), text);
     };
     drawCentred(productName, systemFont(14, QFont::DemiBold), QColor(0, 0, 0, 217), 38);
-    drawCentred(dragHint, systemFont(11, QFont::Normal), QColor(0, 0, 0, 128), 16);
+    drawCentred(tileDragHint, systemFont(11, QFont::Normal), QColor(0, 0, 0, 128), 16);
 }
 
 void AppBundleDragView::mousePressEvent(QMouseEvent *event)

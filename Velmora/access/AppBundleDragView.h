@@ -36,8 +36,6 @@ public:
 
     // The distance the pointer must travel from the press before a drag starts.
     static constexpr qreal dragThreshold = 4;
-    static const QString accessibilityLabel;
-    static const QString tooltip;
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -50,17 +50,11 @@ protected:
     }
 };
 
-QUrl bundleURL()
-{
-    const auto directory = platform::Bundle::main().bundleDirectory();
-    return directory ? QUrl::fromLocalFile(*directory) : QUrl();
-}
-
 } // namespace
 
 FullDiskAccessAssistant::FullDiskAccessAssistant(Dependencies dependencies, QObject *parent)
     : QObject(parent)
-    , m_appURL(dependencies.appURL.isEmpty() ? bundleURL() : dependencies.appURL)
+    , m_appURL(dependencies.appURL.isEmpty() ? platform::Bundle::main().bundleURL() : dependencies.appURL)
     , m_settingsOpener(dependencies.settingsOpener ? dependencies.settingsOpener : &platform::SettingsOpener::system())
     , m_windowList(dependencies.windowList ? dependencies.windowList : &platform::WindowList::system())
     , m_screens(dependencies.screens ? std::move(dependencies.screens) : std::function<platform::ScreenLayout()>(&platform::ScreenLayout::current))
@@ -91,7 +85,7 @@ FullDiskAccessAssistant::FullDiskAccessAssistant(Dependencies dependencies, QObj
 
 FullDiskAccessAssistant::~FullDiskAccessAssistant()
 {
-    placementTask.cancel();
+    m_placementTask.cancel();
     if (m_panel) {
         static_cast<AssistantPanel *>(m_panel.data())->willClose = nullptr;
         delete m_panel.data();
@@ -121,18 +115,18 @@ bool FullDiskAccessAssistant::openSettingsAndPositionGuide()
 {
     if (!m_panel)
         return false;
-    placementTask.cancel();
+    m_placementTask.cancel();
     m_panel->hide();
     const bool opened = m_settingsOpener->openPrivacySettings();
-    placementTask = platform::TaskHandle::make();
-    platform::detach(placementLoop(placementTask.token()));
+    m_placementTask = platform::TaskHandle::make();
+    platform::detach(placementLoop(m_placementTask.token()));
     return opened;
 }
 
 void FullDiskAccessAssistant::windowWillClose()
 {
-    placementTask.cancel();
-    placementTask = {};
+    m_placementTask.cancel();
+    m_placementTask = {};
     std::function<void()> complete = std::exchange(onComplete, nullptr);
     if (QWidget *parent = parentWindow.data()) {
         QWidget *window = parent->window();

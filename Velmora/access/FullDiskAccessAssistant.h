@@ -77,7 +77,7 @@ public:
     void close();
 
     // Whether a placement loop is running.
-    bool isPlacing() const { return placementTask.isValid() && !placementTask.isCancelled() && m_runningLoops > 0; }
+    bool isPlacing() const { return m_placementTask.isValid() && !m_placementTask.isCancelled() && m_runningLoops > 0; }
 
     // The settings application's main window in bottom-left coordinates, or none.
     std::optional<QRectF> settingsWindowFrame() const;
@@ -104,7 +104,7 @@ private:
     AssistantPlacementTiming m_timing;
 
     QPointer<QWidget> m_panel;
-    platform::TaskHandle placementTask;
+    platform::TaskHandle m_placementTask;
     int m_runningLoops = 0;
 };
 

@@ -1,23 +1,16 @@
 #include "access/FullDiskAccessGate.h"
 
+#include "access/AccessProbe.h"
+#include "access/Texts.h"
 #include "platform/ProcessInfo.h"
 #include "platform/Relauncher.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QThreadPool>
 
 #include <QCoro/QCoroSignal>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace velmora::access {
-
-const QString FullDiskAccessGate::relaunchFailedMessage = QStringLiteral("앱을 종료한 뒤 다시 실행해 주세요.");
 
 // One run of the probe on a worker thread, its answer delivered on the main thread. The gate
 // and every check waiting for the answer share ownership, so the object stays alive for as
@@ -76,7 +69,7 @@ private:
 
 FullDiskAccessGate::FullDiskAccessGate(Probe probe, Dependencies dependencies, QObject *parent)
     : QObject(parent)
-    , m_probe(probe ? std::move(probe) : Probe([] { return probeAuthorization(); }))
+    , m_probe(probe ? std::move(probe) : Probe([] { return access::probeAuthorization(); }))
     , m_relauncher(dependencies.relauncher ? dependencies.relauncher : &platform::Relauncher::system())
     , m_processInfo(dependencies.processInfo ? dependencies.processInfo : &platform::ProcessInfo::current())
     , m_terminate(dependencies.terminate ? std::move(dependencies.terminate) : std::function<void()>([] { QCoreApplication::quit(); }))
@@ -93,14 +86,14 @@ QCoro::Task<bool> FullDiskAccessGate::check()
         co_return true;
 
     // Held by this frame until the answer arrives, whatever happens to the gate meanwhile.
-    std::shared_ptr<AccessProbeRun> run = pending;
+    std::shared_ptr<AccessProbeRun> run = m_pending;
     if (!run) {
-        // No suspension between looking at pending and storing the new run: overlapping
-        // checks cannot start a second probe. isChecking is announced only once pending is
+        // No suspension between looking at m_pending and storing the new run: overlapping
+        // checks cannot start a second probe. isChecking is announced only once m_pending is
         // stored, because an observer may check again while it hears of it.
         m_isChecking = true;
         run = AccessProbeRun::start(m_probe);
-        pending = run;
+        m_pending = run;
         // A direct connection: the state is applied once, before any waiting check resumes
         // (their resumption is queued), even if the check that started the probe is gone.
         connect(run.get(), &AccessProbeRun::finished, this, &FullDiskAccessGate::applyProbeResult);
@@ -114,10 +107,10 @@ void FullDiskAccessGate::applyProbeResult(bool granted)
 {
     setIsReady(granted);
     setHasChecked(true);
-    // isChecking and pending end together: whoever hears that the check is over and checks
+    // isChecking and m_pending end together: whoever hears that the check is over and checks
     // again must get a new probe, not the answer of the one that just ended.
     m_isChecking = false;
-    pending.reset();
+    m_pending.reset();
     emit isCheckingChanged();
 }
 
@@ -147,102 +140,6 @@ void FullDiskAccessGate::restart()
             },
             Qt::QueuedConnection);
     });
-}
-
-FullDiskAccessGate::System FullDiskAccessGate::currentSystem()
-{
-#ifdef Q_OS_MACOS
-    return System::MacOS;
-#else
-    return System::Linux;
-#endif
-}
-
-bool FullDiskAccessGate::probeAuthorization()
-{
-    return probeAuthorization(currentSystem(), QStringLiteral("/"), QDir::homePath());
-}
-
-bool FullDiskAccessGate::probeAuthorization(System system, const QString &rootDirectory, const QString &homeDirectory)
-{
-    switch (system) {
-    case System::MacOS:
-        return opensAsRegularFile(privacyDatabasePaths(rootDirectory, homeDirectory));
-    case System::Linux:
-        return sandboxExposesHome(QDir(rootDirectory).filePath(QStringLiteral(".flatpak-info")), homeDirectory);
-    }
-    return false;
-}
-
-QStringList FullDiskAccessGate::privacyDatabasePaths(const QString &rootDirectory, const QString &homeDirectory)
-{
-    const QString database = QStringLiteral("Library/Application Support/com.apple.TCC/TCC.db");
-    return {QDir(rootDirectory).filePath(database), QDir(homeDirectory).filePath(database)};
-}
-
-bool FullDiskAccessGate::opensAsRegularFile(const QStringList &candidates)
-{
-    for (const QString &path : candidates) {
-        // O_NONBLOCK: a named pipe planted at a candidate path would otherwise block the open
-        // for good; for a regular file it changes nothing.
-        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-        if (fd < 0)
-            continue;
-        struct stat status{};
-        const bool inspected = ::fstat(fd, &status) == 0;
-        ::close(fd);
-        if (inspected && (status.st_mode & S_IFMT) == S_IFREG)
-            return true;
-    }
-    return false;
-}
-
-bool FullDiskAccessGate::sandboxExposesHome(const QString &flatpakInfoPath, const QString &homeDirectory)
-{
-    if (!QFileInfo::exists(flatpakInfoPath))
-        return true;
-
-    QFile info(flatpakInfoPath);
-    if (!info.open(QIODevice::ReadOnly | QIODevice::Text))
-        return false;
-
-    // A key file: the granted file-system locations are the "filesystems" list of [Context],
-    // each optionally suffixed with :ro, :rw or :create, or prefixed with ! when revoked.
-    QString section;
-    QStringList filesystems;
-    while (!info.atEnd()) {
-        const QString line = QString::fromUtf8(info.readLine()).trimmed();
-        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
-            section = line.mid(1, line.size() - 2);
-            continue;
-        }
-        if (section != QLatin1String("Context"))
-            continue;
-        const qsizetype equals = line.indexOf(QLatin1Char('='));
-        if (equals > 0 && line.left(equals).trimmed() == QLatin1String("filesystems"))
-            filesystems = line.mid(equals + 1).split(QLatin1Char(';'), Qt::SkipEmptyParts);
-    }
-
-    const QString home = QDir::cleanPath(homeDirectory);
-    auto coversHome = [&home](QString entry) {
-        const qsizetype colon = entry.lastIndexOf(QLatin1Char(':'));
-        if (colon > 0)
-            entry = entry.left(colon);
-        if (entry == QLatin1String("home") || entry == QLatin1String("host") || entry == QLatin1String("~"))
-            return true;
-        return entry.startsWith(QLatin1Char('/')) && QDir::cleanPath(entry) == home;
-    };
-    bool granted = false;
-    for (QString entry : std::as_const(filesystems)) {
-        entry = entry.trimmed();
-        if (entry.startsWith(QLatin1Char('!'))) {
-            if (coversHome(entry.mid(1)))
-                return false;
-            continue;
-        }
-        granted = granted || coversHome(entry);
-    }
-    return granted;
 }
 
 void FullDiskAccessGate::setIsReady(bool value)

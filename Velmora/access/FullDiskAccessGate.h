@@ -44,12 +44,9 @@ public:
     // The access test. It runs on a worker thread and must not touch the gate.
     using Probe = std::function<bool()>;
 
-    // The platforms whose access rules the probe knows.
-    enum class System { MacOS, Linux };
-
     using Dependencies = FullDiskAccessGateDependencies;
 
-    // An empty probe means probeAuthorization.
+    // An empty probe means the platform's own, access::probeAuthorization().
     explicit FullDiskAccessGate(Probe probe = {}, Dependencies dependencies = {}, QObject *parent = nullptr);
     ~FullDiskAccessGate() override;
 
@@ -71,25 +68,6 @@ public:
     // Starts a new instance of the application unless a check is running, access was already
     // found or a relaunch is under way. A confirmed relaunch ends this instance.
     void restart();
-
-    // The platform's own probe: probeAuthorization(currentSystem(), "/", the home directory).
-    static bool probeAuthorization();
-    // The access rule of `system`, with the file-system root and the user's home directory
-    // given so that each rule can be tried against a staged tree.
-    static bool probeAuthorization(System system, const QString &rootDirectory, const QString &homeDirectory);
-    static System currentSystem();
-
-    // macOS: access is present when one of the privacy databases, tried in order, opens for
-    // reading as a regular file. Nothing is read from them.
-    static QStringList privacyDatabasePaths(const QString &rootDirectory, const QString &homeDirectory);
-    static bool opensAsRegularFile(const QStringList &candidates);
-
-    // Linux: outside a sandbox the user's files are reachable; inside Flatpak (its information
-    // file exists) only when the sandbox's file-system permissions expose the whole home.
-    static bool sandboxExposesHome(const QString &flatpakInfoPath, const QString &homeDirectory);
-
-    // The text shown after a relaunch that did not produce a new instance.
-    static const QString relaunchFailedMessage;
 
 signals:
     void isReadyChanged();
@@ -117,7 +95,7 @@ private:
     QString m_message;
     // The probe in flight; set exactly while isChecking is true. Every waiting check holds
     // it too, so it outlives the gate for as long as anyone awaits its answer.
-    std::shared_ptr<AccessProbeRun> pending;
+    std::shared_ptr<AccessProbeRun> m_pending;
 };
 
 } // namespace velmora::access

@@ -2,6 +2,7 @@
 
 #include "access/AppBundleDragView.h"
 #include "access/GuideButtonStyle.h"
+#include "access/Texts.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
@@ -124,8 +125,8 @@ FullDiskAccessGuide::FullDiskAccessGuide(const QUrl &appURL, std::function<void(
     stack->setContentsMargins(24, 24, 24, 24);
     stack->setSpacing(16);
 
-    stack->addWidget(makeLine(QStringLiteral("전체 디스크 접근 허용"), systemFont(21, QFont::Bold), ink, this));
-    stack->addWidget(makeLine(QStringLiteral("앱을 찾지 않고, 여기서 바로 추가하세요."), systemFont(12), secondaryText, this));
+    stack->addWidget(makeLine(guideTitle, systemFont(21, QFont::Bold), ink, this));
+    stack->addWidget(makeLine(guideSubtitle, systemFont(12), secondaryText, this));
 
     m_tile = new AppBundleDragTile(appURL, this);
     m_tile->setFixedHeight(140);
@@ -133,17 +134,17 @@ FullDiskAccessGuide::FullDiskAccessGuide(const QUrl &appURL, std::function<void(
 
     auto *steps = new QVBoxLayout;
     steps->setSpacing(9);
-    steps->addWidget(new GuideStepRow(QStringLiteral("1"), QStringLiteral("위 아이콘을 설정의 앱 목록으로 드래그"), ink, this));
-    steps->addWidget(new GuideStepRow(QStringLiteral("2"), QStringLiteral("Velmora 옆 스위치 켜기"), ink, this));
+    steps->addWidget(new GuideStepRow(QStringLiteral("1"), guideFirstStep, ink, this));
+    steps->addWidget(new GuideStepRow(QStringLiteral("2"), guideSecondStep, ink, this));
     stack->addLayout(steps);
 
-    stack->addWidget(makeLine(QStringLiteral("이미 목록에 있으면 스위치만 켜세요."), systemFont(11), secondaryText, this));
+    stack->addWidget(makeLine(guideFootnote, systemFont(11), secondaryText, this));
 
     auto *buttons = new QHBoxLayout;
     buttons->setContentsMargins(0, 0, 0, 0);
-    m_reopen = new GuideButton(QStringLiteral("설정 다시 열기"), false, this);
+    m_reopen = new GuideButton(reopenSettingsTitle, false, this);
     m_reopen->setObjectName(QStringLiteral("reopenSettingsButton"));
-    m_done = new GuideButton(QStringLiteral("완료"), true, this);
+    m_done = new GuideButton(doneTitle, true, this);
     m_done->setObjectName(QStringLiteral("doneButton"));
     buttons->addWidget(m_reopen);
     buttons->addStretch(1);

@@ -3,8 +3,9 @@
 #include "access/FullDiskAccessAssistant.h"
 #include "access/FullDiskAccessGate.h"
 #include "access/GuideButtonStyle.h"
-#include "app/CentredLinesLabel.h"
+#include "access/Texts.h"
 #include "platform/ApplicationIcon.h"
+#include "widgets/CentredLinesLabel.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -17,20 +18,10 @@ namespace velmora::access {
 
 namespace {
 
-// Looked up as translation keys that fall back to themselves.
-const char *const productName = "Velmora";
-const char *const heading = "전체 디스크 접근 권한을 허용해 주세요";
-const char *const description = "음성 메모와 기본 경로의 파일을 불러오고 저장하는 데 사용합니다.\n허용하면 앱을 시작합니다.";
-const char *const openSettingsTitle = "권한 설정하기";
-const char *const recheckTitle = "다시 확인";
-const char *const checkingTitle = "확인 중…";
-const char *const restartTitle = "앱 다시 시작";
-// Shown as it stands, never translated.
-const char *const restartHint = "설정 후에도 이 화면이 보이면 앱을 다시 시작하세요.";
-
-QString localized(const char *key)
+// The screen's texts are translation keys that fall back to themselves.
+QString localized(const QString &key)
 {
-    return QCoreApplication::translate("StartupAccessView", key);
+    return QCoreApplication::translate("StartupAccessView", key.toUtf8().constData());
 }
 
 QFont systemFont(int pixelSize, QFont::Weight weight = QFont::Normal)
@@ -90,7 +81,7 @@ AccessScreenLook accessScreenLook(bool isChecking, bool isRestarting, const QStr
     look.recheckTitle = localized(isChecking ? checkingTitle : recheckTitle);
     look.recheckEnabled = !isChecking && !isRestarting;
     look.restartEnabled = !isChecking && !isRestarting;
-    look.hint = message.isEmpty() ? QString::fromUtf8(restartHint) : message;
+    look.hint = message.isEmpty() ? restartHint : message;
     return look;
 }
 
@@ -127,11 +118,11 @@ StartupAccessView::StartupAccessView(FullDiskAccessGate &access, std::function<v
     name->setFont(systemFont(30, QFont::Bold));
     name->setPalette(inkPalette);
 
-    auto *title = new QLabel(localized(heading), this);
+    auto *title = new QLabel(localized(accessHeading), this);
     title->setFont(systemFont(19, QFont::DemiBold));
     title->setPalette(inkPalette);
 
-    auto *body = new app::CentredLinesLabel(localized(description), 5, this);
+    auto *body = new widgets::CentredLinesLabel(localized(accessDescription), 5, this);
     body->setFont(systemFont(13));
     body->setPalette(secondaryPalette);
 

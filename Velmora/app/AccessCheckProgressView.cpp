@@ -1,5 +1,6 @@
 #include "app/AccessCheckProgressView.h"
 
+#include "app/Texts.h"
 #include "widgets/BusySpinner.h"
 
 #include <QLabel>
@@ -7,15 +8,11 @@
 
 namespace velmora::app {
 
-namespace {
-const char *const checkingAccessLabel = "접근 권한을 확인하고 있어요";
-} // namespace
-
 AccessCheckProgressView::AccessCheckProgressView(QWidget *parent)
     : QWidget(parent)
 {
     auto *spinner = new widgets::BusySpinner(widgets::SpinnerLook::regularControl(), this);
-    auto *text = new QLabel(label(), this);
+    auto *text = new QLabel(accessCheckLabel, this);
     QFont font = text->font();
     font.setPixelSize(13);
     text->setFont(font);
@@ -27,11 +24,6 @@ AccessCheckProgressView::AccessCheckProgressView(QWidget *parent)
     layout->addWidget(spinner, 0, Qt::AlignHCenter);
     layout->addWidget(text, 0, Qt::AlignHCenter);
     layout->addStretch(1);
-}
-
-QString AccessCheckProgressView::label()
-{
-    return QString::fromUtf8(checkingAccessLabel);
 }
 
 } // namespace velmora::app

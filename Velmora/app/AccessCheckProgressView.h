@@ -11,8 +11,6 @@ class AccessCheckProgressView : public QWidget
     Q_OBJECT
 public:
     explicit AccessCheckProgressView(QWidget *parent = nullptr);
-
-    static QString label();
 };
 
 } // namespace velmora::app

@@ -6,8 +6,10 @@
 #include "app/AccessCheckProgressView.h"
 #include "app/StartupFailureView.h"
 #include "app/StartupProgressView.h"
+#include "app/Texts.h"
 #include "app/VelmoraApp.h"
 #include "backend/BackendController.h"
+#include "platform/Bundle.h"
 #include "workspace/WorkspaceView.h"
 
 #include <QGuiApplication>
@@ -15,10 +17,6 @@
 #include <QShowEvent>
 
 namespace velmora::app {
-
-namespace {
-const char *const openingStatusText = "Velmora를 여는 중…";
-} // namespace
 
 RootView::RootView(VelmoraApp &app, platform::UrlOpener &opener, WorkspaceFactory makeWorkspace,
                    QWidget *parent)
@@ -47,11 +45,6 @@ RootView::RootView(VelmoraApp &app, platform::UrlOpener &opener, WorkspaceFactor
 RootView::~RootView()
 {
     m_appearanceTask.cancel();
-}
-
-QString RootView::openingStatus()
-{
-    return QString::fromUtf8(openingStatusText);
 }
 
 void RootView::showEvent(QShowEvent *event)
@@ -117,7 +110,7 @@ QWidget *RootView::makeScreen(StartupScreen screen)
         return view;
     }
     case StartupScreen::StartupProgress:
-        return new StartupProgressView(openingStatus(), this);
+        return new StartupProgressView(openingStatus, this);
     case StartupScreen::Access: {
         QPointer<VelmoraApp> app(&m_app);
         auto *view = new access::StartupAccessView(
@@ -126,7 +119,7 @@ QWidget *RootView::makeScreen(StartupScreen screen)
                 if (app)
                     app->runStartupSequence();
             },
-            VelmoraApp::applicationBundleURL(), access::inkColor, this);
+            platform::Bundle::main().bundleURL(), access::inkColor, this);
         view->setAssistant([this]() -> access::FullDiskAccessAssistant & { return m_app.assistant(); });
         return view;
     }

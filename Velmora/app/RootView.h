@@ -35,9 +35,6 @@ public:
     /// The widget of the screen shown now.
     QWidget *screenWidget() const { return currentWidget(); }
 
-    /// "Velmora를 여는 중…"
-    static QString openingStatus();
-
 signals:
     void screenChanged(velmora::app::StartupScreen screen);
 

@@ -1,6 +1,7 @@
 #include "app/StartupFailureView.h"
 
-#include "app/FailureSymbol.h"
+#include "app/Texts.h"
+#include "widgets/FailureSymbol.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -8,21 +9,15 @@
 
 namespace velmora::app {
 
-namespace {
-const char *const failureTitle = "Velmora를 시작하지 못했어요";
-const char *const retryButtonTitle = "다시 시도";
-const char *const openLogButtonTitle = "로그 보기";
-} // namespace
-
 StartupFailureView::StartupFailureView(platform::UrlOpener &opener, QWidget *parent)
     : QWidget(parent)
     , m_opener(opener)
     , m_errorLabel(new QLabel(this))
-    , m_openLogButton(new QPushButton(openLogTitle(), this))
+    , m_openLogButton(new QPushButton(openLogTitle, this))
 {
-    auto *symbol = new FailureSymbol(this);
+    auto *symbol = new widgets::FailureSymbol(this);
 
-    auto *heading = new QLabel(title(), this);
+    auto *heading = new QLabel(failureTitle, this);
     QFont headingFont = heading->font();
     headingFont.setPixelSize(17);
     heading->setFont(headingFont);
@@ -35,7 +30,7 @@ StartupFailureView::StartupFailureView(platform::UrlOpener &opener, QWidget *par
     m_errorLabel->setTextFormat(Qt::PlainText);
     m_errorLabel->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
 
-    auto *retryButton = new QPushButton(retryTitle(), this);
+    auto *retryButton = new QPushButton(retryTitle, this);
     connect(retryButton, &QPushButton::clicked, this, &StartupFailureView::retryRequested);
     connect(m_openLogButton, &QPushButton::clicked, this, &StartupFailureView::openLog);
     m_openLogButton->setVisible(false);
@@ -78,21 +73,6 @@ void StartupFailureView::openLog()
     // The log is handed to the user's default application; Velmora never reads it itself.
     if (!m_logURL.isEmpty())
         m_opener.openUrl(m_logURL);
-}
-
-QString StartupFailureView::title()
-{
-    return QString::fromUtf8(failureTitle);
-}
-
-QString StartupFailureView::retryTitle()
-{
-    return QString::fromUtf8(retryButtonTitle);
-}
-
-QString StartupFailureView::openLogTitle()
-{
-    return QString::fromUtf8(openLogButtonTitle);
 }
 
 } // namespace velmora::app

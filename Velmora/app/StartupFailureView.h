@@ -28,10 +28,6 @@ public:
     QUrl logURL() const { return m_logURL; }
     void setLogURL(const QUrl &logURL);
 
-    static QString title();
-    static QString retryTitle();
-    static QString openLogTitle();
-
 signals:
     void errorChanged();
     void logURLChanged();

@@ -1,6 +1,6 @@
 #include "app/StartupProgressView.h"
 
-#include "app/ElidedLabel.h"
+#include "widgets/ElidedLabel.h"
 #include "widgets/BusySpinner.h"
 
 #include <QEvent>
@@ -11,14 +11,14 @@ namespace velmora::app {
 StartupProgressView::StartupProgressView(const QString &status, QWidget *parent)
     : QWidget(parent)
     , m_spinner(new widgets::BusySpinner(widgets::SpinnerLook::smallControl(), this))
-    , m_status(new ElidedLabel(this))
+    , m_status(new widgets::ElidedLabel(this))
 {
     m_status->setObjectName(QStringLiteral("startup-status"));
     QFont font = m_status->font();
     font.setPixelSize(14);
     m_status->setFont(font);
     m_status->setText(status);
-    connect(m_status, &ElidedLabel::textChanged, this, &StartupProgressView::statusChanged);
+    connect(m_status, &widgets::ElidedLabel::textChanged, this, &StartupProgressView::statusChanged);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(40, 40, 40, 40);

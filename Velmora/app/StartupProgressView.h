@@ -4,11 +4,10 @@
 
 namespace velmora::widgets {
 class BusySpinner;
+class ElidedLabel;
 }
 
 namespace velmora::app {
-
-class ElidedLabel;
 
 // The screen shown while the backend starts: a small spinner over one line of status text.
 class StartupProgressView : public QWidget
@@ -32,7 +31,7 @@ private:
     void applyColours();
 
     widgets::BusySpinner *m_spinner;
-    ElidedLabel *m_status;
+    widgets::ElidedLabel *m_status;
 };
 
 } // namespace velmora::app

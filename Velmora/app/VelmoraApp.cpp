@@ -3,7 +3,6 @@
 #include "access/FullDiskAccessAssistant.h"
 #include "access/FullDiskAccessGate.h"
 #include "backend/BackendController.h"
-#include "platform/Bundle.h"
 
 #include <QWidget>
 
@@ -70,12 +69,6 @@ void VelmoraApp::retryBackendStart()
 {
     if (m_backend)
         platform::detach(m_backend->start());
-}
-
-QUrl VelmoraApp::applicationBundleURL()
-{
-    const auto directory = platform::Bundle::main().bundleDirectory();
-    return directory ? QUrl::fromLocalFile(*directory) : QUrl();
 }
 
 } // namespace velmora::app

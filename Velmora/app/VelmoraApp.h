@@ -53,9 +53,6 @@ public:
     /// Starts a new backend attempt without a new access check (the failure screen's retry).
     void retryBackendStart();
 
-    /// The application bundle, whose icon the access screen shows.
-    static QUrl applicationBundleURL();
-
 private:
     QPointer<backend::BackendController> m_backend;
     std::unique_ptr<access::FullDiskAccessGate> m_fileAccess;

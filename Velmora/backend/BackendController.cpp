@@ -1,21 +1,10 @@
 #include "backend/BackendController.h"
 
 #include "backend/LaunchPlan.h"
-
-#include <QWebEngineView>
+#include "backend/Texts.h"
+#include "platform/FileSystem.h"
 
 namespace velmora::backend {
-
-const QString earlierInstanceMessage = QStringLiteral("이전 Velmora 작업을 정리 중이거나 다른 앱이 실행 중입니다. 잠시 후 다시 시도해 주세요.");
-const QString backendExitedMessage = QStringLiteral("앱 실행 환경이 종료되었습니다. 로그 보기를 눌러 확인해 주세요.");
-const QString backendNotReadyMessage = QStringLiteral("앱을 시작하지 못했습니다. 로그 보기를 눌러 확인해 주세요.");
-const QString startCancelledMessage = QStringLiteral("작업이 취소되었습니다.");
-
-QString portInUseMessage(int port)
-{
-    return QStringLiteral("포트 ") + QString::number(port)
-        + QStringLiteral("를 다른 앱이 사용 중입니다. VELMORA_DESKTOP_PORT를 바꿔 실행해 주세요.");
-}
 
 BackendController::BackendController(Dependencies deps, QObject *parent)
     : QObject(parent),
@@ -72,16 +61,16 @@ QCoro::Task<> BackendController::attempt(platform::CancelToken token)
     if (!self)
         co_return;
     switch (found) {
-    case Health::ours:
+    case Health::Ours:
         // Our own backend from an earlier attempt still answers: adopt it.
         succeed(port.baseUrl);
         co_return;
-    case Health::foreign:
+    case Health::Foreign:
         failPlainly(portInUseMessage(port.port));
         co_return;
-    case Health::unreachable:
+    case Health::Unreachable:
         break;
-    case Health::otherInstance: {
+    case Health::OtherInstance: {
         bool freed = false;
         for (int cycle = 0; cycle < m_timing.waitCycles && !freed; ++cycle) {
             // The pause is not cut short by cancellation: an earlier backend needs the time
@@ -92,7 +81,7 @@ QCoro::Task<> BackendController::attempt(platform::CancelToken token)
             found = co_await health(port.baseUrl, token);
             if (!self)
                 co_return;
-            freed = found == Health::unreachable;
+            freed = found == Health::Unreachable;
         }
         if (!freed) {
             failPlainly(earlierInstanceMessage);
@@ -102,7 +91,7 @@ QCoro::Task<> BackendController::attempt(platform::CancelToken token)
     }
     }
 
-    LogOpening log = openLog(plan.runtimeDirectory, [this](const QString &file) {
+    platform::AppendingFile log = platform::openAppendingFile(logFilePath(plan.runtimeDirectory), [this](const QString &file) {
         setLogURL(QUrl::fromLocalFile(file));
     });
     if (!log.ok()) {
@@ -132,7 +121,7 @@ QCoro::Task<> BackendController::attempt(platform::CancelToken token)
         found = co_await health(port.baseUrl, token);
         if (!self)
             co_return;
-        if (found == Health::ours) {
+        if (found == Health::Ours) {
             succeed(port.baseUrl);
             co_return;
         }
@@ -161,14 +150,14 @@ void BackendController::stop()
     m_log.close();
 }
 
-QWebEngineView *BackendController::webView() const
+WorkspacePage *BackendController::webView() const
 {
-    return qobject_cast<QWebEngineView *>(m_webView.data());
+    return m_webView.data();
 }
 
-void BackendController::setWebView(QWebEngineView *view)
+void BackendController::setWebView(WorkspacePage *page)
 {
-    m_webView = view;
+    m_webView = page;
 }
 
 void BackendController::failPlainly(const QString &message)

@@ -1,8 +1,11 @@
 #pragma once
 
 #include "backend/Health.h"
+#include "backend/Texts.h"
+#include "backend/WorkspacePage.h"
 #include "platform/Async.h"
 #include "platform/Bundle.h"
+#include "platform/FileHandle.h"
 #include "platform/HttpClient.h"
 #include "platform/Process.h"
 #include "platform/ProcessInfo.h"
@@ -16,8 +19,6 @@
 
 #include <chrono>
 #include <memory>
-
-class QWebEngineView;
 
 namespace velmora::backend {
 
@@ -39,14 +40,6 @@ struct BackendDependencies {
     platform::HttpClient *http = nullptr;
     BackendTiming timing;
 };
-
-// Failure texts of a start attempt, each the whole message shown to the user.
-extern const QString earlierInstanceMessage; // another Velmora's backend kept the port
-extern const QString backendExitedMessage;   // the launched backend exited before it was ready
-extern const QString backendNotReadyMessage; // the backend never answered as ours in time
-extern const QString startCancelledMessage;  // the attempt was cancelled while waiting for it
-// Something that is not a healthy Velmora backend answers on port.
-QString portInUseMessage(int port);
 
 // Owns the backend process: starts it (or adopts the one this process already started), waits
 // until it answers as this application's backend, publishes its address or a Korean error,
@@ -89,9 +82,9 @@ public:
     /// waits; safe at any time, any number of times.
     void stop();
 
-    /// The workspace's web view, held weakly; set by the web view host.
-    QWebEngineView *webView() const;
-    void setWebView(QWebEngineView *view);
+    /// The workspace's page, held weakly; set by the web view host when it makes the view.
+    WorkspacePage *webView() const;
+    void setWebView(WorkspacePage *page);
 
 signals:
     void urlChanged();
@@ -126,7 +119,7 @@ private:
     std::unique_ptr<platform::Process> m_process;
     platform::FileHandle m_log;
     bool m_starting = false;
-    QPointer<QObject> m_webView;
+    QPointer<WorkspacePage> m_webView;
 };
 
 } // namespace velmora::backend

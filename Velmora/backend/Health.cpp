@@ -19,28 +19,28 @@ QUrl healthUrl(const QUrl &baseUrl)
 Health classifyHealth(const platform::HttpResponse &response, qint64 ownProcessId)
 {
     if (!response.received)
-        return Health::unreachable;
+        return Health::Unreachable;
     if (response.status != 200)
-        return Health::foreign;
+        return Health::Foreign;
 
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(response.body, &parseError);
     if (parseError.error != QJsonParseError::NoError)
-        return Health::unreachable;
+        return Health::Unreachable;
     if (!document.isObject())
-        return Health::foreign;
+        return Health::Foreign;
 
     const QJsonObject object = document.object();
     const QJsonValue app = object.value(QLatin1String("app"));
     if (!app.isString() || app.toString() != QLatin1String("Velmora"))
-        return Health::foreign;
+        return Health::Foreign;
     const QJsonValue ok = object.value(QLatin1String("ok"));
     if (!ok.isBool() || !ok.toBool())
-        return Health::foreign;
+        return Health::Foreign;
     const QJsonValue parent = object.value(QLatin1String("desktop_parent_pid"));
     if (!parent.isString())
-        return Health::foreign;
-    return parent.toString() == QString::number(ownProcessId) ? Health::ours : Health::otherInstance;
+        return Health::Foreign;
+    return parent.toString() == QString::number(ownProcessId) ? Health::Ours : Health::OtherInstance;
 }
 
 QCoro::Task<Health> probeHealth(platform::HttpClient &http, QUrl baseUrl, qint64 ownProcessId,

@@ -14,10 +14,10 @@
 namespace velmora::backend {
 
 enum class Health {
-    ours,          // a healthy Velmora backend started by this very process
-    otherInstance, // a healthy Velmora backend started by another Velmora process
-    foreign,       // something answers, but not as a healthy Velmora backend
-    unreachable,   // nothing usable answers: no response, or a body that is not JSON
+    Ours,          // a healthy Velmora backend started by this very process
+    OtherInstance, // a healthy Velmora backend started by another Velmora process
+    Foreign,       // something answers, but not as a healthy Velmora backend
+    Unreachable,   // nothing usable answers: no response, or a body that is not JSON
 };
 
 // The probe address: the base URL with "healthz" appended to its path.

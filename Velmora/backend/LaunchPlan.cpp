@@ -1,27 +1,14 @@
 #include "backend/LaunchPlan.h"
 
+#include "backend/Texts.h"
 #include "platform/FileSystem.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
-#include <cerrno>
-#include <cstring>
 #include <limits>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace velmora::backend {
-
-const QString scriptMissingMessage = QStringLiteral("프로젝트 폴더를 옮겼다면 ./scripts/build-mac-app.sh 로 다시 빌드해 주세요.");
-const QString resourcesMissingMessage = QStringLiteral("앱 파일을 확인해 주세요.");
-const QString interpreterMissingMessage = QStringLiteral("앱 실행 파일이 누락됐습니다. 최신 DMG에서 앱 전체를 다시 복사해 주세요.");
-const QString portRangeMessage = QStringLiteral("VELMORA_DESKTOP_PORT는 1024~65535 범위의 포트여야 합니다.");
-// Only reached when the platform names no user data folder at all.
-const QString dataFolderMissingMessage = QStringLiteral("사용자 데이터 폴더를 찾을 수 없습니다. 홈 폴더 설정을 확인해 주세요.");
 
 namespace {
 
@@ -40,33 +27,6 @@ QString appending(const QString &location, const QString &relative)
 QString directoryLocation(const QString &path)
 {
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-}
-
-QString systemErrorText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-// mkdir -p that reports the failing call's errno (0 on success).
-int makePath(const QString &path)
-{
-    const QByteArray native = QFile::encodeName(path);
-    struct stat st;
-    if (::stat(native.constData(), &st) == 0)
-        return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
-
-    const QString parent = QFileInfo(path).path();
-    if (parent != path) {
-        if (const int error = makePath(parent))
-            return error;
-    }
-    if (::mkdir(native.constData(), 0755) == 0)
-        return 0;
-    const int error = errno;
-    // Someone else may have made it in the meantime.
-    if (error == EEXIST && ::stat(native.constData(), &st) == 0 && S_ISDIR(st.st_mode))
-        return 0;
-    return error;
 }
 
 } // namespace
@@ -220,42 +180,6 @@ QString logDirectoryPath(const QString &runtimeDirectory)
 QString logFilePath(const QString &runtimeDirectory)
 {
     return appending(logDirectoryPath(runtimeDirectory), QStringLiteral("desktop.log"));
-}
-
-LogOpening openLog(const QString &runtimeDirectory,
-                   const std::function<void(const QString &logFile)> &locationKnown)
-{
-    LogOpening result;
-    if (const int error = makePath(logDirectoryPath(runtimeDirectory))) {
-        result.error = systemErrorText(error);
-        return result;
-    }
-
-    const QString file = logFilePath(runtimeDirectory);
-    if (locationKnown)
-        locationKnown(file);
-
-    const QByteArray native = QFile::encodeName(file);
-    if (!platform::fileExists(file)) {
-        // A failure here shows up in the open below.
-        const int created = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (created >= 0)
-            ::close(created);
-    }
-
-    // O_APPEND: the backend and anything else writing the log only ever add to its end, so
-    // the log is never truncated or overwritten.
-    platform::FileHandle handle(::open(native.constData(), O_WRONLY | O_APPEND | O_CLOEXEC));
-    if (!handle.isOpen()) {
-        result.error = systemErrorText(errno);
-        return result;
-    }
-    if (::lseek(handle.fd(), 0, SEEK_END) < 0) {
-        result.error = systemErrorText(errno);
-        return result;
-    }
-    result.handle = std::move(handle);
-    return result;
 }
 
 } // namespace velmora::backend

@@ -5,8 +5,8 @@
 // function here reads the platform only through the interfaces it is given, so the rules run
 // in tests against staged folders and fixed environments.
 
+#include "backend/Texts.h"
 #include "platform/Bundle.h"
-#include "platform/Process.h"
 #include "platform/ProcessInfo.h"
 
 #include <QProcessEnvironment>
@@ -14,7 +14,6 @@
 #include <QStringList>
 #include <QUrl>
 
-#include <functional>
 #include <optional>
 
 namespace velmora::backend {
@@ -23,13 +22,6 @@ namespace velmora::backend {
 inline constexpr int defaultPort = 18760;
 inline constexpr int lowestPort = 1024;
 inline constexpr int highestPort = 65535;
-
-// The failure texts shown to the user, each the whole message.
-extern const QString scriptMissingMessage;      // development: no scripts/run-app.sh
-extern const QString resourcesMissingMessage;   // packaged: the bundle has no resources
-extern const QString interpreterMissingMessage; // packaged: the interpreter is not executable
-extern const QString portRangeMessage;          // VELMORA_DESKTOP_PORT outside 1024..65535
-extern const QString dataFolderMissingMessage;  // packaged: no user data folder at all
 
 struct LaunchPlan
 {
@@ -84,23 +76,8 @@ QProcessEnvironment backendEnvironment(const LaunchPlan &plan, int port,
                                        const platform::ProcessInfo &processInfo,
                                        const platform::Bundle &bundle);
 
-// The log file inside a runtime directory.
+// The log file inside a runtime directory: runtime/logs/desktop.log.
 QString logDirectoryPath(const QString &runtimeDirectory);
 QString logFilePath(const QString &runtimeDirectory);
-
-struct LogOpening
-{
-    // Write handle positioned at the end; every write through it appends.
-    platform::FileHandle handle;
-    QString error; // the platform's description; empty on success
-
-    bool ok() const { return error.isEmpty(); }
-};
-
-// Creates the log folder (with its parents) and the log file when missing, and opens the file
-// for appending. The log file's path is handed to locationKnown as soon as the folder exists,
-// before the file is opened, so a caller can offer the log even when the open fails.
-LogOpening openLog(const QString &runtimeDirectory,
-                   const std::function<void(const QString &logFile)> &locationKnown = {});
 
 } // namespace velmora::backend

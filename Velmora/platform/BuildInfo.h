@@ -18,7 +18,8 @@ struct BuildSettings {
 const BuildSettings &buildSettings();
 
 // The information dictionary this build carries: "CFBundleShortVersionString" always,
-// "VelmoraProjectRoot" only in a development build.
+// "VelmoraProjectRoot" only in a development build (the source tree, or the folder named by
+// VELMORA_DEVELOPMENT_PROJECT_ROOT when that is set).
 QVariantMap buildInfoDictionary();
 
 } // namespace velmora::platform

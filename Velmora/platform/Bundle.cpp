@@ -45,6 +45,12 @@ public:
 
 } // namespace
 
+QUrl Bundle::bundleURL() const
+{
+    const auto directory = bundleDirectory();
+    return directory ? QUrl::fromLocalFile(*directory) : QUrl();
+}
+
 Bundle &Bundle::main()
 {
     static MainBundle bundle;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QUrl>
 #include <QVariant>
 #include <QVariantMap>
 #include <optional>
@@ -21,6 +22,9 @@ public:
     virtual std::optional<QString> resourceDirectory() const = 0;
     // The first user application-support directory the platform reports.
     virtual std::optional<QString> applicationSupportDirectory() const = 0;
+
+    // The bundle folder as a file URL; empty when the bundle reports none.
+    QUrl bundleURL() const;
 
     // The running application's own bundle.
     static Bundle &main();

@@ -1,11 +1,12 @@
 #include "platform/Process.h"
 
+#include "platform/SystemError.h"
+
 #include <QFile>
 #include <QHash>
 #include <QTimer>
 
 #include <cerrno>
-#include <cstring>
 #include <vector>
 
 #include <signal.h>
@@ -14,22 +15,6 @@
 #include <unistd.h>
 
 namespace velmora::platform {
-
-FileHandle &FileHandle::operator=(FileHandle &&other) noexcept
-{
-    if (this != &other) {
-        close();
-        m_fd = std::exchange(other.m_fd, -1);
-    }
-    return *this;
-}
-
-void FileHandle::close()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
-}
 
 namespace {
 
@@ -106,10 +91,6 @@ private:
     bool m_exited = false;
 };
 
-QString errorText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 } // namespace
 
@@ -161,7 +142,7 @@ LaunchResult ProcessLauncher::launch(const ProcessDescription &description)
     posix_spawnattr_destroy(&attributes);
 
     if (error != 0)
-        result.error = errorText(error);
+        result.error = systemErrorText(error);
     else
         result.process = std::make_unique<ChildProcess>(pid);
     return result;

@@ -29,7 +29,7 @@ struct RawItem
 
 bool isUpdateElement(const QXmlStreamReader &reader, QLatin1String name)
 {
-    return reader.namespaceUri() == QLatin1String(AppcastNamespace) && reader.name() == name;
+    return reader.namespaceUri() == QLatin1String(appcastNamespace) && reader.name() == name;
 }
 
 bool isPlainElement(const QXmlStreamReader &reader, QLatin1String name)
@@ -45,7 +45,7 @@ QString elementText(QXmlStreamReader &reader)
 Enclosure readEnclosure(QXmlStreamReader &reader)
 {
     const QXmlStreamAttributes attributes = reader.attributes();
-    const QString ns = QLatin1String(AppcastNamespace);
+    const QString ns = QLatin1String(appcastNamespace);
     Enclosure enclosure{
         attributes.value(QLatin1String("url")).toString().trimmed(),
         attributes.value(QLatin1String("length")).toString().trimmed(),

@@ -32,9 +32,9 @@
 
 namespace velmora::updates {
 
-inline constexpr const char *AppcastNamespace = "http://www.andymatuschak.org/xml-namespaces/sparkle";
+inline constexpr const char *appcastNamespace = "http://www.andymatuschak.org/xml-namespaces/sparkle";
 // The platform name this build looks for in sparkle:os.
-inline constexpr const char *AppcastLinuxOs = "linux";
+inline constexpr const char *appcastLinuxOs = "linux";
 
 // One feed entry for the wanted platform.
 struct AppcastItem
@@ -67,7 +67,7 @@ struct AppcastParseResult
 };
 
 // Reads a feed and keeps the entries whose enclosure is for the platform os.
-AppcastParseResult parseAppcast(const QByteArray &document, const QString &os = QLatin1String(AppcastLinuxOs));
+AppcastParseResult parseAppcast(const QByteArray &document, const QString &os = QLatin1String(appcastLinuxOs));
 
 // The newest of items by compareVersions() (the first of equal ones), when it is newer than
 // runningVersion; nullopt when none is.

@@ -3,6 +3,7 @@
 #include "platform/BuildInfo.h"
 #include "platform/Bundle.h"
 #include "platform/UrlOpener.h"
+#include "updates/Texts.h"
 #include "updates/UpdateAppearance.h"
 #include "updates/UpdateController.h"
 #include "updates/UpdateNotesView.h"
@@ -23,15 +24,6 @@
 namespace velmora::updates {
 namespace {
 
-const char *const titleText = "Velmora 업데이트";
-const char *const versionPrefix = "현재 버전 v";
-const char *const automaticChecksText = "새 버전 자동 알림";
-const char *const developmentExplanation = "설정은 저장되며, 자동 확인은 배포용 앱에서 적용됩니다.";
-const char *const releaseExplanation = "앱을 열 때 바로 확인하고 새 버전을 알려줍니다. 다운로드·설치는 직접 선택할 때만 진행합니다.";
-const char *const releaseLinkText = "변경 내용";
-const char *const showReleaseText = "릴리스 보기";
-const char *const installText = "다운로드 및 설치…";
-const char *const checkAgainText = "다시 확인";
 
 QPalette textPalette(const QColor &colour)
 {
@@ -177,7 +169,7 @@ UpdateCheckView::UpdateCheckView(UpdateController &updates, QColor accent, QWidg
     header->addWidget(new RefreshBadge(accent, this), 0, Qt::AlignTop);
     auto *titles = new QVBoxLayout;
     titles->setSpacing(6);
-    titles->addWidget(makeLabel(QString::fromUtf8(titleText), appearance::systemFont(20, QFont::DemiBold),
+    titles->addWidget(makeLabel(updateTitle, appearance::systemFont(20, QFont::DemiBold),
                                 appearance::label(), this));
     m_version = makeLabel(QString(), appearance::systemFont(12), appearance::secondaryLabel(), this);
     titles->addWidget(m_version);
@@ -213,7 +205,7 @@ UpdateCheckView::UpdateCheckView(UpdateController &updates, QColor accent, QWidg
 
     auto *settings = new QVBoxLayout;
     settings->setSpacing(7);
-    m_automaticChecks = new AccentCheckBox(QString::fromUtf8(automaticChecksText), accent, this);
+    m_automaticChecks = new AccentCheckBox(automaticChecksTitle, accent, this);
     m_automaticChecks->setObjectName(QStringLiteral("automatic-updates"));
     m_automaticChecks->setFont(appearance::systemFont(13));
     connect(m_automaticChecks, &QCheckBox::clicked, this, &UpdateCheckView::automaticChecksClicked);
@@ -224,7 +216,7 @@ UpdateCheckView::UpdateCheckView(UpdateController &updates, QColor accent, QWidg
     column->addLayout(settings);
 
     auto *actions = new QHBoxLayout;
-    m_releaseLink = new QPushButton(QString::fromUtf8(releaseLinkText), this);
+    m_releaseLink = new QPushButton(releaseLinkTitle, this);
     m_releaseLink->setObjectName(QStringLiteral("update-release-link"));
     m_releaseLink->setFont(appearance::systemFont(12));
     m_releaseLink->setCursor(Qt::PointingHandCursor);
@@ -262,7 +254,7 @@ UpdateCheckView::UpdateCheckView(UpdateController &updates, QColor accent, QWidg
 void UpdateCheckView::render()
 {
     const QVariant version = m_updates.bundle().infoValue(QStringLiteral("CFBundleShortVersionString"));
-    m_version->setText(QString::fromUtf8(versionPrefix)
+    m_version->setText(currentVersionPrefix
                        + (version.typeId() == QMetaType::QString ? version.toString() : QString()));
 
     m_checkingIndicator->setVisible(m_updates.isChecking());
@@ -274,12 +266,12 @@ void UpdateCheckView::render()
     m_automaticChecks->setChecked(m_updates.automaticallyChecksForUpdates());
 
     const bool development = m_updates.isDevelopmentBuild();
-    m_explanation->setText(QString::fromUtf8(development ? developmentExplanation : releaseExplanation));
+    m_explanation->setText(development ? developmentExplanation : releaseExplanation);
     if (development) {
-        m_primary->setText(QString::fromUtf8(showReleaseText));
+        m_primary->setText(showReleaseTitle);
         m_primary->setEnabled(true);
     } else {
-        m_primary->setText(QString::fromUtf8(m_updates.updateAvailable() ? installText : checkAgainText));
+        m_primary->setText(m_updates.updateAvailable() ? installTitle : checkAgainTitle);
         m_primary->setEnabled(m_updates.canCheckForUpdates() && !m_updates.isChecking());
     }
 }

@@ -4,6 +4,8 @@
 #include "platform/HttpClient.h"
 #include "platform/UrlOpener.h"
 #include "updates/ReleaseNotesText.h"
+#include "updates/SettingsKeys.h"
+#include "updates/Texts.h"
 #include "updates/UpdateAppearance.h"
 #include "updates/UpdateCheckView.h"
 #include "updates/UpdateEngine.h"
@@ -18,14 +20,6 @@
 namespace velmora::updates {
 namespace {
 
-const char *const initialStatus = "새 버전을 확인합니다.";
-const char *const developmentStatus = "개발용 앱입니다. 배포 버전은 릴리스 페이지에서 확인할 수 있습니다.";
-const char *const preparingStatus = "업데이트 확인을 준비하고 있습니다…";
-const char *const checkingStatus = "업데이트를 확인하고 있습니다…";
-const char *const foundStatusSuffix = " 업데이트가 있습니다.";
-const char *const upToDateStatus = "최신 버전을 사용하고 있습니다.";
-const char *const failedStatus = "업데이트를 확인하지 못했습니다. 잠시 후 다시 시도해 주세요.";
-const char *const windowTitle = "업데이트 확인";
 
 // The real engine unless the application registers another one.
 StandardUpdaterControllerFactory &defaultControllerFactory()
@@ -54,7 +48,7 @@ UpdateController::UpdateController(Dependencies deps, QObject *parent)
     , m_releaseNotesHosts(std::move(deps.releaseNotesHosts))
     , m_prepareForUpdate(deps.prepareForUpdate ? std::move(deps.prepareForUpdate) : readyAtOnce())
     , m_relaunchPollInterval(deps.relaunchPollInterval)
-    , m_status(QString::fromUtf8(initialStatus))
+    , m_status(initialStatus)
 {
 }
 
@@ -134,11 +128,11 @@ void UpdateController::start()
     setAutomaticallyChecksMirror(engine.automaticallyChecksForUpdates());
 
     // Nothing is downloaded or installed without the user, at every launch.
-    QSettings().setValue(QStringLiteral("SUAutomaticallyUpdate"), false);
+    QSettings().setValue(automaticDownloadsKey, false);
     engine.setAutomaticallyDownloadsUpdates(false);
 
     if (isDevelopmentBuild()) {
-        setStatus(QString::fromUtf8(developmentStatus));
+        setStatus(developmentStatus);
         return;
     }
 
@@ -159,7 +153,7 @@ void UpdateController::refreshUpdateInformation()
         // Started later by the first of: the updater becoming able to check, or the end of
         // the cycle that keeps it busy.
         m_pendingCheck = true;
-        setStatus(QString::fromUtf8(preparingStatus));
+        setStatus(preparingStatus);
         return;
     }
 
@@ -173,7 +167,7 @@ void UpdateController::refreshUpdateInformation()
     m_manualCheck = true;
     setIsChecking(true);
     setUpdateAvailable(false);
-    setStatus(QString::fromUtf8(checkingStatus));
+    setStatus(checkingStatus);
     engine.checkForUpdateInformation();
 }
 
@@ -185,7 +179,7 @@ void UpdateController::didFindValidUpdate(Updater &, const UpdateItem &item)
         return;
 
     setUpdateAvailable(true);
-    setStatus(QLatin1Char('v') + item.displayVersionString + QString::fromUtf8(foundStatusSuffix));
+    setStatus(QLatin1Char('v') + item.displayVersionString + foundStatusSuffix);
     if (m_checkingOnLaunch)
         showUpdateWindow();
     setWindowContentSize(windowSizeWithNotes);
@@ -198,7 +192,7 @@ void UpdateController::showUpdateWindow()
         auto *window = new QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                                                 | Qt::WindowCloseButtonHint);
         window->setObjectName(QStringLiteral("update-window"));
-        window->setWindowTitle(QString::fromUtf8(windowTitle));
+        window->setWindowTitle(updateWindowTitle);
         // Closing only hides the window; the next request shows it again with current state.
         window->setAttribute(Qt::WA_DeleteOnClose, false);
         QPalette palette = window->palette();
@@ -236,11 +230,11 @@ void UpdateController::didFinishUpdateCycle(Updater &, UpdateCheckKind, const st
         setIsChecking(false);
         if (error && !error->isNoUpdate()) {
             setUpdateAvailable(false);
-            setStatus(QString::fromUtf8(failedStatus));
+            setStatus(failedStatus);
             return;
         }
         if (!m_updateAvailable)
-            setStatus(QString::fromUtf8(upToDateStatus));
+            setStatus(upToDateStatus);
         return;
     }
     if (m_pendingCheck) {

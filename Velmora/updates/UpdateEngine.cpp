@@ -3,6 +3,8 @@
 #include "platform/BuildInfo.h"
 #include "platform/HttpClient.h"
 #include "updates/Appcast.h"
+#include "updates/SettingsKeys.h"
+#include "updates/Texts.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -11,29 +13,12 @@
 namespace velmora::updates {
 namespace {
 
-// Descriptions of the engine's errors; the update window shows its own line for any failure.
-constexpr auto InsecureFeedText = u8"업데이트 정보 주소가 HTTPS가 아니어서 확인하지 않았습니다.";
-constexpr auto InvalidFeedText = u8"업데이트 정보 주소가 올바르지 않습니다.";
-constexpr auto CheckRefusedText = u8"지금은 업데이트를 확인할 수 없습니다. 진행 중인 확인이 끝난 뒤 다시 시도해 주세요.";
-constexpr auto UnreadableFeedText = u8"업데이트 정보를 읽을 수 없습니다.";
-constexpr auto NoUpdateText = u8"새 업데이트가 없습니다.";
-constexpr auto UnavailableFeedText = u8"업데이트 정보를 내려받지 못했습니다.";
-
-// The engine's install path in this build.
-constexpr auto NoticeTitle = u8"업데이트 설치";
-constexpr auto InstallUnavailableText = u8"이 버전에서는 업데이트 설치를 아직 지원하지 않습니다.";
-
-QString text(const char8_t *utf8)
+UpdaterError engineError(UpdateEngineError code, const QString &description, const QString &detail = {})
 {
-    return QString::fromUtf8(reinterpret_cast<const char *>(utf8));
-}
-
-UpdaterError engineError(UpdateEngineError code, const char8_t *description, const QString &detail = {})
-{
-    QString message = text(description);
+    QString message = description;
     if (!detail.isEmpty())
         message += QStringLiteral(" (%1)").arg(detail);
-    return UpdaterError{QLatin1String(UpdaterErrorDomain), int(code), message};
+    return UpdaterError{QLatin1String(updaterErrorDomain), int(code), message};
 }
 
 } // namespace
@@ -51,8 +36,8 @@ UpdateEngine::UpdateEngine(UpdaterDelegate &updaterDelegate, UserDriverDelegate 
     , m_feedTimeout(configuration.feedTimeout)
 {
     const QSettings settings;
-    m_automaticallyChecks = settings.value(QLatin1String(AutomaticChecksSettingsKey), true).toBool();
-    m_automaticallyDownloads = settings.value(QLatin1String(AutomaticDownloadsSettingsKey), false).toBool();
+    m_automaticallyChecks = settings.value(automaticChecksKey, true).toBool();
+    m_automaticallyDownloads = settings.value(automaticDownloadsKey, false).toBool();
 
     // Observers connect right after construction and expect the current values as their first
     // announcement, delivered like every later one.
@@ -89,7 +74,7 @@ void UpdateEngine::setAutomaticallyChecksForUpdates(bool on)
 {
     // Written even when unchanged, so that an explicit choice survives a later change of the
     // default.
-    QSettings().setValue(QLatin1String(AutomaticChecksSettingsKey), on);
+    QSettings().setValue(automaticChecksKey, on);
     if (m_automaticallyChecks == on)
         return;
     m_automaticallyChecks = on;
@@ -104,7 +89,7 @@ bool UpdateEngine::automaticallyDownloadsUpdates() const
 
 void UpdateEngine::setAutomaticallyDownloadsUpdates(bool on)
 {
-    QSettings().setValue(QLatin1String(AutomaticDownloadsSettingsKey), on);
+    QSettings().setValue(automaticDownloadsKey, on);
     m_automaticallyDownloads = on;
 }
 
@@ -150,7 +135,7 @@ void UpdateEngine::startCycle(UpdateCheckKind kind)
             this,
             [this, kind] {
                 m_updaterDelegate.didFinishUpdateCycle(*this, kind,
-                                                       engineError(UpdateEngineError::CheckRefused, CheckRefusedText));
+                                                       engineError(UpdateEngineError::CheckRefused, checkRefusedText));
             },
             Qt::QueuedConnection);
         return;
@@ -171,43 +156,43 @@ QCoro::Task<> UpdateEngine::runCycle(UpdateCheckKind kind, platform::CancelToken
     const QUrl feed = m_feedUrl;
 
     if (!feed.isValid() || feed.scheme().isEmpty() || feed.host().isEmpty()) {
-        finishCycle(kind, engineError(UpdateEngineError::InvalidFeedUrl, InvalidFeedText, feed.toString()));
+        finishCycle(kind, engineError(UpdateEngineError::InvalidFeedUrl, invalidFeedText, feed.toString()));
         co_return;
     }
     if (feed.scheme() != QLatin1String("https")) {
-        finishCycle(kind, engineError(UpdateEngineError::InsecureFeedUrl, InsecureFeedText, feed.toString()));
+        finishCycle(kind, engineError(UpdateEngineError::InsecureFeedUrl, insecureFeedText, feed.toString()));
         co_return;
     }
 
-    const platform::HttpResponse response = co_await m_http.get(feed, m_feedTimeout, token, MaxFeedBytes);
+    const platform::HttpResponse response = co_await m_http.get(feed, m_feedTimeout, token, maxFeedBytes);
     if (!self || token.isCancelled())
         co_return;
 
     if (!response.received) {
-        finishCycle(kind, engineError(UpdateEngineError::AppcastUnavailable, UnavailableFeedText,
+        finishCycle(kind, engineError(UpdateEngineError::AppcastUnavailable, unavailableFeedText,
                                       response.errorString));
         co_return;
     }
     if (response.status != 200) {
-        finishCycle(kind, engineError(UpdateEngineError::AppcastUnavailable, UnavailableFeedText,
+        finishCycle(kind, engineError(UpdateEngineError::AppcastUnavailable, unavailableFeedText,
                                       QStringLiteral("HTTP %1").arg(response.status)));
         co_return;
     }
     if (response.bodyTooLarge) {
-        finishCycle(kind, engineError(UpdateEngineError::AppcastUnavailable, UnavailableFeedText,
-                                      QStringLiteral("more than %1 bytes").arg(MaxFeedBytes)));
+        finishCycle(kind, engineError(UpdateEngineError::AppcastUnavailable, unavailableFeedText,
+                                      QStringLiteral("more than %1 bytes").arg(maxFeedBytes)));
         co_return;
     }
 
     const AppcastParseResult feedContent = parseAppcast(response.body);
     if (!feedContent.ok()) {
-        finishCycle(kind, engineError(UpdateEngineError::AppcastParseError, UnreadableFeedText, feedContent.error));
+        finishCycle(kind, engineError(UpdateEngineError::AppcastParseError, unreadableFeedText, feedContent.error));
         co_return;
     }
 
     const std::optional<AppcastItem> found = selectUpdate(feedContent.items, m_runningVersion);
     if (!found) {
-        finishCycle(kind, engineError(UpdateEngineError::NoUpdate, NoUpdateText));
+        finishCycle(kind, engineError(UpdateEngineError::NoUpdate, noUpdateText));
         co_return;
     }
 
@@ -262,7 +247,7 @@ void UpdateEngine::showNotice()
     if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
         return;
     if (!m_notice) {
-        auto *box = new QMessageBox(QMessageBox::Information, text(NoticeTitle), text(InstallUnavailableText),
+        auto *box = new QMessageBox(QMessageBox::Information, installNoticeTitle, installUnavailableText,
                                     QMessageBox::Ok, QApplication::activeWindow());
         box->setObjectName(QStringLiteral("velmora.updateEngine.notice"));
         box->setAttribute(Qt::WA_DeleteOnClose);

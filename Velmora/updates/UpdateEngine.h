@@ -26,23 +26,19 @@ class HttpClient;
 
 namespace velmora::updates {
 
-// Codes in UpdaterErrorDomain with which the engine ends an update cycle.
+// Codes in updaterErrorDomain with which the engine ends an update cycle.
 enum class UpdateEngineError : int {
     InsecureFeedUrl = 3,       // the feed address is not https; nothing was requested
     InvalidFeedUrl = 4,        // the feed address is empty or has no host
     CheckRefused = 5,          // a check was asked for before startUpdater() or during another cycle
     AppcastParseError = 1000,  // the feed arrived but is not a readable feed
-    NoUpdate = NoUpdateErrorCode, // 1001: no entry for this platform is newer than the running version
+    NoUpdate = noUpdateErrorCode, // 1001: no entry for this platform is newer than the running version
     AppcastUnavailable = 1002, // no response, time-out, a status other than 200, or a body over the limit
 };
 
-// Settings keys of the engine in the user's settings (QSettings of the application).
-inline constexpr const char *AutomaticChecksSettingsKey = "SUEnableAutomaticChecks";
-inline constexpr const char *AutomaticDownloadsSettingsKey = "SUAutomaticallyUpdate";
-
 // Whole-request limit of the feed download, and the largest feed accepted.
-inline constexpr std::chrono::milliseconds FeedRequestTimeout{30000};
-inline constexpr qint64 MaxFeedBytes = 4 * 1024 * 1024;
+inline constexpr std::chrono::milliseconds feedRequestTimeout{30000};
+inline constexpr qint64 maxFeedBytes = 4 * 1024 * 1024;
 
 // What the engine works with; an empty or null field takes the build's value.
 struct UpdateEngineConfiguration
@@ -50,7 +46,7 @@ struct UpdateEngineConfiguration
     QString feedUrl;          // default: platform::buildSettings().updateFeedUrl
     QString runningVersion;   // default: platform::buildSettings().version
     platform::HttpClient *http = nullptr; // default: platform::HttpClient::shared()
-    std::chrono::milliseconds feedTimeout = FeedRequestTimeout;
+    std::chrono::milliseconds feedTimeout = feedRequestTimeout;
 };
 
 class UpdateEngine final : public Updater, public StandardUpdaterController

@@ -1,6 +1,7 @@
 #include "updates/UpdateNotesView.h"
 
 #include "updates/InlineMarkdown.h"
+#include "updates/Texts.h"
 #include "updates/UpdateAppearance.h"
 #include "widgets/BusySpinner.h"
 
@@ -15,9 +16,6 @@
 namespace velmora::updates {
 namespace {
 
-const char *const headingText = "업데이트 내용";
-const char *const loadingText = "변경 내용을 불러오고 있습니다…";
-const char *const failureText = "변경 내용을 불러오지 못했습니다. 아래 ‘변경 내용’ 링크에서 확인할 수 있습니다.";
 
 constexpr int notesHeight = 190;
 constexpr int extraLineSpacing = 5;
@@ -43,7 +41,7 @@ UpdateNotesView::UpdateNotesView(platform::UrlOpener &opener, QWidget *parent)
     column->setContentsMargins(14, 14, 14, 14);
     column->setSpacing(10);
 
-    auto *heading = new QLabel(QString::fromUtf8(headingText), this);
+    auto *heading = new QLabel(notesHeading, this);
     heading->setFont(appearance::systemFont(13, QFont::DemiBold));
     heading->setPalette(textPalette(appearance::label()));
     column->addWidget(heading);
@@ -53,14 +51,14 @@ UpdateNotesView::UpdateNotesView(platform::UrlOpener &opener, QWidget *parent)
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(8);
     row->addWidget(new widgets::BusySpinner(appearance::activityIndicator(), m_loadingRow), 0, Qt::AlignVCenter);
-    auto *loadingLabel = new QLabel(QString::fromUtf8(loadingText), m_loadingRow);
+    auto *loadingLabel = new QLabel(notesLoading, m_loadingRow);
     loadingLabel->setFont(appearance::systemFont(12));
     loadingLabel->setPalette(textPalette(appearance::label()));
     row->addWidget(loadingLabel, 0, Qt::AlignVCenter);
     row->addStretch(1);
     column->addWidget(m_loadingRow);
 
-    m_failureLine = new QLabel(QString::fromUtf8(failureText), this);
+    m_failureLine = new QLabel(notesFailed, this);
     m_failureLine->setFont(appearance::systemFont(12));
     m_failureLine->setPalette(textPalette(appearance::secondaryLabel()));
     m_failureLine->setWordWrap(true);

@@ -15,8 +15,8 @@
 namespace velmora::updates {
 
 // The engine's own error domain; code 1001 in it means "no update found".
-inline constexpr const char *UpdaterErrorDomain = "SUSparkleErrorDomain";
-inline constexpr int NoUpdateErrorCode = 1001;
+inline constexpr const char *updaterErrorDomain = "SUSparkleErrorDomain";
+inline constexpr int noUpdateErrorCode = 1001;
 
 struct UpdaterError
 {
@@ -24,7 +24,7 @@ struct UpdaterError
     int code = 0;
     QString description;
 
-    bool isNoUpdate() const { return domain == QLatin1String(UpdaterErrorDomain) && code == NoUpdateErrorCode; }
+    bool isNoUpdate() const { return domain == QLatin1String(updaterErrorDomain) && code == noUpdateErrorCode; }
 };
 
 // One entry of the update feed that the engine considers a valid update.

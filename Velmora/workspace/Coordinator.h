@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/UrlOpener.h"
+#include "workspace/SettingsKeys.h"
 #include "workspace/LinkActivations.h"
 #include "workspace/WorkspaceView.h"
 
@@ -27,7 +28,7 @@ public:
     // The reference of the origin test: the page URL as the view was made with it.
     QUrl origin() const { return m_origin; }
     // The user-defaults key of the text save directory.
-    QString saveDirectoryKey() const { return QStringLiteral("velmora.defaultTextSaveDirectory"); }
+    QString saveDirectoryKey() const { return textSaveDirectoryKey; }
     // True when u has the page's scheme, host and port.
     bool matchesOrigin(const QUrl &u) const;
 

@@ -2,6 +2,7 @@
 
 #include "backend/BackendController.h"
 #include "workspace/Coordinator.h"
+#include "workspace/PageScripts.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -54,7 +55,8 @@ WorkspaceView::WorkspaceView(const QUrl &url, platform::UrlOpener &opener, std::
     m_coordinator->load(m_url);
 
     // Held weakly there: it reads as empty once this view is gone.
-    backend::BackendController::shared().setWebView(m_webView);
+    m_pageScripts = new PageScripts(m_coordinator, this);
+    backend::BackendController::shared().setWebView(m_pageScripts);
 }
 
 WorkspaceView::~WorkspaceView() = default;

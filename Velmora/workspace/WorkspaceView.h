@@ -12,6 +12,8 @@ class QWebEngineView;
 
 namespace velmora::workspace {
 
+class PageScripts;
+
 // Fills the main window with the backend's page: one embedded web view whose page is the
 // Coordinator, which answers every question the engine asks. The page is requested once,
 // when the view is made; a later change never reloads it.
@@ -37,11 +39,14 @@ public:
 
     class Coordinator; // the QWebEnginePage subclass, in Coordinator.h
     Coordinator *coordinator() const { return m_coordinator; }
+    // The page as the backend supervisor reaches it.
+    PageScripts *pageScripts() const { return m_pageScripts; }
 
 private:
     QUrl m_url;
     QWebEngineView *m_webView = nullptr;
     Coordinator *m_coordinator = nullptr;
+    PageScripts *m_pageScripts = nullptr;
     QTimer m_loadTimer;
 };
 

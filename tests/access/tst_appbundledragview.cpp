@@ -1,4 +1,5 @@
 #include "access/AppBundleDragView.h"
+#include "access/Texts.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -99,8 +100,8 @@ private slots:
         QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(&view);
         QVERIFY(accessible);
         QCOMPARE(accessible->role(), QAccessible::Graphic);
-        QCOMPARE(accessible->text(QAccessible::Name), AppBundleDragView::accessibilityLabel);
-        QCOMPARE(view.toolTip(), AppBundleDragView::tooltip);
+        QCOMPARE(accessible->text(QAccessible::Name), velmora::access::tileAccessibilityLabel);
+        QCOMPARE(view.toolTip(), velmora::access::tileTooltip);
         QCOMPARE(view.cursor().shape(), Qt::OpenHandCursor);
         QVERIFY(!view.icon().isNull());
     }

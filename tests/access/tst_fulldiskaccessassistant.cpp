@@ -200,21 +200,21 @@ private slots:
         QSignalSpy ended(f.assistant.get(), &FullDiskAccessAssistant::placementEnded);
         QVERIFY(f.assistant->openSettingsAndPositionGuide());
         QWidget *panel = f.assistant->window();
-        QTRY_VERIFY_WITH_TIMEOUT(panel->isVisible(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(panel->isVisible(), test::patience);
         const QPoint beside = f.placedBeside(f.windows.settingsBounds);
-        QTRY_COMPARE_WITH_TIMEOUT(panel->pos(), beside, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(panel->pos(), beside, test::patience);
 
         // One point is not a move: the loop goes on and puts the panel back.
         panel->move(beside + QPoint(1, 0));
         const int queriesAfterNudge = f.windows.queries;
-        QTRY_VERIFY_WITH_TIMEOUT(f.windows.queries > queriesAfterNudge + 1, 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(panel->pos(), beside, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(f.windows.queries > queriesAfterNudge + 1, test::patience);
+        QTRY_COMPARE_WITH_TIMEOUT(panel->pos(), beside, test::patience);
         QVERIFY(f.assistant->isPlacing());
         QCOMPARE(ended.count(), 0);
 
         // Two points are: the loop ends and the panel stays where the user left it.
         panel->move(beside + QPoint(0, 2));
-        QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, test::patience);
         QVERIFY(!f.assistant->isPlacing());
         const int queriesAtEnd = f.windows.queries;
         QCoreApplication::processEvents();
@@ -236,7 +236,7 @@ private slots:
         QWidget *panel = f.assistant->window();
         FirstShow shown(panel, f.windows.queries);
         QVERIFY(!f.assistant->openSettingsAndPositionGuide()); // nothing opened; placed anyway
-        QTRY_VERIFY_WITH_TIMEOUT(panel->isVisible(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(panel->isVisible(), test::patience);
         // Shown first on attempt 15, the 16th look at the window list, beside the parent.
         QCOMPARE(shown.queries, std::optional(16));
         // Before its first show the panel knows no window decorations: it is placed by its
@@ -245,7 +245,7 @@ private slots:
         QVERIFY2((shown.frame.topLeft() - besideParent).manhattanLength() <= 4,
                  qPrintable(QStringLiteral("%1,%2").arg(shown.frame.x()).arg(shown.frame.y())));
 
-        QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, test::patience);
         QCOMPARE(f.windows.queries, 24);
         // Then beside the settings window as soon as it is listed.
         QCOMPARE(panel->pos(), f.placedBeside(f.windows.settingsBounds));
@@ -258,7 +258,7 @@ private slots:
         QSignalSpy ended(f.assistant.get(), &FullDiskAccessAssistant::placementEnded);
         FirstShow shown(f.assistant->window(), f.windows.queries);
         f.assistant->openSettingsAndPositionGuide();
-        QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, test::patience);
         QCOMPARE(f.windows.queries, 24);
         QCOMPARE(shown.queries, std::optional(16));
         QVERIFY(f.assistant->window()->isVisible());
@@ -274,7 +274,7 @@ private slots:
         QWidget other;
         other.show();
         other.activateWindow();
-        QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), &other, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), &other, test::patience);
 
         int completions = 0;
         bool placingWhenCompleted = true;
@@ -287,20 +287,20 @@ private slots:
         };
         f.assistant->parentWindow = &parent;
         f.assistant->openSettingsAndPositionGuide();
-        QTRY_VERIFY_WITH_TIMEOUT(f.assistant->window()->isVisible(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(f.assistant->window()->isVisible(), test::patience);
 
         // "설정 다시 열기" starts over but keeps the stored completion.
         auto *guide = f.assistant->window()->findChild<access::FullDiskAccessGuide *>();
         QTest::mouseClick(guide->reopenButton(), Qt::LeftButton);
         QCOMPARE(f.opener.opened, 2);
         QVERIFY(f.assistant->onComplete);
-        QTRY_VERIFY_WITH_TIMEOUT(f.assistant->window()->isVisible(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(f.assistant->window()->isVisible(), test::patience);
 
         QTest::mouseClick(guide->doneButton(), Qt::LeftButton);
         QCOMPARE(completions, 1);
         QVERIFY(!placingWhenCompleted);
         QVERIFY(parentShownWhenCompleted);
-        QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), &parent, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), &parent, test::patience);
         QVERIFY(!f.assistant->window()->isVisible());
         QVERIFY(f.assistant->window()); // hidden, not destroyed
 

@@ -1,16 +1,15 @@
-#include "AccessDoubles.h"
+#include "GateDoubles.h"
 #include "TestSupport.h"
 
+#include "access/AccessProbe.h"
 #include "access/FullDiskAccessGate.h"
+#include "access/Texts.h"
 #include "platform/ProcessInfo.h"
 #include "platform/Relauncher.h"
 
 #include <QCoro/QCoroTask>
-#include <QDir>
-#include <QFile>
 #include <QScopeGuard>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
@@ -18,8 +17,6 @@
 #include <mutex>
 #include <thread>
 
-#include <sys/stat.h>
-#include <sys/types.h>
 
 using namespace velmora;
 using access::FullDiskAccessGate;
@@ -98,14 +95,6 @@ struct GateFixture
     std::unique_ptr<FullDiskAccessGate> gate;
 };
 
-void makeRegularFile(const QString &path)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("SQLite format 3");
-}
-
 } // namespace
 
 class TestFullDiskAccessGate : public QObject
@@ -129,13 +118,13 @@ private slots:
         auto second = f.gate->check();
         auto third = f.gate->check();
         QVERIFY(f.gate->isChecking());
-        QTRY_COMPARE_WITH_TIMEOUT(f.probe.calls(), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(f.probe.calls(), 1, test::patience);
         QVERIFY(!first.isReady() && !second.isReady() && !third.isReady());
 
         f.probe.release();
-        QCOMPARE(QCoro::waitFor(first), answer);
-        QCOMPARE(QCoro::waitFor(second), answer);
-        QCOMPARE(QCoro::waitFor(third), answer);
+        QCOMPARE(test::waitFor(first), answer);
+        QCOMPARE(test::waitFor(second), answer);
+        QCOMPARE(test::waitFor(third), answer);
 
         QCOMPARE(f.probe.calls(), 1);
         QCOMPARE(hasChecked.count(), 1);
@@ -167,12 +156,12 @@ private slots:
 
         auto first = gate->check();
         QCOMPARE(observerChecks.size(), size_t(1));
-        QTRY_COMPARE_WITH_TIMEOUT(f.probe.calls(), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(f.probe.calls(), 1, test::patience);
         f.probe.release();
-        QCOMPARE(QCoro::waitFor(first), false);
+        QCOMPARE(test::waitFor(first), false);
         for (size_t i = 0; i < observerChecks.size(); ++i)
-            QCOMPARE(QCoro::waitFor(observerChecks[i]), false);
-        QTRY_VERIFY_WITH_TIMEOUT(!gate->isChecking(), 20000);
+            QCOMPARE(test::waitFor(observerChecks[i]), false);
+        QTRY_VERIFY_WITH_TIMEOUT(!gate->isChecking(), test::patience);
         // The check made on hearing of the end started a second probe (joined by the check
         // made on hearing of its start); nothing else ever ran twice.
         QCOMPARE(announced, (QStringList{"checking", "hasChecked", "not checking", "checking", "not checking"}));
@@ -182,9 +171,9 @@ private slots:
         // On a positive answer the published fields change in their documented order.
         announced.clear();
         f.probe.setAnswer(true);
-        QCOMPARE(QCoro::waitFor(gate->check()), true);
+        QCOMPARE(test::waitFor(gate->check()), true);
         QCOMPARE(observerChecks.size(), size_t(4));
-        QCOMPARE(QCoro::waitFor(observerChecks.back()), true);
+        QCOMPARE(test::waitFor(observerChecks.back()), true);
         QCOMPARE(announced, (QStringList{"checking", "isReady", "not checking"}));
         QCOMPARE(f.probe.calls(), 3);
     }
@@ -192,19 +181,19 @@ private slots:
     void negativeAnswerIsAskedAgainButPositiveIsFinal()
     {
         GateFixture f(false);
-        QCOMPARE(QCoro::waitFor(f.gate->check()), false);
+        QCOMPARE(test::waitFor(f.gate->check()), false);
         QVERIFY(f.gate->hasChecked());
         QVERIFY(!f.gate->isReady());
-        QCOMPARE(QCoro::waitFor(f.gate->check()), false);
+        QCOMPARE(test::waitFor(f.gate->check()), false);
         QCOMPARE(f.probe.calls(), 2);
 
         f.probe.setAnswer(true);
-        QCOMPARE(QCoro::waitFor(f.gate->check()), true);
+        QCOMPARE(test::waitFor(f.gate->check()), true);
         QVERIFY(f.gate->isReady());
         f.probe.setAnswer(false);
         auto afterwards = f.gate->check();
         QVERIFY(afterwards.isReady()); // answered without suspending
-        QCOMPARE(QCoro::waitFor(afterwards), true);
+        QCOMPARE(test::waitFor(afterwards), true);
         QCOMPARE(f.probe.calls(), 3);
     }
 
@@ -214,7 +203,7 @@ private slots:
         f.relauncher.answers = false;
         f.gate->restart();
         QVERIFY(f.gate->isRestarting());
-        QCOMPARE(QCoro::waitFor(f.gate->check()), false);
+        QCOMPARE(test::waitFor(f.gate->check()), false);
         QCOMPARE(f.probe.calls(), 0);
         QVERIFY(!f.gate->hasChecked());
         QVERIFY(!f.gate->isChecking());
@@ -229,11 +218,11 @@ private slots:
             QCOMPARE(f.relauncher.requests, 0);
             QVERIFY(!f.gate->isRestarting());
             f.probe.release();
-            QCoro::waitFor(running);
+            test::waitFor(running);
         }
         {   // ready
             GateFixture f(true);
-            QVERIFY(QCoro::waitFor(f.gate->check()));
+            QVERIFY(test::waitFor(f.gate->check()));
             f.gate->restart();
             QCOMPARE(f.relauncher.requests, 0);
             QVERIFY(!f.gate->isRestarting());
@@ -265,7 +254,7 @@ private slots:
         QFETCH(QString, error);
         QFETCH(bool, terminates);
         GateFixture f(false);
-        QVERIFY(!QCoro::waitFor(f.gate->check()));
+        QVERIFY(!test::waitFor(f.gate->check()));
         f.relauncher.result = {processId, error};
         QSignalSpy restarting(f.gate.get(), &FullDiskAccessGate::isRestartingChanged);
 
@@ -273,16 +262,16 @@ private slots:
         QCOMPARE(f.relauncher.requests, 1);
         QVERIFY(f.gate->isRestarting());
         if (terminates) {
-            QTRY_COMPARE_WITH_TIMEOUT(f.terminations, 1, 20000);
+            QTRY_COMPARE_WITH_TIMEOUT(f.terminations, 1, test::patience);
             QVERIFY(f.gate->isRestarting());
             QVERIFY(f.gate->message().isEmpty());
         } else {
-            QTRY_VERIFY_WITH_TIMEOUT(!f.gate->isRestarting(), 20000);
-            QCOMPARE(f.gate->message(), FullDiskAccessGate::relaunchFailedMessage);
+            QTRY_VERIFY_WITH_TIMEOUT(!f.gate->isRestarting(), test::patience);
+            QCOMPARE(f.gate->message(), access::relaunchFailedMessage);
             QCOMPARE(f.terminations, 0);
             // The message stays across later checks.
-            QVERIFY(!QCoro::waitFor(f.gate->check()));
-            QCOMPARE(f.gate->message(), FullDiskAccessGate::relaunchFailedMessage);
+            QVERIFY(!test::waitFor(f.gate->check()));
+            QCOMPARE(f.gate->message(), access::relaunchFailedMessage);
         }
     }
 
@@ -305,117 +294,23 @@ private slots:
         platform::Relauncher relauncher(test::helperProgram(QStringLiteral("exit_at_once")));
         std::optional<platform::RelaunchResult> result;
         relauncher.relaunch([&result](platform::RelaunchResult r) { result = r; });
-        QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), test::patience);
         QVERIFY2(result->started(), qPrintable(result->error));
         QVERIFY(result->processId != QCoreApplication::applicationPid());
 
         platform::Relauncher missing(QStringLiteral("/nonexistent/velmora"));
         result.reset();
         missing.relaunch([&result](platform::RelaunchResult r) { result = r; });
-        QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), test::patience);
         QVERIFY(!result->started());
         QVERIFY(!result->error.isEmpty());
-    }
-
-    void privacyDatabaseProbe_data()
-    {
-        QTest::addColumn<QString>("system");
-        QTest::addColumn<QString>("user");
-        QTest::addColumn<bool>("granted");
-        // Each database is "file", "folder", "link" (to a regular file), "pipe" or "missing".
-        QTest::newRow("system database opens") << "file" << "missing" << true;
-        QTest::newRow("user database opens") << "missing" << "file" << true;
-        QTest::newRow("system folder, user file") << "folder" << "file" << true;
-        QTest::newRow("system link, user file") << "link" << "file" << true;
-        QTest::newRow("links are not followed") << "link" << "link" << false;
-        QTest::newRow("folders are not files") << "folder" << "folder" << false;
-        QTest::newRow("named pipe does not block") << "pipe" << "missing" << false;
-        QTest::newRow("neither exists") << "missing" << "missing" << false;
-    }
-
-    void privacyDatabaseProbe()
-    {
-        QFETCH(QString, system);
-        QFETCH(QString, user);
-        QFETCH(bool, granted);
-        QTemporaryDir root;
-        const QString home = root.filePath(QStringLiteral("Users/someone"));
-        QDir().mkpath(home);
-        const QStringList paths = FullDiskAccessGate::privacyDatabasePaths(root.path(), home);
-        QCOMPARE(paths.size(), 2);
-        QCOMPARE(paths.at(0), root.filePath(QStringLiteral("Library/Application Support/com.apple.TCC/TCC.db")));
-        QCOMPARE(paths.at(1), home + QStringLiteral("/Library/Application Support/com.apple.TCC/TCC.db"));
-
-        const QString target = root.filePath(QStringLiteral("elsewhere.db"));
-        makeRegularFile(target);
-        const QStringList kinds{system, user};
-        for (int i = 0; i < 2; ++i) {
-            const QString &path = paths.at(i);
-            QDir().mkpath(QFileInfo(path).path());
-            if (kinds[i] == QLatin1String("file"))
-                makeRegularFile(path);
-            else if (kinds[i] == QLatin1String("folder"))
-                QVERIFY(QDir().mkpath(path));
-            else if (kinds[i] == QLatin1String("link"))
-                QVERIFY(QFile::link(target, path));
-            else if (kinds[i] == QLatin1String("pipe"))
-                QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-        }
-        QCOMPARE(FullDiskAccessGate::probeAuthorization(FullDiskAccessGate::System::MacOS, root.path(), home), granted);
-    }
-
-    void sandboxProbe_data()
-    {
-        QTest::addColumn<bool>("sandboxed");
-        QTest::addColumn<QByteArray>("info");
-        QTest::addColumn<bool>("granted");
-        const QByteArray head = "[Application]\nname=app.velmora.Velmora\n\n[Context]\nshared=network;ipc;\n";
-        QTest::newRow("no sandbox") << false << QByteArray() << true;
-        QTest::newRow("home") << true << head + "filesystems=xdg-download;home;\n" << true;
-        QTest::newRow("home read-only") << true << head + "filesystems=home:ro;\n" << true;
-        QTest::newRow("host") << true << head + "filesystems=host;\n" << true;
-        QTest::newRow("home by path") << true << head + "filesystems=@HOME@;\n" << true;
-        QTest::newRow("only a sub-folder") << true << head + "filesystems=xdg-music;~/Recordings;\n" << false;
-        QTest::newRow("host-os only") << true << head + "filesystems=host-os;host-etc;\n" << false;
-        QTest::newRow("home revoked") << true << head + "filesystems=xdg-download;!home;\n" << false;
-        QTest::newRow("no file-system entry") << true << head << false;
-        QTest::newRow("entry in another group") << true << QByteArray("[Instance]\nfilesystems=home;\n") << false;
-    }
-
-    void sandboxProbe()
-    {
-        QFETCH(bool, sandboxed);
-        QFETCH(QByteArray, info);
-        QFETCH(bool, granted);
-        QTemporaryDir root;
-        const QString home = root.filePath(QStringLiteral("home/someone"));
-        QDir().mkpath(home);
-        if (sandboxed) {
-            QFile file(root.filePath(QStringLiteral(".flatpak-info")));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(info.replace("@HOME@", QFile::encodeName(home)));
-        }
-        QCOMPARE(FullDiskAccessGate::probeAuthorization(FullDiskAccessGate::System::Linux, root.path(), home), granted);
-    }
-
-    void unreadableSandboxInformationMeansNoAccess()
-    {
-        if (::geteuid() == 0)
-            QSKIP("root reads any file");
-        QTemporaryDir root;
-        QFile file(root.filePath(QStringLiteral(".flatpak-info")));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[Context]\nfilesystems=home;\n");
-        file.close();
-        QVERIFY(file.setPermissions({}));
-        QVERIFY(!FullDiskAccessGate::probeAuthorization(FullDiskAccessGate::System::Linux, root.path(), QDir::homePath()));
     }
 
     void defaultGateUsesThePlatformProbe()
     {
         // This machine runs the tests outside a sandbox, where the Linux rule grants access.
         FullDiskAccessGate gate;
-        QCOMPARE(QCoro::waitFor(gate.check()), FullDiskAccessGate::probeAuthorization());
+        QCOMPARE(test::waitFor(gate.check()), access::probeAuthorization());
     }
 };
 

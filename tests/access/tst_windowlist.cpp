@@ -1,5 +1,7 @@
 // The X11 window list read from a real X server (Xvfb), with this test acting as the window
 // manager that publishes the EWMH client list.
+#include "TestSupport.h"
+
 #include "platform/WindowList.h"
 
 #include <QCoreApplication>
@@ -64,7 +66,7 @@ private slots:
             server.terminate();
             server.waitForFinished(20000);
         });
-        QTRY_VERIFY_WITH_TIMEOUT(server.canReadLine(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(server.canReadLine(), velmora::test::patience);
         const QByteArray display = ':' + server.readLine().trimmed();
 
         int screenNumber = 0;

@@ -23,7 +23,7 @@ Q_DECLARE_METATYPE(velmora::access::AccessScreenLook)
 
 namespace {
 
-constexpr int patience = 20000;
+using test::patience;
 const QString hintText = QStringLiteral("설정 후에도 이 화면이 보이면 앱을 다시 시작하세요.");
 const QString relaunchFailed = QStringLiteral("앱을 종료한 뒤 다시 실행해 주세요.");
 const QString openSettingsTitle = QStringLiteral("권한 설정하기");

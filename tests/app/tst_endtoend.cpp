@@ -1,12 +1,14 @@
-// Runs the real velmora binary in development mode: it starts the reference backend from
-// this source tree through scripts/run-app.sh, shows its page and must take the backend down
-// with it however it ends.
+// Runs the real velmora binary in development mode: it starts the reference backend of this
+// source tree through scripts/run-app.sh, shows its page and must take the backend down with
+// it however it ends. The project folder velmora is given is a staged one whose script and
+// backend lead to the source tree's, so the backend's log is this test's own.
 
 #include "TestSupport.h"
 
 #include "platform/HttpClient.h"
 
 #include <QCoro/QCoroTask>
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QJsonDocument>
@@ -24,17 +26,13 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr int startPatience = 120000; // a cold start of the engine and Python on a busy machine
-constexpr int stopPatience = 30000;
+// A cold start of the engine and Python on a busy machine takes longer than most waits.
+constexpr int startPatience = 6 * test::patience;
+constexpr int stopPatience = 3 * test::patience / 2;
 
 QString velmoraBinary()
 {
     return QStringLiteral(VELMORA_TEST_BIN_DIR "/../../bin/velmora");
-}
-
-QString backendLogPath()
-{
-    return QStringLiteral(VELMORA_SOURCE_DIR "/logs/desktop.log");
 }
 
 QUrl healthUrl(quint16 port)
@@ -45,7 +43,7 @@ QUrl healthUrl(quint16 port)
 // The parent pid the backend on port reports; empty when nothing answers.
 QString backendParent(quint16 port)
 {
-    const auto reply = QCoro::waitFor(platform::HttpClient::shared().get(healthUrl(port), 1s));
+    const auto reply = test::waitFor(platform::HttpClient::shared().get(healthUrl(port), 1s));
     if (!reply.received || reply.status != 200)
         return {};
     return QJsonDocument::fromJson(reply.body).object().value(QStringLiteral("desktop_parent_pid")).toString();
@@ -60,14 +58,14 @@ bool portAccepts(quint16 port)
 }
 
 // The backend that served port, as its own start-up line in the log names it; 0 when none.
-qint64 backendPid(quint16 port)
+qint64 backendPid(const QString &logPath, quint16 port)
 {
-    QFile log(backendLogPath());
+    QFile log(logPath);
     if (!log.open(QIODevice::ReadOnly))
         return 0;
     const QRegularExpression line(QStringLiteral("Velmora backend pid (\\d+) on port %1 ").arg(port));
-    // The development log is shared by every run and only ever appended to, so a reused port
-    // also names earlier, long gone backends: the last line is this run's.
+    // The log is only ever appended to, and every test of this run shares it: the last line
+    // naming the port is this start's.
     qint64 pid = 0;
     for (auto it = line.globalMatch(QString::fromUtf8(log.readAll())); it.hasNext();)
         pid = it.next().captured(1).toLongLong();
@@ -91,16 +89,25 @@ class TestEndToEnd : public QObject
 {
     Q_OBJECT
 
+    // Held from before velmora starts until the next start, so no one else takes the port.
+    std::unique_ptr<test::ReservedPort> m_reservedPort;
     quint16 m_port = 0;
     std::unique_ptr<QProcess> m_velmora;
     // The web view's storage and cache go here rather than into the user's folders.
     QTemporaryDir m_home;
+    // The project folder velmora runs its backend from: scripts/run-app.sh and backend/ lead to
+    // the source tree's, logs/ is this test's own.
+    QTemporaryDir m_project;
+
+    QString backendLogPath() const { return m_project.filePath(QStringLiteral("logs/desktop.log")); }
+    qint64 backendPid(quint16 port) const { return ::backendPid(backendLogPath(), port); }
 
     // watchParent false: the backend does not stop by itself when velmora is gone, so only
     // velmora's own SIGTERM can stop it.
     void startVelmora(const QStringList &arguments, bool watchParent = false, const QString &portText = {})
     {
-        m_port = test::freeLoopbackPort();
+        m_reservedPort = std::make_unique<test::ReservedPort>();
+        m_port = m_reservedPort->number();
         m_velmora = std::make_unique<QProcess>();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("VELMORA_DESKTOP_PORT"), portText.isEmpty() ? QString::number(m_port) : portText);
@@ -108,6 +115,7 @@ class TestEndToEnd : public QObject
         environment.insert(QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data")));
         environment.insert(QStringLiteral("XDG_CACHE_HOME"), m_home.filePath(QStringLiteral("cache")));
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
+        environment.insert(QStringLiteral("VELMORA_DEVELOPMENT_PROJECT_ROOT"), m_project.path());
         m_velmora->setProcessEnvironment(environment);
         m_velmora->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_velmora->start(velmoraBinary(), arguments);
@@ -126,6 +134,10 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(QFile::exists(velmoraBinary()), "build the velmora target first");
+        QVERIFY(QDir().mkpath(m_project.filePath(QStringLiteral("scripts"))));
+        QVERIFY(QFile::link(QStringLiteral(VELMORA_SOURCE_DIR "/scripts/run-app.sh"),
+                            m_project.filePath(QStringLiteral("scripts/run-app.sh"))));
+        QVERIFY(QFile::link(QStringLiteral(VELMORA_SOURCE_DIR "/backend"), m_project.filePath(QStringLiteral("backend"))));
     }
 
     void cleanup()

@@ -1,10 +1,12 @@
+#include "RecordingUrlOpener.h"
 #include "TestSupport.h"
 
 #include "app/AccessCheckProgressView.h"
-#include "app/ElidedLabel.h"
 #include "app/StartupFailureView.h"
 #include "app/StartupProgressView.h"
+#include "app/Texts.h"
 #include "widgets/BusySpinner.h"
+#include "widgets/ElidedLabel.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -49,8 +51,8 @@ private slots:
         view.setLogURL(logURL);
         view.show();
 
-        QPushButton *retry = buttonTitled(view, StartupFailureView::retryTitle());
-        QPushButton *openLog = buttonTitled(view, StartupFailureView::openLogTitle());
+        QPushButton *retry = buttonTitled(view, app::retryTitle);
+        QPushButton *openLog = buttonTitled(view, app::openLogTitle);
         QVERIFY(retry && openLog);
         QVERIFY(retry->isVisible());
         QCOMPARE(openLog->isVisible(), !logURL.isEmpty());
@@ -72,7 +74,7 @@ private slots:
         test::RecordingUrlOpener opener;
         StartupFailureView view(opener);
         view.show();
-        QPushButton *openLog = buttonTitled(view, StartupFailureView::openLogTitle());
+        QPushButton *openLog = buttonTitled(view, app::openLogTitle);
         QVERIFY(!openLog->isVisible());
         const QUrl log = QUrl::fromLocalFile(QStringLiteral("/tmp/desktop.log"));
         QSignalSpy changes(&view, &StartupFailureView::logURLChanged);
@@ -112,7 +114,7 @@ private slots:
         view.resize(400, 300);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
-        auto *status = view.findChild<ElidedLabel *>(QStringLiteral("startup-status"));
+        auto *status = view.findChild<widgets::ElidedLabel *>(QStringLiteral("startup-status"));
         QVERIFY(status);
         QCOMPARE(status->accessibleName(), QStringLiteral("Velmora"));
         QCOMPARE(status->displayedText(), QStringLiteral("Velmora"));
@@ -123,7 +125,7 @@ private slots:
         QSignalSpy changes(&view, &StartupProgressView::statusChanged);
         view.setStatus(longStatus);
         QCOMPARE(changes.count(), 1);
-        QTRY_VERIFY_WITH_TIMEOUT(status->width() <= view.width() - 80, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(status->width() <= view.width() - 80, test::patience);
         QCOMPARE(status->height(), status->fontMetrics().height());
         QVERIFY(status->displayedText().endsWith(QChar(0x2026)));
         QCOMPARE(status->accessibleName(), longStatus);
@@ -135,7 +137,7 @@ private slots:
         view.show();
         bool found = false;
         for (auto *label : view.findChildren<QLabel *>())
-            found = found || label->text() == AccessCheckProgressView::label();
+            found = found || label->text() == app::accessCheckLabel;
         QVERIFY(found);
         QVERIFY(view.findChild<BusySpinner *>());
     }

@@ -1,6 +1,7 @@
 // The startup sequence with a real access gate (its probe answering as each test says), a real
 // BackendController on a loopback server, and the root view that shows the chosen screens.
 #include "AccessDoubles.h"
+#include "RecordingUrlOpener.h"
 #include "TestSupport.h"
 
 #include "access/FullDiskAccessAssistant.h"
@@ -9,6 +10,7 @@
 #include "app/RootView.h"
 #include "app/StartupFailureView.h"
 #include "app/StartupProgressView.h"
+#include "app/Texts.h"
 #include "app/VelmoraApp.h"
 #include "backend/BackendController.h"
 #include "platform/Bundle.h"
@@ -32,7 +34,7 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr qint64 ownPid = 424242;
-constexpr int patience = 20000;
+using test::patience;
 
 QList<StartupScreen> screens(std::initializer_list<StartupScreen> list)
 {
@@ -243,9 +245,9 @@ private slots:
         QCOMPARE(failure->error(), startup.controller->error());
         QVERIFY(!failure->error().isEmpty());
         // No log was prepared for a port refused before launch.
-        QVERIFY(!buttonTitled(*startup.view, StartupFailureView::openLogTitle()));
+        QVERIFY(!buttonTitled(*startup.view, app::openLogTitle));
 
-        QPushButton *retry = buttonTitled(*startup.view, StartupFailureView::retryTitle());
+        QPushButton *retry = buttonTitled(*startup.view, app::retryTitle);
         QVERIFY(retry);
         retry->click();
         QTRY_COMPARE_WITH_TIMEOUT(startup.shown.size(), 5, patience);
@@ -258,15 +260,16 @@ private slots:
     void failureAfterLaunchOffersTheLog()
     {
         // The start script exits at once: the backend is gone before it ever answered.
+        const test::ReservedPort port;
         Startup startup(QStringLiteral("exit 3\n"));
-        startup.usePort(QString::number(test::freeLoopbackPort()));
+        startup.usePort(QString::number(port.number()));
         startup.granted = true;
         startup.build();
         startup.view->show();
         QTRY_COMPARE_WITH_TIMEOUT(startup.view->screen(), StartupScreen::Failure, patience);
         QVERIFY(!startup.controller->logURL().isEmpty());
 
-        QPushButton *openLog = buttonTitled(*startup.view, StartupFailureView::openLogTitle());
+        QPushButton *openLog = buttonTitled(*startup.view, app::openLogTitle);
         QVERIFY(openLog);
         openLog->click();
         QCOMPARE(startup.opener.opened, QList<QUrl>{startup.controller->logURL()});
@@ -276,8 +279,9 @@ private slots:
     void hidingTheRootViewCancelsItsStart()
     {
         // The backend never answers, so the start is still waiting when the view goes away.
+        const test::ReservedPort port;
         Startup startup(QStringLiteral("exec sleep 30\n"));
-        startup.usePort(QString::number(test::freeLoopbackPort()));
+        startup.usePort(QString::number(port.number()));
         startup.granted = true;
         startup.build();
         startup.view->show();

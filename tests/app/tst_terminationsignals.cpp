@@ -1,3 +1,5 @@
+#include "TestSupport.h"
+
 #include "app/TerminationSignals.h"
 
 #include <QSignalSpy>
@@ -27,7 +29,7 @@ private slots:
             QSignalSpy received(&handlers, &TerminationSignals::received);
             ::raise(SIGTERM);
             ::raise(SIGINT);
-            QTRY_COMPARE_WITH_TIMEOUT(received.size(), 2, 20000);
+            QTRY_COMPARE_WITH_TIMEOUT(received.size(), 2, velmora::test::patience);
             QCOMPARE(received.at(0).at(0).toInt(), SIGTERM);
             QCOMPARE(received.at(1).at(0).toInt(), SIGINT);
 

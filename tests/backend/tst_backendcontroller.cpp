@@ -26,7 +26,7 @@ using test::writeFile;
 
 namespace {
 
-constexpr int patience = 20000; // ms; generous for a loaded machine
+using test::patience;
 constexpr qint64 ownPid = 777777;
 
 // How many descriptors of this process are open on path.
@@ -63,26 +63,27 @@ public:
 // a controller with short pauses over them.
 struct Stage
 {
-    enum Mode { packaged, development };
+    enum Mode { Packaged, Development };
 
     QTemporaryDir dir;
     platform::FixedBundle bundle;
     platform::FixedProcessInfo info;
     CountingLauncher launcher;
+    const test::ReservedPort reservedPort;
     quint16 port = 0;
-    Mode mode = packaged;
+    Mode mode = Packaged;
 
     // program runs as the bundled interpreter (packaged) or is exec'd by the project's start
     // script (development) with the given arguments; "%SIGNALS%" stands for signalFile().
     Stage(Mode mode, const QString &program, const QStringList &arguments = {}) : mode(mode)
     {
-        port = test::freeLoopbackPort();
+        port = reservedPort.number();
         info.env.insert("PATH", qEnvironmentVariable("PATH"));
         info.env.insert("VELMORA_DESKTOP_PORT", QString::number(port));
         info.env.insert("FAKE_BACKEND_SIGNAL_FILE", signalFile());
         info.pid = ownPid;
         bundle.info.insert("CFBundleShortVersionString", "1.0");
-        if (mode == packaged) {
+        if (mode == Packaged) {
             bundle.resources = dir.filePath("Resources");
             bundle.applicationSupport = dir.filePath("support");
             QDir().mkpath(dir.filePath("Resources/python/bin"));
@@ -114,7 +115,7 @@ struct Stage
 
     QString runtimeDirectory() const
     {
-        return mode == packaged ? dir.filePath("support/Velmora") : dir.filePath("project");
+        return mode == Packaged ? dir.filePath("support/Velmora") : dir.filePath("project");
     }
     QString logFile() const { return runtimeDirectory() + "/logs/desktop.log"; }
     QString signalFile() const { return dir.filePath("signals"); }
@@ -161,20 +162,20 @@ private slots:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<Health>("expected");
 
-        QTest::newRow("ours") << 200 << healthBody("\"777777\"") << Health::ours;
-        QTest::newRow("ours, extra members") << 200 << QByteArray("{\"x\":[1],\"app\":\"Velmora\",\"ok\":true,\"desktop_parent_pid\":\"777777\"}") << Health::ours;
-        QTest::newRow("other instance") << 200 << healthBody("\"1234\"") << Health::otherInstance;
-        QTest::newRow("404 with a healthy body") << 404 << healthBody("\"777777\"") << Health::foreign;
-        QTest::newRow("500") << 500 << QByteArray("{}") << Health::foreign;
-        QTest::newRow("JSON array") << 200 << QByteArray("[1,2]") << Health::foreign;
-        QTest::newRow("app missing") << 200 << QByteArray("{\"ok\":true,\"desktop_parent_pid\":\"777777\"}") << Health::foreign;
-        QTest::newRow("app of another name") << 200 << QByteArray("{\"app\":\"velmora\",\"ok\":true,\"desktop_parent_pid\":\"777777\"}") << Health::foreign;
-        QTest::newRow("ok false") << 200 << QByteArray("{\"app\":\"Velmora\",\"ok\":false,\"desktop_parent_pid\":\"777777\"}") << Health::foreign;
-        QTest::newRow("ok as text") << 200 << QByteArray("{\"app\":\"Velmora\",\"ok\":\"true\",\"desktop_parent_pid\":\"777777\"}") << Health::foreign;
-        QTest::newRow("pid as number") << 200 << healthBody("777777") << Health::foreign;
-        QTest::newRow("pid missing") << 200 << QByteArray("{\"app\":\"Velmora\",\"ok\":true}") << Health::foreign;
-        QTest::newRow("not JSON") << 200 << QByteArray("<html>hello</html>") << Health::unreachable;
-        QTest::newRow("empty body") << 200 << QByteArray() << Health::unreachable;
+        QTest::newRow("ours") << 200 << healthBody("\"777777\"") << Health::Ours;
+        QTest::newRow("ours, extra members") << 200 << QByteArray("{\"x\":[1],\"app\":\"Velmora\",\"ok\":true,\"desktop_parent_pid\":\"777777\"}") << Health::Ours;
+        QTest::newRow("other instance") << 200 << healthBody("\"1234\"") << Health::OtherInstance;
+        QTest::newRow("404 with a healthy body") << 404 << healthBody("\"777777\"") << Health::Foreign;
+        QTest::newRow("500") << 500 << QByteArray("{}") << Health::Foreign;
+        QTest::newRow("JSON array") << 200 << QByteArray("[1,2]") << Health::Foreign;
+        QTest::newRow("app missing") << 200 << QByteArray("{\"ok\":true,\"desktop_parent_pid\":\"777777\"}") << Health::Foreign;
+        QTest::newRow("app of another name") << 200 << QByteArray("{\"app\":\"velmora\",\"ok\":true,\"desktop_parent_pid\":\"777777\"}") << Health::Foreign;
+        QTest::newRow("ok false") << 200 << QByteArray("{\"app\":\"Velmora\",\"ok\":false,\"desktop_parent_pid\":\"777777\"}") << Health::Foreign;
+        QTest::newRow("ok as text") << 200 << QByteArray("{\"app\":\"Velmora\",\"ok\":\"true\",\"desktop_parent_pid\":\"777777\"}") << Health::Foreign;
+        QTest::newRow("pid as number") << 200 << healthBody("777777") << Health::Foreign;
+        QTest::newRow("pid missing") << 200 << QByteArray("{\"app\":\"Velmora\",\"ok\":true}") << Health::Foreign;
+        QTest::newRow("not JSON") << 200 << QByteArray("<html>hello</html>") << Health::Unreachable;
+        QTest::newRow("empty body") << 200 << QByteArray() << Health::Unreachable;
     }
 
     void classifiesHealth()
@@ -186,7 +187,7 @@ private slots:
         test::LoopbackHttpServer server;
         QVERIFY(server.listen());
         server.setHandler([&](const QByteArray &, const QString &) { return test::HttpReply::json(body, status); });
-        const Health health = QCoro::waitFor(
+        const Health health = test::waitFor(
             backend::probeHealth(platform::HttpClient::shared(), server.baseUrl(), ownPid, 5s));
         QCOMPARE(health, expected);
         QCOMPARE(server.requests(), QStringList{"/healthz"});
@@ -195,18 +196,19 @@ private slots:
     void unansweredProbesAreUnreachable()
     {
         auto &http = platform::HttpClient::shared();
-        const QUrl refused(QString("http://127.0.0.1:%1").arg(test::freeLoopbackPort()));
-        QCOMPARE(QCoro::waitFor(backend::probeHealth(http, refused, ownPid, 5s)), Health::unreachable);
+        const test::ReservedPort port;
+        const QUrl refused(QString("http://127.0.0.1:%1").arg(port.number()));
+        QCOMPARE(test::waitFor(backend::probeHealth(http, refused, ownPid, 5s)), Health::Unreachable);
 
         test::LoopbackHttpServer silent;
         QVERIFY(silent.listen());
         silent.setHandler([](const QByteArray &, const QString &) { return test::HttpReply{200, {}, {}, true}; });
-        QCOMPARE(QCoro::waitFor(backend::probeHealth(http, silent.baseUrl(), ownPid, 200ms)), Health::unreachable);
+        QCOMPARE(test::waitFor(backend::probeHealth(http, silent.baseUrl(), ownPid, 200ms)), Health::Unreachable);
 
         auto cancelled = platform::TaskHandle::make();
         cancelled.cancel();
-        QCOMPARE(QCoro::waitFor(backend::probeHealth(http, silent.baseUrl(), ownPid, 5s, cancelled.token())),
-                 Health::unreachable);
+        QCOMPARE(test::waitFor(backend::probeHealth(http, silent.baseUrl(), ownPid, 5s, cancelled.token())),
+                 Health::Unreachable);
     }
 
     void plainFailuresNeitherProbeNorLaunch_data()
@@ -218,13 +220,13 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::addColumn<bool>("removeDataFolder");
 
-        QTest::newRow("script missing") << int(Stage::development) << true << false << QString() << backend::scriptMissingMessage << false;
+        QTest::newRow("script missing") << int(Stage::Development) << true << false << QString() << backend::scriptMissingMessage << false;
         QTest::newRow("script missing and bad port: the script wins")
-            << int(Stage::development) << true << false << "80" << backend::scriptMissingMessage << false;
-        QTest::newRow("no resources") << int(Stage::packaged) << false << true << QString() << backend::resourcesMissingMessage << false;
-        QTest::newRow("interpreter missing") << int(Stage::packaged) << false << false << QString() << backend::interpreterMissingMessage << false;
-        QTest::newRow("port out of range") << int(Stage::development) << false << false << "65536" << backend::portRangeMessage << false;
-        QTest::newRow("no user data folder") << int(Stage::packaged) << false << false << QString()
+            << int(Stage::Development) << true << false << "80" << backend::scriptMissingMessage << false;
+        QTest::newRow("no resources") << int(Stage::Packaged) << false << true << QString() << backend::resourcesMissingMessage << false;
+        QTest::newRow("interpreter missing") << int(Stage::Packaged) << false << false << QString() << backend::interpreterMissingMessage << false;
+        QTest::newRow("port out of range") << int(Stage::Development) << false << false << "65536" << backend::portRangeMessage << false;
+        QTest::newRow("no user data folder") << int(Stage::Packaged) << false << false << QString()
                                              << backend::dataFolderMissingMessage << true;
     }
 
@@ -238,7 +240,7 @@ private slots:
         QFETCH(bool, removeDataFolder);
 
         // The interpreter-missing row stages no interpreter at all.
-        Stage stage(Stage::Mode(mode), mode == Stage::development || removeDataFolder
+        Stage stage(Stage::Mode(mode), mode == Stage::Development || removeDataFolder
                                            ? test::helperProgram("fake_backend") : QString());
         if (removeDataFolder)
             stage.bundle.applicationSupport.reset();
@@ -253,7 +255,7 @@ private slots:
 
         auto controller = stage.controller();
         QSignalSpy stopped(controller.get(), &BackendController::startingChanged);
-        QCoro::waitFor(controller->start());
+        test::waitFor(controller->start());
         QCOMPARE(controller->error(), message);
         QVERIFY(!controller->starting());
         QCOMPARE(stopped.count(), 2);
@@ -279,13 +281,13 @@ private slots:
         QFETCH(int, status);
         QFETCH(QByteArray, body);
 
-        Stage stage(Stage::packaged, test::helperProgram("fake_backend"));
+        Stage stage(Stage::Packaged, test::helperProgram("fake_backend"));
         test::LoopbackHttpServer server;
         QVERIFY(server.listen(stage.port));
         server.setHandler([&](const QByteArray &, const QString &) { return test::HttpReply::json(body, status); });
 
         auto controller = stage.controller();
-        QCoro::waitFor(controller->start());
+        test::waitFor(controller->start());
         QCOMPARE(controller->error(), backend::portInUseMessage(stage.port));
         QVERIFY(controller->error().contains(QString::number(stage.port)));
         QVERIFY(!controller->starting());
@@ -297,7 +299,7 @@ private slots:
 
     void adoptsOwnBackendAndIgnoresRepeatedStarts()
     {
-        Stage stage(Stage::packaged, test::helperProgram("fake_backend"));
+        Stage stage(Stage::Packaged, test::helperProgram("fake_backend"));
         test::LoopbackHttpServer server;
         QVERIFY(server.listen(stage.port));
         server.setHandler([](const QByteArray &, const QString &) { return test::HttpReply::json(healthBody("\"777777\"")); });
@@ -308,9 +310,9 @@ private slots:
         QVERIFY(controller->starting());
         // While an attempt runs a second start changes nothing and sends no probe.
         QCoro::Task<> second = controller->start();
-        QCoro::waitFor(std::move(second));
+        test::waitFor(std::move(second));
         QCOMPARE(starting.count(), 1);
-        QCoro::waitFor(std::move(first));
+        test::waitFor(std::move(first));
 
         QCOMPARE(controller->url(), stage.baseUrl());
         QCOMPARE(controller->url().toString(), QString("http://127.0.0.1:%1").arg(stage.port));
@@ -321,7 +323,7 @@ private slots:
         QVERIFY(controller->logURL().isEmpty());
 
         // Ready is final: another start does nothing, and stop() has no process to signal.
-        QCoro::waitFor(controller->start());
+        test::waitFor(controller->start());
         QCOMPARE(server.requests().size(), 1);
         controller->stop();
         controller->stop();
@@ -332,13 +334,13 @@ private slots:
     void adoptedBackendIsNeverAskedToTerminate()
     {
         // A backend this process launched earlier (its parent pid is ours) is still serving.
-        Stage stage(Stage::packaged, test::helperProgram("fake_backend"));
+        Stage stage(Stage::Packaged, test::helperProgram("fake_backend"));
         QTemporaryDir elsewhere;
         const std::unique_ptr<platform::Process> running = launchEarlierBackend(stage, elsewhere, ownPid);
         QVERIFY(running);
 
         auto controller = stage.controller();
-        QCoro::waitFor(controller->start());
+        test::waitFor(controller->start());
         QCOMPARE(controller->url(), stage.baseUrl());
         QCOMPARE(stage.launcher.launches, 0);
         // Quitting: stop() and then the controller going away.
@@ -353,7 +355,7 @@ private slots:
 
     void controllerDeletedWhileWaitingForReadinessStopsItsBackendOnce()
     {
-        Stage stage(Stage::packaged, test::helperProgram("fake_backend"));
+        Stage stage(Stage::Packaged, test::helperProgram("fake_backend"));
         stage.info.env.insert("FAKE_BACKEND_UNHEALTHY_PROBES", "1000000");
         auto controller = stage.controller(100000, 5, 20ms);
         controller->start();
@@ -367,7 +369,7 @@ private slots:
 
     void earlierInstanceThatLeavesIsReplaced()
     {
-        Stage stage(Stage::packaged, test::helperProgram("fake_backend"));
+        Stage stage(Stage::Packaged, test::helperProgram("fake_backend"));
         test::LoopbackHttpServer earlier;
         QVERIFY(earlier.listen(stage.port));
         earlier.setHandler([&](const QByteArray &, const QString &) {
@@ -390,7 +392,7 @@ private slots:
 
     void earlierBackendProcessThatExitsIsReplaced()
     {
-        Stage stage(Stage::packaged, test::helperProgram("fake_backend"));
+        Stage stage(Stage::Packaged, test::helperProgram("fake_backend"));
         QTemporaryDir elsewhere;
         // Another application's backend, which leaves the port after its third answer.
         const std::unique_ptr<platform::Process> earlier =
@@ -412,7 +414,7 @@ private slots:
 
     void earlierInstanceThatStaysBlocksTheStart()
     {
-        Stage stage(Stage::packaged, test::helperProgram("fake_backend"));
+        Stage stage(Stage::Packaged, test::helperProgram("fake_backend"));
         test::LoopbackHttpServer earlier;
         QVERIFY(earlier.listen(stage.port));
         earlier.setHandler([](const QByteArray &, const QString &) { return test::HttpReply::json(healthBody("\"1\"")); });
@@ -429,7 +431,7 @@ private slots:
 
     void controllerDeletedMidAttemptDoesNothingMore()
     {
-        Stage stage(Stage::packaged, test::helperProgram("fake_backend"));
+        Stage stage(Stage::Packaged, test::helperProgram("fake_backend"));
         test::LoopbackHttpServer earlier;
         QVERIFY(earlier.listen(stage.port));
         auto controller = stage.controller(100, 3);
@@ -446,7 +448,7 @@ private slots:
         // The attempt's last probe has been answered once a later one has.
         test::LoopbackHttpServer witness;
         QVERIFY(witness.listen());
-        QCoro::waitFor(backend::probeHealth(platform::HttpClient::shared(), witness.baseUrl(), ownPid, 5s));
+        test::waitFor(backend::probeHealth(platform::HttpClient::shared(), witness.baseUrl(), ownPid, 5s));
         QCOMPARE(stage.launcher.launches, 0);
         QVERIFY(!QFileInfo::exists(stage.runtimeDirectory()));
     }
@@ -455,9 +457,9 @@ private slots:
     {
         QTest::addColumn<int>("mode");
         QTest::addColumn<int>("unhealthyProbes");
-        QTest::newRow("packaged") << int(Stage::packaged) << 0;
-        QTest::newRow("development") << int(Stage::development) << 0;
-        QTest::newRow("packaged, ok false at first") << int(Stage::packaged) << 3;
+        QTest::newRow("packaged") << int(Stage::Packaged) << 0;
+        QTest::newRow("development") << int(Stage::Development) << 0;
+        QTest::newRow("packaged, ok false at first") << int(Stage::Packaged) << 3;
     }
 
     void launchesServesAndStops()
@@ -485,7 +487,7 @@ private slots:
             QCOMPARE(log.count("fake_backend: listening"), run);
             QVERIFY(log.contains("fake_backend: cwd=" + stage.runtimeDirectory().toLocal8Bit() + "\n"));
             QVERIFY(log.contains(QString("fake_backend: host=127.0.0.1 port=%1\n").arg(stage.port).toLocal8Bit()));
-            if (mode == Stage::packaged) {
+            if (mode == Stage::Packaged) {
                 QVERIFY(log.contains(QString("fake_backend: args=-m uvicorn src.main:app --loop asyncio --http h11 "
                                              "--ws none --host 127.0.0.1 --port %1 --workers 1\n")
                                          .arg(stage.port).toLocal8Bit()));
@@ -508,8 +510,8 @@ private slots:
     void backendThatExitsAtOnce_data()
     {
         QTest::addColumn<int>("mode");
-        QTest::newRow("packaged") << int(Stage::packaged);
-        QTest::newRow("development") << int(Stage::development);
+        QTest::newRow("packaged") << int(Stage::Packaged);
+        QTest::newRow("development") << int(Stage::Development);
     }
 
     void backendThatExitsAtOnce()
@@ -547,7 +549,7 @@ private slots:
         QFETCH(bool, nonJsonServerOnPort);
 
         // run_until_signal records each termination request in its first argument's file.
-        Stage stage(Stage::development, test::helperProgram("run_until_signal"), {"%SIGNALS%"});
+        Stage stage(Stage::Development, test::helperProgram("run_until_signal"), {"%SIGNALS%"});
         test::LoopbackHttpServer server;
         if (nonJsonServerOnPort) {
             QVERIFY(server.listen(stage.port));
@@ -570,7 +572,7 @@ private slots:
 
     void cancelledReadinessStopsTheBackend()
     {
-        Stage stage(Stage::development, test::helperProgram("run_until_signal"), {"%SIGNALS%"});
+        Stage stage(Stage::Development, test::helperProgram("run_until_signal"), {"%SIGNALS%"});
         auto controller = stage.controller(100000, 5, 50ms);
         auto handle = platform::TaskHandle::make();
         controller->start(handle.token());
@@ -587,10 +589,10 @@ private slots:
     {
         // The log folder cannot be made: the platform's error, nothing launched, no log offered.
         {
-            Stage stage(Stage::packaged, test::helperProgram("fake_backend"));
+            Stage stage(Stage::Packaged, test::helperProgram("fake_backend"));
             QVERIFY(writeFile(stage.dir.filePath("support"), "a file, not a folder", false));
             auto controller = stage.controller();
-            QCoro::waitFor(controller->start());
+            test::waitFor(controller->start());
             QTRY_VERIFY_WITH_TIMEOUT(!controller->starting(), patience);
             QCOMPARE(controller->error(), QString::fromLocal8Bit(std::strerror(ENOTDIR)));
             QCOMPARE(stage.launcher.launches, 0);
@@ -598,10 +600,10 @@ private slots:
         }
         // The interpreter cannot be executed: the platform's error, the log offered.
         {
-            Stage stage(Stage::packaged, QString());
+            Stage stage(Stage::Packaged, QString());
             QVERIFY(writeFile(stage.dir.filePath("Resources/python/bin/python3.12"), "not a program\n", true));
             auto controller = stage.controller();
-            QCoro::waitFor(controller->start());
+            test::waitFor(controller->start());
             QTRY_VERIFY_WITH_TIMEOUT(!controller->starting(), patience);
             QCOMPARE(controller->error(), QString::fromLocal8Bit(std::strerror(ENOEXEC)));
             QCOMPARE(stage.launcher.launches, 1);

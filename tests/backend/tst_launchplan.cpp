@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "backend/LaunchPlan.h"
+#include "platform/FileSystem.h"
 
 #include <QDir>
 #include <QFile>
@@ -252,7 +253,7 @@ private slots:
         QTemporaryDir dir;
         const QString runtime = dir.filePath("a/b/Velmora");
         QString reported;
-        auto log = backend::openLog(runtime, [&](const QString &file) {
+        auto log = platform::openAppendingFile(backend::logFilePath(runtime), [&](const QString &file) {
             reported = file;
             // The location is known before the file is opened.
             QVERIFY(!QFileInfo::exists(file));
@@ -268,13 +269,13 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(writeFile(dir.filePath("logs/desktop.log"), "old run\n"));
 
-        auto first = backend::openLog(dir.path());
+        auto first = platform::openAppendingFile(backend::logFilePath(dir.path()));
         QVERIFY2(first.ok(), qPrintable(first.error));
         QCOMPARE(readFile(dir.filePath("logs/desktop.log")), QByteArray("old run\n"));
         QCOMPARE(::write(first.handle.fd(), "first\n", 6), ssize_t(6));
 
         // A second writer (say, a backend still winding down) does not overwrite the first.
-        auto second = backend::openLog(dir.path());
+        auto second = platform::openAppendingFile(backend::logFilePath(dir.path()));
         QVERIFY(second.ok());
         QCOMPARE(::write(second.handle.fd(), "second\n", 7), ssize_t(7));
         QCOMPARE(::write(first.handle.fd(), "first again\n", 12), ssize_t(12));
@@ -287,7 +288,7 @@ private slots:
         // The runtime folder would have to be inside a regular file.
         QVERIFY(writeFile(dir.filePath("file"), "x"));
         bool reported = false;
-        auto noFolder = backend::openLog(dir.filePath("file/Velmora"), [&](const QString &) { reported = true; });
+        auto noFolder = platform::openAppendingFile(backend::logFilePath(dir.filePath("file/Velmora")), [&](const QString &) { reported = true; });
         QVERIFY(!noFolder.ok());
         QCOMPARE(noFolder.error, QString::fromLocal8Bit(std::strerror(ENOTDIR)));
         QVERIFY(!reported);
@@ -296,7 +297,7 @@ private slots:
         // The folder is there but the log file cannot be opened: the location was handed out.
         QVERIFY(QDir().mkpath(dir.filePath("rt/logs/desktop.log")));
         QString location;
-        auto noFile = backend::openLog(dir.filePath("rt"), [&](const QString &file) { location = file; });
+        auto noFile = platform::openAppendingFile(backend::logFilePath(dir.filePath("rt")), [&](const QString &file) { location = file; });
         QCOMPARE(noFile.error, QString::fromLocal8Bit(std::strerror(EISDIR)));
         QCOMPARE(location, dir.filePath("rt/logs/desktop.log"));
     }

@@ -3,6 +3,7 @@
 #include "FuzzSupport.h"
 
 #include "backend/LaunchPlan.h"
+#include "backend/Texts.h"
 
 using namespace velmora;
 

@@ -2,6 +2,7 @@
 
 #include "platform/Async.h"
 #include "platform/HttpClient.h"
+#include "platform/FileHandle.h"
 #include "platform/Process.h"
 
 #include <QCoro/QCoroTask>
@@ -24,9 +25,9 @@ private slots:
     {
         auto handle = platform::TaskHandle::make();
         QTimer::singleShot(0, [handle] { handle.cancel(); });
-        const bool completed = QCoro::waitFor(platform::sleepFor(60s, handle.token()));
+        const bool completed = test::waitFor(platform::sleepFor(60s, handle.token()));
         QVERIFY(!completed);
-        QVERIFY(QCoro::waitFor(platform::sleepFor(1ms)));
+        QVERIFY(test::waitFor(platform::sleepFor(1ms)));
     }
 
     void httpGetReportsStatusBodyAndRefusal()
@@ -37,16 +38,16 @@ private slots:
             return path == QLatin1String("/ok") ? test::HttpReply::json("{\"a\":1}") : test::HttpReply{404, "no", {}, false};
         });
         auto &client = platform::HttpClient::shared();
-        auto ok = QCoro::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), 1s));
+        auto ok = test::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), 1s));
         QVERIFY(ok.received);
         QCOMPARE(ok.status, 200);
         QCOMPARE(ok.body, QByteArray("{\"a\":1}"));
-        auto missing = QCoro::waitFor(client.get(server.baseUrl().resolved(QUrl("/x")), 1s));
+        auto missing = test::waitFor(client.get(server.baseUrl().resolved(QUrl("/x")), 1s));
         QVERIFY(missing.received);
         QCOMPARE(missing.status, 404);
 
-        const quint16 port = test::freeLoopbackPort();
-        auto refused = QCoro::waitFor(client.get(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port)), 1s));
+        const test::ReservedPort port;
+        auto refused = test::waitFor(client.get(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port.number())), 1s));
         QVERIFY(!refused.received);
         QVERIFY(!refused.errorString.isEmpty());
     }
@@ -56,7 +57,7 @@ private slots:
         test::LoopbackHttpServer server;
         QVERIFY(server.listen());
         server.setHandler([](const QByteArray &, const QString &) { return test::HttpReply{200, {}, {}, true}; });
-        auto r = QCoro::waitFor(platform::HttpClient::shared().get(server.baseUrl(), 200ms));
+        auto r = test::waitFor(platform::HttpClient::shared().get(server.baseUrl(), 200ms));
         QVERIFY(!r.received);
         QVERIFY(!r.cancelled);
     }
@@ -76,20 +77,20 @@ private slots:
         auto inFlight = platform::TaskHandle::make();
         QObject::connect(&server, &test::LoopbackHttpServer::requestReceived, &server,
                          [inFlight](const QString &) { inFlight.cancel(); });
-        auto cancelled = QCoro::waitFor(client.get(server.baseUrl().resolved(QUrl("/hang")), 30s, inFlight.token()));
+        auto cancelled = test::waitFor(client.get(server.baseUrl().resolved(QUrl("/hang")), 30s, inFlight.token()));
         QVERIFY(!cancelled.received);
         QVERIFY(cancelled.cancelled);
         QObject::disconnect(&server, &test::LoopbackHttpServer::requestReceived, &server, nullptr);
 
         // A token cancelled after its request finished, and after its reply is gone.
         auto finished = platform::TaskHandle::make();
-        auto ok = QCoro::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), 5s, finished.token()));
+        auto ok = test::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), 5s, finished.token()));
         QVERIFY(ok.received);
         QCOMPARE(ok.body, QByteArray(64, 'x'));
         finished.cancel();
 
         // A body past the caller's limit ends the transfer and says so.
-        auto large = QCoro::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), 5s, {}, 10));
+        auto large = test::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), 5s, {}, 10));
         QVERIFY(large.received);
         QCOMPARE(large.status, 200);
         QVERIFY(large.bodyTooLarge);
@@ -97,7 +98,7 @@ private slots:
         QVERIFY(QByteArray(64, 'x').startsWith(large.body));
 
         // The client still works after all of that.
-        auto again = QCoro::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), 5s));
+        auto again = test::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), 5s));
         QVERIFY(again.received);
         QCOMPARE(again.body.size(), 64);
     }
@@ -119,9 +120,9 @@ private slots:
         auto launched = platform::ProcessLauncher::system().launch(description);
         QVERIFY2(launched.process, qPrintable(launched.error));
         QVERIFY(launched.process->isRunning());
-        QTRY_VERIFY(QFile(logPath).size() > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile(logPath).size() > 0, test::patience);
         launched.process->requestTermination();
-        QTRY_VERIFY(!launched.process->isRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(!launched.process->isRunning(), test::patience);
         QFile counts(countPath);
         QVERIFY(counts.open(QIODevice::ReadOnly));
         QCOMPARE(counts.readAll(), QByteArray("SIGTERM\n"));
@@ -153,11 +154,11 @@ private slots:
         QVERIFY2(exited.process, qPrintable(exited.error));
         const qint64 askedPid = asked.process->pid();
         const qint64 exitedPid = exited.process->pid();
-        QTRY_VERIFY(processState(exitedPid) == 'Z');
+        QTRY_VERIFY_WITH_TIMEOUT(processState(exitedPid) == 'Z', test::patience);
         asked.process->requestTermination();
         asked.process.reset();
         exited.process.reset();
-        QTRY_VERIFY_WITH_TIMEOUT(processState(askedPid) == 0, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(processState(askedPid) == 0, test::patience);
         QCOMPARE(processState(exitedPid), 0);
     }
 

@@ -1,21 +1,16 @@
 #pragma once
 
 // Stand-ins for what the access screens reach but a test cannot: the desktop's settings, its
-// window list, the relaunch and the screen layout; and a gate held in each of its states.
+// window list and the screen layout (GateDoubles.h: the relaunch, and a gate held in each of
+// its states).
+
+#include "GateDoubles.h"
 
 #include "access/FullDiskAccessAssistant.h"
-#include "access/FullDiskAccessGate.h"
-#include "platform/Relauncher.h"
 #include "platform/SettingsOpener.h"
 #include "platform/WindowList.h"
 
-#include <QSemaphore>
-
-#include <QCoro/QCoroTask>
-
 #include <chrono>
-#include <functional>
-#include <memory>
 
 namespace velmora::test {
 
@@ -38,49 +33,6 @@ class NoWindowList : public platform::WindowList
 {
 public:
     std::optional<QList<platform::WindowDescription>> windows() override { return std::nullopt; }
-};
-
-// Keeps the relaunch's completion until the test lets it report.
-class HeldRelauncher : public platform::Relauncher
-{
-public:
-    void relaunch(std::function<void(platform::RelaunchResult)> completion) override
-    {
-        held = std::move(completion);
-    }
-    std::function<void(platform::RelaunchResult)> held;
-};
-
-// A gate whose probe answers "missing" only when let through, and whose relaunch reports only
-// when the test calls relauncher.held.
-struct HeldGate
-{
-    HeldGate()
-    {
-        access::FullDiskAccessGate::Dependencies deps;
-        deps.relauncher = &relauncher;
-        deps.terminate = [] {};
-        gate = std::make_unique<access::FullDiskAccessGate>(
-            [this] {
-                mayAnswer.acquire();
-                return false;
-            },
-            deps);
-    }
-    ~HeldGate() { mayAnswer.release(100); }
-    HeldGate(const HeldGate &) = delete;
-    HeldGate &operator=(const HeldGate &) = delete;
-
-    // A finished negative check: the gate is idle and knows access is missing.
-    void answerMissing()
-    {
-        mayAnswer.release();
-        QCoro::waitFor(gate->check());
-    }
-
-    QSemaphore mayAnswer;
-    HeldRelauncher relauncher;
-    std::unique_ptr<access::FullDiskAccessGate> gate;
 };
 
 // An assistant over the given stand-ins on one 1440 x 900 screen, placing its panel at once.

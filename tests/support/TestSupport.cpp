@@ -10,7 +10,14 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace velmora::test {
 
@@ -119,11 +126,29 @@ bool writeFile(const QString &path, const QByteArray &content, bool executable)
     return true;
 }
 
-quint16 freeLoopbackPort()
+void detail::waitedTooLong(int bound)
 {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
+    qFatal("a task the test waits for is still running after %d ms", bound);
+}
+
+ReservedPort::ReservedPort()
+{
+    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+        || ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        qFatal("cannot reserve a loopback port: %s", std::strerror(errno));
+    m_port = ntohs(address.sin_port);
+}
+
+ReservedPort::~ReservedPort()
+{
+    ::close(m_fd);
 }
 
 QString helperProgram(const QString &name)
@@ -136,7 +161,7 @@ void drainEvents()
     for (int round = 0; round < 3; ++round) {
         bool ran = false;
         QTimer::singleShot(0, [&ran] { ran = true; });
-        QTRY_VERIFY(ran);
+        QTRY_VERIFY_WITH_TIMEOUT(ran, test::patience);
     }
 }
 

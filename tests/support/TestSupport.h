@@ -1,13 +1,11 @@
 #pragma once
 
 // Shared pieces of the test suite: a loopback HTTP server that answers as each test tells it,
-// file reading and writing, the path of the helper programs built beside the tests, a URL
-// opener that records, settings kept in a temporary folder, and a way to let queued deliveries
-// run.
-
-#include "platform/UrlOpener.h"
+// file reading and writing, the path of the helper programs built beside the tests, settings
+// kept in a temporary folder, and a way to let queued deliveries run.
 
 #include <QByteArray>
+#include <QEventLoop>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -15,11 +13,66 @@
 #include <QString>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUrl>
 
+#include <QCoro/QCoroTask>
+
 #include <functional>
+#include <optional>
+#include <type_traits>
 
 namespace velmora::test {
+
+// How long a test waits for something that should happen soon (a signal, a state, a task), in
+// milliseconds: generous for a loaded two-core machine, short enough that a hang fails in
+// seconds rather than at CTest's time-out.
+inline constexpr int patience = 20000;
+
+namespace detail {
+[[noreturn]] void waitedTooLong(int bound);
+
+template<typename T>
+QCoro::Task<> finishInto(QCoro::Task<T> &task, std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> &result,
+                         QEventLoop &loop)
+{
+    if constexpr (std::is_void_v<T>) {
+        co_await task;
+        result = true;
+    } else {
+        result = co_await task;
+    }
+    loop.quit();
+}
+} // namespace detail
+
+// Runs the event loop until task has finished and gives its result. A task that is still
+// running after bound milliseconds ends the test program with a message: it would otherwise
+// hang until CTest's time-out.
+template<typename T>
+T waitFor(QCoro::Task<T> &task, int bound = patience)
+{
+    QEventLoop loop;
+    std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> result;
+    QCoro::Task<> finishing = detail::finishInto(task, result, loop);
+    if (!result) {
+        QTimer deadline;
+        deadline.setSingleShot(true);
+        QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+        deadline.start(bound);
+        loop.exec();
+    }
+    if (!result)
+        detail::waitedTooLong(bound);
+    if constexpr (!std::is_void_v<T>)
+        return std::move(*result);
+}
+
+template<typename T>
+T waitFor(QCoro::Task<T> &&task, int bound = patience)
+{
+    return waitFor(task, bound);
+}
 
 struct HttpReply
 {
@@ -91,8 +144,25 @@ QByteArray readFile(const QString &path);
 // Writes content to path, making its folder first; executable adds the owner's execute bit.
 bool writeFile(const QString &path, const QByteArray &content, bool executable = false);
 
-// A port on 127.0.0.1 that nothing listens on right now.
-quint16 freeLoopbackPort();
+// A port on 127.0.0.1 that nothing listens on, held for as long as this object lives: its
+// socket stays bound (with SO_REUSEADDR, never listening), so the system hands the port to no
+// one else, neither to a listener asking for any free port nor as the source port of an
+// outgoing connection. A connection to it is refused until a program that also sets
+// SO_REUSEADDR (uvicorn, the fake backend) binds it and listens: the port is handed over
+// bound rather than picked and released.
+class ReservedPort
+{
+public:
+    ReservedPort();
+    ~ReservedPort();
+    Q_DISABLE_COPY_MOVE(ReservedPort)
+
+    quint16 number() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    quint16 m_port = 0;
+};
 
 // The path of a helper program from tests/helpers.
 QString helperProgram(const QString &name);
@@ -115,17 +185,6 @@ public:
 private:
     QTemporaryDir m_dir;
     QString m_organization;
-};
-
-class RecordingUrlOpener : public platform::UrlOpener
-{
-public:
-    bool openUrl(const QUrl &url) override
-    {
-        opened.append(url);
-        return true;
-    }
-    QList<QUrl> opened;
 };
 
 } // namespace velmora::test

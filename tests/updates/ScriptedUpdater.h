@@ -141,7 +141,7 @@ private:
 
 inline updates::UpdaterError noUpdateError()
 {
-    return updates::UpdaterError{QString::fromLatin1(updates::UpdaterErrorDomain), updates::NoUpdateErrorCode, {}};
+    return updates::UpdaterError{QString::fromLatin1(updates::updaterErrorDomain), updates::noUpdateErrorCode, {}};
 }
 
 } // namespace velmora::test

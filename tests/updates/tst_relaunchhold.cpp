@@ -76,7 +76,7 @@ private slots:
         QVERIFY(h.engine->postponeRelaunch([&continued] { ++continued; }));
         QCOMPARE(continued, 0); // never inside the engine's own call
         QVERIFY(h.controller->installationTask().isValid());
-        QTRY_COMPARE_WITH_TIMEOUT(continued, 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(continued, 1, test::patience);
         QCOMPARE(backend.requests, 1);
     }
 
@@ -87,14 +87,14 @@ private slots:
         Harness h(backend);
         int continued = 0;
         QVERIFY(h.engine->postponeRelaunch([&continued] { ++continued; }));
-        QTRY_COMPARE_WITH_TIMEOUT(continued, 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(continued, 1, test::patience);
         QCOMPARE(backend.requests, 4);
         // A pause of the whole interval separates the requests (a precise timer never fires early).
         for (size_t i = 1; i < backend.requestTimes.size(); ++i)
             QVERIFY2(backend.requestTimes[i] - backend.requestTimes[i - 1] >= interval.count() - 2,
                      qPrintable(QStringLiteral("gap %1 ms").arg(backend.requestTimes[i] - backend.requestTimes[i - 1])));
         // Once released, nothing more is asked and the continuation is not called again.
-        bool slept = QCoro::waitFor(platform::sleepFor(3 * interval));
+        bool slept = test::waitFor(platform::sleepFor(3 * interval));
         QVERIFY(slept);
         QCOMPARE(backend.requests, 4);
         QCOMPARE(continued, 1);
@@ -118,19 +118,19 @@ private slots:
         int first = 0;
         int second = 0;
         QVERIFY(h.engine->postponeRelaunch([&first] { ++first; }));
-        QTRY_VERIFY_WITH_TIMEOUT(backend.requests >= 1, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(backend.requests >= 1, test::patience);
         const platform::TaskHandle firstTask = h.controller->installationTask();
         QVERIFY(h.engine->postponeRelaunch([&second] { ++second; }));
         QVERIFY(firstTask.isCancelled());
         if (answerHeld) {
             // The first question is still open; the second task has asked its own.
-            QTRY_COMPARE_WITH_TIMEOUT(backend.requests, 2, 20000);
+            QTRY_COMPARE_WITH_TIMEOUT(backend.requests, 2, test::patience);
         }
         // From here on every answer is "ready", which only the latest continuation may act on.
         backend.agreeing = true;
         backend.gate.cancel();
-        QTRY_COMPARE_WITH_TIMEOUT(second, 1, 20000);
-        QVERIFY(QCoro::waitFor(platform::sleepFor(2 * interval)));
+        QTRY_COMPARE_WITH_TIMEOUT(second, 1, test::patience);
+        QVERIFY(test::waitFor(platform::sleepFor(2 * interval)));
         drainEvents();
         QCOMPARE(first, 0);
         QCOMPARE(second, 1);
@@ -144,7 +144,7 @@ private slots:
         int continued = 0;
         QVERIFY(h.engine->postponeRelaunch([&continued] { ++continued; }));
         h.controller.reset();
-        QTRY_COMPARE_WITH_TIMEOUT(continued, 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(continued, 1, test::patience);
     }
 };
 

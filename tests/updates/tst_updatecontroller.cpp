@@ -56,7 +56,7 @@ struct Harness
     void startAndWaitUntilReady()
     {
         controller->start();
-        QTRY_VERIFY_WITH_TIMEOUT(controller->canCheckForUpdates(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(controller->canCheckForUpdates(), test::patience);
     }
 
     platform::FixedBundle bundle;
@@ -86,7 +86,7 @@ private slots:
         QCOMPARE(h.controller->automaticallyChecksForUpdates(), false); // read at once
         QCOMPARE(QSettings().value(QStringLiteral("SUAutomaticallyUpdate")).toBool(), false);
         QCOMPARE(h.updater().automaticDownloads, false);
-        QTRY_VERIFY_WITH_TIMEOUT(h.controller->canCheckForUpdates(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(h.controller->canCheckForUpdates(), test::patience);
 
         QSignalSpy canCheckChanges(h.controller.get(), &UpdateController::canCheckForUpdatesChanged);
         h.controller->start();
@@ -94,10 +94,10 @@ private slots:
         QCOMPARE(h.updater().backgroundChecks, 0);
         // The engine's later changes reach the mirror, once.
         h.updater().setCanCheck(false);
-        QTRY_COMPARE_WITH_TIMEOUT(canCheckChanges.count(), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(canCheckChanges.count(), 1, test::patience);
         QCOMPARE(h.controller->canCheckForUpdates(), false);
         h.updater().setAutomaticallyChecksForUpdates(true);
-        QTRY_VERIFY_WITH_TIMEOUT(h.controller->automaticallyChecksForUpdates(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(h.controller->automaticallyChecksForUpdates(), test::patience);
     }
 
     void startTwiceMakesOneLaunchCheck()
@@ -141,7 +141,7 @@ private slots:
         h.controller->refreshUpdateInformation();
         QCOMPARE(h.controller->status(), preparingStatus);
         QCOMPARE(h.controller->isChecking(), false);
-        QTRY_COMPARE_WITH_TIMEOUT(h.controller->status(), checkingStatus, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(h.controller->status(), checkingStatus, test::patience);
         QCOMPARE(h.updater().informationChecks, 1);
         QVERIFY(h.controller->isChecking());
     }
@@ -172,7 +172,7 @@ private slots:
         // Queued, not run inside the engine's callback.
         QCOMPARE(h.updater().informationChecks, 0);
         QCOMPARE(h.controller->status(), preparingStatus);
-        QTRY_COMPARE_WITH_TIMEOUT(h.updater().informationChecks, 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(h.updater().informationChecks, 1, test::patience);
         QCOMPARE(h.controller->status(), checkingStatus);
         QVERIFY(h.controller->isChecking());
     }
@@ -249,7 +249,7 @@ private slots:
         QTest::addColumn<QString>("status");
         QTest::addColumn<bool>("available");
 
-        const QString engineDomain = QString::fromLatin1(updates::UpdaterErrorDomain);
+        const QString engineDomain = QString::fromLatin1(updates::updaterErrorDomain);
         const QString found = foundStatus(QStringLiteral("1.4.0"));
         QTest::newRow("nothing, no error") << false << QString() << 0 << upToDateStatus << false;
         QTest::newRow("nothing, no-update error") << false << engineDomain << 1001 << upToDateStatus << false;

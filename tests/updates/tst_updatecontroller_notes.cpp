@@ -112,7 +112,7 @@ private slots:
         checkAndFind(*h, m_server.url(path));
         QVERIFY(h->controller->isLoadingNotes());
         QVERIFY(h->controller->releaseNotesTask().isValid());
-        QTRY_VERIFY_WITH_TIMEOUT(!h->controller->isLoadingNotes(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!h->controller->isLoadingNotes(), test::patience);
 
         QCOMPARE(m_server.requests().mid(requestsBefore), QStringList{path});
         QCOMPARE(h->controller->releaseNotes(), notes);
@@ -159,14 +159,14 @@ private slots:
         auto h = harness();
         const int closedBefore = m_server.hangingClosed();
         checkAndFind(*h, m_server.url(QStringLiteral("/slow")));
-        QTRY_VERIFY_WITH_TIMEOUT(m_server.requests().endsWith(QStringLiteral("/slow")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_server.requests().endsWith(QStringLiteral("/slow")), test::patience);
         const platform::TaskHandle stale = h->controller->releaseNotesTask();
         h->engine->finishCycle();
 
         // The newer check finds nothing; the cancelled load must not report its abort.
         h->controller->refreshUpdateInformation();
         QVERIFY(stale.isCancelled());
-        QTRY_COMPARE_WITH_TIMEOUT(m_server.hangingClosed(), closedBefore + 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server.hangingClosed(), closedBefore + 1, test::patience);
         drainEvents();
         QCOMPARE(h->controller->notesFailed(), false);
         QCOMPARE(h->controller->isLoadingNotes(), false);
@@ -174,7 +174,7 @@ private slots:
 
         // Its own find loads its own notes.
         h->engine->findUpdate(item(m_server.url(QStringLiteral("/second"))));
-        QTRY_VERIFY_WITH_TIMEOUT(!h->controller->isLoadingNotes(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!h->controller->isLoadingNotes(), test::patience);
         QCOMPARE(h->controller->releaseNotes(), QStringLiteral("second notes"));
         QCOMPARE(h->controller->notesFailed(), false);
     }
@@ -187,7 +187,7 @@ private slots:
         // A second find in the same cycle starts a new load and cancels the first.
         h->engine->findUpdate(item(m_server.url(QStringLiteral("/second"))));
         QVERIFY(first.isCancelled());
-        QTRY_VERIFY_WITH_TIMEOUT(!h->controller->isLoadingNotes(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!h->controller->isLoadingNotes(), test::patience);
         QCOMPARE(h->controller->releaseNotes(), QStringLiteral("second notes"));
         QCOMPARE(h->controller->notesFailed(), false);
     }
@@ -216,7 +216,7 @@ private slots:
         QSignalSpy notes(h->controller.get(), &UpdateController::releaseNotesChanged);
         QSignalSpy loading(h->controller.get(), &UpdateController::isLoadingNotesChanged);
         QSignalSpy failed(h->controller.get(), &UpdateController::notesFailedChanged);
-        QTRY_COMPARE_WITH_TIMEOUT(late.answered, 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(late.answered, 1, test::patience);
         drainEvents();
         QCOMPARE(notes.count(), 0);
         QCOMPARE(loading.count(), 0);
@@ -261,7 +261,7 @@ private:
     void checkAndFind(Harness &h, std::optional<QUrl> notes)
     {
         h.controller->start();
-        QTRY_VERIFY_WITH_TIMEOUT(h.controller->canCheckForUpdates(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(h.controller->canCheckForUpdates(), test::patience);
         h.controller->refreshUpdateInformation();
         QVERIFY(h.controller->isChecking());
         h.engine->findUpdate(item(std::move(notes)));

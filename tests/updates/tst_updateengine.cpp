@@ -1,3 +1,4 @@
+#include "updates/SettingsKeys.h"
 #include "updates/UpdateEngine.h"
 
 #include "TestSupport.h"
@@ -17,7 +18,7 @@ using velmora::test::HttpReply;
 
 namespace {
 
-constexpr int Patience = 20000; // ms; generous for a loaded machine
+using test::patience;
 
 // Answers both delegates and writes down every call, in order.
 class RecordingDelegates : public UpdaterDelegate, public UserDriverDelegate
@@ -58,7 +59,7 @@ public:
         const auto &error = finished.first().error;
         if (!error)
             return 0;
-        return error->domain == QLatin1String(UpdaterErrorDomain) ? error->code : -2;
+        return error->domain == QLatin1String(updaterErrorDomain) ? error->code : -2;
     }
 
     bool engineShowsScheduled = false;
@@ -119,7 +120,7 @@ private slots:
     void factoryMakesUnstartedEngineWithBuildSettings();
 
 private:
-    std::unique_ptr<UpdateEngine> makeEngine(const QString &feedUrl, std::chrono::milliseconds timeout = FeedRequestTimeout);
+    std::unique_ptr<UpdateEngine> makeEngine(const QString &feedUrl, std::chrono::milliseconds timeout = feedRequestTimeout);
     QString feedUrl() const { return m_server->url(QStringLiteral("/appcast.xml")).toString(); }
 
     std::optional<test::TemporarySettings> m_settings;
@@ -194,7 +195,7 @@ void TestUpdateEngine::informationCheck()
     QVERIFY(engine->sessionInProgress());
     QVERIFY(!engine->canCheckForUpdates());
 
-    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, Patience);
+    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, patience);
     QCOMPARE(m_server->requests(), QStringList{QStringLiteral("/appcast.xml")});
     QCOMPARE(m_delegates.finished.first().kind, UpdateCheckKind::UpdateInformation);
     QCOMPARE(m_delegates.onlyErrorCode(), errorCode);
@@ -234,7 +235,7 @@ void TestUpdateEngine::backgroundCheckAsksTheUserDriver()
     auto engine = makeEngine(feedUrl());
     engine->startUpdater();
     engine->checkForUpdatesInBackground();
-    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, Patience);
+    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, patience);
 
     QCOMPARE(m_delegates.finished.first().kind, UpdateCheckKind::UpdatesInBackground);
     QCOMPARE(m_delegates.onlyErrorCode(), 0);
@@ -273,7 +274,7 @@ void TestUpdateEngine::feedAddressRefusedWithoutRequest()
     engine->startUpdater();
     engine->checkForUpdateInformation();
     QVERIFY(m_delegates.finished.isEmpty()); // never inside the call
-    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, Patience);
+    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, patience);
     QCOMPARE(m_delegates.onlyErrorCode(), errorCode);
     QVERIFY(m_delegates.found.isEmpty());
     QVERIFY(plain.requests().isEmpty());
@@ -296,8 +297,9 @@ void TestUpdateEngine::transportFailures()
     QString address = feedUrl();
     std::unique_ptr<UpdateEngine> engine;
     platform::HttpClient systemTrustOnly; // knows none of the test's certificates
+    const test::ReservedPort refusingPort;
     if (failure == QLatin1String("refused")) {
-        address = QStringLiteral("https://localhost:%1/appcast.xml").arg(test::freeLoopbackPort());
+        address = QStringLiteral("https://localhost:%1/appcast.xml").arg(refusingPort.number());
         engine = makeEngine(address);
     } else if (failure == QLatin1String("hang")) {
         m_server->setHandler([](const QByteArray &, const QString &) { return HttpReply{200, {}, {}, true}; });
@@ -310,7 +312,7 @@ void TestUpdateEngine::transportFailures()
 
     engine->startUpdater();
     engine->checkForUpdateInformation();
-    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, Patience);
+    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, patience);
     QCOMPARE(m_delegates.onlyErrorCode(), int(UpdateEngineError::AppcastUnavailable));
     QVERIFY(m_delegates.found.isEmpty());
     QVERIFY(engine->canCheckForUpdates());
@@ -331,14 +333,14 @@ void TestUpdateEngine::canCheckIsAnnouncedLater()
     QVERIFY(engine->canCheckForUpdates());
     QCOMPARE(canCheck.count(), 0); // not inside startUpdater()
     // First the value it was made with, then the change.
-    QTRY_COMPARE_WITH_TIMEOUT(boolValues(canCheck), (QList<bool>{false, true}), Patience);
+    QTRY_COMPARE_WITH_TIMEOUT(boolValues(canCheck), (QList<bool>{false, true}), patience);
     QCOMPARE(boolValues(automatic), QList<bool>{true});
 
     engine->checkForUpdateInformation();
     QCOMPARE(canCheck.count(), 2); // not inside the check call either
-    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, Patience);
-    QTRY_COMPARE_WITH_TIMEOUT(boolValues(canCheck), (QList<bool>{false, true, false, true}), Patience);
-    QCOMPARE(m_delegates.onlyErrorCode(), NoUpdateErrorCode);
+    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, patience);
+    QTRY_COMPARE_WITH_TIMEOUT(boolValues(canCheck), (QList<bool>{false, true, false, true}), patience);
+    QCOMPARE(m_delegates.onlyErrorCode(), noUpdateErrorCode);
 }
 
 void TestUpdateEngine::checkRefusedWhenItCannotRun()
@@ -349,7 +351,7 @@ void TestUpdateEngine::checkRefusedWhenItCannotRun()
     // Before startUpdater(): refused, nothing requested.
     engine->checkForUpdateInformation();
     QVERIFY(m_delegates.finished.isEmpty());
-    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, Patience);
+    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, patience);
     QCOMPARE(m_delegates.onlyErrorCode(), int(UpdateEngineError::CheckRefused));
     QVERIFY(m_server->requests().isEmpty());
 
@@ -358,7 +360,7 @@ void TestUpdateEngine::checkRefusedWhenItCannotRun()
     engine->startUpdater();
     engine->checkForUpdatesInBackground();
     engine->checkForUpdateInformation();
-    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 2, Patience);
+    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 2, patience);
     QCOMPARE(m_delegates.finished.at(0).kind, UpdateCheckKind::UpdateInformation);
     QCOMPARE(m_delegates.finished.at(0).error->code, int(UpdateEngineError::CheckRefused));
     QCOMPARE(m_delegates.finished.at(1).kind, UpdateCheckKind::UpdatesInBackground);
@@ -373,7 +375,7 @@ void TestUpdateEngine::engineGoneDuringRequest()
     auto engine = makeEngine(feedUrl());
     engine->startUpdater();
     engine->checkForUpdateInformation();
-    QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 1, Patience);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 1, patience);
 
     // The request is aborted with the engine; whatever it leaves queued must not reach the
     // delegates (nor touch the engine that is gone).
@@ -391,11 +393,11 @@ void TestUpdateEngine::settingsRoundTrip()
         QVERIFY(!engine->automaticallyDownloadsUpdates()); // nothing stored: off
 
         QSignalSpy automatic(engine.get(), &Updater::automaticallyChecksForUpdatesChanged);
-        QTRY_COMPARE_WITH_TIMEOUT(boolValues(automatic), QList<bool>{true}, Patience); // the initial value
+        QTRY_COMPARE_WITH_TIMEOUT(boolValues(automatic), QList<bool>{true}, patience); // the initial value
         engine->setAutomaticallyChecksForUpdates(false);
         QVERIFY(!engine->automaticallyChecksForUpdates());
         QCOMPARE(automatic.count(), 1); // announced later
-        QTRY_COMPARE_WITH_TIMEOUT(boolValues(automatic), (QList<bool>{true, false}), Patience);
+        QTRY_COMPARE_WITH_TIMEOUT(boolValues(automatic), (QList<bool>{true, false}), patience);
         engine->setAutomaticallyChecksForUpdates(false); // unchanged: no announcement
         engine->setAutomaticallyDownloadsUpdates(true);
         QCoreApplication::processEvents();
@@ -403,15 +405,15 @@ void TestUpdateEngine::settingsRoundTrip()
     }
 
     QSettings settings;
-    QCOMPARE(settings.value(QLatin1String(AutomaticChecksSettingsKey)), QVariant(false));
-    QCOMPARE(settings.value(QLatin1String(AutomaticDownloadsSettingsKey)), QVariant(true));
+    QCOMPARE(settings.value(automaticChecksKey), QVariant(false));
+    QCOMPARE(settings.value(automaticDownloadsKey), QVariant(true));
     {
         // The next launch reads the stored values back unchanged.
         auto engine = makeEngine(feedUrl());
         QVERIFY(!engine->automaticallyChecksForUpdates());
         QVERIFY(engine->automaticallyDownloadsUpdates());
         QSignalSpy automatic(engine.get(), &Updater::automaticallyChecksForUpdatesChanged);
-        QTRY_COMPARE_WITH_TIMEOUT(boolValues(automatic), QList<bool>{false}, Patience);
+        QTRY_COMPARE_WITH_TIMEOUT(boolValues(automatic), QList<bool>{false}, patience);
         engine->setAutomaticallyChecksForUpdates(true);
         engine->setAutomaticallyDownloadsUpdates(false);
     }
@@ -436,7 +438,7 @@ void TestUpdateEngine::installPathShowsNotice()
 
     // It is an ordinary window: closing it lets the next request make a new one.
     notice->close();
-    QTRY_VERIFY_WITH_TIMEOUT(!engine->noticeWindow(), Patience);
+    QTRY_VERIFY_WITH_TIMEOUT(!engine->noticeWindow(), patience);
     engine->checkForUpdates();
     QVERIFY(engine->noticeWindow());
     QVERIFY(m_delegates.events.isEmpty());

@@ -1,5 +1,6 @@
 #include "ScriptedUpdater.h"
 #include "StatusTexts.h"
+#include "RecordingUrlOpener.h"
 #include "TestSupport.h"
 
 #include "platform/BuildInfo.h"
@@ -52,7 +53,7 @@ struct Harness
     void startAndWaitUntilReady()
     {
         controller->start();
-        QTRY_VERIFY_WITH_TIMEOUT(controller->canCheckForUpdates(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(controller->canCheckForUpdates(), test::patience);
     }
     // An information check that found an update and has ended.
     void reachFoundUpdate()
@@ -130,7 +131,7 @@ private slots:
             if (state == QLatin1String("found-busy")) {
                 h.engine->finishCycle();
                 h.engine->scripted.setCanCheck(false);
-                QTRY_VERIFY_WITH_TIMEOUT(!h.controller->canCheckForUpdates(), 20000);
+                QTRY_VERIFY_WITH_TIMEOUT(!h.controller->canCheckForUpdates(), test::patience);
             } else if (state == QLatin1String("found") || state == QLatin1String("none")) {
                 h.engine->finishCycle();
             } else if (state == QLatin1String("failed")) {
@@ -182,7 +183,7 @@ private slots:
         h.engine->findUpdate(h.item(version));
         QLabel *status = view->statusLine();
         QVERIFY(status->wordWrap());
-        QTRY_VERIFY_WITH_TIMEOUT(status->height() >= 2 * status->fontMetrics().lineSpacing(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(status->height() >= 2 * status->fontMetrics().lineSpacing(), test::patience);
         QVERIFY(status->text().endsWith(QString::fromUtf8(" 업데이트가 있습니다.")));
         QVERIFY(status->width() <= 500 - 56);
     }
@@ -234,7 +235,7 @@ private slots:
         // The state changes between render and click: the engine loses its ability to check,
         // and the click arrives before the view has re-rendered.
         h.engine->scripted.setCanCheck(false);
-        QTRY_VERIFY_WITH_TIMEOUT(!h.controller->canCheckForUpdates(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!h.controller->canCheckForUpdates(), test::patience);
         QMetaObject::invokeMethod(view->primaryButton(), "clicked", Q_ARG(bool, false));
         QCOMPARE(h.engine->installRequests, 0);
         QCOMPARE(h.engine->scripted.informationChecks, 1);

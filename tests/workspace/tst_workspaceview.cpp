@@ -1,7 +1,9 @@
+#include "RecordingUrlOpener.h"
 #include "TestSupport.h"
 
 #include "backend/BackendController.h"
 #include "workspace/Coordinator.h"
+#include "workspace/PageScripts.h"
 #include "workspace/WorkspaceView.h"
 
 #include <QApplication>
@@ -18,7 +20,7 @@ using workspace::WorkspaceView;
 
 namespace {
 
-constexpr int patience = 20000;
+using test::patience;
 
 QByteArray startPage(quint16 otherPort)
 {
@@ -282,7 +284,7 @@ private slots:
     void backendControllerHoldsTheWebViewWeakly()
     {
         auto view = std::make_unique<WorkspaceView>(page("/second"), m_opener);
-        QCOMPARE(backend::BackendController::shared().webView(), view->webView());
+        QCOMPARE(backend::BackendController::shared().webView(), view->pageScripts());
         view.reset();
         QCOMPARE(backend::BackendController::shared().webView(), nullptr);
     }

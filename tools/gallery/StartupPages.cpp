@@ -1,17 +1,19 @@
 // Startup screens of the main window, each at the window's default size.
 #include "Gallery.h"
 
-#include "../../tests/support/AccessDoubles.h"
+#include "AccessDoubles.h"
 
 #include "access/FullDiskAccessGate.h"
 #include "access/Ink.h"
 #include "access/StartupAccessView.h"
 #include "app/AccessCheckProgressView.h"
-#include "app/StartupFailureView.h"
 #include "app/RootView.h"
+#include "app/StartupFailureView.h"
 #include "app/StartupProgressView.h"
-#include "backend/BackendController.h"
+#include "app/Texts.h"
 #include "app/VelmoraApp.h"
+#include "backend/BackendController.h"
+#include "platform/Bundle.h"
 
 #include <QCoro/QCoroTask>
 #include <QUrl>
@@ -32,7 +34,7 @@ VELMORA_GALLERY_PAGE("startup-access-check")
 
 VELMORA_GALLERY_PAGE("startup-progress")
 {
-    StartupProgressView view(RootView::openingStatus());
+    StartupProgressView view(app::openingStatus);
     view.resize(windowSize);
     gallery.save(view, QStringLiteral("startup-progress"));
 }
@@ -62,7 +64,7 @@ VELMORA_GALLERY_PAGE("startup-failure")
 VELMORA_GALLERY_PAGE("startup-access")
 {
     const auto show = [&gallery](access::FullDiskAccessGate &gate, const QString &name) {
-        access::StartupAccessView view(gate, [] {}, VelmoraApp::applicationBundleURL(), access::inkColor);
+        access::StartupAccessView view(gate, [] {}, platform::Bundle::main().bundleURL(), access::inkColor);
         view.resize(windowSize);
         gallery.save(view, name);
     };

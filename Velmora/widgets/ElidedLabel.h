@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-namespace velmora::app {
+namespace velmora::widgets {
 
 // One line of text that is cut with an ellipsis when it does not fit, instead of wrapping or
 // widening the window. The full text stays the accessible name.
@@ -32,4 +32,4 @@ private:
     QString m_text;
 };
 
-} // namespace velmora::app
+} // namespace velmora::widgets

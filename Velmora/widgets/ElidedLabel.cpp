@@ -1,9 +1,9 @@
-#include "app/ElidedLabel.h"
+#include "widgets/ElidedLabel.h"
 
 #include <QEvent>
 #include <QPainter>
 
-namespace velmora::app {
+namespace velmora::widgets {
 
 ElidedLabel::ElidedLabel(QWidget *parent)
     : QWidget(parent)
@@ -53,4 +53,4 @@ void ElidedLabel::changeEvent(QEvent *event)
     QWidget::changeEvent(event);
 }
 
-} // namespace velmora::app
+} // namespace velmora::widgets

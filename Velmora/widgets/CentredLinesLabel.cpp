@@ -1,9 +1,9 @@
-#include "app/CentredLinesLabel.h"
+#include "widgets/CentredLinesLabel.h"
 
 #include <QEvent>
 #include <QPainter>
 
-namespace velmora::app {
+namespace velmora::widgets {
 
 CentredLinesLabel::CentredLinesLabel(const QString &text, int lineSpacing, QWidget *parent)
     : QWidget(parent)
@@ -44,4 +44,4 @@ void CentredLinesLabel::changeEvent(QEvent *event)
     QWidget::changeEvent(event);
 }
 
-} // namespace velmora::app
+} // namespace velmora::widgets

@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-namespace velmora::app {
+namespace velmora::widgets {
 
 // Text of a few explicit lines, each centred, with extra room between the lines that QLabel
 // cannot give. The text is the accessible name.
@@ -26,4 +26,4 @@ private:
     int m_lineSpacing;
 };
 
-} // namespace velmora::app
+} // namespace velmora::widgets

@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-namespace velmora::app {
+namespace velmora::widgets {
 
 // A sound waveform with an exclamation badge, drawn in the text colour: the failure screen's
 // sign that the backend did not come up. Sized like a symbol set in a 40-pixel font.
@@ -19,4 +19,4 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 };
 
-} // namespace velmora::app
+} // namespace velmora::widgets

@@ -1,10 +1,10 @@
-#include "app/FailureSymbol.h"
+#include "widgets/FailureSymbol.h"
 
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 
-namespace velmora::app {
+namespace velmora::widgets {
 
 FailureSymbol::FailureSymbol(QWidget *parent)
     : QWidget(parent)
@@ -61,4 +61,4 @@ void FailureSymbol::paintEvent(QPaintEvent *)
     painter.drawImage(QPointF(0, 0), image);
 }
 
-} // namespace velmora::app
+} // namespace velmora::widgets

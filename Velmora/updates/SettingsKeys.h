@@ -1,0 +1,16 @@
+#pragma once
+
+// The user settings (QSettings of the application) that the update engine and the update
+// controller read and write. The names are the update framework's own, so one feed and one
+// set of habits serve every platform.
+
+#include <QString>
+
+namespace velmora::updates {
+
+// Whether the engine checks for updates by itself.
+inline const QString automaticChecksKey = QStringLiteral("SUEnableAutomaticChecks");
+// Whether the engine downloads and installs updates without asking.
+inline const QString automaticDownloadsKey = QStringLiteral("SUAutomaticallyUpdate");
+
+} // namespace velmora::updates

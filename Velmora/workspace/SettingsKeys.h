@@ -1,0 +1,12 @@
+#pragma once
+
+// The user settings (QSettings of the application) that the workspace reads and writes.
+
+#include <QString>
+
+namespace velmora::workspace {
+
+// The folder in which text downloads start their save panel; an absolute path.
+inline const QString textSaveDirectoryKey = QStringLiteral("velmora.defaultTextSaveDirectory");
+
+} // namespace velmora::workspace

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "platform/UrlOpener.h"
+
+#include <QList>
+#include <QUrl>
+
+namespace velmora::test {
+
+// Records what would have been opened in the default browser or application.
+class RecordingUrlOpener : public platform::UrlOpener
+{
+public:
+    bool openUrl(const QUrl &url) override
+    {
+        opened.append(url);
+        return true;
+    }
+    QList<QUrl> opened;
+};
+
+} // namespace velmora::test
