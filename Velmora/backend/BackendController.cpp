@@ -122,6 +122,9 @@ QCoro::Task<> BackendController::attempt(platform::CancelToken token)
         co_return;
     }
     m_process = std::move(launched.process);
+    // A backend that exits ends the pause it happens in: the next cycle reports it at once.
+    const platform::TaskHandle exited = platform::TaskHandle::make();
+    m_process->whenExited([exited] { exited.cancel(); });
 
     for (int cycle = 0; cycle < m_timing.readinessCycles; ++cycle) {
         if (!m_process || !m_process->isRunning()) {
@@ -135,7 +138,7 @@ QCoro::Task<> BackendController::attempt(platform::CancelToken token)
             succeed(port.baseUrl);
             co_return;
         }
-        const bool paused = co_await platform::sleepFor(m_timing.pause, token);
+        const bool paused = co_await platform::sleepFor(m_timing.pause, token, exited.token());
         if (!self)
             co_return;
         if (!paused) {

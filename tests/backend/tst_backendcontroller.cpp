@@ -544,6 +544,17 @@ private slots:
         QCOMPARE(stage.log().count("exit_at_once: starting\n"), 2);
     }
 
+    void backendThatExitsDuringAPauseIsReportedAtOnce()
+    {
+        // The pause between probes is far longer than the test waits: only the backend's end
+        // itself can cut it short.
+        Stage stage(Stage::Development, "/bin/sh", {"-c", "sleep 0.3"});
+        auto controller = stage.controller(100, 5, std::chrono::minutes(10));
+        controller->start();
+        QTRY_VERIFY_WITH_TIMEOUT(!controller->starting(), patience);
+        QCOMPARE(controller->error(), backend::backendExitedMessage);
+    }
+
     void backendThatNeverAnswersIsStopped_data()
     {
         QTest::addColumn<bool>("nonJsonServerOnPort");

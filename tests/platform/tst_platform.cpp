@@ -301,6 +301,43 @@ private slots:
         QCOMPARE(processState(exitedPid), 0);
     }
 
+    void exitIsAnnouncedWithoutAsking()
+    {
+        QTemporaryDir dir;
+        platform::ProcessDescription description;
+        description.executable = test::helperProgram("run_until_signal");
+        description.arguments = {dir.filePath("terms")};
+        description.environment = QProcessEnvironment::systemEnvironment();
+        auto running = platform::ProcessLauncher::system().launch(description);
+        QVERIFY2(running.process, qPrintable(running.error));
+        description.executable = test::helperProgram("exit_at_once");
+        auto exiting = platform::ProcessLauncher::system().launch(description);
+        QVERIFY2(exiting.process, qPrintable(exiting.error));
+
+        // Nobody asks isRunning() from here on: the end arrives by itself, once, and the child
+        // is reaped by then.
+        int runningEnds = 0, exitingEnds = 0;
+        running.process->whenExited([&runningEnds] { ++runningEnds; });
+        exiting.process->whenExited([&exitingEnds] { ++exitingEnds; });
+        const qint64 exitingPid = exiting.process->pid();
+        QTRY_COMPARE_WITH_TIMEOUT(exitingEnds, 1, test::patience);
+        QCOMPARE(processState(exitingPid), 0);
+        QCOMPARE(runningEnds, 0);
+
+        // A callback set after the end still comes, later on the loop.
+        int late = 0;
+        exiting.process->whenExited([&late] { ++late; });
+        QCOMPARE(late, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(late, 1, test::patience);
+
+        // Handled or not yet, SIGTERM ends it.
+        running.process->requestTermination();
+        QTRY_COMPARE_WITH_TIMEOUT(runningEnds, 1, test::patience);
+        QVERIFY(!running.process->isRunning());
+        test::drainEvents();
+        QCOMPARE(exitingEnds, 1);
+    }
+
     void launchFailuresCarryThePlatformError_data()
     {
         QTest::addColumn<QString>("program");          // in the test's folder unless absolute
