@@ -1,6 +1,7 @@
 // Velmora's composition root: one window whose root view follows the startup sequence, from
 // the access check through the backend start to the backend's page (or the failure screen).
 
+#include "app/InstalledUpdate.h"
 #include "app/RootView.h"
 #include "app/ShutdownGuard.h"
 #include "app/StartupTrace.h"
@@ -86,6 +87,9 @@ int main(int argc, char *argv[])
     parser.process(app);
     const QString screenshotPath = parser.value(screenshotOption);
 
+    // Before the backend: an update an earlier run installed is finished, counted or undone.
+    const QString updateMessage = app::recoverInstalledUpdate();
+
     app::VelmoraApp shell;
     auto &backend = shell.backend();
     // Before anything can launch the backend.
@@ -133,7 +137,11 @@ int main(int argc, char *argv[])
         });
     }
 
+    // A newly installed version stays once it is up.
+    app::confirmInstalledUpdateWhenUp(window, backend);
+
     // Showing the root view runs the startup sequence; it opens on the access check.
     window.show();
+    app::showInstalledUpdateMessage(window, updateMessage);
     return app.exec();
 }
