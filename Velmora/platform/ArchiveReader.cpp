@@ -104,4 +104,37 @@ bool ArchiveReader::readContent(const std::function<bool(QByteArrayView piece)> 
     }
 }
 
+QString ArchiveReader::checkCompressedStream(QByteArrayView data)
+{
+    struct archive *reader = archive_read_new();
+    if (!reader)
+        return QStringLiteral("libarchive could not start a reader");
+    archive_read_support_filter_gzip(reader);
+    archive_read_support_format_raw(reader);
+    static const char empty = 0;
+    const void *bytes = data.isEmpty() ? static_cast<const void *>(&empty) : static_cast<const void *>(data.data());
+    QString error;
+    struct archive_entry *header = nullptr;
+    if (archive_read_open_memory(reader, bytes, size_t(data.size())) != ARCHIVE_OK
+        || archive_read_next_header(reader, &header) != ARCHIVE_OK) {
+        error = QStringLiteral("not a compressed stream");
+    } else {
+        for (;;) {
+            const void *block = nullptr;
+            size_t size = 0;
+            la_int64_t offset = 0;
+            const int result = archive_read_data_block(reader, &block, &size, &offset);
+            if (result == ARCHIVE_EOF)
+                break;
+            if (result != ARCHIVE_OK && result != ARCHIVE_WARN) {
+                const char *text = archive_error_string(reader);
+                error = text ? QString::fromLocal8Bit(text) : QStringLiteral("the compressed stream is cut short");
+                break;
+            }
+        }
+    }
+    archive_read_free(reader);
+    return error;
+}
+
 } // namespace velmora::platform

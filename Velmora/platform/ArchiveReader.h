@@ -43,6 +43,11 @@ public:
 
     QString error() const { return m_error; }
 
+    // Reads the whole compressed stream of data to its end; the description of what is wrong
+    // (a stream cut short), empty when it is whole. The tar reader stops at the archive's end
+    // marker and would not notice a stream cut after it.
+    static QString checkCompressedStream(QByteArrayView data);
+
 private:
     void fail();
 

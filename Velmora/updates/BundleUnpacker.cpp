@@ -105,6 +105,8 @@ UnpackOutcome unpackBundle(QByteArrayView archive, const QString &destination, c
     }
     if (!reader.error().isEmpty())
         return finish(UnpackOutcome::Result::Damaged, reader.error());
+    if (const QString cut = platform::ArchiveReader::checkCompressedStream(archive); !cut.isEmpty())
+        return finish(UnpackOutcome::Result::Damaged, cut);
     if (entries == 0)
         return finish(UnpackOutcome::Result::Damaged, QStringLiteral("the archive holds no entries"));
     return finish(UnpackOutcome::Result::Unpacked, QString());

@@ -10,10 +10,11 @@ namespace velmora::updates {
 QCoro::Task<std::optional<QString>> fetchReleaseNotes(platform::HttpClient &http, QUrl address, QStringList hosts,
                                                       platform::CancelToken token)
 {
-    // A moved page is followed, but only to the release-notes hosts, over https.
-    const platform::HttpResponse response = co_await http.get(
-        address, platform::RedirectPolicy::httpsWithin(std::move(hosts)), releaseNotesRequestTimeout, token,
-        releaseNotesMaxBodyBytes);
+    // A moved page is followed, but only to the release-notes hosts, over https. (Named first:
+    // g++ 12 destroys some temporaries of a co_await expression twice.)
+    const platform::RedirectPolicy redirects = platform::RedirectPolicy::httpsWithin(std::move(hosts));
+    const platform::HttpResponse response = co_await http.get(address, redirects, releaseNotesRequestTimeout, token,
+                                                              releaseNotesMaxBodyBytes);
     if (!response.received || token.isCancelled())
         co_return std::nullopt;
     if (response.status != 200 || response.bodyTooLarge || response.body.size() > releaseNotesMaxBodyBytes)

@@ -442,7 +442,8 @@ void UpdateEngine::startReleaseNotesLoad(const UpdateItem &item)
 QCoro::Task<> UpdateEngine::loadNotes(QUrl address, platform::CancelToken token)
 {
     QPointer<UpdateEngine> self(this);
-    const std::optional<QString> notes = co_await fetchReleaseNotes(m_http, std::move(address), m_releaseNotesHosts, token);
+    const QStringList hosts = m_releaseNotesHosts;
+    const std::optional<QString> notes = co_await fetchReleaseNotes(m_http, std::move(address), hosts, token);
     if (!self || token.isCancelled())
         co_return;
     m_state.notesLoading = false;

@@ -293,8 +293,11 @@ QCoro::Task<std::optional<InstallFailure>> UpdateInstaller::prepare(UpdateItem i
     const auto sink = [archive](QByteArrayView piece) {
         return archive->write(piece.data(), piece.size()) == piece.size();
     };
-    const platform::DownloadResult download = co_await m_http.download(url, platform::RedirectPolicy::httpsAnyHost(),
-                                                                       options, sink, token);
+    // Arguments named first: g++ 12 destroys some temporaries of a co_await expression twice.
+    // The archive's content is checked by its signature, so mirrors on other hosts may serve it.
+    const platform::RedirectPolicy anywhere = platform::RedirectPolicy::httpsAnyHost();
+    const std::function<bool(QByteArrayView)> write = sink;
+    const platform::DownloadResult download = co_await m_http.download(url, anywhere, options, write, token);
     if (!self)
         co_return failure(InstallError::Cancelled);
     const bool flushed = archive->flush() && ::fsync(archive->handle()) == 0;
@@ -327,9 +330,10 @@ QCoro::Task<std::optional<InstallFailure>> UpdateInstaller::prepare(UpdateItem i
     if (mapped->size() != total)
         co_return failure(InstallError::LengthMismatch);
     auto check = std::make_shared<SignatureCheck>(SignatureCheck::Invalid);
-    co_await platform::runOnWorkerThread([mapped, check, signature = item.edSignature, keys = m_keys] {
+    std::function<void()> verify = [mapped, check, signature = item.edSignature, keys = m_keys] {
         *check = verifySignature(mapped->data(), signature, keys);
-    });
+    };
+    co_await platform::runOnWorkerThread(std::move(verify));
     if (!self)
         co_return failure(InstallError::Cancelled);
     if (token.isCancelled())
@@ -356,9 +360,10 @@ QCoro::Task<std::optional<InstallFailure>> UpdateInstaller::prepare(UpdateItem i
     reach(InstallPoint::Unpacking);
     auto outcome = std::make_shared<UnpackOutcome>();
     const platform::WorkerStop stop(token);
-    co_await platform::runOnWorkerThread([mapped, outcome, stop, destination = m_paths.swap, limits = m_unpackLimits] {
+    std::function<void()> unpack = [mapped, outcome, stop, destination = m_paths.swap, limits = m_unpackLimits] {
         *outcome = unpackBundle(mapped->data(), destination, limits, stop);
-    });
+    };
+    co_await platform::runOnWorkerThread(std::move(unpack));
     if (!self || token.isCancelled())
         co_return failure(InstallError::Cancelled);
     switch (outcome->result) {

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
 
 #include <archive.h>
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 
+#include <sys/stat.h>
 #include <sys/sysmacros.h>
 
 namespace velmora::test {
@@ -20,6 +22,8 @@ QByteArray makeTarGz(const QList<TarEntry> &entries)
     struct archive *writer = archive_write_new();
     archive_write_set_format_gnutar(writer);
     archive_write_add_filter_gzip(writer);
+    // As gzip writes it: the compressed stream ends the file, without padding to a block.
+    archive_write_set_bytes_in_last_block(writer, 1);
     QByteArray output;
     archive_write_open(
         writer, &output, nullptr,
@@ -114,7 +118,7 @@ bool writeBundle(const QString &folder, const QString &version, const QByteArray
         if (entry.type == TarEntry::Directory) {
             if (!QDir().mkpath(path))
                 return false;
-        } else if (!writeFile(path, entry.content, entry.mode & 0100)) {
+        } else if (!writeFile(path, entry.content) || ::chmod(QFile::encodeName(path).constData(), mode_t(entry.mode)) != 0) {
             return false;
         }
     }
