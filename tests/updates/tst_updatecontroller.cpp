@@ -265,6 +265,24 @@ private slots:
         QCOMPARE(h.controller->status(), checkingStatus);
     }
 
+    void refreshAnnouncesInOrder()
+    {
+        UpdateHarness h({.automaticChecks = false});
+        h.reachFoundUpdate(test::updateItem()); // no notes address: the failure line
+        QVERIFY(h.controller->notesFailed());
+
+        // Whoever reacts to isChecking already sees the last find cleared; the status comes last.
+        QStringList heard;
+        UpdateController &c = *h.controller;
+        connect(&c, &UpdateController::notesFailedChanged, this, [&heard] { heard << "notesFailed"; });
+        connect(&c, &UpdateController::isCheckingChanged, this, [&heard] { heard << "isChecking"; });
+        connect(&c, &UpdateController::updateAvailableChanged, this, [&heard] { heard << "updateAvailable"; });
+        connect(&c, &UpdateController::statusChanged, this, [&heard] { heard << "status"; });
+        c.refreshUpdateInformation();
+        QCOMPARE(heard, (QStringList{"notesFailed", "isChecking", "updateAvailable", "status"}));
+        QCOMPARE(c.phase(), UpdateController::Phase::InformationCheck);
+    }
+
     void withoutAFactoryTheRealEngineIsMade()
     {
         platform::FixedBundle bundle;
