@@ -6,16 +6,12 @@
 #include "updates/ReleaseNotesText.h"
 #include "updates/SettingsKeys.h"
 #include "updates/Texts.h"
-#include "updates/UpdateAppearance.h"
-#include "updates/UpdateCheckView.h"
 #include "updates/UpdateEngine.h"
+#include "updates/UpdateWindow.h"
 
-#include <QGuiApplication>
-#include <QScreen>
 #include <QSettings>
 #include <QStringDecoder>
 #include <QTimer>
-#include <QVBoxLayout>
 
 namespace velmora::updates {
 namespace {
@@ -187,38 +183,9 @@ void UpdateController::didFindValidUpdate(Updater &, const UpdateItem &item)
 
 void UpdateController::showUpdateWindow()
 {
-    if (!m_updateWindow) {
-        auto *window = new QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                                                | Qt::WindowCloseButtonHint);
-        window->setObjectName(QStringLiteral("update-window"));
-        window->setWindowTitle(updateWindowTitle);
-        // Closing only hides the window; the next request shows it again with current state.
-        window->setAttribute(Qt::WA_DeleteOnClose, false);
-        QPalette palette = window->palette();
-        palette.setColor(QPalette::Window, appearance::windowBackground());
-        palette.setColor(QPalette::WindowText, appearance::label());
-        window->setPalette(palette);
-        window->setAutoFillBackground(true);
-
-        auto *layout = new QVBoxLayout(window);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->setSpacing(0);
-        layout->addStretch(1);
-        layout->addWidget(new UpdateCheckView(*this, appearance::accent(), window), 0, Qt::AlignHCenter);
-        layout->addStretch(1);
-
-        m_updateWindow = window;
-        setWindowContentSize(windowSize);
-        // Centred once, when made; later requests keep the place the user gave it.
-        if (QScreen *screen = QGuiApplication::primaryScreen()) {
-            QRect frame(QPoint(), windowSize);
-            frame.moveCenter(screen->availableGeometry().center());
-            window->move(frame.topLeft());
-        }
-    }
-    m_updateWindow->show();
-    m_updateWindow->raise();
-    m_updateWindow->activateWindow();
+    if (!m_updateWindow)
+        m_updateWindow = new UpdateWindow(*this, windowSize);
+    m_updateWindow->present();
 }
 
 void UpdateController::didFinishUpdateCycle(Updater &, UpdateCheckKind, const std::optional<UpdaterError> &error)
@@ -254,10 +221,15 @@ void UpdateController::willHandleShowingUpdate(bool handleShowingUpdate, const U
         showUpdateWindow();
 }
 
+QWidget *UpdateController::updateWindow() const
+{
+    return m_updateWindow.data();
+}
+
 void UpdateController::setWindowContentSize(QSize size)
 {
     if (m_updateWindow)
-        m_updateWindow->setFixedSize(size);
+        m_updateWindow->setContentSize(size);
 }
 
 void UpdateController::startReleaseNotesLoad(std::optional<platform::LiteralUrl> address)

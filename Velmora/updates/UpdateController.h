@@ -29,6 +29,8 @@ class UrlOpener;
 
 namespace velmora::updates {
 
+class UpdateWindow;
+
 // The application's single holder of update state and its only contact with the update
 // engine. It mirrors two of the updater's properties, runs the launch check and the user's
 // information check, keeps the status line of the update window, makes that window, loads
@@ -137,7 +139,7 @@ public:
     /// The engine's standard controller, made on first use.
     StandardUpdaterController &controller();
     /// The update window once made (hidden, not deleted, when the user closes it).
-    QWidget *updateWindow() const { return m_updateWindow; }
+    QWidget *updateWindow() const;
     /// The bundle whose information dictionary this controller reads.
     platform::Bundle &bundle() const { return m_bundle; }
     /// The handler that opens the release page and links.
@@ -210,7 +212,7 @@ private:
     platform::TaskHandle m_releaseNotesTask;
     QString m_status;
     std::vector<QMetaObject::Connection> m_observers;
-    QPointer<QWidget> m_updateWindow;
+    QPointer<UpdateWindow> m_updateWindow;
     platform::TaskHandle m_installationTask;
     Phase m_phase = Phase::NotStarted;
     // An information check was asked for while the updater could not take one (during the
