@@ -3,6 +3,7 @@
 // it however it ends. The project folder velmora is given is a staged one whose script and
 // backend lead to the source tree's, so the backend's log is this test's own.
 
+#include "RunningBackend.h"
 #include "TestSupport.h"
 
 #include "platform/HttpClient.h"
@@ -22,6 +23,7 @@
 #include <csignal>
 
 using namespace velmora;
+using namespace velmora::test;
 using namespace std::chrono_literals;
 
 namespace {
@@ -33,54 +35,6 @@ constexpr int stopPatience = 3 * test::patience / 2;
 QString velmoraBinary()
 {
     return QStringLiteral(VELMORA_TEST_BIN_DIR "/../../bin/velmora");
-}
-
-QUrl healthUrl(quint16 port)
-{
-    return QUrl(QStringLiteral("http://127.0.0.1:%1/healthz").arg(port));
-}
-
-// The parent pid the backend on port reports; empty when nothing answers.
-QString backendParent(quint16 port)
-{
-    const auto reply = test::waitFor(platform::HttpClient::shared().get(healthUrl(port), platform::RedirectPolicy::none(), 1s));
-    if (!reply.received || reply.status != 200)
-        return {};
-    return QJsonDocument::fromJson(reply.body).object().value(QStringLiteral("desktop_parent_pid")).toString();
-}
-
-// A fresh connection each time: a kept-alive one would say nothing about the listener.
-bool portAccepts(quint16 port)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    return socket.waitForConnected(1000);
-}
-
-// The backend that served port, as its own start-up line in the log names it; 0 when none.
-qint64 backendPid(const QString &logPath, quint16 port)
-{
-    QFile log(logPath);
-    if (!log.open(QIODevice::ReadOnly))
-        return 0;
-    const QRegularExpression line(QStringLiteral("Velmora backend pid (\\d+) on port %1 ").arg(port));
-    // The log is only ever appended to, and every test of this run shares it: the last line
-    // naming the port is this start's.
-    qint64 pid = 0;
-    for (auto it = line.globalMatch(QString::fromUtf8(log.readAll())); it.hasNext();)
-        pid = it.next().captured(1).toLongLong();
-    return pid;
-}
-
-// Gone, or a zombie that only waits for a parent to collect it.
-bool processGone(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return true;
-    const QByteArray text = stat.readAll();
-    const qsizetype close = text.lastIndexOf(')');
-    return close < 0 || text.mid(close + 2, 1) == "Z";
 }
 
 } // namespace
@@ -100,7 +54,7 @@ class TestEndToEnd : public QObject
     QTemporaryDir m_project;
 
     QString backendLogPath() const { return m_project.filePath(QStringLiteral("logs/desktop.log")); }
-    qint64 backendPid(quint16 port) const { return ::backendPid(backendLogPath(), port); }
+    qint64 backendPid(quint16 port) const { return test::backendPid(backendLogPath(), port); }
 
     // The backend's parent watch is off: it does not stop by itself when velmora is gone;
     // velmora's own SIGTERM stops it, or the kernel's once velmora has died.
