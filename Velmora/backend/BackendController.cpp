@@ -38,7 +38,19 @@ QCoro::Task<> BackendController::start(platform::CancelToken token)
     setStarting(true);
     setError(QString());
     stop();
-    return attempt(std::move(token));
+    // The attempt runs on a handle of its own, which the caller's token and cancelStart() both
+    // cancel.
+    m_attemptTask = platform::TaskHandle::make();
+    if (token.isCancelled())
+        m_attemptTask.cancel();
+    else if (platform::CancelState *state = token.state())
+        connect(state, &platform::CancelState::cancelled, this, [attempt = m_attemptTask] { attempt.cancel(); });
+    return attempt(m_attemptTask.token());
+}
+
+void BackendController::cancelStart()
+{
+    m_attemptTask.cancel();
 }
 
 QCoro::Task<> BackendController::attempt(platform::CancelToken token)

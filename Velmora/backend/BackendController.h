@@ -83,6 +83,9 @@ public:
     /// Asks a running backend to terminate (SIGTERM), drops it and closes the log. Never
     /// waits; safe at any time, any number of times.
     void stop();
+    /// Ends an attempt in progress as a cancelled one, whoever started it (its waits end at
+    /// once). For the application's end, so that no attempt is left suspended.
+    void cancelStart();
 
     /// The workspace's page, held weakly; set by the web view host when it makes the view.
     WorkspacePage *webView() const;
@@ -121,6 +124,8 @@ private:
     std::unique_ptr<platform::Process> m_process;
     platform::FileHandle m_log;
     bool m_starting = false;
+    // The attempt in progress; cancelled by the caller's token or by cancelStart().
+    platform::TaskHandle m_attemptTask;
     QPointer<WorkspacePage> m_webView;
 };
 
