@@ -6,6 +6,7 @@
 #include "app/TerminationSignals.h"
 #include "app/VelmoraApp.h"
 #include "backend/BackendController.h"
+#include "updates/UpdateController.h"
 #include "workspace/Coordinator.h"
 #include "workspace/WorkspaceView.h"
 
@@ -86,6 +87,9 @@ int main(int argc, char *argv[])
     app::VelmoraApp shell;
     auto &backend = shell.backend();
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &backend, &backend::BackendController::stop);
+    // An installed update relaunches the application only once the backend and its page have
+    // wound down.
+    updates::UpdateController::shared().setPrepareForUpdate([&backend] { return backend.prepareForUpdate(); });
 
     QWidget window;
     window.setWindowTitle(QStringLiteral("Velmora"));
