@@ -193,6 +193,11 @@ private slots:
         QTest::newRow("idle, plain function answering true")
             << json("{\"busy\": false}") << QByteArray("window.prepareForAppUpdate = () => { window.asked += 1; return true; };")
             << true << std::optional(false) << true << 1;
+        QTest::newRow("idle, the page changes its address within the document")
+            << json("{\"busy\": false}")
+            << QByteArray("window.prepareForAppUpdate = async () => { window.asked += 1; history.pushState({}, '', '/saved');"
+                          " location.hash = 'done'; await new Promise((r) => setTimeout(r, 50)); return true; };")
+            << true << std::optional(false) << true << 1;
         QTest::newRow("idle, page function rejects")
             << json("{\"busy\": false}")
             << QByteArray("window.prepareForAppUpdate = async () => { window.asked += 1; throw new Error('busy saving'); };")

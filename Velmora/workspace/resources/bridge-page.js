@@ -56,7 +56,11 @@
   let nextId = 1;
 
   function send(request) {
-    dispatch(link, new CustomEventType('velmora-bridge-request', {detail: stringify(request)}));
+    // The event's options are read member by member; without a prototype none is inherited
+    // from what page code may have put on Object.prototype.
+    const init = create(null);
+    init.detail = stringify(request);
+    dispatch(link, new CustomEventType('velmora-bridge-request', init));
   }
 
   listen(link, 'velmora-bridge-reply', (event) => {
