@@ -129,6 +129,12 @@ double percentile(const std::vector<double> &sorted, double p)
     return sorted[std::min(index, sorted.size() - 1)];
 }
 
+QByteArray loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().split(' ').mid(0, 3).join(' ') : QByteArray("?");
+}
+
 void report(const char *what, const std::vector<double> &t)
 {
     std::printf("%-38s n=%zu  p50 %.3f ms  p90 %.3f ms  p99 %.3f ms  max %.3f ms\n", what, t.size(), percentile(t, 0.5),
@@ -159,7 +165,8 @@ int main(int argc, char *argv[])
                                false};
     });
 
-    std::printf("platform %s, %d calls\n", qPrintable(QGuiApplication::platformName()), calls);
+    std::printf("platform %s, %d calls, load average %s\n", qPrintable(QGuiApplication::platformName()), calls,
+                loadAverage().constData());
 
     // The workspace view as the application makes it, with the real bridge and handlers.
     workspace::WorkspaceView view(server.url("/"));
@@ -218,6 +225,7 @@ int main(int argc, char *argv[])
     std::printf("hidden page visibilityState: %s\n", evaluate(view.coordinator(), "document.visibilityState").toString().toUtf8().constData());
     const std::vector<double> hidden = measure(view.coordinator(), "bridge", 50);
     report("bridge getSaveLocation, hidden", hidden);
+    std::printf("load average at the end %s\n", loadAverage().constData());
     return 0;
 }
 
