@@ -18,6 +18,8 @@ packages=(
   xvfb xauth x11-utils fonts-noto-cjk fonts-dejavu-core libgl1-mesa-dri dbus
   # tests and benchmarks
   openssl procps chromium
+  # packaging: icons rendered from SVG, the Debian package and the validators its tests run
+  librsvg2-bin dpkg-dev file lintian desktop-file-utils appstream
 )
 
 SUDO=""

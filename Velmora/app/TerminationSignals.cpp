@@ -12,7 +12,7 @@ namespace velmora::app {
 namespace {
 
 int pipeFds[2] = {-1, -1};
-constexpr int handledSignals[] = {SIGTERM, SIGINT};
+constexpr int handledSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 extern "C" void writeSignalNumber(int signalNumber)
 {

@@ -6,11 +6,11 @@ class QSocketNotifier;
 
 namespace velmora::app {
 
-// Turns SIGTERM and SIGINT into a signal on the main thread, so that a termination request
-// ends the application the ordinary way (aboutToQuit, then the backend's own SIGTERM) instead
-// of killing it with its backend left running. A signal handler may only write to a pipe;
-// the notifier reads it on the event loop. One instance at a time; the default handlers come
-// back when it is destroyed.
+// Turns SIGTERM, SIGINT and SIGHUP (the terminal closed, the session ended) into a signal on
+// the main thread, so that a termination request ends the application the ordinary way
+// (aboutToQuit, then the backend's own SIGTERM) instead of killing it with its backend left
+// running. A signal handler may only write to a pipe; the notifier reads it on the event loop.
+// One instance at a time; the default handlers come back when it is destroyed.
 class TerminationSignals : public QObject
 {
     Q_OBJECT
@@ -22,7 +22,7 @@ public:
     bool isActive() const { return m_notifier != nullptr; }
 
 signals:
-    // A SIGTERM or SIGINT arrived (signalNumber says which).
+    // A SIGTERM, SIGINT or SIGHUP arrived (signalNumber says which).
     void received(int signalNumber);
 
 private:

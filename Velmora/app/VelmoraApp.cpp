@@ -60,7 +60,10 @@ void VelmoraApp::runStartupSequence()
 
 void VelmoraApp::applicationBecameActive()
 {
-    if (m_fileAccess->isReady())
+    // A check in flight belongs to a run that will act on its answer, which a second run would
+    // only share. Showing the window at launch makes the application active during the
+    // appearance task's check, and a second run would then retry a start that failed at once.
+    if (m_fileAccess->isReady() || m_fileAccess->isChecking())
         return;
     runStartupSequence();
 }

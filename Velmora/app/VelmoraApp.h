@@ -48,7 +48,8 @@ public:
 
     /// Runs the startup sequence as a task of its own that nothing cancels (the recheck).
     void runStartupSequence();
-    /// The application became active: runs the sequence again unless access is already there.
+    /// The application became active: runs the sequence again unless access is already there
+    /// or a check is still in flight.
     void applicationBecameActive();
     /// Starts a new backend attempt without a new access check (the failure screen's retry).
     void retryBackendStart();

@@ -2,10 +2,11 @@
 // the access check through the backend start to the backend's page (or the failure screen).
 
 #include "app/RootView.h"
+#include "app/ShutdownGuard.h"
 #include "app/StartupTrace.h"
-#include "app/TerminationSignals.h"
 #include "app/VelmoraApp.h"
 #include "backend/BackendController.h"
+#include "platform/BuildInfo.h"
 #include "updates/UpdateController.h"
 #include "workspace/Coordinator.h"
 #include "workspace/WorkspaceView.h"
@@ -69,9 +70,14 @@ int main(int argc, char *argv[])
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velmora"));
+    QApplication::setApplicationVersion(platform::buildSettings().version);
+    // Wayland desktops match windows to the desktop entry by this name (X11 ones by the window
+    // class, "Velmora", which the entry names as StartupWMClass).
+    QGuiApplication::setDesktopFileName(QStringLiteral("app.velmora.Velmora"));
 
     QCommandLineParser parser;
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption screenshotOption(QStringLiteral("screenshot"),
                                               QStringLiteral("Write a picture of the window to <file> once the page "
                                                              "has loaded (or the start failed, or access is missing), "
@@ -81,12 +87,10 @@ int main(int argc, char *argv[])
     parser.process(app);
     const QString screenshotPath = parser.value(screenshotOption);
 
-    app::TerminationSignals terminationSignals;
-    QObject::connect(&terminationSignals, &app::TerminationSignals::received, &app, &QCoreApplication::quit);
-
     app::VelmoraApp shell;
     auto &backend = shell.backend();
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &backend, &backend::BackendController::stop);
+    // Before anything can launch the backend.
+    app::ShutdownGuard shutdownGuard(app, backend);
     // An installed update relaunches the application only once the backend and its page have
     // wound down.
     updates::UpdateController::shared().setPrepareForUpdate([&backend] { return backend.prepareForUpdate(); });

@@ -58,8 +58,19 @@ QCoro::Task<> BackendController::attempt(platform::CancelToken token)
         co_return;
     }
 
+    // Until the launch a cancelled attempt ends plainly: a cancelled probe reads as a free
+    // port, so it must never be taken as one.
+    const auto cancelledBeforeLaunch = [&token, this] {
+        if (!token.isCancelled())
+            return false;
+        failPlainly(startCancelledMessage);
+        return true;
+    };
+
+    if (cancelledBeforeLaunch())
+        co_return;
     Health found = co_await health(port.baseUrl, token);
-    if (!self)
+    if (!self || cancelledBeforeLaunch())
         co_return;
     switch (found) {
     case Health::Ours:
@@ -74,13 +85,12 @@ QCoro::Task<> BackendController::attempt(platform::CancelToken token)
     case Health::OtherInstance: {
         bool freed = false;
         for (int cycle = 0; cycle < m_timing.waitCycles && !freed; ++cycle) {
-            // The pause is not cut short by cancellation: an earlier backend needs the time
-            // to leave the port whatever happens to this attempt.
-            co_await platform::sleepFor(m_timing.pause);
-            if (!self)
+            // Cut short by a cancellation, which then ends the attempt.
+            co_await platform::sleepFor(m_timing.pause, token);
+            if (!self || cancelledBeforeLaunch())
                 co_return;
             found = co_await health(port.baseUrl, token);
-            if (!self)
+            if (!self || cancelledBeforeLaunch())
                 co_return;
             freed = found == Health::Unreachable;
         }

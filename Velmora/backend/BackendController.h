@@ -80,6 +80,8 @@ public:
 
     /// Starts the backend, or adopts the one this process already runs. Does nothing while an
     /// attempt runs or once url is set. The outcome shows only in url, error and logURL.
+    /// Cancelling token ends the attempt with startCancelledMessage: before the launch with
+    /// nothing created or launched, after it with the backend asked to terminate.
     QCoro::Task<> start(platform::CancelToken token = {});
     /// Asks a running backend to terminate (SIGTERM), drops it and closes the log. Never
     /// waits; safe at any time, any number of times.

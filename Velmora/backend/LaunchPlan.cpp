@@ -13,6 +13,9 @@ namespace velmora::backend {
 namespace {
 
 const QString projectRootKey = QStringLiteral("VelmoraProjectRoot");
+const QString interpreterKey = QStringLiteral("VelmoraBundledInterpreter");
+// Where a bundle without an interpreter entry of its own keeps its interpreter.
+const QString defaultInterpreter = QStringLiteral("python/bin/python3.12");
 const QString portVariable = QStringLiteral("VELMORA_DESKTOP_PORT");
 const QString loopbackHost = QStringLiteral("127.0.0.1");
 const QString fallbackPath = QStringLiteral("/usr/bin:/bin:/usr/sbin:/sbin");
@@ -65,7 +68,10 @@ LaunchPlanResolution resolveLaunchPlan(const platform::Bundle &bundle)
     const QString resourceDirectory = QDir::cleanPath(*resources);
     plan.codeDirectory = appending(resourceDirectory, QStringLiteral("app"));
     plan.runtimeDirectory = appending(*applicationSupport, QStringLiteral("Velmora"));
-    plan.executable = appending(resourceDirectory, QStringLiteral("python/bin/python3.12"));
+    // A bundle built for a system whose interpreter has another version names its own entry.
+    const QVariant interpreter = bundle.infoValue(interpreterKey);
+    const bool named = interpreter.typeId() == QMetaType::QString && !interpreter.toString().isEmpty();
+    plan.executable = appending(resourceDirectory, named ? interpreter.toString() : defaultInterpreter);
     if (!platform::isExecutableFile(plan.executable)) {
         result.error = interpreterMissingMessage;
         return result;

@@ -53,8 +53,10 @@ struct PortResolution
 };
 
 // Development mode when the information dictionary holds "VelmoraProjectRoot" as a string:
-// the project's start script through the shell. Otherwise the bundled interpreter. Creates
-// nothing; only asks whether the script exists and whether the interpreter is executable.
+// the project's start script through the shell. Otherwise the bundled interpreter: the entry
+// the dictionary names under "VelmoraBundledInterpreter" (relative to Resources), else
+// "python/bin/python3.12". Creates nothing; only asks whether the script exists and whether
+// the interpreter is executable.
 LaunchPlanResolution resolveLaunchPlan(const platform::Bundle &bundle);
 
 // The port from VELMORA_DESKTOP_PORT: an optional single sign and ASCII digits. Text that is

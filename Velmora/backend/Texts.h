@@ -21,7 +21,7 @@ inline const QString earlierInstanceMessage = QStringLiteral("이전 Velmora 작
 inline const QString backendExitedMessage = QStringLiteral("앱 실행 환경이 종료되었습니다. 로그 보기를 눌러 확인해 주세요.");
 // The backend never answered as ours in time.
 inline const QString backendNotReadyMessage = QStringLiteral("앱을 시작하지 못했습니다. 로그 보기를 눌러 확인해 주세요.");
-// The attempt was cancelled while waiting for the backend.
+// The task running the attempt was cancelled.
 inline const QString startCancelledMessage = QStringLiteral("작업이 취소되었습니다.");
 
 // Something that is not a healthy Velmora backend answers on port.

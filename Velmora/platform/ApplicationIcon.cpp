@@ -52,7 +52,7 @@ QIcon applicationIcon(const QString &bundlePath)
     const QIcon windowIcon = QGuiApplication::windowIcon();
     if (!windowIcon.isNull())
         return windowIcon;
-    const QIcon themed = QIcon::fromTheme(QStringLiteral("velmora"));
+    const QIcon themed = QIcon::fromTheme(QStringLiteral("app.velmora.Velmora"));
     if (!themed.isNull())
         return themed;
     static const QIcon drawn = drawnIcon();

@@ -13,13 +13,14 @@ struct BuildSettings {
     QString updateFeedUrl;   // update feed (appcast) address
     QStringList releaseNotesHosts; // exactly two host names
     QString releasePageUrl;  // latest-release page
+    QString bundledInterpreter; // interpreter entry of a packaged build, relative to Resources
 };
 
 const BuildSettings &buildSettings();
 
-// The information dictionary this build carries: "CFBundleShortVersionString" always,
-// "VelmoraProjectRoot" only in a development build (the source tree, or the folder named by
-// VELMORA_DEVELOPMENT_PROJECT_ROOT when that is set).
+// The information dictionary this build carries: "CFBundleShortVersionString" and
+// "VelmoraBundledInterpreter" always, "VelmoraProjectRoot" only in a development build (the
+// source tree, or the folder named by VELMORA_DEVELOPMENT_PROJECT_ROOT when that is set).
 QVariantMap buildInfoDictionary();
 
 } // namespace velmora::platform

@@ -3,20 +3,70 @@
 #include "platform/SystemError.h"
 
 #include <QFile>
-#include <QHash>
+#include <QList>
 #include <QTimer>
 
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <vector>
 
+#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 namespace velmora::platform {
 
 namespace {
+
+// The children that have not been asked to terminate yet. A signal handler reads this, so it
+// is a fixed array of lock-free atomics: 0 marks a free slot. A pid leaves it before it is
+// reaped, so a pid taken from here is never one the system has handed out again.
+std::array<std::atomic<pid_t>, 8> unaskedChildren{};
+static_assert(std::atomic<pid_t>::is_always_lock_free);
+
+// False when every slot is taken; the child then has no part in requestTerminationOfChildren.
+bool rememberUnasked(pid_t pid)
+{
+    for (auto &slot : unaskedChildren) {
+        pid_t free = 0;
+        if (slot.compare_exchange_strong(free, pid))
+            return true;
+    }
+    return false;
+}
+
+// True when pid was still unasked; whoever takes it out sends its one request.
+bool takeUnasked(pid_t pid)
+{
+    for (auto &slot : unaskedChildren) {
+        pid_t expected = pid;
+        if (slot.compare_exchange_strong(expected, 0))
+            return true;
+    }
+    return false;
+}
+
+// Reaps pid if it has exited; false while it runs. It leaves unaskedChildren before the reaping.
+bool reapIfExited(pid_t pid)
+{
+    siginfo_t info = {};
+    int r;
+    do {
+        r = ::waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT);
+    } while (r < 0 && errno == EINTR);
+    if (r == 0 && info.si_pid == 0)
+        return false;
+    takeUnasked(pid);
+    // Already exited (or reaped by someone else: ECHILD), so this does not block.
+    ::waitpid(pid, nullptr, WNOHANG);
+    return true;
+}
 
 // Collects children that were dropped while still running, so they do not stay zombies.
 class Reaper
@@ -44,11 +94,7 @@ private:
 
     void reap()
     {
-        m_pids.removeIf([](pid_t pid) {
-            int status = 0;
-            const pid_t r = ::waitpid(pid, &status, WNOHANG);
-            return r == pid || (r < 0 && errno == ECHILD);
-        });
+        m_pids.removeIf(reapIfExited);
         if (m_pids.isEmpty())
             m_timer.stop();
     }
@@ -60,7 +106,7 @@ private:
 class ChildProcess final : public Process
 {
 public:
-    explicit ChildProcess(pid_t pid) : m_pid(pid) {}
+    ChildProcess(pid_t pid, bool remembered) : m_pid(pid), m_remembered(remembered) {}
     ~ChildProcess() override
     {
         if (isRunning())
@@ -71,28 +117,115 @@ public:
 
     bool isRunning() override
     {
-        if (m_exited)
-            return false;
-        int status = 0;
-        const pid_t r = ::waitpid(m_pid, &status, WNOHANG);
-        if (r == m_pid || (r < 0 && errno == ECHILD))
-            m_exited = true;
+        if (!m_exited)
+            m_exited = reapIfExited(m_pid);
         return !m_exited;
     }
 
     void requestTermination() override
     {
-        if (isRunning())
-            ::kill(m_pid, SIGTERM);
+        if (m_asked)
+            return;
+        m_asked = true;
+        // Taken by requestTerminationOfChildren() already: it sent the request.
+        if (!isRunning() || (m_remembered && !takeUnasked(m_pid)))
+            return;
+        ::kill(m_pid, SIGTERM);
     }
 
 private:
     pid_t m_pid;
+    bool m_remembered;
     bool m_exited = false;
+    bool m_asked = false;
 };
 
 
+bool onMainThread()
+{
+#ifdef __linux__
+    return ::gettid() == ::getpid();
+#else
+    return false;
+#endif
+}
+
+// Everything the child needs, prepared before the fork: after it, the child may only make
+// async-signal-safe calls (another thread may have held the allocator's lock).
+struct ChildSetup
+{
+    const char *executable;
+    char *const *argv;
+    char *const *envp;
+    const char *workingDirectory; // nullptr: the parent's
+    int outputFd;
+    int reportFd;       // write end of the pipe that carries a failure's errno to the parent
+    pid_t parent;
+    bool endWithParent; // ask the kernel for SIGTERM when the parent dies
+    sigset_t noSignals;
+};
+
+[[noreturn]] void failInChild(const ChildSetup &setup, int error) noexcept
+{
+    [[maybe_unused]] const ssize_t written = ::write(setup.reportFd, &error, sizeof error);
+    ::_exit(127);
+}
+
+// Puts fd at target, kept open across the exec.
+bool redirect(int fd, int target) noexcept
+{
+    if (fd == target)
+        return ::fcntl(fd, F_SETFD, 0) == 0;
+    return ::dup2(fd, target) == target;
+}
+
+[[noreturn]] void runChild(const ChildSetup &setup) noexcept
+{
+    // This process's handlers and ignored signals are no business of the child. Signals stay
+    // blocked until just before the exec, so that none of those handlers runs in here.
+    struct sigaction defaults = {};
+    defaults.sa_handler = SIG_DFL;
+    for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber)
+        ::sigaction(signalNumber, &defaults, nullptr);
+
+#ifdef __linux__
+    if (setup.endWithParent) {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        // The parent may have died before the request was in place: then nothing would come.
+        if (::getppid() != setup.parent)
+            ::_exit(127);
+    }
+#endif
+
+    if (setup.outputFd >= 0 && (!redirect(setup.outputFd, STDOUT_FILENO) || !redirect(setup.outputFd, STDERR_FILENO)))
+        failInChild(setup, errno);
+    if (setup.workingDirectory && ::chdir(setup.workingDirectory) != 0)
+        failInChild(setup, errno);
+    ::sigprocmask(SIG_SETMASK, &setup.noSignals, nullptr);
+    ::execve(setup.executable, setup.argv, setup.envp);
+    failInChild(setup, errno);
+}
+
+pid_t forkWithoutHandlers()
+{
+    // No fork handlers: the child only calls exec, and libraries' handlers may take locks.
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 34)
+    return ::_Fork();
+#else
+    return ::fork();
+#endif
+}
+
 } // namespace
+
+void requestTerminationOfChildren() noexcept
+{
+    for (auto &slot : unaskedChildren) {
+        const pid_t pid = slot.exchange(0);
+        if (pid > 0)
+            ::kill(pid, SIGTERM);
+    }
+}
 
 LaunchResult ProcessLauncher::launch(const ProcessDescription &description)
 {
@@ -115,36 +248,62 @@ LaunchResult ProcessLauncher::launch(const ProcessDescription &description)
         envp.push_back(item.data());
     envp.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (description.outputFd >= 0) {
-        posix_spawn_file_actions_adddup2(&actions, description.outputFd, STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, description.outputFd, STDERR_FILENO);
-    }
     const QByteArray workingDirectory = QFile::encodeName(description.workingDirectory);
-    if (!workingDirectory.isEmpty())
-        posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.constData());
 
-    // The child starts with default signal handling and an empty mask, whatever this
-    // process installed for itself.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t all, none;
+    // Closed in the child by a successful exec; otherwise it carries the exec's errno.
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) {
+        result.error = systemErrorText(errno);
+        return result;
+    }
+
+    ChildSetup setup;
+    setup.executable = argv.front();
+    setup.argv = argv.data();
+    setup.envp = envp.data();
+    setup.workingDirectory = workingDirectory.isEmpty() ? nullptr : workingDirectory.constData();
+    setup.outputFd = description.outputFd;
+    setup.reportFd = report[1];
+    setup.parent = ::getpid();
+    // The kernel's signal comes when the thread that forked ends, not the process: only the
+    // main thread lasts as long as the process.
+    setup.endWithParent = onMainThread();
+    sigemptyset(&setup.noSignals);
+
+    sigset_t all, previous;
     sigfillset(&all);
-    sigemptyset(&none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const pid_t pid = forkWithoutHandlers();
+    if (pid == 0)
+        runChild(setup);
+    const int forkError = errno;
+    // Remembered at once: a fatal end from here on asks this child too.
+    const bool remembered = pid > 0 && rememberUnasked(pid);
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    ::close(report[1]);
 
-    pid_t pid = 0;
-    const int error = ::posix_spawn(&pid, argv.front(), &actions, &attributes, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    if (pid < 0) {
+        ::close(report[0]);
+        result.error = systemErrorText(forkError);
+        return result;
+    }
 
-    if (error != 0)
-        result.error = systemErrorText(error);
-    else
-        result.process = std::make_unique<ChildProcess>(pid);
+    int childError = 0;
+    ssize_t received;
+    do {
+        received = ::read(report[0], &childError, sizeof childError);
+    } while (received < 0 && errno == EINTR);
+    ::close(report[0]);
+
+    if (received == sizeof childError) {
+        // The child has exited, or is about to: collect it now.
+        if (remembered)
+            takeUnasked(pid);
+        ::waitpid(pid, nullptr, 0);
+        result.error = systemErrorText(childError);
+        return result;
+    }
+    result.process = std::make_unique<ChildProcess>(pid, remembered);
     return result;
 }
 

@@ -27,9 +27,15 @@ public:
     virtual ~Process() = default;
     virtual qint64 pid() const = 0;
     virtual bool isRunning() = 0;
-    // SIGTERM on POSIX systems.
+    // SIGTERM on POSIX systems, sent once at most: later calls, and a call after
+    // requestTerminationOfChildren() reached this child, send nothing.
     virtual void requestTermination() = 0;
 };
+
+// Asks every running child launched by ProcessLauncher that has not been asked yet to
+// terminate (SIGTERM). Async-signal-safe, for the ends of this process that pass by no event
+// loop: a fatal signal's handler, an exit hook.
+void requestTerminationOfChildren() noexcept;
 
 struct LaunchResult
 {
@@ -42,6 +48,12 @@ class ProcessLauncher
 {
 public:
     virtual ~ProcessLauncher() = default;
+    // Starts the child with default signal handling and no blocked signals, whatever this
+    // process set up for itself. On Linux a child launched from the main thread also gets
+    // SIGTERM from the kernel if it still runs when this process ends, however that happens
+    // (SIGKILL included). The kernel cannot know of a request made before, and it sends again
+    // as each of this process's threads goes, so a child that takes its time to go may get
+    // more than one.
     virtual LaunchResult launch(const ProcessDescription &description);
 
     static ProcessLauncher &system();

@@ -21,6 +21,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -69,6 +70,7 @@ struct Startup
         processInfo.pid = ownPid;
         processInfo.env = QProcessEnvironment::systemEnvironment();
     }
+    ~Startup() { mayAnswer.release(100); }
 
     void usePort(const QString &port) { processInfo.env.insert(QStringLiteral("VELMORA_DESKTOP_PORT"), port); }
 
@@ -98,6 +100,8 @@ struct Startup
         deps.timing.readinessCycles = 200;
         controller = std::make_unique<backend::BackendController>(deps);
         auto gate = std::make_unique<access::FullDiskAccessGate>([this] {
+            if (holdProbes)
+                mayAnswer.acquire();
             ++probes;
             return granted.load();
         });
@@ -131,6 +135,9 @@ struct Startup
     test::RecordingUrlOpener opener;
     std::atomic<bool> granted{false};
     std::atomic<int> probes{0};
+    // While set, each probe answers only when mayAnswer is released.
+    std::atomic<bool> holdProbes{false};
+    QSemaphore mayAnswer;
     test::CountingSettingsOpener settingsOpener;
     test::NoWindowList windowList;
     std::unique_ptr<backend::BackendController> controller;
@@ -148,6 +155,16 @@ class TestStartupSequence : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase()
+    {
+        // The first window shown makes the application active for the rest of the run. Done
+        // here, no test depends on whether it runs first: each makes the application active
+        // itself where that matters.
+        QWidget first;
+        first.show();
+        QTRY_COMPARE_WITH_TIMEOUT(QGuiApplication::applicationState(), Qt::ApplicationActive, patience);
+    }
+
     void accessGrantedAtLaunchGoesStraightToWorkspace()
     {
         Startup startup;
@@ -237,9 +254,18 @@ private slots:
         Startup startup;
         startup.usePort(QStringLiteral("80"));
         startup.granted = true;
+        startup.holdProbes = true;
         startup.build();
         startup.view->show();
+        // Showing the window makes the application active while the launch check runs: that
+        // adds no second run, which would retry the start that fails at once.
+        QVERIFY(startup.app->fileAccess().isChecking());
+        emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
+        startup.mayAnswer.release();
         QTRY_COMPARE_WITH_TIMEOUT(startup.view->screen(), StartupScreen::Failure, patience);
+        test::drainEvents();
+        QCOMPARE(names(startup.shown),
+                 names(screens({StartupScreen::AccessCheck, StartupScreen::StartupProgress, StartupScreen::Failure})));
         auto *failure = qobject_cast<StartupFailureView *>(startup.view->screenWidget());
         QVERIFY(failure);
         QCOMPARE(failure->error(), startup.controller->error());
@@ -297,6 +323,12 @@ private slots:
         startup.view->show();
         QTRY_VERIFY_WITH_TIMEOUT(startup.controller->starting(), patience);
         QCOMPARE(startup.view->screen(), StartupScreen::StartupProgress);
+
+        // That attempt ends with the view too, not after the test: a start still waiting for
+        // a reply when the test ends would never run to its end.
+        startup.view->hide();
+        QTRY_VERIFY_WITH_TIMEOUT(!startup.controller->starting(), patience);
+        QCOMPARE(startup.controller->error(), backend::startCancelledMessage);
     }
 };
 

@@ -29,9 +29,11 @@ private slots:
             QSignalSpy received(&handlers, &TerminationSignals::received);
             ::raise(SIGTERM);
             ::raise(SIGINT);
-            QTRY_COMPARE_WITH_TIMEOUT(received.size(), 2, velmora::test::patience);
+            ::raise(SIGHUP);
+            QTRY_COMPARE_WITH_TIMEOUT(received.size(), 3, velmora::test::patience);
             QCOMPARE(received.at(0).at(0).toInt(), SIGTERM);
             QCOMPARE(received.at(1).at(0).toInt(), SIGINT);
+            QCOMPARE(received.at(2).at(0).toInt(), SIGHUP);
 
             // One pipe per process: a second instance stays inactive rather than steal it.
             TerminationSignals second;
@@ -39,6 +41,7 @@ private slots:
         }
         QVERIFY(hasDefaultHandler(SIGTERM));
         QVERIFY(hasDefaultHandler(SIGINT));
+        QVERIFY(hasDefaultHandler(SIGHUP));
     }
 };
 

@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <QCoro/QCoroTask>
 
@@ -583,6 +584,60 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!controller->starting(), patience);
         QCOMPARE(controller->error(), backend::startCancelledMessage);
         QTRY_COMPARE_WITH_TIMEOUT(stage.signalsReceived(), QByteArray("SIGTERM\n"), patience);
+    }
+
+    void cancelledAttemptCreatesAndLaunchesNothing_data()
+    {
+        QTest::addColumn<bool>("earlierInstance"); // another Velmora's backend answers on the port
+        QTest::addColumn<int>("cancelAtRequest");  // 0: before start() is called
+        QTest::addColumn<bool>("holdThatRequest"); // the cancellation finds that probe in flight
+
+        QTest::newRow("before the start, port free") << false << 0 << false;
+        QTest::newRow("before the start, earlier instance on the port") << true << 0 << false;
+        QTest::newRow("during the first probe") << true << 1 << true;
+        QTest::newRow("once the earlier instance answered") << true << 1 << false;
+        QTest::newRow("during a later probe of the wait for the port") << true << 3 << true;
+    }
+
+    void cancelledAttemptCreatesAndLaunchesNothing()
+    {
+        QFETCH(bool, earlierInstance);
+        QFETCH(int, cancelAtRequest);
+        QFETCH(bool, holdThatRequest);
+
+        Stage stage(Stage::Packaged, test::helperProgram("fake_backend"));
+        auto handle = platform::TaskHandle::make();
+        test::LoopbackHttpServer earlier;
+        if (earlierInstance) {
+            QVERIFY(earlier.listen(stage.port));
+            earlier.setHandler([&](const QByteArray &, const QString &) {
+                if (earlier.requests().size() == cancelAtRequest) {
+                    if (holdThatRequest) {
+                        handle.cancel();
+                        return test::HttpReply{200, {}, {}, true};
+                    }
+                    QTimer::singleShot(0, [&handle] { handle.cancel(); });
+                }
+                return test::HttpReply::json(healthBody("\"1\""));
+            });
+        }
+        if (cancelAtRequest == 0)
+            handle.cancel();
+
+        // Enough cycles that only the cancellation can end the wait in time.
+        auto controller = stage.controller(100, 1000);
+        QSignalSpy starting(controller.get(), &BackendController::startingChanged);
+        controller->start(handle.token());
+        QTRY_VERIFY_WITH_TIMEOUT(!controller->starting(), patience);
+        QCOMPARE(controller->error(), backend::startCancelledMessage);
+        QCOMPARE(starting.count(), 2);
+        QCOMPARE(stage.launcher.launches, 0);
+        QVERIFY(controller->url().isEmpty());
+        QVERIFY(controller->logURL().isEmpty());
+        QVERIFY(!QFileInfo::exists(stage.runtimeDirectory()));
+        // No probe after the cancellation.
+        test::drainEvents();
+        QCOMPARE(earlier.requests().size(), cancelAtRequest);
     }
 
     void launchPreparationFailures()

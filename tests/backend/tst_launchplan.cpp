@@ -54,6 +54,8 @@ private slots:
         // Packaged bundles: a usable one, one without the interpreter, one whose interpreter
         // lacks the execute permission, one where the interpreter's path is a folder.
         QVERIFY(writeFile(path("good/Resources/python/bin/python3.12"), "#!/bin/sh\n", true));
+        // A bundle may name another interpreter entry beside the default one.
+        QVERIFY(writeFile(path("good/Resources/python/bin/python3"), "#!/bin/sh\n", true));
         QDir().mkpath(path("no-python/Resources/app"));
         QVERIFY(writeFile(path("plain-python/Resources/python/bin/python3.12"), "#!/bin/sh\n"));
         QDir().mkpath(path("folder-python/Resources/python/bin/python3.12"));
@@ -63,35 +65,61 @@ private slots:
     {
         QTest::addColumn<QVariant>("projectRoot");
         QTest::addColumn<QString>("resources"); // relative; empty = none reported
+        QTest::addColumn<QVariant>("entry");    // "VelmoraBundledInterpreter"; invalid = absent
+        QTest::addColumn<QString>("interpreter"); // expected, relative to the resources
         QTest::addColumn<QString>("error");
         QTest::addColumn<bool>("packaged");
 
-        QTest::newRow("development") << QVariant(path("project")) << "good/Resources" << QString() << false;
-        QTest::newRow("development, trailing separator") << QVariant(path("project") + "/") << QString() << QString() << false;
-        QTest::newRow("development, script missing") << QVariant(path("moved-project")) << "good/Resources"
-                                                     << backend::scriptMissingMessage << false;
-        QTest::newRow("root is a number: packaged") << QVariant(42) << "good/Resources" << QString() << true;
-        QTest::newRow("root is a Boolean: packaged") << QVariant(true) << "good/Resources" << QString() << true;
-        QTest::newRow("packaged") << QVariant() << "good/Resources" << QString() << true;
-        QTest::newRow("packaged, no resources") << QVariant() << QString() << backend::resourcesMissingMessage << true;
-        QTest::newRow("packaged, interpreter missing") << QVariant() << "no-python/Resources"
+        const QString standard = "python/bin/python3.12";
+        QTest::newRow("development") << QVariant(path("project")) << "good/Resources" << QVariant() << QString()
+                                     << QString() << false;
+        QTest::newRow("development, trailing separator") << QVariant(path("project") + "/") << QString() << QVariant()
+                                                         << QString() << QString() << false;
+        QTest::newRow("development, script missing") << QVariant(path("moved-project")) << "good/Resources" << QVariant()
+                                                     << QString() << backend::scriptMissingMessage << false;
+        QTest::newRow("root is a number: packaged") << QVariant(42) << "good/Resources" << QVariant() << standard
+                                                    << QString() << true;
+        QTest::newRow("root is a Boolean: packaged") << QVariant(true) << "good/Resources" << QVariant() << standard
+                                                     << QString() << true;
+        QTest::newRow("packaged") << QVariant() << "good/Resources" << QVariant() << standard << QString() << true;
+        QTest::newRow("packaged, no resources") << QVariant() << QString() << QVariant() << QString()
+                                                << backend::resourcesMissingMessage << true;
+        QTest::newRow("packaged, interpreter missing") << QVariant() << "no-python/Resources" << QVariant() << QString()
                                                        << backend::interpreterMissingMessage << true;
-        QTest::newRow("packaged, interpreter not executable") << QVariant() << "plain-python/Resources"
+        QTest::newRow("packaged, interpreter not executable") << QVariant() << "plain-python/Resources" << QVariant()
+                                                              << QString() << backend::interpreterMissingMessage << true;
+        QTest::newRow("packaged, interpreter is a folder") << QVariant() << "folder-python/Resources" << QVariant()
+                                                           << QString() << backend::interpreterMissingMessage << true;
+        QTest::newRow("packaged, entry named") << QVariant() << "good/Resources" << QVariant("python/bin/python3")
+                                               << "python/bin/python3" << QString() << true;
+        // The named entry is the one that must be there, even when the default one is.
+        QTest::newRow("packaged, named entry missing") << QVariant() << "good/Resources" << QVariant("python/bin/python3.11")
+                                                       << QString() << backend::interpreterMissingMessage << true;
+        QTest::newRow("packaged, named entry not executable") << QVariant() << "plain-python/Resources"
+                                                              << QVariant("python/bin/python3.12") << QString()
                                                               << backend::interpreterMissingMessage << true;
-        QTest::newRow("packaged, interpreter is a folder") << QVariant() << "folder-python/Resources"
-                                                           << backend::interpreterMissingMessage << true;
+        QTest::newRow("packaged, empty entry: default") << QVariant() << "good/Resources" << QVariant("") << standard
+                                                        << QString() << true;
+        QTest::newRow("packaged, entry a number: default") << QVariant() << "good/Resources" << QVariant(3)
+                                                           << standard << QString() << true;
+        QTest::newRow("development ignores the entry") << QVariant(path("project")) << "no-python/Resources"
+                                                       << QVariant("python/bin/python3") << QString() << QString() << false;
     }
 
     void resolvesPlan()
     {
         QFETCH(QVariant, projectRoot);
         QFETCH(QString, resources);
+        QFETCH(QVariant, entry);
+        QFETCH(QString, interpreter);
         QFETCH(QString, error);
         QFETCH(bool, packaged);
 
         platform::FixedBundle bundle;
         if (projectRoot.isValid())
             bundle.info.insert("VelmoraProjectRoot", projectRoot);
+        if (entry.isValid())
+            bundle.info.insert("VelmoraBundledInterpreter", entry);
         bundle.info.insert("CFBundleShortVersionString", "1.0");
         if (!resources.isEmpty())
             bundle.resources = path(resources);
@@ -107,7 +135,7 @@ private slots:
         const LaunchPlan &plan = resolution.plan;
         QCOMPARE(plan.packaged, packaged);
         if (packaged) {
-            QCOMPARE(plan.executable, path(resources + "/python/bin/python3.12"));
+            QCOMPARE(plan.executable, path(resources + "/" + interpreter));
             QCOMPARE(plan.baseArguments, packagedArguments);
             QCOMPARE(plan.runtimeDirectory, path("support/Velmora"));
             QCOMPARE(plan.codeDirectory, path(resources + "/app"));

@@ -1,11 +1,16 @@
 // A stand-in backend: serves GET /healthz on 127.0.0.1:$VELMORA_DESKTOP_PORT as a healthy
-// Velmora backend whose parent is $VELMORA_DESKTOP_PARENT_PID, and exits on SIGTERM.
+// Velmora backend whose parent is $VELMORA_DESKTOP_PARENT_PID, and exits on SIGTERM (or
+// SIGINT). It does not watch its parent.
 //
-// It writes what it was started with (working directory, arguments, a few variables) to
-// standard output, so a test can read the launch description back from the log. Optional:
+// It writes its pid and what it was started with (working directory, arguments, a few
+// variables) to standard output, so a test can read the launch description back from the log.
+// Optional:
 //   FAKE_BACKEND_SIGNAL_FILE      append one "SIGTERM" line per termination request there
 //   FAKE_BACKEND_UNHEALTHY_PROBES answer "ok": false to this many probes first
 //   FAKE_BACKEND_EXIT_AFTER       leave the port and exit after answering this many requests
+//   FAKE_BACKEND_KEEP_RUNNING     "1": stay up after termination requests, recording each as
+//                                 it comes, until SIGINT (a backend slow to shut down, with
+//                                 which a test can tell one request from two)
 // Plain POSIX sockets: helpers link only QtCore.
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -21,10 +26,31 @@
 #include <string>
 
 static volatile std::sig_atomic_t terminations = 0;
+static volatile std::sig_atomic_t interrupted = 0;
 
 static void onTerm(int)
 {
     terminations = terminations + 1;
+}
+
+static void onInt(int)
+{
+    interrupted = 1;
+}
+
+// Appends a line for each request counted since the last call.
+static void recordTerminations(int &recorded)
+{
+    const char *record = std::getenv("FAKE_BACKEND_SIGNAL_FILE");
+    const int count = terminations;
+    if (record && *record && count > recorded) {
+        if (FILE *f = std::fopen(record, "a")) {
+            for (int i = recorded; i < count; ++i)
+                std::fputs("SIGTERM\n", f);
+            std::fclose(f);
+        }
+    }
+    recorded = count;
 }
 
 static const char *env(const char *name)
@@ -60,12 +86,23 @@ static void answer(int client, bool healthy)
 
 int main(int argc, char **argv)
 {
+    // Both signals stay blocked except inside ppoll(), so that one landing between a check
+    // and the wait is not lost.
+    sigset_t handled, waiting;
+    sigemptyset(&handled);
+    sigaddset(&handled, SIGTERM);
+    sigaddset(&handled, SIGINT);
+    sigprocmask(SIG_BLOCK, &handled, &waiting);
+    sigdelset(&waiting, SIGTERM);
+    sigdelset(&waiting, SIGINT);
     struct sigaction action {};
-    action.sa_handler = onTerm;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = 0; // no SA_RESTART: poll() returns on the signal
+    action.sa_handler = onTerm;
     sigaction(SIGTERM, &action, nullptr);
+    action.sa_handler = onInt;
+    sigaction(SIGINT, &action, nullptr);
 
+    std::printf("fake_backend: pid %d\n", int(::getpid()));
     char cwd[4096] = {};
     if (!::getcwd(cwd, sizeof cwd))
         cwd[0] = 0;
@@ -80,7 +117,9 @@ int main(int argc, char **argv)
     const int port = std::atoi(env("VELMORA_DESKTOP_PORT"));
     int unhealthy = std::atoi(env("FAKE_BACKEND_UNHEALTHY_PROBES"));
     const int exitAfter = std::atoi(env("FAKE_BACKEND_EXIT_AFTER"));
+    const bool keepRunning = std::strcmp(env("FAKE_BACKEND_KEEP_RUNNING"), "1") == 0;
     int answered = 0;
+    int recorded = 0;
 
     const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int yes = 1;
@@ -97,9 +136,13 @@ int main(int argc, char **argv)
     std::printf("fake_backend: listening\n");
     std::fflush(stdout);
 
-    while (terminations == 0) {
-        pollfd waiting {server, POLLIN, 0};
-        if (::poll(&waiting, 1, -1) <= 0)
+    for (;;) {
+        if (keepRunning)
+            recordTerminations(recorded);
+        if (interrupted || (terminations > 0 && !keepRunning))
+            break;
+        pollfd incoming {server, POLLIN, 0};
+        if (::ppoll(&incoming, 1, nullptr, &waiting) <= 0)
             continue;
         const int client = ::accept4(server, nullptr, nullptr, SOCK_CLOEXEC);
         if (client < 0)
@@ -113,14 +156,9 @@ int main(int argc, char **argv)
     }
 
     ::close(server);
-    const char *record = std::getenv("FAKE_BACKEND_SIGNAL_FILE");
-    if (record && *record) {
-        if (FILE *f = std::fopen(record, "a")) {
-            for (int i = 0; i < terminations; ++i)
-                std::fputs("SIGTERM\n", f);
-            std::fclose(f);
-        }
-    }
+    // Requests still pending come in now.
+    sigprocmask(SIG_UNBLOCK, &handled, nullptr);
+    recordTerminations(recorded);
     std::printf("fake_backend: stopped\n");
     return 0;
 }

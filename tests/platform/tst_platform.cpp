@@ -6,11 +6,18 @@
 #include "platform/Process.h"
 
 #include <QCoro/QCoroTask>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 
 #include <fcntl.h>
 
@@ -162,7 +169,199 @@ private slots:
         QCOMPARE(processState(exitedPid), 0);
     }
 
+    void launchFailuresCarryThePlatformError_data()
+    {
+        QTest::addColumn<QString>("program");          // in the test's folder unless absolute
+        QTest::addColumn<QByteArray>("programContent"); // empty: no such file
+        QTest::addColumn<bool>("executable");
+        QTest::addColumn<QString>("workingDirectory"); // in the test's folder
+        QTest::addColumn<int>("outputFd");             // -2: an open log file
+        QTest::addColumn<int>("error");
+
+        const QString helper = test::helperProgram("exit_at_once");
+        QTest::newRow("no such program") << "missing" << QByteArray() << false << "" << -2 << ENOENT;
+        QTest::newRow("not executable") << "plain" << QByteArray("#!/bin/sh\n") << false << "" << -2 << EACCES;
+        QTest::newRow("not a program") << "text" << QByteArray("hello\n") << true << "" << -2 << ENOEXEC;
+        QTest::newRow("no such working directory") << helper << QByteArray() << false << "missing" << -2 << ENOENT;
+        QTest::newRow("output handle not open") << helper << QByteArray() << false << "" << 999 << EBADF;
+    }
+
+    void launchFailuresCarryThePlatformError()
+    {
+        QFETCH(QString, program);
+        QFETCH(QByteArray, programContent);
+        QFETCH(bool, executable);
+        QFETCH(QString, workingDirectory);
+        QFETCH(int, outputFd);
+        QFETCH(int, error);
+
+        QTemporaryDir dir;
+        if (!programContent.isEmpty())
+            QVERIFY(test::writeFile(dir.filePath(program), programContent, executable));
+        platform::FileHandle log(::open(QFile::encodeName(dir.filePath("out.log")).constData(),
+                                        O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+        platform::ProcessDescription description;
+        description.executable = QDir::isAbsolutePath(program) ? program : dir.filePath(program);
+        description.workingDirectory = workingDirectory.isEmpty() ? dir.path() : dir.filePath(workingDirectory);
+        description.environment = QProcessEnvironment::systemEnvironment();
+        description.outputFd = outputFd == -2 ? log.fd() : outputFd;
+
+        const auto launched = platform::ProcessLauncher::system().launch(description);
+        QVERIFY(!launched.process);
+        QCOMPARE(launched.error, QString::fromLocal8Bit(std::strerror(error)));
+        // The child that failed to start is collected at once.
+        QVERIFY(!childStates().contains('Z'));
+    }
+
+    void childStartsWithDefaultSignalHandling()
+    {
+        // This process catches, ignores and blocks signals of its own; the child knows nothing
+        // of that.
+        struct sigaction caught = {};
+        caught.sa_handler = [](int) {};
+        struct sigaction previousUsr1, previousHup;
+        ::sigaction(SIGUSR1, &caught, &previousUsr1);
+        struct sigaction ignored = {};
+        ignored.sa_handler = SIG_IGN;
+        ::sigaction(SIGHUP, &ignored, &previousHup);
+        sigset_t blocked, previousMask;
+        sigemptyset(&blocked);
+        sigaddset(&blocked, SIGUSR2);
+        ::pthread_sigmask(SIG_BLOCK, &blocked, &previousMask);
+        const auto restore = qScopeGuard([&] {
+            ::sigaction(SIGUSR1, &previousUsr1, nullptr);
+            ::sigaction(SIGHUP, &previousHup, nullptr);
+            ::pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+        });
+
+        QTemporaryDir dir;
+        const QString logPath = dir.filePath("status");
+        platform::FileHandle log(::open(QFile::encodeName(logPath).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+        platform::ProcessDescription description;
+        description.executable = QStringLiteral("/bin/cat");
+        description.arguments = {QStringLiteral("/proc/self/status")};
+        description.workingDirectory = dir.path();
+        description.environment = QProcessEnvironment::systemEnvironment();
+        description.outputFd = log.fd();
+        auto launched = platform::ProcessLauncher::system().launch(description);
+        QVERIFY2(launched.process, qPrintable(launched.error));
+        QTRY_VERIFY_WITH_TIMEOUT(!launched.process->isRunning(), test::patience);
+
+        // Masks of signal numbers, bit n - 1 for signal n.
+        const QByteArray status = test::readFile(logPath);
+        const auto mask = [&status](const QByteArray &name) {
+            const QRegularExpression line(QStringLiteral("^%1:\\s*([0-9a-f]+)$").arg(QString::fromLatin1(name)),
+                                          QRegularExpression::MultilineOption);
+            return line.match(QString::fromLatin1(status)).captured(1).toULongLong(nullptr, 16);
+        };
+        const auto bit = [](int signalNumber) { return quint64(1) << (signalNumber - 1); };
+        QVERIFY2(status.contains("SigCgt:"), status.constData());
+        QCOMPARE(mask("SigCgt") & bit(SIGUSR1), quint64(0));
+        QCOMPARE(mask("SigIgn") & bit(SIGHUP), quint64(0));
+        QCOMPARE(mask("SigBlk") & bit(SIGUSR2), quint64(0));
+    }
+
+    void terminationIsRequestedOnceWhoeverAsks_data()
+    {
+        QTest::addColumn<bool>("processFirst");
+        QTest::newRow("the process handle first, then the path for fatal ends") << true;
+        QTest::newRow("the path for fatal ends first, then the process handle") << false;
+    }
+
+    void terminationIsRequestedOnceWhoeverAsks()
+    {
+        QFETCH(bool, processFirst);
+
+        // A backend that stays up after a termination request and records each one.
+        QTemporaryDir dir;
+        const QString requests = dir.filePath("requests");
+        const QString logPath = dir.filePath("out.log");
+        platform::FileHandle log(::open(QFile::encodeName(logPath).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+        platform::ProcessDescription description;
+        description.executable = test::helperProgram("fake_backend");
+        description.workingDirectory = dir.path();
+        description.environment = QProcessEnvironment::systemEnvironment();
+        const test::ReservedPort port;
+        description.environment.insert("VELMORA_DESKTOP_PORT", QString::number(port.number()));
+        description.environment.insert("FAKE_BACKEND_SIGNAL_FILE", requests);
+        description.environment.insert("FAKE_BACKEND_KEEP_RUNNING", "1");
+        description.outputFd = log.fd();
+        auto launched = platform::ProcessLauncher::system().launch(description);
+        QVERIFY2(launched.process, qPrintable(launched.error));
+        auto &backend = *launched.process;
+        const auto cleanup = qScopeGuard([&backend] {
+            if (backend.isRunning())
+                ::kill(pid_t(backend.pid()), SIGKILL);
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(test::readFile(logPath).contains("fake_backend: listening"), test::patience);
+
+        if (processFirst)
+            backend.requestTermination();
+        else
+            platform::requestTerminationOfChildren();
+        // Recorded before anyone asks again, so that a second request could not merge with it.
+        QTRY_COMPARE_WITH_TIMEOUT(test::readFile(requests), QByteArray("SIGTERM\n"), test::patience);
+        platform::requestTerminationOfChildren();
+        backend.requestTermination();
+        backend.requestTermination();
+
+        // SIGINT ends it, after it has recorded whatever request is still pending.
+        ::kill(pid_t(backend.pid()), SIGINT);
+        QTRY_VERIFY_WITH_TIMEOUT(!backend.isRunning(), test::patience);
+        QCOMPARE(test::readFile(requests), QByteArray("SIGTERM\n"));
+        QVERIFY(test::readFile(logPath).contains("fake_backend: stopped"));
+    }
+
+    void childIsAskedToGoWhenItsLauncherIsKilled()
+    {
+        // The child does not watch its parent: only the kernel can tell it that the program
+        // that launched it is gone.
+        QTemporaryDir dir;
+        const QString requests = dir.filePath("requests");
+        const QString logPath = dir.filePath("out.log");
+        platform::FileHandle log(::open(QFile::encodeName(logPath).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+        platform::ProcessDescription description;
+        description.executable = test::helperProgram("launch_and_wait");
+        description.arguments = {test::helperProgram("run_until_signal"), requests};
+        description.workingDirectory = dir.path();
+        description.environment = QProcessEnvironment::systemEnvironment();
+        description.outputFd = log.fd();
+        auto launcher = platform::ProcessLauncher::system().launch(description);
+        QVERIFY2(launcher.process, qPrintable(launcher.error));
+
+        // Its handler is in place once it has printed its line.
+        const QRegularExpression launched(QStringLiteral("launch_and_wait: launched (\\d+)"));
+        QTRY_VERIFY_WITH_TIMEOUT(test::readFile(logPath).contains("run_until_signal: pid")
+                                     && launched.match(QString::fromUtf8(test::readFile(logPath))).hasMatch(),
+                                 test::patience);
+        const qint64 child = launched.match(QString::fromUtf8(test::readFile(logPath))).captured(1).toLongLong();
+        QVERIFY(child > 0);
+        const auto cleanup = qScopeGuard([child] {
+            if (processState(child) != 0 && processState(child) != 'Z')
+                ::kill(pid_t(child), SIGKILL);
+        });
+
+        ::kill(pid_t(launcher.process->pid()), SIGKILL);
+        QTRY_VERIFY_WITH_TIMEOUT(!launcher.process->isRunning(), test::patience);
+        QTRY_COMPARE_WITH_TIMEOUT(test::readFile(requests), QByteArray("SIGTERM\n"), test::patience);
+        QTRY_VERIFY_WITH_TIMEOUT(processState(child) == 0 || processState(child) == 'Z', test::patience);
+    }
+
 private:
+    // The state letters of this process's children, one each, from /proc; empty when none.
+    static QByteArray childStates()
+    {
+        QByteArray states;
+        const QFileInfoList tasks = QDir(QStringLiteral("/proc/self/task")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot);
+        for (const QFileInfo &task : tasks) {
+            for (const QByteArray &pid : test::readFile(task.filePath() + QStringLiteral("/children")).split(' ')) {
+                if (!pid.trimmed().isEmpty())
+                    states += processState(pid.trimmed().toLongLong());
+            }
+        }
+        return states;
+    }
+
     // The state letter of a child from /proc; 0 once it is gone (reaped).
     static char processState(qint64 pid)
     {
