@@ -2,6 +2,7 @@
 
 #include "platform/RandomToken.h"
 #include "workspace/NavigationPolicy.h"
+#include "workspace/WorkspaceResources.h"
 
 #include <QFile>
 #include <QWebEngineDownloadRequest>
@@ -9,12 +10,6 @@
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
-
-static void initWorkspaceResources()
-{
-    // The resources live in a static library: nothing else would pull them in.
-    Q_INIT_RESOURCE(workspace);
-}
 
 namespace velmora::workspace {
 

@@ -11,6 +11,7 @@
 #include "workspace/BridgeRules.h"
 #include "workspace/SettingsKeys.h"
 #include "workspace/Texts.h"
+#include "workspace/WorkspaceResources.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,12 +28,6 @@
 
 #include <memory>
 #include <utility>
-
-static void initBridgeResources()
-{
-    // The resources live in a static library: nothing else would pull them in.
-    Q_INIT_RESOURCE(workspace);
-}
 
 namespace velmora::workspace {
 
@@ -105,7 +100,7 @@ ScriptBridge::~ScriptBridge() = default;
 
 void ScriptBridge::installScripts()
 {
-    initBridgeResources();
+    initWorkspaceResources();
     const QString channel = resourceText(QStringLiteral(":/qtwebchannel/qwebchannel.js"));
     const QString world = resourceText(QStringLiteral(":/velmora/workspace/bridge-world.js"));
     QString pageHalf = resourceText(QStringLiteral(":/velmora/workspace/bridge-page.js"));
