@@ -123,6 +123,9 @@ QCoro::Task<> BackendController::attempt(platform::CancelToken token)
         co_return;
     }
     m_process = std::move(launched.process);
+    // A backend that exits ends the pause it happens in: the next cycle reports it at once.
+    const platform::TaskHandle exited = platform::TaskHandle::make();
+    m_process->whenExited([exited] { exited.cancel(); });
 
     for (int cycle = 0; cycle < m_timing.readinessCycles; ++cycle) {
         if (!m_process || !m_process->isRunning()) {
@@ -136,7 +139,7 @@ QCoro::Task<> BackendController::attempt(platform::CancelToken token)
             succeed(port.baseUrl);
             co_return;
         }
-        const bool paused = co_await platform::sleepFor(m_timing.pause, token);
+        const bool paused = co_await platform::sleepFor(m_timing.pause, token, exited.token());
         if (!self)
             co_return;
         if (!paused) {
@@ -195,9 +198,10 @@ QCoro::Task<bool> BackendController::prepareForUpdate()
 
 QCoro::Task<std::optional<bool>> BackendController::askUpdateStatus(QUrl baseUrl)
 {
-    // Not a member's state after the await: the answer alone is used.
-    const platform::HttpResponse response =
-        co_await m_http.get(updateStatusUrl(baseUrl), m_timing.statusTimeout, {}, updateStatusMaxBytes);
+    // The backend answers itself: a redirect is its answer, not followed. Nothing of this
+    // object is used after the await.
+    const platform::HttpResponse response = co_await m_http.get(updateStatusUrl(baseUrl), platform::RedirectPolicy::none(),
+                                                                m_timing.statusTimeout, {}, updateStatusMaxBytes);
     co_return classifyUpdateStatus(response);
 }
 

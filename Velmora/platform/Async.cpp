@@ -17,10 +17,12 @@ signals:
 
 } // namespace
 
-QCoro::Task<bool> sleepFor(std::chrono::milliseconds duration, CancelToken token)
+QCoro::Task<bool> sleepFor(std::chrono::milliseconds duration, CancelToken token, CancelToken wakeEarly)
 {
     if (token.isCancelled())
         co_return false;
+    if (wakeEarly.isCancelled())
+        co_return true;
 
     Waker waker;
     QTimer timer;
@@ -28,6 +30,8 @@ QCoro::Task<bool> sleepFor(std::chrono::milliseconds duration, CancelToken token
     timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer, &QTimer::timeout, &waker, &Waker::woke);
     if (CancelState *state = token.state())
+        QObject::connect(state, &CancelState::cancelled, &waker, &Waker::woke);
+    if (CancelState *state = wakeEarly.state())
         QObject::connect(state, &CancelState::cancelled, &waker, &Waker::woke);
     timer.start(duration);
 

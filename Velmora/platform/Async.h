@@ -77,8 +77,9 @@ private:
 
 // Sleeps on the main thread's event loop with a precise timer. Returns true when the full
 // duration passed, false when the token was cancelled (before or during the sleep, which then
-// ends early).
-QCoro::Task<bool> sleepFor(std::chrono::milliseconds duration, CancelToken token = {});
+// ends early). Cancelling wakeEarly ends the sleep early too, without counting as a
+// cancellation: the answer is then true.
+QCoro::Task<bool> sleepFor(std::chrono::milliseconds duration, CancelToken token = {}, CancelToken wakeEarly = {});
 
 // Starts a coroutine and lets it run on its own; its result is dropped.
 template<typename T>

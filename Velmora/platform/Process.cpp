@@ -3,7 +3,7 @@
 #include "platform/SystemError.h"
 
 #include <QFile>
-#include <QList>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <array>
@@ -13,6 +13,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -68,7 +69,59 @@ bool reapIfExited(pid_t pid)
     return true;
 }
 
-// Collects children that were dropped while still running, so they do not stay zombies.
+// Announces the end of a child through a pidfd that becomes readable when it exits. Where the
+// system has no pidfd, its state is looked at every half second instead.
+class ExitWatch
+{
+public:
+    ExitWatch(pid_t pid, std::function<void()> exited) : m_exited(std::move(exited))
+    {
+#ifdef SYS_pidfd_open
+        m_fd = int(::syscall(SYS_pidfd_open, pid, 0));
+        if (m_fd >= 0) {
+            ::fcntl(m_fd, F_SETFD, FD_CLOEXEC);
+            m_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
+            QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { fire(); });
+            return;
+        }
+#endif
+        m_poll = std::make_unique<QTimer>();
+        m_poll->setInterval(500);
+        QObject::connect(m_poll.get(), &QTimer::timeout, [this, pid] {
+            siginfo_t info = {};
+            if (::waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0)
+                fire();
+        });
+        m_poll->start();
+    }
+    ~ExitWatch()
+    {
+        m_notifier.reset();
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    ExitWatch(const ExitWatch &) = delete;
+    ExitWatch &operator=(const ExitWatch &) = delete;
+
+private:
+    void fire()
+    {
+        if (m_notifier)
+            m_notifier->setEnabled(false);
+        if (m_poll)
+            m_poll->stop();
+        // May delete this watch.
+        m_exited();
+    }
+
+    std::function<void()> m_exited;
+    int m_fd = -1;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    std::unique_ptr<QTimer> m_poll;
+};
+
+// Collects children that were dropped while still running, as each one exits, so they do not
+// stay zombies.
 class Reaper
 {
 public:
@@ -80,27 +133,13 @@ public:
 
     void adopt(pid_t pid)
     {
-        m_pids.append(pid);
-        if (!m_timer.isActive())
-            m_timer.start();
+        // The watch is deleted from its own callback: later, on the loop.
+        auto watch = std::make_shared<std::unique_ptr<ExitWatch>>();
+        *watch = std::make_unique<ExitWatch>(pid, [pid, watch] {
+            reapIfExited(pid);
+            QTimer::singleShot(0, [watch] { watch->reset(); });
+        });
     }
-
-private:
-    Reaper()
-    {
-        m_timer.setInterval(500);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { reap(); });
-    }
-
-    void reap()
-    {
-        m_pids.removeIf(reapIfExited);
-        if (m_pids.isEmpty())
-            m_timer.stop();
-    }
-
-    QList<pid_t> m_pids;
-    QTimer m_timer;
 };
 
 class ChildProcess final : public Process
@@ -109,6 +148,7 @@ public:
     ChildProcess(pid_t pid, bool remembered) : m_pid(pid), m_remembered(remembered) {}
     ~ChildProcess() override
     {
+        m_watch.reset();
         if (isRunning())
             Reaper::instance().adopt(m_pid);
     }
@@ -120,6 +160,17 @@ public:
         if (!m_exited)
             m_exited = reapIfExited(m_pid);
         return !m_exited;
+    }
+
+    void whenExited(std::function<void()> callback) override
+    {
+        if (!isRunning()) {
+            QTimer::singleShot(0, std::move(callback));
+            return;
+        }
+        m_exitCallback = std::move(callback);
+        if (!m_watch)
+            m_watch = std::make_unique<ExitWatch>(m_pid, [this] { announceExit(); });
     }
 
     void requestTermination() override
@@ -134,12 +185,21 @@ public:
     }
 
 private:
+    void announceExit()
+    {
+        isRunning();
+        // Later on the loop, and holding nothing of this object: whoever is told may drop it.
+        if (auto callback = std::exchange(m_exitCallback, {}))
+            QTimer::singleShot(0, std::move(callback));
+    }
+
     pid_t m_pid;
     bool m_remembered;
     bool m_exited = false;
     bool m_asked = false;
+    std::function<void()> m_exitCallback;
+    std::unique_ptr<ExitWatch> m_watch;
 };
-
 
 bool onMainThread()
 {

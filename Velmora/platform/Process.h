@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 namespace velmora::platform {
@@ -20,13 +21,18 @@ struct ProcessDescription
 };
 
 // A launched child. It is never killed harder than a termination request and never waited
-// for; once dropped, a child that has not exited yet is reaped in the background.
+// for; once dropped, a child that has not exited yet is reaped in the background. The system
+// announces its end (a pidfd on Linux), so nothing polls for it.
 class Process
 {
 public:
     virtual ~Process() = default;
     virtual qint64 pid() const = 0;
     virtual bool isRunning() = 0;
+    // Called once, on the event loop of the thread that launched the child, when the child
+    // has exited (soon after, on the loop, if it already has). A later call replaces the
+    // callback.
+    virtual void whenExited(std::function<void()> callback) = 0;
     // SIGTERM on POSIX systems, sent once at most: later calls, and a call after
     // requestTerminationOfChildren() reached this child, send nothing.
     virtual void requestTermination() = 0;

@@ -261,25 +261,27 @@ void UpdateController::setWindowContentSize(QSize size)
         m_updateWindow->setFixedSize(size);
 }
 
-void UpdateController::startReleaseNotesLoad(std::optional<QUrl> address)
+void UpdateController::startReleaseNotesLoad(std::optional<platform::LiteralUrl> address)
 {
-    // Refused addresses never reach the network. QUrl keeps scheme and host in lower case,
-    // so the comparisons below are exact on that form.
-    if (!address || address->scheme() != QLatin1String("https")
-        || !m_releaseNotesHosts.contains(address->host(), Qt::CaseSensitive)) {
+    // Refused addresses never reach the network. Scheme and host are compared as the feed
+    // wrote them: "HTTPS" or an allowed host in other letter case is refused too.
+    if (!address || !address->isHttpsOn(m_releaseNotesHosts)) {
         setNotesFailed(true);
         return;
     }
     setIsLoadingNotes(true);
     m_releaseNotesTask.cancel();
     m_releaseNotesTask = platform::TaskHandle::make();
-    platform::detach(loadReleaseNotes(QPointer<UpdateController>(this), &m_http, *address, m_releaseNotesTask.token()));
+    platform::detach(loadReleaseNotes(QPointer<UpdateController>(this), &m_http, address->url(),
+                                      m_releaseNotesHosts, m_releaseNotesTask.token()));
 }
 
 QCoro::Task<> UpdateController::loadReleaseNotes(QPointer<UpdateController> self, platform::HttpClient *http,
-                                                 QUrl address, platform::CancelToken token)
+                                                 QUrl address, QStringList hosts, platform::CancelToken token)
 {
-    const platform::HttpResponse response = co_await http->get(address, releaseNotesTimeout, token, releaseNotesMaxBytes);
+    // A moved page is followed, but only to the release-notes hosts, over https.
+    const platform::HttpResponse response = co_await http->get(
+        address, platform::RedirectPolicy::httpsWithin(std::move(hosts)), releaseNotesTimeout, token, releaseNotesMaxBytes);
 
     auto fail = [&] {
         // A load that a newer check cancelled writes nothing, whatever stage it reached.

@@ -159,9 +159,9 @@ private:
 
     Updater &updater() { return controller().updater(); }
     void setWindowContentSize(QSize size);
-    void startReleaseNotesLoad(std::optional<QUrl> address);
+    void startReleaseNotesLoad(std::optional<platform::LiteralUrl> address);
     static QCoro::Task<> loadReleaseNotes(QPointer<UpdateController> self, platform::HttpClient *http,
-                                          QUrl address, platform::CancelToken token);
+                                          QUrl address, QStringList hosts, platform::CancelToken token);
     static QCoro::Task<> holdRelaunch(PrepareForUpdate prepare, std::chrono::milliseconds interval,
                                       RelaunchContinuation continuation, platform::CancelToken token);
 

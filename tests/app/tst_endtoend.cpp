@@ -43,7 +43,7 @@ QUrl healthUrl(quint16 port)
 // The parent pid the backend on port reports; empty when nothing answers.
 QString backendParent(quint16 port)
 {
-    const auto reply = test::waitFor(platform::HttpClient::shared().get(healthUrl(port), 1s));
+    const auto reply = test::waitFor(platform::HttpClient::shared().get(healthUrl(port), platform::RedirectPolicy::none(), 1s));
     if (!reply.received || reply.status != 200)
         return {};
     return QJsonDocument::fromJson(reply.body).object().value(QStringLiteral("desktop_parent_pid")).toString();

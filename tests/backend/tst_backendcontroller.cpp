@@ -168,6 +168,7 @@ private slots:
         QTest::newRow("other instance") << 200 << healthBody("\"1234\"") << Health::OtherInstance;
         QTest::newRow("404 with a healthy body") << 404 << healthBody("\"777777\"") << Health::Foreign;
         QTest::newRow("500") << 500 << QByteArray("{}") << Health::Foreign;
+        QTest::newRow("redirect to a healthy answer is not followed") << 302 << healthBody("\"777777\"") << Health::Foreign;
         QTest::newRow("JSON array") << 200 << QByteArray("[1,2]") << Health::Foreign;
         QTest::newRow("app missing") << 200 << QByteArray("{\"ok\":true,\"desktop_parent_pid\":\"777777\"}") << Health::Foreign;
         QTest::newRow("app of another name") << 200 << QByteArray("{\"app\":\"velmora\",\"ok\":true,\"desktop_parent_pid\":\"777777\"}") << Health::Foreign;
@@ -187,7 +188,12 @@ private slots:
 
         test::LoopbackHttpServer server;
         QVERIFY(server.listen());
-        server.setHandler([&](const QByteArray &, const QString &) { return test::HttpReply::json(body, status); });
+        server.setHandler([&](const QByteArray &, const QString &) {
+            test::HttpReply reply = test::HttpReply::json(body, status);
+            if (status / 100 == 3)
+                reply.headers.append(qMakePair(QByteArray("Location"), QByteArray("/healthz")));
+            return reply;
+        });
         const Health health = test::waitFor(
             backend::probeHealth(platform::HttpClient::shared(), server.baseUrl(), ownPid, 5s));
         QCOMPARE(health, expected);
@@ -536,6 +542,17 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!controller->starting(), patience);
         QCOMPARE(controller->error(), backend::backendExitedMessage);
         QCOMPARE(stage.log().count("exit_at_once: starting\n"), 2);
+    }
+
+    void backendThatExitsDuringAPauseIsReportedAtOnce()
+    {
+        // The pause between probes is far longer than the test waits: only the backend's end
+        // itself can cut it short.
+        Stage stage(Stage::Development, "/bin/sh", {"-c", "sleep 0.3"});
+        auto controller = stage.controller(100, 5, std::chrono::minutes(10));
+        controller->start();
+        QTRY_VERIFY_WITH_TIMEOUT(!controller->starting(), patience);
+        QCOMPARE(controller->error(), backend::backendExitedMessage);
     }
 
     void backendThatNeverAnswersIsStopped_data()

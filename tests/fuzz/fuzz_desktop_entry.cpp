@@ -1,29 +1,38 @@
-// Desktop entries are files any package (or the user) may write; the launcher reads them and
-// splits their Exec line. Whatever a file holds, reading it answers without crashing, and a
-// command line it gives starts with a program name.
+// Desktop entries are files any package (or the user) may write; the application launcher
+// reads them and splits their Exec line into a program and its arguments.
+
+#include "FuzzSupport.h"
+
 #include "platform/DesktopEntry.h"
 
-#include <QByteArray>
-#include <QString>
+using namespace velmora;
 
-#include <cstddef>
-#include <cstdint>
+namespace {
+
+void checkCommand(const std::optional<QStringList> &arguments)
+{
+    if (arguments)
+        fuzz::check(!arguments->isEmpty() && !arguments->first().isEmpty(), "a command starts with a program");
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
-    if (const auto entry = velmora::platform::parseDesktopEntry(bytes)) {
-        const auto arguments = velmora::platform::execArguments(*entry, QStringLiteral("/apps/x.desktop"));
-        if (arguments && (arguments->isEmpty() || arguments->first().isEmpty()))
-            __builtin_trap();
-    }
+    const QByteArray bytes = fuzz::bytesOf(data, size);
+    if (const auto entry = platform::parseDesktopEntry(bytes))
+        checkCommand(platform::execArguments(*entry, QStringLiteral("/apps/x.desktop")));
+
     // The input as an Exec line on its own.
-    velmora::platform::DesktopEntry entry;
-    entry.exec = QString::fromUtf8(bytes);
+    platform::DesktopEntry entry;
+    entry.exec = fuzz::textOf(data, size);
     entry.name = QStringLiteral("녹음기");
     entry.icon = QStringLiteral("audio-input");
-    const auto arguments = velmora::platform::execArguments(entry, QStringLiteral("/apps/x.desktop"));
-    if (arguments && (arguments->isEmpty() || arguments->first().isEmpty()))
-        __builtin_trap();
+    checkCommand(platform::execArguments(entry, QStringLiteral("/apps/x.desktop")));
     return 0;
 }

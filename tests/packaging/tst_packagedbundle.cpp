@@ -40,7 +40,7 @@ QString velmoraIn(const QString &bundle)
 QString backendParent(quint16 port)
 {
     const QUrl url(QStringLiteral("http://127.0.0.1:%1/healthz").arg(port));
-    const auto reply = test::waitFor(platform::HttpClient::shared().get(url, 1s));
+    const auto reply = test::waitFor(platform::HttpClient::shared().get(url, platform::RedirectPolicy::none(), 1s));
     if (!reply.received || reply.status != 200)
         return {};
     return QJsonDocument::fromJson(reply.body).object().value(QStringLiteral("desktop_parent_pid")).toString();

@@ -271,7 +271,7 @@ private slots:
         h.startAndWaitUntilReady();
         h.controller->refreshUpdateInformation();
         updates::UpdateItem found = h.item();
-        found.releaseNotesURL = QUrl(QStringLiteral("http://velmora.invalid/notes")); // refused
+        found.releaseNotesURL = platform::LiteralUrl(QStringLiteral("http://velmora.invalid/notes")); // refused
         h.engine->findUpdate(found);
         QVERIFY(view->notes()->isVisible());
         QVERIFY(view->notes()->failureLine()->isVisible());
