@@ -1,6 +1,6 @@
 #include "RecordingUrlOpener.h"
 #include "TestSupport.h"
-#include "../updates/ScriptedUpdater.h"
+#include "ScriptedUpdater.h"
 
 #include "backend/BackendController.h"
 #include "platform/Bundle.h"

@@ -2,7 +2,7 @@
 #include "BridgeDoubles.h"
 #include "BridgeTestScripts.h"
 #include "RecordingUrlOpener.h"
-#include "../updates/ScriptedUpdater.h"
+#include "ScriptedUpdater.h"
 #include "TestSupport.h"
 
 #include "access/FullDiskAccessAssistant.h"
