@@ -7,6 +7,7 @@
 #include "app/VelmoraApp.h"
 #include "backend/BackendController.h"
 #include "platform/BuildInfo.h"
+#include "updates/UpdateController.h"
 #include "workspace/Coordinator.h"
 #include "workspace/WorkspaceView.h"
 
@@ -90,6 +91,9 @@ int main(int argc, char *argv[])
     auto &backend = shell.backend();
     // Before anything can launch the backend.
     app::ShutdownGuard shutdownGuard(app, backend);
+    // An installed update relaunches the application only once the backend and its page have
+    // wound down.
+    updates::UpdateController::shared().setPrepareForUpdate([&backend] { return backend.prepareForUpdate(); });
 
     QWidget window;
     window.setWindowTitle(QStringLiteral("Velmora"));

@@ -2,6 +2,7 @@
 
 #include "backend/LaunchPlan.h"
 #include "backend/Texts.h"
+#include "backend/UpdateStatus.h"
 #include "platform/FileSystem.h"
 
 namespace velmora::backend {
@@ -183,6 +184,37 @@ WorkspacePage *BackendController::webView() const
 void BackendController::setWebView(WorkspacePage *page)
 {
     m_webView = page;
+}
+
+QCoro::Task<std::optional<bool>> BackendController::hasActiveWork()
+{
+    if (m_url.isEmpty())
+        co_return false;
+    co_return co_await askUpdateStatus(m_url);
+}
+
+QCoro::Task<bool> BackendController::prepareForUpdate()
+{
+    if (m_url.isEmpty())
+        co_return !m_starting;
+    QPointer<BackendController> self(this);
+    const std::optional<bool> busy = co_await askUpdateStatus(m_url);
+    if (!self || busy != false)
+        co_return false;
+    QPointer<WorkspacePage> page = m_webView;
+    if (!page)
+        co_return true;
+    const PageScriptResult result = co_await page->runAsyncFunction(pagePreparationScript);
+    co_return pageAgreesToRelaunch(result);
+}
+
+QCoro::Task<std::optional<bool>> BackendController::askUpdateStatus(QUrl baseUrl)
+{
+    // The backend answers itself: a redirect is its answer, not followed. Nothing of this
+    // object is used after the await.
+    const platform::HttpResponse response = co_await m_http.get(updateStatusUrl(baseUrl), platform::RedirectPolicy::none(),
+                                                                m_timing.statusTimeout, {}, updateStatusMaxBytes);
+    co_return classifyUpdateStatus(response);
 }
 
 void BackendController::failPlainly(const QString &message)
