@@ -33,7 +33,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     m_applicationMenu->addSeparator();
     m_quit = m_applicationMenu->addAction(quitTitle);
     m_quit->setMenuRole(QAction::QuitRole);
-    m_quit->setShortcut(QKeySequence::Quit);
+    m_quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     m_quit->setShortcutContext(Qt::ApplicationShortcut);
 
     m_saveTimer.setSingleShot(true);

@@ -188,7 +188,8 @@ MainWindow &VelmoraApp::openWindow(bool keepPlacement)
 void VelmoraApp::showAbout()
 {
     if (!m_aboutBox)
-        m_aboutBox = new AboutBox(QGuiApplication::windowIcon(), platform::buildSettings().version, m_window.get());
+        m_aboutBox = new AboutBox(platform::applicationIcon(platform::Bundle::main().bundleDirectory().value_or(QString())),
+                                  platform::buildSettings().version, m_window.get());
     m_aboutBox->show();
     m_aboutBox->raise();
     m_aboutBox->activateWindow();
