@@ -52,7 +52,7 @@ struct Probe
 QCoro::Task<> pollUntilReady(std::shared_ptr<Probe> probe, QUrl health, QString ownPid)
 {
     while (probe->polling && probe->readyAt < 0) {
-        const platform::HttpResponse r = co_await platform::HttpClient::shared().get(health, 200ms);
+        const platform::HttpResponse r = co_await platform::HttpClient::shared().get(health, platform::RedirectPolicy::none(), 200ms);
         if (r.received && r.status == 200
             && QJsonDocument::fromJson(r.body).object().value(QStringLiteral("desktop_parent_pid")).toString() == ownPid) {
             probe->readyAt = probe->clock.elapsed();
@@ -67,7 +67,7 @@ QCoro::Task<> pollUntilReady(std::shared_ptr<Probe> probe, QUrl health, QString 
 QCoro::Task<> waitUntilGone(QUrl health)
 {
     for (int i = 0; i < 100; ++i) {
-        const platform::HttpResponse r = co_await platform::HttpClient::shared().get(health, 200ms);
+        const platform::HttpResponse r = co_await platform::HttpClient::shared().get(health, platform::RedirectPolicy::none(), 200ms);
         if (!r.received)
             co_return;
         co_await platform::sleepFor(100ms);

@@ -20,6 +20,9 @@ packages=(
   openssl procps chromium
   # packaging: icons rendered from SVG, the Debian package and the validators its tests run
   librsvg2-bin dpkg-dev file lintian desktop-file-utils appstream
+  # sanitizer build and fuzz targets (scripts/test.sh --sanitize, scripts/fuzz.sh): clang 14
+  # with its sanitizer and libFuzzer runtimes, llvm-symbolizer for readable reports
+  clang libclang-rt-14-dev llvm
 )
 
 SUDO=""

@@ -54,9 +54,11 @@ VelmoraApp::VelmoraApp(Dependencies dependencies, QObject *parent)
     , m_makeWorkspace(std::move(dependencies.makeWorkspace))
 {
     // The application's objects meet here; the window's are wired in openWindow().
-    if (!m_activeWork) {
+    if (!m_activeWork)
         m_activeWork = [backend = m_backend] { return activeWork(*backend); };
-    }
+    // An installed update relaunches the application only once the backend and its page have
+    // wound down.
+    m_updates->setPrepareForUpdate([backend = m_backend] { return backend->prepareForUpdate(); });
 }
 
 namespace {

@@ -6,14 +6,19 @@
 
 namespace velmora::backend {
 
-QUrl healthUrl(const QUrl &baseUrl)
+QUrl backendEndpoint(const QUrl &baseUrl, const QString &relativePath)
 {
     QUrl url = baseUrl;
     QString path = url.path();
     if (!path.endsWith(QLatin1Char('/')))
         path += QLatin1Char('/');
-    url.setPath(path + QStringLiteral("healthz"));
+    url.setPath(path + relativePath);
     return url;
+}
+
+QUrl healthUrl(const QUrl &baseUrl)
+{
+    return backendEndpoint(baseUrl, QStringLiteral("healthz"));
 }
 
 Health classifyHealth(const platform::HttpResponse &response, qint64 ownProcessId)
@@ -46,7 +51,9 @@ Health classifyHealth(const platform::HttpResponse &response, qint64 ownProcessI
 QCoro::Task<Health> probeHealth(platform::HttpClient &http, QUrl baseUrl, qint64 ownProcessId,
                                 std::chrono::milliseconds timeout, platform::CancelToken token)
 {
-    const platform::HttpResponse response = co_await http.get(healthUrl(baseUrl), timeout, token);
+    // The backend answers on the loopback interface itself: a redirect is no answer of its own.
+    const platform::HttpResponse response
+        = co_await http.get(healthUrl(baseUrl), platform::RedirectPolicy::none(), timeout, token);
     co_return classifyHealth(response, ownProcessId);
 }
 

@@ -1,5 +1,8 @@
 #include "platform/HttpClient.h"
 
+#include "platform/LiteralUrl.h"
+
+#include <QDeadlineTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -19,16 +22,81 @@ QNetworkAccessManager &threadManager()
     return *managers.localData();
 }
 
+bool isRedirect(int status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
 } // namespace
 
-QCoro::Task<HttpResponse> HttpClient::get(QUrl url, std::chrono::milliseconds timeout,
+std::optional<QUrl> RedirectPolicy::target(const QUrl &from, const QString &location) const
+{
+    if (from.scheme() != QLatin1String("https"))
+        return std::nullopt;
+    const QString text = location.trimmed();
+    if (text.isEmpty())
+        return std::nullopt;
+    // "//host/path" keeps the scheme of from, https.
+    const LiteralUrl written(text.startsWith(QLatin1String("//")) ? QStringLiteral("https:") + text : text);
+    if (!written.scheme().isEmpty())
+        return written.isHttpsOn(allowedHosts) ? std::optional<QUrl>(written.url()) : std::nullopt;
+    const QUrl relative(text, QUrl::StrictMode);
+    if (!relative.isValid())
+        return std::nullopt;
+    const QUrl resolved = from.resolved(relative);
+    if (resolved.scheme() != QLatin1String("https") || !allowedHosts.contains(resolved.host(), Qt::CaseSensitive))
+        return std::nullopt;
+    return resolved;
+}
+
+struct HttpClient::Answer
+{
+    HttpResponse response;
+    QString location; // the Location header, as sent
+};
+
+QCoro::Task<HttpResponse> HttpClient::get(QUrl url, RedirectPolicy redirects, std::chrono::milliseconds timeout,
                                           CancelToken token, qint64 maxBodyBytes)
+{
+    const QDeadlineTimer deadline(timeout, Qt::PreciseTimer);
+    for (int followed = 0;; ++followed) {
+        const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline.remainingTimeAsDuration());
+        Answer answer = co_await fetch(url, remaining, token, maxBodyBytes);
+        HttpResponse &response = answer.response;
+        response.url = url;
+        response.redirects = followed;
+        if (!response.received || !isRedirect(response.status) || redirects.maxRedirects == 0)
+            co_return response;
+
+        // A redirect this request may not follow ends it without a response.
+        std::optional<QUrl> next;
+        if (followed < redirects.maxRedirects)
+            next = redirects.target(url, answer.location);
+        if (!next) {
+            HttpResponse refused;
+            refused.url = url;
+            refused.redirects = followed;
+            refused.errorString = followed < redirects.maxRedirects
+                ? QStringLiteral("Redirect to \"%1\" refused.").arg(answer.location)
+                : QStringLiteral("More than %1 redirects.").arg(redirects.maxRedirects);
+            co_return refused;
+        }
+        url = *next;
+    }
+}
+
+QCoro::Task<HttpClient::Answer> HttpClient::fetch(QUrl url, std::chrono::milliseconds timeout, CancelToken token,
+                                                  qint64 maxBodyBytes)
 {
     HttpResponse result;
     if (token.isCancelled()) {
         result.cancelled = true;
         result.errorString = QStringLiteral("cancelled");
-        co_return result;
+        co_return Answer{result, {}};
+    }
+    if (timeout <= std::chrono::milliseconds(0)) {
+        result.errorString = QStringLiteral("The request timed out.");
+        co_return Answer{result, {}};
     }
 
     QNetworkRequest request(url);
@@ -85,7 +153,7 @@ QCoro::Task<HttpResponse> HttpClient::get(QUrl url, std::chrono::milliseconds ti
     } else {
         result.errorString = raw->errorString();
     }
-    co_return result;
+    co_return Answer{result, QString::fromUtf8(raw->rawHeader("Location"))};
 }
 
 HttpClient &HttpClient::shared()

@@ -7,6 +7,8 @@
 namespace velmora::updates {
 namespace {
 
+inline constexpr const char *xmlNamespace = "http://www.w3.org/XML/1998/namespace";
+
 struct Enclosure
 {
     QString url;
@@ -15,15 +17,23 @@ struct Enclosure
     QString os;
     QString version;
     QString shortVersion;
+    bool delta = false; // sparkle:deltaFrom: a patch from one older version, not a full update
+};
+
+// One occurrence of an item's element, with the language xml:lang gives it.
+struct Localized
+{
+    QString text;
+    QString language;
 };
 
 struct RawItem
 {
-    QString title;
-    QString version;
-    QString shortVersion;
-    QString releaseNotesLink;
-    QString channel;
+    QList<Localized> title;
+    QList<Localized> version;
+    QList<Localized> shortVersion;
+    QList<Localized> releaseNotesLink;
+    QList<Localized> channel;
     QList<Enclosure> enclosures;
 };
 
@@ -37,9 +47,34 @@ bool isPlainElement(const QXmlStreamReader &reader, QLatin1String name)
     return reader.namespaceUri().isEmpty() && reader.name() == name;
 }
 
-QString elementText(QXmlStreamReader &reader)
+bool isKorean(QStringView language)
 {
-    return reader.readElementText(QXmlStreamReader::SkipChildElements).trimmed();
+    // "ko", "ko-KR", "ko_KR": the primary language subtag decides.
+    qsizetype end = 0;
+    while (end < language.size() && language[end] != u'-' && language[end] != u'_')
+        ++end;
+    return language.left(end).compare(u"ko", Qt::CaseInsensitive) == 0;
+}
+
+// Of the occurrences of a repeated element, the one the update framework takes for a Korean
+// user: the first in Korean, else the first without a language, else the first.
+QString chosen(const QList<Localized> &occurrences)
+{
+    for (const Localized &occurrence : occurrences) {
+        if (isKorean(occurrence.language))
+            return occurrence.text;
+    }
+    for (const Localized &occurrence : occurrences) {
+        if (occurrence.language.isEmpty())
+            return occurrence.text;
+    }
+    return occurrences.isEmpty() ? QString() : occurrences.first().text;
+}
+
+void appendElementText(QXmlStreamReader &reader, QList<Localized> &occurrences)
+{
+    const QString language = reader.attributes().value(QLatin1String(xmlNamespace), QLatin1String("lang")).toString().trimmed();
+    occurrences.append(Localized{reader.readElementText(QXmlStreamReader::SkipChildElements).trimmed(), language});
 }
 
 Enclosure readEnclosure(QXmlStreamReader &reader)
@@ -53,6 +88,7 @@ Enclosure readEnclosure(QXmlStreamReader &reader)
         attributes.value(ns, QLatin1String("os")).toString().trimmed(),
         attributes.value(ns, QLatin1String("version")).toString().trimmed(),
         attributes.value(ns, QLatin1String("shortVersionString")).toString().trimmed(),
+        attributes.hasAttribute(ns, QLatin1String("deltaFrom")),
     };
     reader.skipCurrentElement();
     return enclosure;
@@ -63,42 +99,46 @@ RawItem readItem(QXmlStreamReader &reader)
     RawItem item;
     while (reader.readNextStartElement()) {
         if (isPlainElement(reader, QLatin1String("title")))
-            item.title = elementText(reader);
+            appendElementText(reader, item.title);
         else if (isPlainElement(reader, QLatin1String("enclosure")))
             item.enclosures.append(readEnclosure(reader));
         else if (isUpdateElement(reader, QLatin1String("version")))
-            item.version = elementText(reader);
+            appendElementText(reader, item.version);
         else if (isUpdateElement(reader, QLatin1String("shortVersionString")))
-            item.shortVersion = elementText(reader);
+            appendElementText(reader, item.shortVersion);
         else if (isUpdateElement(reader, QLatin1String("releaseNotesLink")))
-            item.releaseNotesLink = elementText(reader);
+            appendElementText(reader, item.releaseNotesLink);
         else if (isUpdateElement(reader, QLatin1String("channel")))
-            item.channel = elementText(reader);
-        else
+            appendElementText(reader, item.channel);
+        else // sparkle:deltas among them: its enclosures are patches, never a full update
             reader.skipCurrentElement();
     }
     return item;
 }
 
 // The entry as this platform sees it, or nullopt when it offers nothing usable here.
-std::optional<AppcastItem> applicableItem(const RawItem &raw, const QString &os)
+std::optional<AppcastItem> applicableItem(const RawItem &raw, const QString &os, const QStringList &allowedChannels)
 {
-    if (!raw.channel.isEmpty())
+    // An empty channel name is the default channel, as the update framework reads it.
+    const QString channel = chosen(raw.channel);
+    if (!channel.isEmpty() && !allowedChannels.contains(channel))
         return std::nullopt;
     const auto enclosure = std::find_if(raw.enclosures.cbegin(), raw.enclosures.cend(), [&](const Enclosure &e) {
-        return e.os.compare(os, Qt::CaseInsensitive) == 0;
+        return !e.delta && e.os.compare(os, Qt::CaseInsensitive) == 0;
     });
     if (enclosure == raw.enclosures.cend())
         return std::nullopt;
 
     AppcastItem item;
-    item.title = raw.title;
-    item.versionString = !enclosure->version.isEmpty() ? enclosure->version : raw.version;
+    item.title = chosen(raw.title);
+    const QString version = chosen(raw.version);
+    item.versionString = !enclosure->version.isEmpty() ? enclosure->version : version;
     if (item.versionString.isEmpty())
         return std::nullopt;
+    const QString shortVersion = chosen(raw.shortVersion);
     item.displayVersionString = !enclosure->shortVersion.isEmpty() ? enclosure->shortVersion
-                              : !raw.shortVersion.isEmpty()       ? raw.shortVersion
-                                                                  : item.versionString;
+                              : !shortVersion.isEmpty()            ? shortVersion
+                                                                   : item.versionString;
 
     item.downloadURL = QUrl(enclosure->url, QUrl::StrictMode);
     if (!item.downloadURL.isValid() || item.downloadURL.scheme() != QLatin1String("https")
@@ -110,17 +150,16 @@ std::optional<AppcastItem> applicableItem(const RawItem &raw, const QString &os)
     item.contentLength = lengthOk && length > 0 ? length : 0;
     item.contentType = enclosure->type;
 
-    if (!raw.releaseNotesLink.isEmpty()) {
-        const QUrl notes(raw.releaseNotesLink, QUrl::StrictMode);
-        if (notes.isValid())
-            item.releaseNotesURL = notes;
-    }
+    // Kept as written: QUrl would lower-case the scheme and host the load checks.
+    const platform::LiteralUrl releaseNotesLink(chosen(raw.releaseNotesLink));
+    if (!releaseNotesLink.text().isEmpty() && releaseNotesLink.url().isValid())
+        item.releaseNotesURL = releaseNotesLink;
     return item;
 }
 
 } // namespace
 
-AppcastParseResult parseAppcast(const QByteArray &document, const QString &os)
+AppcastParseResult parseAppcast(const QByteArray &document, const QString &os, const QStringList &allowedChannels)
 {
     AppcastParseResult result;
     QXmlStreamReader reader(document);
@@ -146,7 +185,7 @@ AppcastParseResult parseAppcast(const QByteArray &document, const QString &os)
                 reader.skipCurrentElement();
                 continue;
             }
-            if (auto item = applicableItem(readItem(reader), os))
+            if (auto item = applicableItem(readItem(reader), os, allowedChannels))
                 result.items.append(std::move(*item));
         }
     }

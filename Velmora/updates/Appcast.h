@@ -17,15 +17,22 @@
 //   </rss>
 //
 // The version and the display version may also stand as attributes of the enclosure; an
-// attribute wins over the element. An item may carry one enclosure per platform; the one whose
-// sparkle:os names the wanted platform is taken. An enclosure without sparkle:os is the macOS
-// download (the feed format's default platform).
+// attribute wins over the element. An item may carry one enclosure per platform; the first
+// whose sparkle:os names the wanted platform is taken. An enclosure without sparkle:os is the
+// macOS download (the feed format's default platform). As the update framework reads a feed:
+// - an enclosure with sparkle:deltaFrom, and those inside sparkle:deltas, are patches from one
+//   older version, never a full update;
+// - of an element given more than once, the first in Korean (xml:lang "ko", "ko-KR") counts,
+//   else the first without xml:lang, else the first;
+// - an item of a named channel (sparkle:channel, e.g. beta) is offered only when that channel
+//   is allowed; an empty channel name is the default channel.
 
 #include "updates/Updater.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <optional>
@@ -42,7 +49,7 @@ struct AppcastItem
     QString title;
     QString versionString;        // sparkle:version, compared with compareVersions()
     QString displayVersionString; // sparkle:shortVersionString, or the version when absent
-    std::optional<QUrl> releaseNotesURL;
+    std::optional<platform::LiteralUrl> releaseNotesURL; // as the feed wrote it
     QUrl downloadURL;             // the enclosure's url
     qint64 contentLength = 0;     // the enclosure's length, 0 when absent or unreadable
     QString contentType;          // the enclosure's type
@@ -56,8 +63,8 @@ struct AppcastItem
 struct AppcastParseResult
 {
     // Entries for the wanted platform, in feed order. Entries without a version, without a
-    // download address or with a download address other than https are left out, and so are
-    // entries of a named channel (sparkle:channel, e.g. beta).
+    // full download or with a download address other than https are left out, and so are
+    // entries of a channel not allowed.
     QList<AppcastItem> items;
     // Empty when the document was read; otherwise why it could not be (not well-formed XML,
     // not an RSS document, no channel).
@@ -66,8 +73,10 @@ struct AppcastParseResult
     bool ok() const { return error.isEmpty(); }
 };
 
-// Reads a feed and keeps the entries whose enclosure is for the platform os.
-AppcastParseResult parseAppcast(const QByteArray &document, const QString &os = QLatin1String(appcastLinuxOs));
+// Reads a feed and keeps the entries whose enclosure is for the platform os and whose channel
+// is the default one or one of allowedChannels (compared letter for letter).
+AppcastParseResult parseAppcast(const QByteArray &document, const QString &os = QLatin1String(appcastLinuxOs),
+                                const QStringList &allowedChannels = {});
 
 // The newest of items by compareVersions() (the first of equal ones), when it is newer than
 // runningVersion; nullopt when none is.

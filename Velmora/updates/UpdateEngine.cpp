@@ -34,6 +34,7 @@ UpdateEngine::UpdateEngine(UpdaterDelegate &updaterDelegate, UserDriverDelegate 
                                                               : configuration.runningVersion)
     , m_http(configuration.http ? *configuration.http : platform::HttpClient::shared())
     , m_feedTimeout(configuration.feedTimeout)
+    , m_allowedChannels(configuration.allowedChannels)
 {
     const QSettings settings;
     m_automaticallyChecks = settings.value(automaticChecksKey, true).toBool();
@@ -164,7 +165,10 @@ QCoro::Task<> UpdateEngine::runCycle(UpdateCheckKind kind, platform::CancelToken
         co_return;
     }
 
-    const platform::HttpResponse response = co_await m_http.get(feed, m_feedTimeout, token, maxFeedBytes);
+    // Redirects are followed on the feed's own host only: the feed says what gets installed.
+    // (Named first: g++ 12 mishandles a braced list inside a co_await expression.)
+    const platform::RedirectPolicy redirects = platform::RedirectPolicy::httpsWithin(QStringList(feed.host()));
+    const platform::HttpResponse response = co_await m_http.get(feed, redirects, m_feedTimeout, token, maxFeedBytes);
     if (!self || token.isCancelled())
         co_return;
 
@@ -184,7 +188,7 @@ QCoro::Task<> UpdateEngine::runCycle(UpdateCheckKind kind, platform::CancelToken
         co_return;
     }
 
-    const AppcastParseResult feedContent = parseAppcast(response.body);
+    const AppcastParseResult feedContent = parseAppcast(response.body, QLatin1String(appcastLinuxOs), m_allowedChannels);
     if (!feedContent.ok()) {
         finishCycle(kind, engineError(UpdateEngineError::AppcastParseError, unreadableFeedText, feedContent.error));
         co_return;

@@ -9,6 +9,7 @@
 
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <QCoro/QCoroTask>
@@ -47,6 +48,7 @@ struct UpdateEngineConfiguration
     QString runningVersion;   // default: platform::buildSettings().version
     platform::HttpClient *http = nullptr; // default: platform::HttpClient::shared()
     std::chrono::milliseconds feedTimeout = feedRequestTimeout;
+    QStringList allowedChannels = {};     // named feed channels offered besides the default one
 };
 
 class UpdateEngine final : public Updater, public StandardUpdaterController
@@ -98,6 +100,7 @@ private:
     QString m_runningVersion;
     platform::HttpClient &m_http;
     std::chrono::milliseconds m_feedTimeout;
+    QStringList m_allowedChannels;
 
     bool m_started = false;
     bool m_sessionInProgress = false;

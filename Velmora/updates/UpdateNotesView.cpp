@@ -8,9 +8,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
-#include <QTextBlock>
+#include <QTextBlockFormat>
 #include <QTextBrowser>
-#include <QTextCursor>
 #include <QVBoxLayout>
 
 namespace velmora::updates {
@@ -19,6 +18,8 @@ namespace {
 
 constexpr int notesHeight = 190;
 constexpr int extraLineSpacing = 5;
+// Characters written into the notes per turn of the event loop: a few milliseconds of layout.
+constexpr qsizetype fillSlice = 16384;
 
 QPalette textPalette(const QColor &colour)
 {
@@ -85,8 +86,14 @@ UpdateNotesView::UpdateNotesView(platform::UrlOpener &opener, QWidget *parent)
     });
     column->addWidget(m_notesText);
 
+    m_fillTimer.setSingleShot(true);
+    m_fillTimer.setInterval(0);
+    connect(&m_fillTimer, &QTimer::timeout, this, &UpdateNotesView::fillNotes);
+
     render();
 }
+
+UpdateNotesView::~UpdateNotesView() = default;
 
 void UpdateNotesView::setNotes(const QString &text, bool loading, bool failed)
 {
@@ -97,15 +104,24 @@ void UpdateNotesView::setNotes(const QString &text, bool loading, bool failed)
     m_loading = loading;
     m_failed = failed;
     if (textChanged) {
-        QTextDocument *document = m_notesText->document();
-        setInlineMarkdown(*document, m_text);
-        QTextCursor all(document);
-        all.select(QTextCursor::Document);
+        m_fillTimer.stop();
+        m_writer.reset();
         QTextBlockFormat spacing;
         spacing.setLineHeight(extraLineSpacing, QTextBlockFormat::LineDistanceHeight);
-        all.mergeBlockFormat(spacing);
+        m_writer = std::make_unique<InlineMarkdownWriter>(*m_notesText->document(), m_text, spacing);
+        fillNotes();
     }
     render();
+}
+
+void UpdateNotesView::fillNotes()
+{
+    // Notes of usual length are written at once; long ones a slice per turn of the event loop.
+    if (!m_writer || m_writer->write(fillSlice)) {
+        m_writer.reset();
+        return;
+    }
+    m_fillTimer.start();
 }
 
 void UpdateNotesView::render()

@@ -2,12 +2,17 @@
 
 #include "platform/UrlOpener.h"
 
+#include <QTimer>
 #include <QWidget>
+
+#include <memory>
 
 class QLabel;
 class QTextBrowser;
 
 namespace velmora::updates {
+
+class InlineMarkdownWriter;
 
 // The release-notes box of the update window: a heading, then the notes, a loading row or a
 // failure line. Loading wins over failure.
@@ -18,6 +23,7 @@ public:
     // Links in the notes open through opener.
     explicit UpdateNotesView(platform::UrlOpener &opener = platform::UrlOpener::system(),
                              QWidget *parent = nullptr);
+    ~UpdateNotesView() override;
 
     // Shows text (read as inline Markdown), or the loading row while loading, or the failure
     // line when failed.
@@ -26,6 +32,8 @@ public:
     QString text() const { return m_text; }
     bool loading() const { return m_loading; }
     bool failed() const { return m_failed; }
+    // Long notes are still being written into the text box, a slice per turn of the event loop.
+    bool isFillingNotes() const { return m_writer != nullptr; }
 
     // The three alternatives, for views that embed the box and for tests.
     QWidget *loadingRow() const { return m_loadingRow; }
@@ -37,6 +45,7 @@ protected:
 
 private:
     void render();
+    void fillNotes();
 
     platform::UrlOpener &m_opener;
     QString m_text;
@@ -45,6 +54,8 @@ private:
     QWidget *m_loadingRow = nullptr;
     QLabel *m_failureLine = nullptr;
     QTextBrowser *m_notesText = nullptr;
+    std::unique_ptr<InlineMarkdownWriter> m_writer;
+    QTimer m_fillTimer;
 };
 
 } // namespace velmora::updates

@@ -4,6 +4,8 @@
 // updater, made with "do not start yet" and two delegates. Velmora's own engine and the
 // scripted updater of the tests both sit behind these operations.
 
+#include "platform/LiteralUrl.h"
+
 #include <QObject>
 #include <QString>
 #include <QUrl>
@@ -32,7 +34,8 @@ struct UpdateItem
 {
     QString versionString;        // machine version, compared by the engine
     QString displayVersionString; // what the user sees
-    std::optional<QUrl> releaseNotesURL;
+    // As the feed wrote it: the load checks its scheme and host letter for letter.
+    std::optional<platform::LiteralUrl> releaseNotesURL;
     QUrl downloadURL;
 };
 

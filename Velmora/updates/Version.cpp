@@ -3,44 +3,92 @@
 #include <QList>
 #include <QString>
 
+// Each version is turned into a key (release numbers, then a list of runs ending in an end
+// mark) and keys are compared lexicographically over a total order of their elements, which
+// makes the comparison a strict weak ordering by construction. The framework's comparator
+// instead pads the shorter release with the other version's parts pair by pair; on the versions
+// it is made for (digits and single periods first) that gives the same answers as the key,
+// and on odd ones (".5", "1..2", a leading dash) it can contradict itself, where the key keeps
+// one consistent answer.
+
 namespace velmora::updates {
 namespace {
 
-enum class PartKind { Number, Text, Separator };
+// Ordered as they rank against each other where two versions first differ in kind.
+enum class RunKind { Word, End, Separator, Number };
 
-struct Part
+struct Run
 {
-    PartKind kind;
+    RunKind kind;
     QString text; // a number keeps its ASCII digits without leading zeros ("" for zero)
 };
 
-PartKind kindOf(QChar c)
+struct VersionKey
 {
-    if (c.isDigit())
-        return PartKind::Number;
-    if (c == u'.' || c.isSpace() || c.isPunct())
-        return PartKind::Separator;
-    return PartKind::Text;
+    QList<QString> release; // numbers as in Run::text, trailing zeros dropped
+    QList<Run> remainder;   // always ends with one End run
+};
+
+bool isSeparator(QChar c)
+{
+    return c.isSpace() || c.isPunct();
 }
 
-QList<Part> split(QStringView version)
+void appendDigit(QString &number, QChar c)
 {
-    QList<Part> parts;
-    for (const QChar c : version) {
-        const PartKind kind = kindOf(c);
-        if (parts.isEmpty() || parts.last().kind != kind)
-            parts.append(Part{kind, {}});
-        Part &part = parts.last();
-        if (kind == PartKind::Number) {
-            // Digits of any script count by their value; leading zeros do not count.
-            const int digit = c.digitValue();
-            if (!(part.text.isEmpty() && digit == 0))
-                part.text.append(QChar(u'0' + digit));
+    // Digits of any script count by their value; leading zeros do not count.
+    const int digit = c.digitValue();
+    if (!(number.isEmpty() && digit == 0))
+        number.append(QChar(u'0' + digit));
+}
+
+VersionKey keyOf(QStringView version)
+{
+    // A dash after the first character starts a build or commit note, which is not compared.
+    const qsizetype dash = version.indexOf(u'-', 1);
+    if (dash > 0)
+        version = version.left(dash);
+
+    VersionKey key;
+    qsizetype i = 0;
+    if (i < version.size() && (version[i].isDigit() || version[i] == u'.')) {
+        key.release.append(QString());
+        for (; i < version.size() && (version[i].isDigit() || version[i] == u'.'); ++i) {
+            if (version[i] == u'.')
+                key.release.append(QString());
+            else
+                appendDigit(key.release.last(), version[i]);
+        }
+        while (!key.release.isEmpty() && key.release.last().isEmpty())
+            key.release.removeLast();
+    }
+
+    while (i < version.size()) {
+        const QChar c = version[i];
+        if (c.isDigit()) {
+            Run run{RunKind::Number, {}};
+            for (; i < version.size() && version[i].isDigit(); ++i)
+                appendDigit(run.text, version[i]);
+            key.remainder.append(run);
+        } else if (isSeparator(c)) {
+            key.remainder.append(Run{RunKind::Separator, {}});
+            ++i;
         } else {
-            part.text.append(c);
+            const qsizetype start = i;
+            while (i < version.size() && !version[i].isDigit() && !isSeparator(version[i]))
+                ++i;
+            key.remainder.append(Run{RunKind::Word, version.mid(start, i - start).toString()});
         }
     }
-    return parts;
+    key.remainder.append(Run{RunKind::End, {}});
+    return key;
+}
+
+std::weak_ordering fromInt(int order)
+{
+    return order < 0 ? std::weak_ordering::less
+         : order > 0 ? std::weak_ordering::greater
+                     : std::weak_ordering::equivalent;
 }
 
 std::weak_ordering compareNumbers(const QString &a, const QString &b)
@@ -48,47 +96,33 @@ std::weak_ordering compareNumbers(const QString &a, const QString &b)
     // Both are free of leading zeros, so the longer one is larger; no overflow for long runs.
     if (a.size() != b.size())
         return a.size() < b.size() ? std::weak_ordering::less : std::weak_ordering::greater;
-    const int order = a.compare(b);
-    return order < 0 ? std::weak_ordering::less
-         : order > 0 ? std::weak_ordering::greater
-                     : std::weak_ordering::equivalent;
+    return fromInt(a.compare(b));
 }
 
-std::weak_ordering compareParts(const Part &a, const Part &b)
+std::weak_ordering compareRelease(const QList<QString> &a, const QList<QString> &b)
 {
-    if (a.kind == b.kind) {
-        switch (a.kind) {
-        case PartKind::Number:
-            return compareNumbers(a.text, b.text);
-        case PartKind::Text: {
-            const int order = a.text.compare(b.text, Qt::CaseSensitive);
-            return order < 0 ? std::weak_ordering::less
-                 : order > 0 ? std::weak_ordering::greater
-                             : std::weak_ordering::equivalent;
-        }
-        case PartKind::Separator:
-            return std::weak_ordering::equivalent;
-        }
+    const qsizetype common = std::min(a.size(), b.size());
+    for (qsizetype i = 0; i < common; ++i) {
+        const std::weak_ordering order = compareNumbers(a.at(i), b.at(i));
+        if (order != 0)
+            return order;
     }
-    // A pre-release tag is older than anything else in its place.
-    if (a.kind == PartKind::Text)
-        return std::weak_ordering::less;
-    if (b.kind == PartKind::Text)
-        return std::weak_ordering::greater;
-    // A number against a separator: the version that goes on with a number is the newer.
-    return a.kind == PartKind::Number ? std::weak_ordering::greater : std::weak_ordering::less;
+    // Trailing zeros were dropped, so a longer release has a non-zero part further on.
+    return fromInt(int(a.size() > common) - int(b.size() > common));
 }
 
-// How the rest of a longer version compares with nothing: zeros and separators are neutral,
-// the first other part decides.
-std::weak_ordering compareTail(const QList<Part> &parts, qsizetype from)
+std::weak_ordering compareRuns(const Run &a, const Run &b)
 {
-    for (qsizetype i = from; i < parts.size(); ++i) {
-        const Part &part = parts.at(i);
-        if (part.kind == PartKind::Text)
-            return std::weak_ordering::less;
-        if (part.kind == PartKind::Number && !part.text.isEmpty())
-            return std::weak_ordering::greater;
+    if (a.kind != b.kind)
+        return a.kind < b.kind ? std::weak_ordering::less : std::weak_ordering::greater;
+    switch (a.kind) {
+    case RunKind::Number:
+        return compareNumbers(a.text, b.text);
+    case RunKind::Word:
+        return fromInt(a.text.compare(b.text, Qt::CaseSensitive));
+    case RunKind::Separator:
+    case RunKind::End:
+        break;
     }
     return std::weak_ordering::equivalent;
 }
@@ -97,23 +131,16 @@ std::weak_ordering compareTail(const QList<Part> &parts, qsizetype from)
 
 std::weak_ordering compareVersions(QStringView a, QStringView b)
 {
-    const QList<Part> partsA = split(a);
-    const QList<Part> partsB = split(b);
-    const qsizetype common = std::min(partsA.size(), partsB.size());
-    for (qsizetype i = 0; i < common; ++i) {
-        const std::weak_ordering order = compareParts(partsA.at(i), partsB.at(i));
-        if (order != 0)
+    const VersionKey keyA = keyOf(a);
+    const VersionKey keyB = keyOf(b);
+    if (const std::weak_ordering order = compareRelease(keyA.release, keyB.release); order != 0)
+        return order;
+    // Both remainders end with End, which equals only End: the loop stops at or before it.
+    for (qsizetype i = 0;; ++i) {
+        const std::weak_ordering order = compareRuns(keyA.remainder.at(i), keyB.remainder.at(i));
+        if (order != 0 || keyA.remainder.at(i).kind == RunKind::End)
             return order;
     }
-    if (partsA.size() > common)
-        return compareTail(partsA, common);
-    if (partsB.size() > common) {
-        const std::weak_ordering order = compareTail(partsB, common);
-        return order < 0 ? std::weak_ordering::greater
-             : order > 0 ? std::weak_ordering::less
-                         : std::weak_ordering::equivalent;
-    }
-    return std::weak_ordering::equivalent;
 }
 
 } // namespace velmora::updates

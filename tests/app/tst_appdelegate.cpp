@@ -5,7 +5,7 @@
 // behind the same interface as the real one. (That the restored window gets the focus is
 // shown on a real X server by tst_windowlifecycle.)
 #include "TestSupport.h"
-#include "../updates/ScriptedUpdater.h"
+#include "ScriptedUpdater.h"
 
 #include "app/AppDelegate.h"
 #include "backend/BackendController.h"

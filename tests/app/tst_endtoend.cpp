@@ -3,6 +3,7 @@
 // it however it ends. The project folder velmora is given is a staged one whose script and
 // backend lead to the source tree's, so the backend's log is this test's own.
 
+#include "RunningBackend.h"
 #include "TestSupport.h"
 #include "VirtualDisplay.h"
 
@@ -25,6 +26,7 @@
 #include <optional>
 
 using namespace velmora;
+using namespace velmora::test;
 using namespace std::chrono_literals;
 
 namespace {
@@ -36,43 +38,6 @@ constexpr int stopPatience = 3 * test::patience / 2;
 QString velmoraBinary()
 {
     return QStringLiteral(VELMORA_TEST_BIN_DIR "/../../bin/velmora");
-}
-
-QUrl healthUrl(quint16 port)
-{
-    return QUrl(QStringLiteral("http://127.0.0.1:%1/healthz").arg(port));
-}
-
-// The parent pid the backend on port reports; empty when nothing answers.
-QString backendParent(quint16 port)
-{
-    const auto reply = test::waitFor(platform::HttpClient::shared().get(healthUrl(port), 1s));
-    if (!reply.received || reply.status != 200)
-        return {};
-    return QJsonDocument::fromJson(reply.body).object().value(QStringLiteral("desktop_parent_pid")).toString();
-}
-
-// A fresh connection each time: a kept-alive one would say nothing about the listener.
-bool portAccepts(quint16 port)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    return socket.waitForConnected(1000);
-}
-
-// The backend that served port, as its own start-up line in the log names it; 0 when none.
-qint64 backendPid(const QString &logPath, quint16 port)
-{
-    QFile log(logPath);
-    if (!log.open(QIODevice::ReadOnly))
-        return 0;
-    const QRegularExpression line(QStringLiteral("Velmora backend pid (\\d+) on port %1 ").arg(port));
-    // The log is only ever appended to, and every test of this run shares it: the last line
-    // naming the port is this start's.
-    qint64 pid = 0;
-    for (auto it = line.globalMatch(QString::fromUtf8(log.readAll())); it.hasNext();)
-        pid = it.next().captured(1).toLongLong();
-    return pid;
 }
 
 // How many backends announced themselves on port in the log.
@@ -113,17 +78,6 @@ bool ended(QProcess &process, int patience)
     return QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, patience);
 }
 
-// Gone, or a zombie that only waits for a parent to collect it.
-bool processGone(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return true;
-    const QByteArray text = stat.readAll();
-    const qsizetype close = text.lastIndexOf(')');
-    return close < 0 || text.mid(close + 2, 1) == "Z";
-}
-
 } // namespace
 
 class TestEndToEnd : public QObject
@@ -141,7 +95,7 @@ class TestEndToEnd : public QObject
     QTemporaryDir m_project;
 
     QString backendLogPath() const { return m_project.filePath(QStringLiteral("logs/desktop.log")); }
-    qint64 backendPid(quint16 port) const { return ::backendPid(backendLogPath(), port); }
+    qint64 backendPid(quint16 port) const { return test::backendPid(backendLogPath(), port); }
 
     // velmora's environment: its user folders in m_home, its backend on port (portText), on
     // display when given (else offscreen). The backend's parent watch is off: it does not
@@ -307,18 +261,27 @@ private slots:
 #endif
     }
 
-    void anIdleCloseQuits()
+    void anIdleCloseQuitsAndStopsTheBackend_data()
+    {
+        QTest::addColumn<bool>("withBackend");
+        QTest::newRow("an idle backend") << true;
+        QTest::newRow("no backend: a refused port") << false;
+    }
+
+    void anIdleCloseQuitsAndStopsTheBackend()
     {
 #ifndef VELMORA_HAVE_XCB
         QSKIP("built without X11 support");
 #else
-        // A refused port: the failure screen, and no backend that could be working.
+        QFETCH(bool, withBackend);
         test::VirtualDisplay x11(false);
         QVERIFY2(x11.isRunning(), "Xvfb could not be started");
         // Velmora goes before its display does.
         const auto endVelmora = qScopeGuard([this] { cleanup(); });
-        startVelmora({}, QStringLiteral("80"), x11.name());
+        startVelmora({}, withBackend ? QString() : QStringLiteral("80"), x11.name());
         QVERIFY(m_velmora->waitForStarted(startPatience));
+        if (withBackend)
+            QTRY_VERIFY_WITH_TIMEOUT(pageServed(backendLogPath(), m_port), startPatience);
         std::optional<quint32> window;
         QTRY_VERIFY_WITH_TIMEOUT((window = test::findWindow(x11.name(), QStringLiteral("Velmora"),
                                                             m_velmora->processId())).has_value(),
@@ -328,7 +291,10 @@ private slots:
         QVERIFY(ended(*m_velmora, stopPatience));
         QCOMPARE(m_velmora->exitStatus(), QProcess::NormalExit);
         QCOMPARE(m_velmora->exitCode(), 0);
-        m_port = 0;
+        if (withBackend)
+            verifyStoppedByVelmora();
+        else
+            m_port = 0;
 #endif
     }
 

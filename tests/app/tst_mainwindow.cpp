@@ -4,7 +4,7 @@
 // accessible names and roles of every control of Velmora's windows.
 #include "AccessDoubles.h"
 #include "TestSupport.h"
-#include "../updates/ScriptedUpdater.h"
+#include "ScriptedUpdater.h"
 
 #include "access/FullDiskAccessAssistant.h"
 #include "access/FullDiskAccessGate.h"

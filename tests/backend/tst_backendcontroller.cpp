@@ -168,6 +168,7 @@ private slots:
         QTest::newRow("other instance") << 200 << healthBody("\"1234\"") << Health::OtherInstance;
         QTest::newRow("404 with a healthy body") << 404 << healthBody("\"777777\"") << Health::Foreign;
         QTest::newRow("500") << 500 << QByteArray("{}") << Health::Foreign;
+        QTest::newRow("redirect to a healthy answer is not followed") << 302 << healthBody("\"777777\"") << Health::Foreign;
         QTest::newRow("JSON array") << 200 << QByteArray("[1,2]") << Health::Foreign;
         QTest::newRow("app missing") << 200 << QByteArray("{\"ok\":true,\"desktop_parent_pid\":\"777777\"}") << Health::Foreign;
         QTest::newRow("app of another name") << 200 << QByteArray("{\"app\":\"velmora\",\"ok\":true,\"desktop_parent_pid\":\"777777\"}") << Health::Foreign;
@@ -187,7 +188,12 @@ private slots:
 
         test::LoopbackHttpServer server;
         QVERIFY(server.listen());
-        server.setHandler([&](const QByteArray &, const QString &) { return test::HttpReply::json(body, status); });
+        server.setHandler([&](const QByteArray &, const QString &) {
+            test::HttpReply reply = test::HttpReply::json(body, status);
+            if (status / 100 == 3)
+                reply.headers.append(qMakePair(QByteArray("Location"), QByteArray("/healthz")));
+            return reply;
+        });
         const Health health = test::waitFor(
             backend::probeHealth(platform::HttpClient::shared(), server.baseUrl(), ownPid, 5s));
         QCOMPARE(health, expected);
@@ -582,16 +588,28 @@ private slots:
         QCOMPARE(controller->logURL(), QUrl::fromLocalFile(stage.logFile()));
     }
 
+    void cancelledReadinessStopsTheBackend_data()
+    {
+        QTest::addColumn<bool>("byTheCaller");
+        QTest::newRow("the caller's token") << true;
+        // An attempt that nobody could cancel (a retry, an activation), ended at termination.
+        QTest::newRow("cancelStart") << false;
+    }
+
     void cancelledReadinessStopsTheBackend()
     {
+        QFETCH(bool, byTheCaller);
         Stage stage(Stage::Development, test::helperProgram("run_until_signal"), {"%SIGNALS%"});
         auto controller = stage.controller(100000, 5, 50ms);
         auto handle = platform::TaskHandle::make();
-        controller->start(handle.token());
+        controller->start(byTheCaller ? handle.token() : platform::CancelToken());
         // Once it printed its line its signal handler is in place.
         QTRY_VERIFY_WITH_TIMEOUT(stage.log().contains("run_until_signal: pid"), patience);
         QVERIFY(controller->starting());
-        handle.cancel();
+        if (byTheCaller)
+            handle.cancel();
+        else
+            controller->cancelStart();
         QTRY_VERIFY_WITH_TIMEOUT(!controller->starting(), patience);
         QCOMPARE(controller->error(), backend::startCancelledMessage);
         QTRY_COMPARE_WITH_TIMEOUT(stage.signalsReceived(), QByteArray("SIGTERM\n"), patience);

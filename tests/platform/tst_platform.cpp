@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "TlsTestServer.h"
 
 #include "platform/Async.h"
 #include "platform/HttpClient.h"
@@ -45,16 +46,16 @@ private slots:
             return path == QLatin1String("/ok") ? test::HttpReply::json("{\"a\":1}") : test::HttpReply{404, "no", {}, false};
         });
         auto &client = platform::HttpClient::shared();
-        auto ok = test::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), 1s));
+        auto ok = test::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), platform::RedirectPolicy::none(), 1s));
         QVERIFY(ok.received);
         QCOMPARE(ok.status, 200);
         QCOMPARE(ok.body, QByteArray("{\"a\":1}"));
-        auto missing = test::waitFor(client.get(server.baseUrl().resolved(QUrl("/x")), 1s));
+        auto missing = test::waitFor(client.get(server.baseUrl().resolved(QUrl("/x")), platform::RedirectPolicy::none(), 1s));
         QVERIFY(missing.received);
         QCOMPARE(missing.status, 404);
 
         const test::ReservedPort port;
-        auto refused = test::waitFor(client.get(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port.number())), 1s));
+        auto refused = test::waitFor(client.get(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port.number())), platform::RedirectPolicy::none(), 1s));
         QVERIFY(!refused.received);
         QVERIFY(!refused.errorString.isEmpty());
     }
@@ -64,7 +65,7 @@ private slots:
         test::LoopbackHttpServer server;
         QVERIFY(server.listen());
         server.setHandler([](const QByteArray &, const QString &) { return test::HttpReply{200, {}, {}, true}; });
-        auto r = test::waitFor(platform::HttpClient::shared().get(server.baseUrl(), 200ms));
+        auto r = test::waitFor(platform::HttpClient::shared().get(server.baseUrl(), platform::RedirectPolicy::none(), 200ms));
         QVERIFY(!r.received);
         QVERIFY(!r.cancelled);
     }
@@ -84,20 +85,20 @@ private slots:
         auto inFlight = platform::TaskHandle::make();
         QObject::connect(&server, &test::LoopbackHttpServer::requestReceived, &server,
                          [inFlight](const QString &) { inFlight.cancel(); });
-        auto cancelled = test::waitFor(client.get(server.baseUrl().resolved(QUrl("/hang")), 30s, inFlight.token()));
+        auto cancelled = test::waitFor(client.get(server.baseUrl().resolved(QUrl("/hang")), platform::RedirectPolicy::none(), 30s, inFlight.token()));
         QVERIFY(!cancelled.received);
         QVERIFY(cancelled.cancelled);
         QObject::disconnect(&server, &test::LoopbackHttpServer::requestReceived, &server, nullptr);
 
         // A token cancelled after its request finished, and after its reply is gone.
         auto finished = platform::TaskHandle::make();
-        auto ok = test::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), 5s, finished.token()));
+        auto ok = test::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), platform::RedirectPolicy::none(), 5s, finished.token()));
         QVERIFY(ok.received);
         QCOMPARE(ok.body, QByteArray(64, 'x'));
         finished.cancel();
 
         // A body past the caller's limit ends the transfer and says so.
-        auto large = test::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), 5s, {}, 10));
+        auto large = test::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), platform::RedirectPolicy::none(), 5s, {}, 10));
         QVERIFY(large.received);
         QCOMPARE(large.status, 200);
         QVERIFY(large.bodyTooLarge);
@@ -105,9 +106,140 @@ private slots:
         QVERIFY(QByteArray(64, 'x').startsWith(large.body));
 
         // The client still works after all of that.
-        auto again = test::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), 5s));
+        auto again = test::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), platform::RedirectPolicy::none(), 5s));
         QVERIFY(again.received);
         QCOMPARE(again.body.size(), 64);
+    }
+
+    void redirectTargets_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("location");
+        QTest::addColumn<QString>("target"); // empty: not followed
+
+        const QString from = QStringLiteral("https://notes.example/notes/a.html");
+        QTest::newRow("absolute, allowed host") << from << "https://velmora.app/b" << "https://velmora.app/b";
+        QTest::newRow("allowed host with a port") << from << "https://velmora.app:8443/b" << "https://velmora.app:8443/b";
+        QTest::newRow("relative path") << from << "b.html" << "https://notes.example/notes/b.html";
+        QTest::newRow("absolute path") << from << "/b.html" << "https://notes.example/b.html";
+        QTest::newRow("scheme-relative") << from << "//velmora.app/b" << "https://velmora.app/b";
+        QTest::newRow("surrounding white space") << from << "  /b.html " << "https://notes.example/b.html";
+        QTest::newRow("host not allowed") << from << "https://other.example/b" << "";
+        QTest::newRow("scheme-relative to a host not allowed") << from << "//other.example/b" << "";
+        QTest::newRow("allowed host in other letter case") << from << "https://Velmora.app/b" << "";
+        QTest::newRow("scheme in capitals") << from << "HTTPS://velmora.app/b" << "";
+        QTest::newRow("https to http") << from << "http://velmora.app/b" << "";
+        QTest::newRow("other scheme") << from << "ftp://velmora.app/b" << "";
+        QTest::newRow("allowed host as the user part") << from << "https://velmora.app@other.example/b" << "";
+        QTest::newRow("no location") << from << "" << "";
+        QTest::newRow("from http") << "http://notes.example/a" << "https://velmora.app/b" << "";
+        QTest::newRow("relative, from a host not allowed") << "https://other.example/a" << "/b" << "";
+    }
+
+    void redirectTargets()
+    {
+        QFETCH(QString, from);
+        QFETCH(QString, location);
+        QFETCH(QString, target);
+
+        const auto policy = platform::RedirectPolicy::httpsWithin({QStringLiteral("notes.example"), QStringLiteral("velmora.app")});
+        const std::optional<QUrl> next = policy.target(QUrl(from), location);
+        QCOMPARE(next.has_value(), !target.isEmpty());
+        if (next)
+            QCOMPARE(*next, QUrl(target));
+    }
+
+    // Real HTTPS servers on the loopback interface. The first answers /hop/N with a redirect
+    // to /hop/N-1 and /hop/0 with 200, or with a redirect to location when there is one.
+    void httpGetFollowsRedirectsAsItsPolicySays_data()
+    {
+        QTest::addColumn<bool>("follow");     // RedirectPolicy::httpsWithin({"localhost"}), else none()
+        QTest::addColumn<int>("status");      // of every redirect answer
+        QTest::addColumn<int>("hops");        // redirects within the first server
+        QTest::addColumn<QString>("location"); // from /hop/0; %1 the second server's port, %2 a plain one's
+        QTest::addColumn<QString>("outcome");  // "first", "second", "refused" or "redirect"
+
+        QTest::newRow("301") << true << 301 << 1 << "" << "first";
+        QTest::newRow("302") << true << 302 << 1 << "" << "first";
+        QTest::newRow("303") << true << 303 << 1 << "" << "first";
+        QTest::newRow("307") << true << 307 << 1 << "" << "first";
+        QTest::newRow("308") << true << 308 << 1 << "" << "first";
+        QTest::newRow("five redirects") << true << 302 << 5 << "" << "first";
+        QTest::newRow("six redirects") << true << 302 << 6 << "" << "refused";
+        QTest::newRow("to the allowed host on another port")
+            << true << 301 << 0 << "https://localhost:%1/final" << "second";
+        QTest::newRow("to a host not allowed") << true << 301 << 0 << "https://127.0.0.1:%1/final" << "refused";
+        QTest::newRow("to the allowed host in other letter case")
+            << true << 301 << 0 << "https://LocalHost:%1/final" << "refused";
+        QTest::newRow("scheme in capitals") << true << 301 << 0 << "HTTPS://localhost:%1/final" << "refused";
+        QTest::newRow("https to http") << true << 302 << 0 << "http://localhost:%2/final" << "refused";
+        QTest::newRow("not followed without a policy") << false << 301 << 1 << "" << "redirect";
+        QTest::newRow("not followed without a policy, to another server")
+            << false << 302 << 0 << "https://localhost:%1/final" << "redirect";
+    }
+
+    void httpGetFollowsRedirectsAsItsPolicySays()
+    {
+        QFETCH(bool, follow);
+        QFETCH(int, status);
+        QFETCH(int, hops);
+        QFETCH(QString, location);
+        QFETCH(QString, outcome);
+
+        test::LoopbackHttpsServer first;
+        test::LoopbackHttpsServer second;
+        test::LoopbackHttpServer plain;
+        QVERIFY2(first.listen(), qPrintable(first.errorString()));
+        QVERIFY2(second.listen(), qPrintable(second.errorString()));
+        QVERIFY(plain.listen());
+        location.replace(QLatin1String("%1"), QString::number(second.port()));
+        location.replace(QLatin1String("%2"), QString::number(plain.port()));
+
+        auto redirect = [status](const QString &to) { return test::HttpReply{status, {}, {{"Location", to.toUtf8()}}, false}; };
+        first.setHandler([&](const QByteArray &, const QString &path) {
+            const int hop = path.startsWith(QLatin1String("/hop/")) ? path.mid(5).toInt() : -1;
+            if (hop > 0)
+                return redirect(QStringLiteral("/hop/%1").arg(hop - 1));
+            if (hop == 0 && !location.isEmpty())
+                return redirect(location);
+            return test::HttpReply{200, "first", {}, false};
+        });
+        second.setHandler([](const QByteArray &, const QString &) { return test::HttpReply{200, "second", {}, false}; });
+        plain.setHandler([](const QByteArray &, const QString &) { return test::HttpReply{200, "plain", {}, false}; });
+
+        platform::HttpClient client;
+        client.setSslConfiguration(first.clientConfiguration());
+        const QUrl start = first.url(QStringLiteral("/hop/%1").arg(hops));
+        const auto policy = follow ? platform::RedirectPolicy::httpsWithin({QStringLiteral("localhost")})
+                                   : platform::RedirectPolicy::none();
+        const platform::HttpResponse response = test::waitFor(client.get(start, policy, 20s));
+
+        QStringList firstRequests;
+        for (int hop = hops; hop >= 0 && (follow || hop == hops); --hop)
+            firstRequests << QStringLiteral("/hop/%1").arg(hop);
+        if (outcome == QLatin1String("refused") && location.isEmpty())
+            firstRequests.removeLast(); // the sixth redirect is not followed
+        QCOMPARE(first.requests(), firstRequests);
+        QCOMPARE(second.requests(), outcome == QLatin1String("second") ? QStringList{"/final"} : QStringList{});
+        QVERIFY(plain.requests().isEmpty());
+
+        if (outcome == QLatin1String("refused")) {
+            QVERIFY(!response.received);
+            QVERIFY(!response.errorString.isEmpty());
+            return;
+        }
+        QVERIFY2(response.received, qPrintable(response.errorString));
+        if (outcome == QLatin1String("redirect")) {
+            QCOMPARE(response.status, status);
+            QCOMPARE(response.url, start);
+            QCOMPARE(response.redirects, 0);
+            return;
+        }
+        QCOMPARE(response.status, 200);
+        QCOMPARE(response.body, outcome.toUtf8());
+        QCOMPARE(response.redirects, hops + (outcome == QLatin1String("second") ? 1 : 0));
+        QCOMPARE(response.url, outcome == QLatin1String("second") ? second.url(QStringLiteral("/final"))
+                                                                  : first.url(QStringLiteral("/hop/0")));
     }
 
     void launchedChildWritesIntoTheGivenHandleAndStopsOnRequest()

@@ -8,7 +8,7 @@
 //   server.setHandler([](const QByteArray &, const QString &path) { return HttpReply{200, "…"}; });
 //   platform::HttpClient http;
 //   http.setSslConfiguration(server.clientConfiguration());
-//   co_await http.get(server.url(u"/feed.xml"), …);    // https://localhost:PORT/feed.xml
+//   co_await http.get(server.url(u"/feed.xml"), RedirectPolicy::none(), …); // https://localhost:PORT/feed.xml
 
 #include "TestSupport.h"
 

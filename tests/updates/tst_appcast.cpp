@@ -11,6 +11,12 @@ private slots:
     void parse_data();
     void parse();
     void itemFields();
+    void releaseNotesLinkKeptAsWritten_data();
+    void releaseNotesLinkKeptAsWritten();
+    void releaseNotesLanguage_data();
+    void releaseNotesLanguage();
+    void channels_data();
+    void channels();
     void selectUpdate_data();
     void selectUpdate();
 };
@@ -108,6 +114,33 @@ void TestAppcast::parse_data()
                 "<foo><bar/></foo></item>" + linuxItem("1.5"))
         << true << QStringList{"1.5/1.5"};
     QTest::newRow("empty channel") << feed({}) << true << QStringList{};
+    QTest::newRow("delta enclosure is no full update")
+        << feed("<item><sparkle:version>2.0</sparkle:version>"
+                "<enclosure url=\"https://u.example/1.0-2.0.delta\" sparkle:deltaFrom=\"1.0\" sparkle:os=\"linux\"/></item>")
+        << true << QStringList{};
+    QTest::newRow("full enclosure taken over a delta one before it")
+        << feed("<item><sparkle:version>2.0</sparkle:version>"
+                "<enclosure url=\"https://u.example/1.0-2.0.delta\" sparkle:deltaFrom=\"1.0\" sparkle:version=\"delta\" "
+                "sparkle:os=\"linux\"/>"
+                "<enclosure url=\"https://u.example/2.0.tgz\" sparkle:os=\"linux\"/></item>")
+        << true << QStringList{"2.0/2.0"};
+    QTest::newRow("enclosures inside sparkle:deltas are patches")
+        << feed("<item><sparkle:version>2.0</sparkle:version><sparkle:deltas>"
+                "<enclosure url=\"https://u.example/1.0-2.0.delta\" sparkle:deltaFrom=\"1.0\" sparkle:os=\"linux\"/>"
+                "<enclosure url=\"https://u.example/2.0.tgz\" sparkle:os=\"linux\"/>"
+                "</sparkle:deltas></item>")
+        << true << QStringList{};
+    QTest::newRow("first of repeated version elements")
+        << feed("<item><sparkle:version>2.0</sparkle:version><sparkle:version>9.0</sparkle:version>"
+                "<sparkle:shortVersionString>two</sparkle:shortVersionString>"
+                "<sparkle:shortVersionString>nine</sparkle:shortVersionString>"
+                "<enclosure url=\"https://u.example/l.tgz\" sparkle:os=\"linux\"/></item>")
+        << true << QStringList{"2.0/two"};
+    QTest::newRow("first enclosure for the platform")
+        << feed("<item><sparkle:version>1</sparkle:version>"
+                "<enclosure url=\"https://u.example/a.tgz\" sparkle:version=\"2.0\" sparkle:os=\"linux\"/>"
+                "<enclosure url=\"https://u.example/b.tgz\" sparkle:version=\"9.0\" sparkle:os=\"linux\"/></item>")
+        << true << QStringList{"2.0/2.0"};
 
     QTest::newRow("not XML") << QByteArray("this is not a feed") << false << QStringList{};
     QTest::newRow("empty document") << QByteArray() << false << QStringList{};
@@ -153,7 +186,7 @@ void TestAppcast::itemFields()
     QCOMPARE(item.title, QStringLiteral("Velmora 1.2"));
     QCOMPARE(item.versionString, QStringLiteral("120"));
     QCOMPARE(item.displayVersionString, QStringLiteral("1.2"));
-    QCOMPARE(item.releaseNotesURL, std::optional<QUrl>(QUrl(QStringLiteral("https://velmora.app/notes/1.2.md"))));
+    QCOMPARE(item.releaseNotesURL->text(), QStringLiteral("https://velmora.app/notes/1.2.md"));
     QCOMPARE(item.downloadURL, QUrl(QStringLiteral("https://updates.velmora.app/Velmora-1.2.tar.gz")));
     QCOMPARE(item.contentLength, 12345);
     QCOMPARE(item.contentType, QStringLiteral("application/gzip"));
@@ -170,6 +203,100 @@ void TestAppcast::itemFields()
     QVERIFY(bare.contentType.isEmpty());
 }
 
+void TestAppcast::releaseNotesLinkKeptAsWritten_data()
+{
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<bool>("kept");
+
+    // The load checks scheme and host letter for letter, so they must reach it unchanged.
+    QTest::newRow("scheme in capitals") << "HTTPS://velmora.app/notes" << true;
+    QTest::newRow("host in capitals") << "https://Velmora.APP/notes" << true;
+    QTest::newRow("plain") << "https://velmora.app/notes/1.0.md" << true;
+    QTest::newRow("not an address") << "https://velmora .app/notes" << false;
+}
+
+void TestAppcast::releaseNotesLinkKeptAsWritten()
+{
+    QFETCH(QString, link);
+    QFETCH(bool, kept);
+
+    const AppcastParseResult result = parseAppcast(
+        feed(linuxItem("1.0", "<sparkle:releaseNotesLink>" + link.toUtf8() + "</sparkle:releaseNotesLink>")));
+    QVERIFY2(result.ok(), qPrintable(result.error));
+    QCOMPARE(result.items.size(), 1);
+    QCOMPARE(result.items.first().releaseNotesURL.has_value(), kept);
+    if (kept)
+        QCOMPARE(result.items.first().releaseNotesURL->text(), link);
+}
+
+void TestAppcast::releaseNotesLanguage_data()
+{
+    QTest::addColumn<QByteArray>("links"); // sparkle:releaseNotesLink elements of one item
+    QTest::addColumn<QString>("expected");
+
+    auto link = [](const QByteArray &language, const QByteArray &name) {
+        const QByteArray lang = language.isNull() ? QByteArray() : " xml:lang=\"" + language + "\"";
+        return "<sparkle:releaseNotesLink" + lang + ">https://velmora.app/notes/" + name
+            + "</sparkle:releaseNotesLink>";
+    };
+    QTest::newRow("Korean first") << link("en", "en") + link({}, "plain") + link("ko", "ko") << "ko";
+    QTest::newRow("Korean with a region") << link({}, "plain") + link("ko-KR", "ko-KR") << "ko-KR";
+    QTest::newRow("language tags ignore letter case") << link({}, "plain") + link("KO", "KO") << "KO";
+    QTest::newRow("without a language when none is Korean")
+        << link("de", "de") + link({}, "plain") + link("fr", "fr") << "plain";
+    QTest::newRow("first when none is Korean or plain") << link("de", "de") + link("fr", "fr") << "de";
+    QTest::newRow("first of two plain ones") << link({}, "first") + link({}, "second") << "first";
+    QTest::newRow("a language that only begins with ko is not Korean")
+        << link("kok", "kok") + link({}, "plain") << "plain";
+}
+
+void TestAppcast::releaseNotesLanguage()
+{
+    QFETCH(QByteArray, links);
+    QFETCH(QString, expected);
+
+    const AppcastParseResult result = parseAppcast(feed(linuxItem("1.0", links)));
+    QVERIFY2(result.ok(), qPrintable(result.error));
+    QCOMPARE(result.items.size(), 1);
+    QVERIFY(result.items.first().releaseNotesURL.has_value());
+    QCOMPARE(result.items.first().releaseNotesURL->text(), QStringLiteral("https://velmora.app/notes/") + expected);
+}
+
+void TestAppcast::channels_data()
+{
+    QTest::addColumn<QByteArray>("items");
+    QTest::addColumn<QStringList>("allowed");
+    QTest::addColumn<QStringList>("expected");
+
+    const QByteArray beta = linuxItem("5.0b1", "<sparkle:channel>beta</sparkle:channel>");
+    const QByteArray release = linuxItem("4.0");
+    QTest::newRow("named channels are not offered by default")
+        << beta + release << QStringList{} << QStringList{"4.0/4.0"};
+    QTest::newRow("an allowed channel is offered") << beta + release << QStringList{"beta"}
+                                                   << QStringList{"5.0b1/5.0b1", "4.0/4.0"};
+    QTest::newRow("other channels stay out")
+        << beta + linuxItem("6.0a1", "<sparkle:channel>nightly</sparkle:channel>") << QStringList{"beta"}
+        << QStringList{"5.0b1/5.0b1"};
+    QTest::newRow("channel names are compared letter for letter")
+        << beta << QStringList{"Beta"} << QStringList{};
+    QTest::newRow("an empty channel name is the default channel")
+        << linuxItem("4.1", "<sparkle:channel>  </sparkle:channel>") << QStringList{} << QStringList{"4.1/4.1"};
+    QTest::newRow("the first channel element counts")
+        << linuxItem("5.0b2", "<sparkle:channel>beta</sparkle:channel><sparkle:channel>nightly</sparkle:channel>")
+        << QStringList{"nightly"} << QStringList{};
+}
+
+void TestAppcast::channels()
+{
+    QFETCH(QByteArray, items);
+    QFETCH(QStringList, allowed);
+    QFETCH(QStringList, expected);
+
+    const AppcastParseResult result = parseAppcast(feed(items), QLatin1String(appcastLinuxOs), allowed);
+    QVERIFY2(result.ok(), qPrintable(result.error));
+    QCOMPARE(versionsOf(result.items), expected);
+}
+
 void TestAppcast::selectUpdate_data()
 {
     QTest::addColumn<QStringList>("versions");
@@ -184,6 +311,15 @@ void TestAppcast::selectUpdate_data()
     QTest::newRow("release beats its betas") << QStringList{"2.0b1", "2.0", "2.0rc1"} << "1.0" << "2.0";
     QTest::newRow("beta of the running release is older") << QStringList{"1.0b3"} << "1.0" << "";
     QTest::newRow("nothing offered") << QStringList{} << "1.0" << "";
+    // The choice must not depend on the order the feed lists its items in.
+    QTest::newRow("period and number after a word, one order")
+        << QStringList{"1.0b.1", "1.0b0"} << "1.0b" << "1.0b0";
+    QTest::newRow("period and number after a word, other order")
+        << QStringList{"1.0b0", "1.0b.1"} << "1.0b" << "1.0b0";
+    QTest::newRow("build number in parentheses")
+        << QStringList{"3.3.1b1 (5902)"} << "3.3 (5847)" << "3.3.1b1 (5902)";
+    QTest::newRow("commit note after a dash is no update")
+        << QStringList{"1.5.0-a655360"} << "1.5-335d3e2" << "";
 }
 
 void TestAppcast::selectUpdate()

@@ -1,7 +1,11 @@
+#include "TestSupport.h"
+#include "updates/InlineMarkdown.h"
 #include "updates/ReleaseNotesText.h"
 #include "updates/UpdateNotesView.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QLabel>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextBrowser>
@@ -9,6 +13,22 @@
 
 using namespace velmora;
 using updates::ReleaseNotesText::decode;
+
+namespace {
+
+// The largest notes the release-notes load accepts.
+constexpr qsizetype notesLimit = 262144;
+
+QString repeatTo(const QString &unit, qsizetype size)
+{
+    QString text;
+    text.reserve(size);
+    while (text.size() + unit.size() <= size)
+        text += unit;
+    return text;
+}
+
+} // namespace
 
 class TestReleaseNotes : public QObject
 {
@@ -123,6 +143,120 @@ private slots:
         updates::UpdateNotesView view;
         view.setNotes(text, false, false);
         QCOMPARE(view.notesText()->document()->toPlainText(), shown);
+    }
+
+    // Notes of the largest size built to defeat a recursive or rescanning reader: each is read
+    // on a bounded stack (the recursive reader overflowed it on the long runs of markers) and in
+    // linear time (the rescanning one took minutes on the unmatched openers).
+    void readsNotesOfAnyShape_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown"); // the document's text, line breaks aside
+        QTest::addColumn<QString>("styled"); // "italic", "link" or "" for the first visible character
+
+        const QString stars(notesLimit, u'*');
+        QTest::newRow("stars") << stars << stars << "";
+        QTest::newRow("underscores") << QString(notesLimit, u'_') << QString(notesLimit, u'_') << "";
+        QTest::newRow("tildes") << QString(notesLimit, u'~') << QString(notesLimit, u'~') << "";
+        QTest::newRow("open brackets") << QString(notesLimit, u'[') << QString(notesLimit, u'[') << "";
+        QTest::newRow("backticks") << QString(notesLimit, u'`') << QString(notesLimit, u'`') << "";
+        QTest::newRow("openers that never close")
+            << repeatTo(QStringLiteral("*a "), notesLimit) << repeatTo(QStringLiteral("*a "), notesLimit) << "";
+        QTest::newRow("mixed openers that never close")
+            << repeatTo(QStringLiteral("*_a "), notesLimit) << repeatTo(QStringLiteral("*_a "), notesLimit) << "";
+        QTest::newRow("unclosed link addresses")
+            << repeatTo(QStringLiteral("[a]("), notesLimit) << repeatTo(QStringLiteral("[a]("), notesLimit) << "";
+        QTest::newRow("emphasis") << repeatTo(QStringLiteral("*a* "), notesLimit)
+                                  << repeatTo(QStringLiteral("a "), notesLimit / 2) << "italic";
+        QTest::newRow("links") << repeatTo(QStringLiteral("[a](b) "), notesLimit)
+                               << repeatTo(QStringLiteral("a "), notesLimit / 7 * 2) << "link";
+        QTest::newRow("escaped stars") << repeatTo(QStringLiteral("\\*"), notesLimit)
+                                       << QString(notesLimit / 2, u'*') << "";
+    }
+
+    void readsNotesOfAnyShape()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        QFETCH(QString, styled);
+
+        QTextDocument document;
+        updates::setInlineMarkdown(document, text);
+        QCOMPARE(document.toPlainText().remove(u'\n'), shown);
+        const QTextCharFormat first = QTextCursor(document.begin()).block().begin().fragment().charFormat();
+        QCOMPARE(first.fontItalic(), styled == QLatin1String("italic"));
+        QCOMPARE(first.isAnchor(), styled == QLatin1String("link"));
+    }
+
+    // Qt lays out a block as a whole: a line far longer than the box goes on in further blocks,
+    // broken after a white space where there is one near the limit, without losing a character.
+    void longLinesGoOnInNewBlocks_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("atSpaces");
+
+        QTest::newRow("words") << repeatTo(QStringLiteral("word "), 20000) << true;
+        QTest::newRow("one long word") << QString(20000, u'x') << false;
+    }
+
+    void longLinesGoOnInNewBlocks()
+    {
+        QFETCH(QString, line);
+        QFETCH(bool, atSpaces);
+
+        QTextDocument document;
+        updates::setInlineMarkdown(document, QStringLiteral("before\n") + line + QStringLiteral("\nafter"));
+        QStringList blocks = document.toPlainText().split(u'\n');
+        QCOMPARE(blocks.takeFirst(), QStringLiteral("before"));
+        QCOMPARE(blocks.takeLast(), QStringLiteral("after"));
+        QVERIFY(blocks.size() > 1);
+        QCOMPARE(blocks.join(QString()), line);
+        for (qsizetype i = 0; i < blocks.size(); ++i) {
+            QVERIFY(blocks[i].size() <= updates::InlineMarkdownWriter::maxBlockCharacters);
+            if (atSpaces && i + 1 < blocks.size())
+                QVERIFY2(blocks[i].endsWith(u' '), qPrintable(QString::number(i)));
+        }
+    }
+
+    // Spans go into the document inside one edit, so the layout runs once and not once per span
+    // (tens of thousands of layouts took seconds).
+    void fillsTheDocumentInOneEdit()
+    {
+        QTextDocument document;
+        document.setTextWidth(400);
+        document.documentLayout(); // with a layout, as in the notes box, every edit is laid out
+        QSignalSpy changes(&document, &QTextDocument::contentsChange);
+        updates::setInlineMarkdown(document, repeatTo(QStringLiteral("*a* **b** `c` "), 4096));
+        QVERIFY2(changes.size() <= 3, qPrintable(QString::number(changes.size())));
+    }
+
+    // The notes box writes long notes a slice per turn of the event loop, so the window never
+    // stops answering; a newer text replaces a fill still under way.
+    void notesViewWritesLongNotesInSlices()
+    {
+        updates::UpdateNotesView view;
+        view.show();
+        QTextDocument *document = view.notesText()->document();
+        QSignalSpy changes(document, &QTextDocument::contentsChange);
+
+        const QString text = repeatTo(QStringLiteral("*a* b\n"), notesLimit);
+        view.setNotes(text, false, false);
+        QVERIFY(view.isFillingNotes());
+        const qsizetype changesInCall = changes.size();
+        QVERIFY2(changesInCall <= 5, qPrintable(QString::number(changesInCall)));
+        QTRY_VERIFY_WITH_TIMEOUT(!view.isFillingNotes(), test::patience);
+        QVERIFY(changes.size() > changesInCall);
+        QCOMPARE(document->toPlainText(), repeatTo(QStringLiteral("a b\n"), notesLimit / 6 * 4));
+        QCOMPARE(document->blockCount(), int(notesLimit / 6) + 1);
+        QCOMPARE(document->lastBlock().previous().blockFormat().lineHeight(), 5.0);
+
+        view.setNotes(text + QStringLiteral("x"), false, false);
+        QVERIFY(view.isFillingNotes());
+        view.setNotes(QStringLiteral("**short**"), false, false);
+        QVERIFY(!view.isFillingNotes());
+        QCOMPARE(document->toPlainText(), QStringLiteral("short"));
+        QTest::qWait(0); // a slice queued for the replaced text must not run
+        QCOMPARE(document->toPlainText(), QStringLiteral("short"));
     }
 
     void notesRenderInlineMarkdownOnly()

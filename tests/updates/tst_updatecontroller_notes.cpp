@@ -1,7 +1,7 @@
 // The release-notes load over real HTTPS on the loopback interface: a TLS server with a
 // certificate for "localhost" made at run time, trusted only by this test's HTTP client.
-#include "ScriptedUpdater.h"
 #include "TlsTestServer.h"
+#include "UpdateHarness.h"
 
 #include "platform/Bundle.h"
 #include "platform/HttpClient.h"
@@ -28,11 +28,14 @@ test::HttpReply page(int status, const QByteArray &body = {})
     return test::HttpReply{status, body, {{"Content-Type", "text/html; charset=utf-8"}}, false};
 }
 
-// url with another scheme.
-QUrl withScheme(QUrl url, const QString &scheme)
+// The address of url as a feed could write it, with written in place of the first occurrence
+// of what.
+QString written(const QUrl &url, const QString &what = {}, const QString &written = {})
 {
-    url.setScheme(scheme);
-    return url;
+    QString text = url.toString();
+    if (!what.isEmpty())
+        text.replace(text.indexOf(what), what.size(), written);
+    return text;
 }
 
 // A client whose answer arrives a little later whatever happens to the request meanwhile: a
@@ -43,13 +46,19 @@ public:
     platform::HttpResponse answer;
     int answered = 0;
 
-    QCoro::Task<platform::HttpResponse> get(QUrl, std::chrono::milliseconds, platform::CancelToken, qint64) override
+    QCoro::Task<platform::HttpResponse> get(QUrl, platform::RedirectPolicy, std::chrono::milliseconds,
+                                            platform::CancelToken, qint64) override
     {
         co_await platform::sleepFor(std::chrono::milliseconds(50));
         ++answered;
         co_return answer;
     }
 };
+
+test::HttpReply moved(int status, const QByteArray &location)
+{
+    return test::HttpReply{status, {}, {{"Location", location}}, false};
+}
 
 QByteArray paragraphOfSize(qint64 size)
 {
@@ -80,6 +89,13 @@ private slots:
         m_answers.insert(QStringLiteral("/truncated-utf8"), page(200, QByteArray("<p>x</p>\xed\x95")));
         m_answers.insert(QStringLiteral("/no-paragraph"), page(200, QByteArray("<html>nothing</html>")));
         m_answers.insert(QStringLiteral("/slow"), test::HttpReply{200, {}, {}, /*hang=*/true});
+        const QByteArray port = QByteArray::number(m_server.port());
+        m_answers.insert(QStringLiteral("/moved"), moved(301, "/notes"));
+        m_answers.insert(QStringLiteral("/moved-twice"), moved(302, "https://localhost:" + port + "/moved"));
+        m_answers.insert(QStringLiteral("/moved-to-address"), moved(301, "https://127.0.0.1:" + port + "/notes"));
+        m_answers.insert(QStringLiteral("/moved-to-capitals"), moved(301, "https://LOCALHOST:" + port + "/notes"));
+        m_answers.insert(QStringLiteral("/moved-to-http"), moved(302, "http://localhost:" + port + "/notes"));
+        m_answers.insert(QStringLiteral("/loop"), moved(302, "/loop"));
         m_server.setHandler([this](const QByteArray &, const QString &path) {
             return m_answers.value(path, page(404, "missing"));
         });
@@ -109,7 +125,7 @@ private slots:
 
         auto h = harness();
         const qsizetype requestsBefore = m_server.requests().size();
-        checkAndFind(*h, m_server.url(path));
+        checkAndFind(*h, written(m_server.url(path)));
         QVERIFY(h->controller->isLoadingNotes());
         QVERIFY(h->controller->releaseNotesTask().isValid());
         QTRY_VERIFY_WITH_TIMEOUT(!h->controller->isLoadingNotes(), test::patience);
@@ -119,32 +135,74 @@ private slots:
         QCOMPARE(h->controller->notesFailed(), notes.isEmpty());
     }
 
+    // Notes that moved are followed, over https and to the release-notes hosts only.
+    void loadFollowsRedirectsOnTheNotesHostsOnly_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QStringList>("requests");
+        QTest::addColumn<bool>("loaded");
+
+        const QString notes = QStringLiteral("/notes");
+        QTest::newRow("moved permanently") << "/moved" << QStringList{"/moved", notes} << true;
+        QTest::newRow("moved twice, the second time by full address")
+            << "/moved-twice" << QStringList{"/moved-twice", "/moved", notes} << true;
+        QTest::newRow("moved to a host not on the list")
+            << "/moved-to-address" << QStringList{"/moved-to-address"} << false;
+        QTest::newRow("moved to the host in other letter case")
+            << "/moved-to-capitals" << QStringList{"/moved-to-capitals"} << false;
+        QTest::newRow("moved to http") << "/moved-to-http" << QStringList{"/moved-to-http"} << false;
+        QTest::newRow("moved in a loop") << "/loop" << QStringList(6, QStringLiteral("/loop")) << false;
+    }
+
+    void loadFollowsRedirectsOnTheNotesHostsOnly()
+    {
+        QFETCH(QString, path);
+        QFETCH(QStringList, requests);
+        QFETCH(bool, loaded);
+
+        auto h = harness();
+        const qsizetype requestsBefore = m_server.requests().size();
+        checkAndFind(*h, written(m_server.url(path)));
+        QTRY_VERIFY_WITH_TIMEOUT(!h->controller->isLoadingNotes(), test::patience);
+        QCOMPARE(m_server.requests().mid(requestsBefore), requests);
+        QCOMPARE(h->controller->notesFailed(), !loaded);
+        QCOMPARE(h->controller->releaseNotes(), loaded ? QString::fromUtf8("**새 기능**\n버그 수정 & 개선") : QString());
+    }
+
     void refusedAddressesMakeNoRequest_data()
     {
-        QTest::addColumn<QUrl>("address");
+        QTest::addColumn<QString>("address"); // as the feed wrote it; empty for none
         QTest::addColumn<QStringList>("allowedHosts");
 
         const QStringList allowed{QStringLiteral("localhost"), QStringLiteral("notes.invalid")};
-        QTest::newRow("http") << withScheme(m_server.url(QStringLiteral("/notes")), QStringLiteral("http")) << allowed;
-        QTest::newRow("allowed host in other letter case")
-            << m_server.url(QStringLiteral("/notes")) << QStringList{QStringLiteral("LocalHost"), QStringLiteral("notes.invalid")};
-        QTest::newRow("host not on the list") << m_server.url(QStringLiteral("/notes"))
-                                              << QStringList{QStringLiteral("updates.invalid"), QStringLiteral("notes.invalid")};
+        const QUrl notes = m_server.url(QStringLiteral("/notes"));
+        QTest::newRow("http") << written(notes, QStringLiteral("https:"), QStringLiteral("http:")) << allowed;
+        QTest::newRow("scheme written in capitals")
+            << written(notes, QStringLiteral("https:"), QStringLiteral("HTTPS:")) << allowed;
+        QTest::newRow("scheme written in mixed case")
+            << written(notes, QStringLiteral("https:"), QStringLiteral("Https:")) << allowed;
+        QTest::newRow("host written in other letter case")
+            << written(notes, QStringLiteral("localhost"), QStringLiteral("LocalHost")) << allowed;
+        QTest::newRow("allowed host configured in other letter case")
+            << written(notes) << QStringList{QStringLiteral("LocalHost"), QStringLiteral("notes.invalid")};
+        QTest::newRow("host not on the list")
+            << written(notes) << QStringList{QStringLiteral("updates.invalid"), QStringLiteral("notes.invalid")};
         QTest::newRow("loopback address instead of the name")
-            << QUrl(m_server.url(QStringLiteral("/notes")).toString().replace(QStringLiteral("localhost"), QStringLiteral("127.0.0.1")))
-            << allowed;
-        QTest::newRow("no address") << QUrl() << allowed;
+            << written(notes, QStringLiteral("localhost"), QStringLiteral("127.0.0.1")) << allowed;
+        QTest::newRow("allowed host as the user part")
+            << written(notes, QStringLiteral("localhost"), QStringLiteral("localhost@127.0.0.1")) << allowed;
+        QTest::newRow("no address") << QString() << allowed;
     }
 
     void refusedAddressesMakeNoRequest()
     {
-        QFETCH(QUrl, address);
+        QFETCH(QString, address);
         QFETCH(QStringList, allowedHosts);
 
         auto h = harness(allowedHosts);
         const int connectionsBefore = m_server.connections();
         const qsizetype requestsBefore = m_server.requests().size();
-        checkAndFind(*h, address.isEmpty() ? std::nullopt : std::optional<QUrl>(address));
+        checkAndFind(*h, address.isEmpty() ? std::nullopt : std::optional<QString>(address));
         // Refused at once, before any task starts.
         QVERIFY(h->controller->notesFailed());
         QVERIFY(!h->controller->isLoadingNotes());
@@ -158,7 +216,7 @@ private slots:
     {
         auto h = harness();
         const int closedBefore = m_server.hangingClosed();
-        checkAndFind(*h, m_server.url(QStringLiteral("/slow")));
+        checkAndFind(*h, written(m_server.url(QStringLiteral("/slow"))));
         QTRY_VERIFY_WITH_TIMEOUT(m_server.requests().endsWith(QStringLiteral("/slow")), test::patience);
         const platform::TaskHandle stale = h->controller->releaseNotesTask();
         h->engine->finishCycle();
@@ -173,7 +231,7 @@ private slots:
         QCOMPARE(h->controller->releaseNotes(), QString());
 
         // Its own find loads its own notes.
-        h->engine->findUpdate(item(m_server.url(QStringLiteral("/second"))));
+        h->engine->findUpdate(item(written(m_server.url(QStringLiteral("/second")))));
         QTRY_VERIFY_WITH_TIMEOUT(!h->controller->isLoadingNotes(), test::patience);
         QCOMPARE(h->controller->releaseNotes(), QStringLiteral("second notes"));
         QCOMPARE(h->controller->notesFailed(), false);
@@ -182,10 +240,10 @@ private slots:
     void newerFindCancelsTheRunningLoad()
     {
         auto h = harness();
-        checkAndFind(*h, m_server.url(QStringLiteral("/slow")));
+        checkAndFind(*h, written(m_server.url(QStringLiteral("/slow"))));
         const platform::TaskHandle first = h->controller->releaseNotesTask();
         // A second find in the same cycle starts a new load and cancels the first.
-        h->engine->findUpdate(item(m_server.url(QStringLiteral("/second"))));
+        h->engine->findUpdate(item(written(m_server.url(QStringLiteral("/second")))));
         QVERIFY(first.isCancelled());
         QTRY_VERIFY_WITH_TIMEOUT(!h->controller->isLoadingNotes(), test::patience);
         QCOMPARE(h->controller->releaseNotes(), QStringLiteral("second notes"));
@@ -208,7 +266,7 @@ private slots:
         late.answer.body = received ? QByteArray("<p>stale notes</p>") : QByteArray();
 
         auto h = harness({QStringLiteral("localhost"), QStringLiteral("notes.invalid")}, &late);
-        checkAndFind(*h, m_server.url(QStringLiteral("/notes")));
+        checkAndFind(*h, written(m_server.url(QStringLiteral("/notes"))));
         QVERIFY(h->controller->isLoadingNotes());
         h->engine->finishCycle();
         h->controller->refreshUpdateInformation(); // cancels the load still waiting for its answer
@@ -227,38 +285,28 @@ private slots:
     }
 
 private:
-    struct Harness
-    {
-        platform::FixedBundle bundle;
-        ScriptedController *engine = nullptr;
-        std::unique_ptr<UpdateController> controller;
-    };
+    using Harness = test::UpdateHarness;
 
-    static updates::UpdateItem item(std::optional<QUrl> notes)
+    static updates::UpdateItem item(std::optional<QString> notes)
     {
         updates::UpdateItem found;
         found.versionString = found.displayVersionString = QStringLiteral("3.0.0");
-        found.releaseNotesURL = std::move(notes);
+        if (notes)
+            found.releaseNotesURL = platform::LiteralUrl(*notes);
         return found;
     }
 
     std::unique_ptr<Harness> harness(QStringList allowedHosts = {QStringLiteral("localhost"), QStringLiteral("notes.invalid")},
                                      platform::HttpClient *http = nullptr)
     {
-        auto h = std::make_unique<Harness>();
-        UpdateController::Dependencies deps;
-        deps.controllerFactory = ScriptedController::factory(&h->engine);
-        deps.bundle = &h->bundle;
-        deps.http = http ? http : &m_http;
-        deps.releaseNotesHosts = std::move(allowedHosts);
-        h->controller = std::make_unique<UpdateController>(std::move(deps));
-        h->controller->controller();
-        h->engine->scripted.automaticChecks = false;
-        return h;
+        return std::make_unique<Harness>(Harness::Options{.version = QVariant(),
+                                                          .automaticChecks = false,
+                                                          .http = http ? http : &m_http,
+                                                          .releaseNotesHosts = std::move(allowedHosts)});
     }
 
     // Runs an information check that finds an update with the given notes address.
-    void checkAndFind(Harness &h, std::optional<QUrl> notes)
+    void checkAndFind(Harness &h, std::optional<QString> notes)
     {
         h.controller->start();
         QTRY_VERIFY_WITH_TIMEOUT(h.controller->canCheckForUpdates(), test::patience);

@@ -108,10 +108,13 @@ private slots:
     void informationCheck();
     void backgroundCheckAsksTheUserDriver_data();
     void backgroundCheckAsksTheUserDriver();
+    void feedRedirectsStayOnTheFeedsHost_data();
+    void feedRedirectsStayOnTheFeedsHost();
     void feedAddressRefusedWithoutRequest_data();
     void feedAddressRefusedWithoutRequest();
     void transportFailures_data();
     void transportFailures();
+    void allowedChannelReachesTheFeed();
     void canCheckIsAnnouncedLater();
     void checkRefusedWhenItCannotRun();
     void engineGoneDuringRequest();
@@ -176,7 +179,7 @@ void TestUpdateEngine::informationCheck_data()
     QTest::newRow("garbage instead of a feed") << 200 << QByteArray("<html><p>captive portal") << "" << 1000;
     QTest::newRow("not found") << 404 << QByteArray("not here") << "" << 1002;
     QTest::newRow("server error") << 500 << feed(item("2.0")) << "" << 1002;
-    QTest::newRow("redirect not followed") << 302 << QByteArray() << "" << 1002;
+    QTest::newRow("redirect without a location") << 302 << QByteArray() << "" << 1002;
 }
 
 void TestUpdateEngine::informationCheck()
@@ -213,7 +216,7 @@ void TestUpdateEngine::informationCheck()
     const UpdateItem &found = m_delegates.found.first();
     QCOMPARE(found.versionString, foundVersion);
     QCOMPARE(found.displayVersionString, QStringLiteral("v") + foundVersion);
-    QCOMPARE(found.releaseNotesURL, std::optional<QUrl>(QUrl(QStringLiteral("https://velmora.app/notes/%1.md").arg(foundVersion))));
+    QCOMPARE(found.releaseNotesURL->text(), QStringLiteral("https://velmora.app/notes/%1.md").arg(foundVersion));
     QCOMPARE(found.downloadURL, QUrl(QStringLiteral("https://updates.velmora.app/Velmora-%1.tar.gz").arg(foundVersion)));
     // The information check shows nothing of its own and does not ask the user driver.
     QCOMPARE(m_delegates.events, (QStringList{QStringLiteral("found ") + foundVersion, QStringLiteral("finish")}));
@@ -246,6 +249,41 @@ void TestUpdateEngine::backgroundCheckAsksTheUserDriver()
                                      QStringLiteral("finish"),
                                  }));
     QCOMPARE(engine->noticeWindow() != nullptr, engineShows);
+}
+
+void TestUpdateEngine::feedRedirectsStayOnTheFeedsHost_data()
+{
+    QTest::addColumn<QString>("location"); // %1: the feed server's port
+    QTest::addColumn<QStringList>("requests");
+    QTest::addColumn<int>("errorCode");
+
+    const QStringList followed{"/appcast.xml", "/v2/appcast.xml"};
+    const QStringList refused{"/appcast.xml"};
+    QTest::newRow("relative") << "/v2/appcast.xml" << followed << 0;
+    QTest::newRow("same host by full address") << "https://localhost:%1/v2/appcast.xml" << followed << 0;
+    QTest::newRow("another host") << "https://127.0.0.1:%1/v2/appcast.xml" << refused << 1002;
+    QTest::newRow("to http") << "http://localhost:%1/v2/appcast.xml" << refused << 1002;
+}
+
+void TestUpdateEngine::feedRedirectsStayOnTheFeedsHost()
+{
+    QFETCH(QString, location);
+    QFETCH(QStringList, requests);
+    QFETCH(int, errorCode);
+
+    location.replace(QLatin1String("%1"), QString::number(m_server->port()));
+    m_server->setHandler([&](const QByteArray &, const QString &path) {
+        if (path == QLatin1String("/appcast.xml"))
+            return HttpReply{301, {}, {{"Location", location.toUtf8()}}, false};
+        return HttpReply{200, feed(item("1.1")), {}, false};
+    });
+    auto engine = makeEngine(feedUrl());
+    engine->startUpdater();
+    engine->checkForUpdateInformation();
+    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, test::patience);
+    QCOMPARE(m_server->requests(), requests);
+    QCOMPARE(m_delegates.onlyErrorCode(), errorCode);
+    QCOMPARE(m_delegates.found.size(), errorCode == 0 ? 1 : 0);
 }
 
 void TestUpdateEngine::feedAddressRefusedWithoutRequest_data()
@@ -318,6 +356,23 @@ void TestUpdateEngine::transportFailures()
     QVERIFY(engine->canCheckForUpdates());
     if (failure == QLatin1String("untrusted"))
         QVERIFY(m_server->requests().isEmpty());
+}
+
+void TestUpdateEngine::allowedChannelReachesTheFeed()
+{
+    QByteArray beta = item("1.5b1");
+    beta.replace("</item>", "<sparkle:channel>beta</sparkle:channel></item>");
+    m_server->setHandler([&](const QByteArray &, const QString &) { return HttpReply{200, feed(item("1.1") + beta), {}, false}; });
+
+    UpdateEngineConfiguration configuration{feedUrl(), QStringLiteral("1.0"), &m_http};
+    configuration.allowedChannels = QStringList{QStringLiteral("beta")};
+    UpdateEngine engine(m_delegates, m_delegates, configuration);
+    engine.startUpdater();
+    engine.checkForUpdateInformation();
+    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, test::patience);
+    QCOMPARE(m_delegates.onlyErrorCode(), 0);
+    QCOMPARE(m_delegates.found.size(), 1);
+    QCOMPARE(m_delegates.found.first().versionString, QStringLiteral("1.5b1"));
 }
 
 void TestUpdateEngine::canCheckIsAnnouncedLater()

@@ -2,7 +2,7 @@
 // and a canned release-notes answer.
 #include "Gallery.h"
 
-#include "../../tests/updates/ScriptedUpdater.h"
+#include "ScriptedUpdater.h"
 
 #include "platform/Bundle.h"
 #include "platform/HttpClient.h"
@@ -28,7 +28,7 @@ public:
     QByteArray body;
     bool hang = false;
 
-    QCoro::Task<platform::HttpResponse> get(QUrl, std::chrono::milliseconds, platform::CancelToken token,
+    QCoro::Task<platform::HttpResponse> get(QUrl, platform::RedirectPolicy, std::chrono::milliseconds, platform::CancelToken token,
                                             qint64) override
     {
         if (hang)
@@ -79,7 +79,7 @@ struct Scene
         controller->refreshUpdateInformation();
         updates::UpdateItem item;
         item.versionString = item.displayVersionString = QStringLiteral("1.4.0");
-        item.releaseNotesURL = QUrl(QStringLiteral("https://updates.velmora.app/notes/1.4.0.html"));
+        item.releaseNotesURL = platform::LiteralUrl(QStringLiteral("https://updates.velmora.app/notes/1.4.0.html"));
         engine->findUpdate(item);
         engine->finishCycle();
     }
