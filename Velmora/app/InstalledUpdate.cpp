@@ -27,7 +27,7 @@ QString installedBundle()
 
 } // namespace
 
-QString recoverInstalledUpdate()
+QString recoverInstalledUpdate(const std::function<void()> &letGo)
 {
     const QString bundle = installedBundle();
     if (bundle.isEmpty())
@@ -35,6 +35,8 @@ QString recoverInstalledUpdate()
     const updates::UpdateInstaller::LaunchRecovery recovery = updates::UpdateInstaller::recoverAtLaunch(bundle);
     if (recovery.restartBundle) {
         // The old version stands at the bundle's path again and reports the rollback itself.
+        if (letGo)
+            letGo();
         const QString error = platform::Relauncher::replaceProcess(bundle + QStringLiteral("/bin/velmora"),
                                                                    QCoreApplication::arguments().mid(1));
         std::fprintf(stderr, "velmora: the restored version could not be started: %s\n", qPrintable(error));

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class QWidget;
 
 namespace velmora::backend {
@@ -12,10 +14,11 @@ namespace velmora::app {
 
 // At launch, before the backend starts: finishes or undoes what an earlier run left of an
 // update installation (UpdateInstaller::recoverAtLaunch). When the old version is back at the
-// bundle's path, this process (the new version) gives way to it and does not return. Returns
-// the Korean sentence to show the user (after a rollback), empty when there is none. A
+// bundle's path, this process (the new version) calls letGo (to give up what the old version
+// will claim again, such as the single instance) and gives way to it: it does not return.
+// Returns the Korean sentence to show the user (after a rollback), empty when there is none. A
 // development build has no bundle of its own and does nothing.
-QString recoverInstalledUpdate();
+QString recoverInstalledUpdate(const std::function<void()> &letGo = {});
 
 // Confirms the running version's installation once its window is shown and its backend is
 // ready; the backup of the old version goes then.

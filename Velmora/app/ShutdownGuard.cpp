@@ -55,6 +55,9 @@ ShutdownGuard::ShutdownGuard(QCoreApplication &app, backend::BackendController &
     : QObject(parent)
 {
     connect(&m_terminationSignals, &TerminationSignals::received, &app, &QCoreApplication::quit);
+    // A start still in progress ends first, while its waits can still be cut short: nothing of
+    // it is left suspended once the event loop is gone.
+    connect(&app, &QCoreApplication::aboutToQuit, &backend, &backend::BackendController::cancelStart);
     connect(&app, &QCoreApplication::aboutToQuit, &backend, &backend::BackendController::stop);
 
     static const bool installed = (installProcessHandlers(), true);

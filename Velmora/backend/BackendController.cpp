@@ -2,6 +2,7 @@
 
 #include "backend/LaunchPlan.h"
 #include "backend/Texts.h"
+#include "backend/UpdateStatus.h"
 #include "platform/FileSystem.h"
 
 namespace velmora::backend {
@@ -38,7 +39,19 @@ QCoro::Task<> BackendController::start(platform::CancelToken token)
     setStarting(true);
     setError(QString());
     stop();
-    return attempt(std::move(token));
+    // The attempt runs on a handle of its own, which the caller's token and cancelStart() both
+    // cancel.
+    m_attemptTask = platform::TaskHandle::make();
+    if (token.isCancelled())
+        m_attemptTask.cancel();
+    else if (platform::CancelState *state = token.state())
+        connect(state, &platform::CancelState::cancelled, this, [attempt = m_attemptTask] { attempt.cancel(); });
+    return attempt(m_attemptTask.token());
+}
+
+void BackendController::cancelStart()
+{
+    m_attemptTask.cancel();
 }
 
 QCoro::Task<> BackendController::attempt(platform::CancelToken token)
@@ -171,6 +184,37 @@ WorkspacePage *BackendController::webView() const
 void BackendController::setWebView(WorkspacePage *page)
 {
     m_webView = page;
+}
+
+QCoro::Task<std::optional<bool>> BackendController::hasActiveWork()
+{
+    if (m_url.isEmpty())
+        co_return false;
+    co_return co_await askUpdateStatus(m_url);
+}
+
+QCoro::Task<bool> BackendController::prepareForUpdate()
+{
+    if (m_url.isEmpty())
+        co_return !m_starting;
+    QPointer<BackendController> self(this);
+    const std::optional<bool> busy = co_await askUpdateStatus(m_url);
+    if (!self || busy != false)
+        co_return false;
+    QPointer<WorkspacePage> page = m_webView;
+    if (!page)
+        co_return true;
+    const PageScriptResult result = co_await page->runAsyncFunction(pagePreparationScript);
+    co_return pageAgreesToRelaunch(result);
+}
+
+QCoro::Task<std::optional<bool>> BackendController::askUpdateStatus(QUrl baseUrl)
+{
+    // The backend answers itself: a redirect is its answer, not followed. Nothing of this
+    // object is used after the await.
+    const platform::HttpResponse response = co_await m_http.get(updateStatusUrl(baseUrl), platform::RedirectPolicy::none(),
+                                                                m_timing.statusTimeout, {}, updateStatusMaxBytes);
+    co_return classifyUpdateStatus(response);
 }
 
 void BackendController::failPlainly(const QString &message)

@@ -19,6 +19,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 
 namespace velmora::backend {
 
@@ -29,6 +30,8 @@ struct BackendTiming {
     std::chrono::milliseconds probeTimeout{1000};
     int waitCycles = 40;
     int readinessCycles = 60;
+    // The whole status request of hasActiveWork() and prepareForUpdate().
+    std::chrono::milliseconds statusTimeout{3000};
 };
 
 // The services a BackendController works through; nullptr = the real platform service.
@@ -83,10 +86,23 @@ public:
     /// Asks a running backend to terminate (SIGTERM), drops it and closes the log. Never
     /// waits; safe at any time, any number of times.
     void stop();
+    /// Ends an attempt in progress as a cancelled one, whoever started it (its waits end at
+    /// once). For the application's end, so that no attempt is left suspended.
+    void cancelStart();
 
     /// The workspace's page, held weakly; set by the web view host when it makes the view.
     WorkspacePage *webView() const;
     void setWebView(WorkspacePage *page);
+
+    /// Whether the backend reports work in progress: true or false as it says (false also
+    /// when no backend is known), nullopt when that could not be learnt (no answer within the
+    /// status time-out, or no usable one). Never cached: every call asks anew.
+    QCoro::Task<std::optional<bool>> hasActiveWork();
+    /// Whether the application may relaunch now: true without a backend (unless one is being
+    /// started), else only when the backend reports no work and the page, when there is one,
+    /// has wound down (its window.prepareForAppUpdate answered true). Undetermined is never
+    /// taken as ready.
+    QCoro::Task<bool> prepareForUpdate();
 
 signals:
     void urlChanged();
@@ -97,6 +113,7 @@ signals:
 private:
     QCoro::Task<> attempt(platform::CancelToken token);
     QCoro::Task<Health> health(QUrl at, platform::CancelToken token = {});
+    QCoro::Task<std::optional<bool>> askUpdateStatus(QUrl baseUrl);
 
     void setUrl(const QUrl &url);
     void setError(const QString &error);
@@ -121,6 +138,8 @@ private:
     std::unique_ptr<platform::Process> m_process;
     platform::FileHandle m_log;
     bool m_starting = false;
+    // The attempt in progress; cancelled by the caller's token or by cancelStart().
+    platform::TaskHandle m_attemptTask;
     QPointer<WorkspacePage> m_webView;
 };
 

@@ -6,14 +6,19 @@
 
 namespace velmora::backend {
 
-QUrl healthUrl(const QUrl &baseUrl)
+QUrl backendEndpoint(const QUrl &baseUrl, const QString &relativePath)
 {
     QUrl url = baseUrl;
     QString path = url.path();
     if (!path.endsWith(QLatin1Char('/')))
         path += QLatin1Char('/');
-    url.setPath(path + QStringLiteral("healthz"));
+    url.setPath(path + relativePath);
     return url;
+}
+
+QUrl healthUrl(const QUrl &baseUrl)
+{
+    return backendEndpoint(baseUrl, QStringLiteral("healthz"));
 }
 
 Health classifyHealth(const platform::HttpResponse &response, qint64 ownProcessId)

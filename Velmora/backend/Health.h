@@ -20,6 +20,9 @@ enum class Health {
     Unreachable,   // nothing usable answers: no response, or a body that is not JSON
 };
 
+// An address of the backend: the base URL with relativePath appended to its path.
+QUrl backendEndpoint(const QUrl &baseUrl, const QString &relativePath);
+
 // The probe address: the base URL with "healthz" appended to its path.
 QUrl healthUrl(const QUrl &baseUrl);
 

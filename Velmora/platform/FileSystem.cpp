@@ -34,6 +34,11 @@ bool isExecutableFile(const QString &path)
     return ::access(native.constData(), X_OK) == 0;
 }
 
+bool isWritable(const QString &path)
+{
+    return ::access(QFile::encodeName(path).constData(), W_OK) == 0;
+}
+
 namespace {
 
 // mkdir -p that reports the failing call's errno (0 on success).

@@ -11,6 +11,8 @@ namespace velmora::platform {
 bool fileExists(const QString &path);
 // A regular file (after following links) that this process may execute.
 bool isExecutableFile(const QString &path);
+// Whether this process may write to path (a file, or a folder to create files in).
+bool isWritable(const QString &path);
 
 struct AppendingFile
 {

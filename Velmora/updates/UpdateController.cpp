@@ -6,15 +6,11 @@
 #include "updates/ReleaseNotesLoad.h"
 #include "updates/SettingsKeys.h"
 #include "updates/Texts.h"
-#include "updates/UpdateAppearance.h"
-#include "updates/UpdateCheckView.h"
 #include "updates/UpdateEngine.h"
+#include "updates/UpdateWindow.h"
 
-#include <QGuiApplication>
-#include <QScreen>
 #include <QSettings>
 #include <QTimer>
-#include <QVBoxLayout>
 
 namespace velmora::updates {
 namespace {
@@ -101,16 +97,16 @@ void UpdateController::setAutomaticallyChecksForUpdates(bool on)
 
 void UpdateController::start()
 {
-    if (m_started)
+    if (m_phase != Phase::NotStarted)
         return;
-    m_started = true;
+    setPhase(Phase::Idle);
 
     Updater &engine = updater();
     // Values arrive later on the event loop, never inside the call that caused them, and not
     // at all once this controller is gone (this is the context object of every delivery).
     auto canCheckChanged = [this](bool value) {
         setCanCheckForUpdates(value);
-        if (value && m_pendingCheck)
+        if (value && m_checkWaiting)
             refreshUpdateInformation();
     };
     m_observers.push_back(connect(&engine, &Updater::canCheckForUpdatesChanged, this, canCheckChanged,
@@ -137,21 +133,21 @@ void UpdateController::start()
 
     controller().startUpdater();
     if (engine.automaticallyChecksForUpdates()) {
-        m_checkingOnLaunch = true;
+        setPhase(Phase::LaunchCheck);
         engine.checkForUpdatesInBackground();
     }
 }
 
 void UpdateController::refreshUpdateInformation()
 {
-    if (isDevelopmentBuild() || m_isChecking)
+    if (isDevelopmentBuild() || m_phase == Phase::InformationCheck)
         return;
 
     Updater &engine = updater();
     if (!m_canCheckForUpdates || engine.sessionInProgress()) {
         // Started later by the first of: the updater becoming able to check, or the end of
         // the cycle that keeps it busy.
-        m_pendingCheck = true;
+        m_checkWaiting = true;
         setStatus(preparingStatus);
         return;
     }
@@ -162,9 +158,8 @@ void UpdateController::refreshUpdateInformation()
     setIsLoadingNotes(false);
     setNotesFailed(false);
     setWindowContentSize(windowSize);
-    m_pendingCheck = false;
-    m_manualCheck = true;
-    setIsChecking(true);
+    m_checkWaiting = false;
+    setPhase(Phase::InformationCheck);
     setUpdateAvailable(false);
     setStatus(checkingStatus);
     engine.checkForUpdateInformation();
@@ -174,12 +169,12 @@ void UpdateController::didFindValidUpdate(Updater &, const UpdateItem &item)
 {
     // Updates found by the engine's own cycles (scheduled checks, the install path) are left
     // to the engine.
-    if (!m_manualCheck && !m_checkingOnLaunch)
+    if (m_phase != Phase::InformationCheck && m_phase != Phase::LaunchCheck)
         return;
 
     setUpdateAvailable(true);
     setStatus(QLatin1Char('v') + item.displayVersionString + foundStatusSuffix);
-    if (m_checkingOnLaunch)
+    if (m_phase == Phase::LaunchCheck)
         showUpdateWindow();
     setWindowContentSize(windowSizeWithNotes);
     startReleaseNotesLoad(item.releaseNotesURL);
@@ -187,46 +182,17 @@ void UpdateController::didFindValidUpdate(Updater &, const UpdateItem &item)
 
 void UpdateController::showUpdateWindow()
 {
-    if (!m_updateWindow) {
-        auto *window = new QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                                                | Qt::WindowCloseButtonHint);
-        window->setObjectName(QStringLiteral("update-window"));
-        window->setWindowTitle(updateWindowTitle);
-        // Closing only hides the window; the next request shows it again with current state.
-        window->setAttribute(Qt::WA_DeleteOnClose, false);
-        QPalette palette = window->palette();
-        palette.setColor(QPalette::Window, appearance::windowBackground());
-        palette.setColor(QPalette::WindowText, appearance::label());
-        window->setPalette(palette);
-        window->setAutoFillBackground(true);
-
-        auto *layout = new QVBoxLayout(window);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->setSpacing(0);
-        layout->addStretch(1);
-        layout->addWidget(new UpdateCheckView(*this, appearance::accent(), window), 0, Qt::AlignHCenter);
-        layout->addStretch(1);
-
-        m_updateWindow = window;
-        setWindowContentSize(windowSize);
-        // Centred once, when made; later requests keep the place the user gave it.
-        if (QScreen *screen = QGuiApplication::primaryScreen()) {
-            QRect frame(QPoint(), windowSize);
-            frame.moveCenter(screen->availableGeometry().center());
-            window->move(frame.topLeft());
-        }
-    }
-    m_updateWindow->show();
-    m_updateWindow->raise();
-    m_updateWindow->activateWindow();
+    if (!m_updateWindow)
+        m_updateWindow = new UpdateWindow(*this, windowSize);
+    m_updateWindow->present();
 }
 
 void UpdateController::didFinishUpdateCycle(Updater &, UpdateCheckKind, const std::optional<UpdaterError> &error)
 {
-    m_checkingOnLaunch = false;
-    if (m_manualCheck) {
-        m_manualCheck = false;
-        setIsChecking(false);
+    const Phase ended = m_phase;
+    if (ended == Phase::LaunchCheck || ended == Phase::InformationCheck)
+        setPhase(Phase::Idle);
+    if (ended == Phase::InformationCheck) {
         if (error && !error->isNoUpdate()) {
             setUpdateAvailable(false);
             setStatus(failedStatus);
@@ -236,7 +202,7 @@ void UpdateController::didFinishUpdateCycle(Updater &, UpdateCheckKind, const st
             setStatus(upToDateStatus);
         return;
     }
-    if (m_pendingCheck) {
+    if (m_checkWaiting) {
         // After this callback has returned: the engine finishes its cycle first.
         QTimer::singleShot(0, this, &UpdateController::refreshUpdateInformation);
     }
@@ -245,7 +211,7 @@ void UpdateController::didFinishUpdateCycle(Updater &, UpdateCheckKind, const st
 bool UpdateController::shouldHandleShowingScheduledUpdate(const UpdateItem &, bool)
 {
     // The launch check shows its find in this controller's window, not the engine's.
-    return !m_checkingOnLaunch;
+    return m_phase != Phase::LaunchCheck;
 }
 
 void UpdateController::willHandleShowingUpdate(bool handleShowingUpdate, const UpdateItem &)
@@ -254,10 +220,15 @@ void UpdateController::willHandleShowingUpdate(bool handleShowingUpdate, const U
         showUpdateWindow();
 }
 
+QWidget *UpdateController::updateWindow() const
+{
+    return m_updateWindow.data();
+}
+
 void UpdateController::setWindowContentSize(QSize size)
 {
     if (m_updateWindow)
-        m_updateWindow->setFixedSize(size);
+        m_updateWindow->setContentSize(size);
 }
 
 void UpdateController::startReleaseNotesLoad(std::optional<platform::LiteralUrl> address)
@@ -345,12 +316,14 @@ void UpdateController::setAutomaticallyChecksMirror(bool value)
     emit automaticallyChecksForUpdatesChanged();
 }
 
-void UpdateController::setIsChecking(bool value)
+void UpdateController::setPhase(Phase value)
 {
-    if (m_isChecking == value)
+    if (m_phase == value)
         return;
-    m_isChecking = value;
-    emit isCheckingChanged();
+    const bool wasChecking = isChecking();
+    m_phase = value;
+    if (isChecking() != wasChecking)
+        emit isCheckingChanged();
 }
 
 void UpdateController::setUpdateAvailable(bool value)

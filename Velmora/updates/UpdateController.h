@@ -30,11 +30,30 @@ class UrlOpener;
 
 namespace velmora::updates {
 
+class UpdateWindow;
+
 // The application's single holder of update state and its only contact with the update
 // engine. It mirrors two of the updater's properties, runs the launch check and the user's
 // information check, keeps the status line of the update window, makes that window, loads
 // the release notes of a found update and holds the relaunch after an installation until the
 // backend has wound down.
+//
+// Ordering guarantees, each held by a test:
+// - The updater's two properties reach the mirrors later on the event loop, never inside the
+//   call that caused them; their values at start() arrive before any change start() causes,
+//   and nothing arrives once the controller is gone (tst_updatecontroller:
+//   startsOnceWithObservationsDeliveredLater, deliveriesToAGoneControllerDoNothing).
+// - refreshUpdateInformation() cancels the running notes load and clears the last find before
+//   isChecking turns true, and sets the status last, so whoever reacts to isChecking sees no
+//   stale notes (refreshAnnouncesInOrder). A cancelled load writes nothing, whatever stage it
+//   reached (tst_updatecontroller_notes: loadCancelledByANewerCheckWritesNothing,
+//   answerAfterTheCancelWritesNothing).
+// - A check that had to wait starts on the first of: the updater becoming able to check, or
+//   the end of a cycle that was not one of this controller's information checks, and then
+//   only after that cycle's callback has returned (refreshDuringAnotherSessionRunsAfterIt).
+// - The relaunch hold asks the backend from the next turn of the event loop on, so the engine
+//   has its answer before any continuation runs, and only the latest continuation can run
+//   (tst_relaunchhold: idleBackendRelaunchesAfterTheFirstAnswer, secondRequestCancelsTheFirst).
 class UpdateController : public QObject, public UpdaterDelegate, public UserDriverDelegate
 {
     Q_OBJECT
@@ -48,6 +67,15 @@ class UpdateController : public QObject, public UpdaterDelegate, public UserDriv
     Q_PROPERTY(bool notesFailed READ notesFailed NOTIFY notesFailedChanged)
     Q_PROPERTY(QString status READ status NOTIFY statusChanged)
 public:
+    // Where the controller's own update cycles stand.
+    enum class Phase {
+        NotStarted,       // start() has not run
+        Idle,             // started; none of this controller's checks runs
+        LaunchCheck,      // the automatic check made by start() runs
+        InformationCheck, // the user's check runs (isChecking)
+    };
+    Q_ENUM(Phase)
+
     // Answers whether the backend and its page have wound down so the application may be
     // replaced and relaunched.
     using PrepareForUpdate = std::function<QCoro::Task<bool>()>;
@@ -93,7 +121,7 @@ public:
     /// Writes the setting to the updater, then shows what the updater holds afterwards.
     void setAutomaticallyChecksForUpdates(bool on);
     /// An information check started by refreshUpdateInformation() is running.
-    bool isChecking() const { return m_isChecking; }
+    bool isChecking() const { return m_phase == Phase::InformationCheck; }
     /// The current information check or the launch check found a valid update.
     bool updateAvailable() const { return m_updateAvailable; }
     /// Plain text of the found update's release notes.
@@ -107,10 +135,12 @@ public:
 
     /// True when the bundle's information dictionary holds any value under "VelmoraProjectRoot".
     bool isDevelopmentBuild() const;
+    /// Where the controller's own update cycles stand.
+    Phase phase() const { return m_phase; }
     /// The engine's standard controller, made on first use.
     StandardUpdaterController &controller();
     /// The update window once made (hidden, not deleted, when the user closes it).
-    QWidget *updateWindow() const { return m_updateWindow; }
+    QWidget *updateWindow() const;
     /// The bundle whose information dictionary this controller reads.
     platform::Bundle &bundle() const { return m_bundle; }
     /// The handler that opens the release page and links.
@@ -151,7 +181,7 @@ signals:
 private:
     void setCanCheckForUpdates(bool value);
     void setAutomaticallyChecksMirror(bool value);
-    void setIsChecking(bool value);
+    void setPhase(Phase value);
     void setUpdateAvailable(bool value);
     void setReleaseNotes(const QString &value);
     void setIsLoadingNotes(bool value);
@@ -176,7 +206,6 @@ private:
 
     bool m_canCheckForUpdates = false;
     bool m_automaticallyChecksForUpdates = true;
-    bool m_isChecking = false;
     bool m_updateAvailable = false;
     QString m_releaseNotes;
     bool m_isLoadingNotes = false;
@@ -184,12 +213,12 @@ private:
     platform::TaskHandle m_releaseNotesTask;
     QString m_status;
     std::vector<QMetaObject::Connection> m_observers;
-    QPointer<QWidget> m_updateWindow;
-    bool m_manualCheck = false;
+    QPointer<UpdateWindow> m_updateWindow;
     platform::TaskHandle m_installationTask;
-    bool m_started = false;
-    bool m_checkingOnLaunch = false;
-    bool m_pendingCheck = false;
+    Phase m_phase = Phase::NotStarted;
+    // An information check was asked for while the updater could not take one (during the
+    // launch check, another cycle of the engine's, or before it could check at all).
+    bool m_checkWaiting = false;
     std::unique_ptr<StandardUpdaterController> m_controller;
 };
 

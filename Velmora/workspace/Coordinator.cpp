@@ -1,39 +1,30 @@
 #include "workspace/Coordinator.h"
 
+#include "platform/RandomToken.h"
 #include "workspace/NavigationPolicy.h"
+#include "workspace/WorkspaceResources.h"
 
 #include <QFile>
-#include <QRandomGenerator>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineNewWindowRequest>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
 
-static void initWorkspaceResources()
-{
-    // The resources live in a static library: nothing else would pull them in.
-    Q_INIT_RESOURCE(workspace);
-}
-
 namespace velmora::workspace {
-
-namespace {
-
-QString randomToken()
-{
-    quint32 words[4];
-    QRandomGenerator::system()->fillRange(words);
-    return QByteArray(reinterpret_cast<const char *>(words), sizeof words).toHex();
-}
-
-} // namespace
 
 WorkspaceView::Coordinator::Coordinator(const QUrl &origin, platform::UrlOpener &opener, QWebEngineProfile *profile,
                                         QObject *parent)
-    : QWebEnginePage(profile, parent), m_origin(origin), m_opener(opener), m_activations(randomToken())
+    : Coordinator(origin, opener, profile, ScriptBridge::Dependencies{}, parent)
+{
+}
+
+WorkspaceView::Coordinator::Coordinator(const QUrl &origin, platform::UrlOpener &opener, QWebEngineProfile *profile,
+                                        ScriptBridge::Dependencies bridge, QObject *parent)
+    : QWebEnginePage(profile, parent), m_origin(origin), m_opener(opener), m_activations(platform::randomToken())
 {
     installActivationScript();
+    m_bridge = new ScriptBridge(this, m_origin, std::move(bridge), this);
     connect(this, &QWebEnginePage::newWindowRequested, this, &Coordinator::answerNewWindowRequest);
     connect(this, &QWebEnginePage::featurePermissionRequested, this, &Coordinator::answerPermission);
     // Downloads are announced by the profile, which other pages may share.

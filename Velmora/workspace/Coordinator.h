@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/UrlOpener.h"
+#include "workspace/ScriptBridge.h"
 #include "workspace/SettingsKeys.h"
 #include "workspace/LinkActivations.h"
 #include "workspace/WorkspaceView.h"
@@ -20,9 +21,12 @@ class WorkspaceView::Coordinator : public QWebEnginePage
 {
     Q_OBJECT
 public:
-    // origin: the page URL whose scheme, host and port every navigation must match.
+    // origin: the page URL whose scheme, host and port every navigation and every bridge
+    // message must match. bridge: the services of the page's script bridge.
     Coordinator(const QUrl &origin, platform::UrlOpener &opener, QWebEngineProfile *profile,
                 QObject *parent = nullptr);
+    Coordinator(const QUrl &origin, platform::UrlOpener &opener, QWebEngineProfile *profile,
+                ScriptBridge::Dependencies bridge, QObject *parent = nullptr);
     ~Coordinator() override;
 
     // The reference of the origin test: the page URL as the view was made with it.
@@ -31,6 +35,10 @@ public:
     QString saveDirectoryKey() const { return textSaveDirectoryKey; }
     // True when u has the page's scheme, host and port.
     bool matchesOrigin(const QUrl &u) const;
+    // The folder text files are saved in unless the user picks another one.
+    QString textSaveDirectory() const { return ScriptBridge::textSaveDirectory(); }
+    // Answers the page's script messages.
+    ScriptBridge *scriptBridge() const { return m_bridge; }
 
 signals:
     // A download of this page that the policy lets through. The request itself has been
@@ -54,6 +62,7 @@ private:
     QUrl m_origin;
     platform::UrlOpener &m_opener;
     LinkActivations m_activations;
+    ScriptBridge *m_bridge = nullptr;
 };
 
 } // namespace velmora::workspace

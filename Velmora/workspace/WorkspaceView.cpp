@@ -33,29 +33,47 @@ WorkspaceView::WorkspaceView(const QUrl &url, platform::UrlOpener &opener, QWidg
 {
 }
 
+namespace {
+
+WorkspaceViewDependencies withOpener(platform::UrlOpener &opener, std::chrono::milliseconds loadTimeout)
+{
+    WorkspaceViewDependencies dependencies;
+    dependencies.opener = &opener;
+    dependencies.loadTimeout = loadTimeout;
+    return dependencies;
+}
+
+} // namespace
+
 WorkspaceView::WorkspaceView(const QUrl &url, platform::UrlOpener &opener, std::chrono::milliseconds loadTimeout,
                              QWidget *parent)
+    : WorkspaceView(url, withOpener(opener, loadTimeout), parent)
+{
+}
+
+WorkspaceView::WorkspaceView(const QUrl &url, WorkspaceViewDependencies dependencies, QWidget *parent)
     : QWidget(parent), m_url(url)
 {
+    platform::UrlOpener &opener = dependencies.opener ? *dependencies.opener : platform::UrlOpener::system();
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
     m_webView = new QWebEngineView(this);
     // The page is the web view's child, so it goes before the profile does.
-    m_coordinator = new Coordinator(m_url, opener, workspaceProfile(), m_webView);
+    m_coordinator = new Coordinator(m_url, opener, workspaceProfile(), std::move(dependencies.bridge), m_webView);
     m_webView->setPage(m_coordinator);
     layout->addWidget(m_webView);
 
     m_loadTimer.setSingleShot(true);
-    m_loadTimer.setInterval(loadTimeout);
+    m_loadTimer.setInterval(dependencies.loadTimeout);
     connect(&m_loadTimer, &QTimer::timeout, m_webView, &QWebEngineView::stop);
     connect(m_coordinator, &QWebEnginePage::loadFinished, &m_loadTimer, &QTimer::stop);
     m_loadTimer.start();
     m_coordinator->load(m_url);
 
     // Held weakly there: it reads as empty once this view is gone.
-    m_pageScripts = new PageScripts(m_coordinator, this);
+    m_pageScripts = new PageScripts(m_coordinator, m_coordinator->scriptBridge(), dependencies.pageScriptTimeout, this);
     backend::BackendController::shared().setWebView(m_pageScripts);
 }
 

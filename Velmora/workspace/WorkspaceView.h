@@ -1,6 +1,8 @@
 #pragma once
 
 #include "platform/UrlOpener.h"
+#include "workspace/PageScripts.h"
+#include "workspace/ScriptBridge.h"
 
 #include <QTimer>
 #include <QUrl>
@@ -12,7 +14,20 @@ class QWebEngineView;
 
 namespace velmora::workspace {
 
-class PageScripts;
+// How long the first load may take before it is stopped; the engine's own failed-load page
+// then stays.
+inline constexpr std::chrono::milliseconds workspaceLoadTimeout{60'000};
+
+// What a workspace view is made with besides its URL; the defaults are the real ones.
+struct WorkspaceViewDependencies
+{
+    // Where clicked links to other sites go; nullptr = the system's default handler.
+    platform::UrlOpener *opener = nullptr;
+    std::chrono::milliseconds loadTimeout = workspaceLoadTimeout;
+    // How long a script the backend runs in the page may take to settle.
+    std::chrono::milliseconds pageScriptTimeout = PageScripts::defaultSettleTimeout;
+    ScriptBridge::Dependencies bridge;
+};
 
 // Fills the main window with the backend's page: one embedded web view whose page is the
 // Coordinator, which answers every question the engine asks. The page is requested once,
@@ -21,9 +36,7 @@ class WorkspaceView : public QWidget
 {
     Q_OBJECT
 public:
-    // How long the first load may take before it is stopped; the engine's own failed-load
-    // page then stays.
-    static constexpr std::chrono::milliseconds defaultLoadTimeout{60'000};
+    static constexpr std::chrono::milliseconds defaultLoadTimeout = workspaceLoadTimeout;
 
     // url: the page URL, and the origin every navigation is held to. opener: where clicked
     // links to other sites go.
@@ -31,6 +44,7 @@ public:
                            QWidget *parent = nullptr);
     WorkspaceView(const QUrl &url, platform::UrlOpener &opener, std::chrono::milliseconds loadTimeout,
                   QWidget *parent = nullptr);
+    WorkspaceView(const QUrl &url, WorkspaceViewDependencies dependencies, QWidget *parent = nullptr);
     ~WorkspaceView() override;
 
     // The page URL the view was made with.

@@ -588,16 +588,28 @@ private slots:
         QCOMPARE(controller->logURL(), QUrl::fromLocalFile(stage.logFile()));
     }
 
+    void cancelledReadinessStopsTheBackend_data()
+    {
+        QTest::addColumn<bool>("byTheCaller");
+        QTest::newRow("the caller's token") << true;
+        // An attempt that nobody could cancel (a retry, an activation), ended at termination.
+        QTest::newRow("cancelStart") << false;
+    }
+
     void cancelledReadinessStopsTheBackend()
     {
+        QFETCH(bool, byTheCaller);
         Stage stage(Stage::Development, test::helperProgram("run_until_signal"), {"%SIGNALS%"});
         auto controller = stage.controller(100000, 5, 50ms);
         auto handle = platform::TaskHandle::make();
-        controller->start(handle.token());
+        controller->start(byTheCaller ? handle.token() : platform::CancelToken());
         // Once it printed its line its signal handler is in place.
         QTRY_VERIFY_WITH_TIMEOUT(stage.log().contains("run_until_signal: pid"), patience);
         QVERIFY(controller->starting());
-        handle.cancel();
+        if (byTheCaller)
+            handle.cancel();
+        else
+            controller->cancelStart();
         QTRY_VERIFY_WITH_TIMEOUT(!controller->starting(), patience);
         QCOMPARE(controller->error(), backend::startCancelledMessage);
         QTRY_COMPARE_WITH_TIMEOUT(stage.signalsReceived(), QByteArray("SIGTERM\n"), patience);

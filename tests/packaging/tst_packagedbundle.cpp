@@ -5,6 +5,7 @@
 // or source tree.
 
 #include "PackagingSupport.h"
+#include "RunningBackend.h"
 #include "TestSupport.h"
 
 #include "platform/HttpClient.h"
@@ -21,6 +22,7 @@
 #include <csignal>
 
 using namespace velmora;
+using namespace velmora::test;
 using namespace std::chrono_literals;
 using test::runCommand;
 
@@ -37,40 +39,6 @@ QString velmoraIn(const QString &bundle)
 }
 
 // The parent pid the backend on port reports; empty when nothing answers.
-QString backendParent(quint16 port)
-{
-    const QUrl url(QStringLiteral("http://127.0.0.1:%1/healthz").arg(port));
-    const auto reply = test::waitFor(platform::HttpClient::shared().get(url, platform::RedirectPolicy::none(), 1s));
-    if (!reply.received || reply.status != 200)
-        return {};
-    return QJsonDocument::fromJson(reply.body).object().value(QStringLiteral("desktop_parent_pid")).toString();
-}
-
-bool portAccepts(quint16 port)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    return socket.waitForConnected(1000);
-}
-
-// The backend that served port, as its start-up line in the log names it; 0 when none.
-qint64 backendPid(const QString &log, quint16 port)
-{
-    const QRegularExpression line(QStringLiteral("Velmora backend pid (\\d+) on port %1 ").arg(port));
-    qint64 pid = 0;
-    for (auto it = line.globalMatch(QString::fromUtf8(test::readFile(log))); it.hasNext();)
-        pid = it.next().captured(1).toLongLong();
-    return pid;
-}
-
-// Gone, or a zombie that only waits for a parent to collect it.
-bool processGone(qint64 pid)
-{
-    const QByteArray text = test::readFile(QStringLiteral("/proc/%1/stat").arg(pid));
-    const qsizetype close = text.lastIndexOf(')');
-    return text.isEmpty() || close < 0 || text.mid(close + 2, 1) == "Z";
-}
-
 QStringList procList(qint64 pid, const char *name)
 {
     const QByteArray text = test::readFile(QStringLiteral("/proc/%1/%2").arg(pid).arg(QLatin1String(name)));
@@ -113,6 +81,11 @@ class TestPackagedBundle : public QObject
         environment.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/data"));
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
         environment.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/cache"));
+        // One Velmora runs per user: this run's must not meet another test's. A runtime folder
+        // is the user's alone.
+        QDir().mkpath(home + QStringLiteral("/runtime"));
+        QFile::setPermissions(home + QStringLiteral("/runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home + QStringLiteral("/runtime"));
         environment.insert(QStringLiteral("VELMORA_DESKTOP_PORT"), QString::number(port));
         environment.insert(QStringLiteral("VELMORA_BACKEND_WATCH_PARENT"), QStringLiteral("0"));
         // A packaged backend must not see an interpreter home of the user's.
@@ -363,6 +336,7 @@ private slots:
         QProcess velmora;
         test::endWithThisProcess(velmora);
         velmora.setProcessEnvironment(environment);
+        velmora.setProcessChannelMode(QProcess::MergedChannels);
         velmora.start(velmoraIn(m_bundle), {});
         auto stopVelmora = qScopeGuard([&] {
             velmora.terminate();
@@ -381,8 +355,14 @@ private slots:
         };
         QString found;
         // On a time-out the comparison below says what the window's class was.
-        [[maybe_unused]] const bool appeared = QTest::qWaitFor([&] { return (found = windowClass()) == wmClass; },
-                                                               startPatience);
+        const bool appeared = QTest::qWaitFor([&] { return (found = windowClass()) == wmClass; }, startPatience);
+        if (!appeared) {
+            qWarning().noquote() << "velmora" << (velmora.state() == QProcess::Running ? "runs" : "has ended")
+                                 << "and wrote:" << velmora.readAll();
+            qWarning().noquote() << "windows:"
+                                 << runCommand(QStringLiteral("xwininfo"), {QStringLiteral("-display"), display,
+                                                                          QStringLiteral("-root"), QStringLiteral("-tree")}).out;
+        }
         QCOMPARE(found, wmClass);
     }
 };

@@ -1,5 +1,5 @@
-#include "ScriptedUpdater.h"
 #include "TestSupport.h"
+#include "UpdateHarness.h"
 
 #include "platform/Async.h"
 #include "platform/Bundle.h"
@@ -44,23 +44,11 @@ struct Backend
     }
 };
 
-struct Harness
+// The relaunch hold over the scripted engine, asking backend every interval.
+test::UpdateHarness::Options asking(Backend &backend)
 {
-    explicit Harness(Backend &backend)
-    {
-        UpdateController::Dependencies deps;
-        deps.controllerFactory = ScriptedController::factory(&engine);
-        deps.bundle = &bundle;
-        deps.prepareForUpdate = backend.prepare();
-        deps.relaunchPollInterval = interval;
-        controller = std::make_unique<UpdateController>(std::move(deps));
-        controller->controller();
-    }
-
-    platform::FixedBundle bundle;
-    ScriptedController *engine = nullptr;
-    std::unique_ptr<UpdateController> controller;
-};
+    return {.prepareForUpdate = backend.prepare(), .relaunchPollInterval = interval};
+}
 
 } // namespace
 
@@ -71,7 +59,7 @@ private slots:
     void idleBackendRelaunchesAfterTheFirstAnswer()
     {
         Backend backend;
-        Harness h(backend);
+        test::UpdateHarness h(asking(backend));
         int continued = 0;
         QVERIFY(h.engine->postponeRelaunch([&continued] { ++continued; }));
         QCOMPARE(continued, 0); // never inside the engine's own call
@@ -84,7 +72,7 @@ private slots:
     {
         Backend backend;
         backend.busyAnswers = 3;
-        Harness h(backend);
+        test::UpdateHarness h(asking(backend));
         int continued = 0;
         QVERIFY(h.engine->postponeRelaunch([&continued] { ++continued; }));
         QTRY_COMPARE_WITH_TIMEOUT(continued, 1, test::patience);
@@ -114,7 +102,7 @@ private slots:
         backend.agreeing = false; // the first task can never go ahead on its own, however slow the test
         if (answerHeld)
             backend.gate = platform::TaskHandle::make();
-        Harness h(backend);
+        test::UpdateHarness h(asking(backend));
         int first = 0;
         int second = 0;
         QVERIFY(h.engine->postponeRelaunch([&first] { ++first; }));
@@ -140,7 +128,7 @@ private slots:
     {
         Backend backend;
         backend.busyAnswers = 1;
-        Harness h(backend);
+        test::UpdateHarness h(asking(backend));
         int continued = 0;
         QVERIFY(h.engine->postponeRelaunch([&continued] { ++continued; }));
         h.controller.reset();

@@ -1,6 +1,6 @@
-#include "ScriptedUpdater.h"
 #include "StatusTexts.h"
 #include "TestSupport.h"
+#include "UpdateHarness.h"
 
 #include "platform/Bundle.h"
 #include "updates/UpdateController.h"
@@ -16,55 +16,8 @@ using namespace velmora;
 using namespace velmora::test;
 using test::drainEvents;
 using test::ScriptedController;
+using test::UpdateHarness;
 using updates::UpdateController;
-
-namespace {
-
-
-updates::UpdateItem item(const QString &version = QStringLiteral("1.4.0"))
-{
-    updates::UpdateItem found;
-    found.versionString = version;
-    found.displayVersionString = version;
-    return found;
-}
-
-// One controller over the scripted engine, with a bundle the test shapes.
-struct Harness
-{
-    explicit Harness(bool development = false, bool automaticChecks = true)
-    {
-        bundle.info.insert(QStringLiteral("CFBundleShortVersionString"), QStringLiteral("1.3.0"));
-        if (development)
-            bundle.info.insert(QStringLiteral("VelmoraProjectRoot"), 42); // any type counts
-        UpdateController::Dependencies deps;
-        deps.controllerFactory = ScriptedController::factory(&engine);
-        deps.bundle = &bundle;
-        controller = std::make_unique<UpdateController>(std::move(deps));
-        controller->controller();
-        engine->scripted.automaticChecks = automaticChecks;
-    }
-
-    test::ScriptedUpdater &updater() { return engine->scripted; }
-    void userRequest()
-    {
-        controller->start();
-        controller->showUpdateWindow();
-        controller->refreshUpdateInformation();
-    }
-    // Starts and waits until the engine can take a check (the launch check, if any, runs).
-    void startAndWaitUntilReady()
-    {
-        controller->start();
-        QTRY_VERIFY_WITH_TIMEOUT(controller->canCheckForUpdates(), test::patience);
-    }
-
-    platform::FixedBundle bundle;
-    ScriptedController *engine = nullptr;
-    std::unique_ptr<UpdateController> controller;
-};
-
-} // namespace
 
 class TestUpdateController : public QObject
 {
@@ -79,7 +32,7 @@ private slots:
 
     void startsOnceWithObservationsDeliveredLater()
     {
-        Harness h(false, /*automaticChecks=*/false);
+        UpdateHarness h({.automaticChecks = false});
         h.updater().canCheck = true; // already able, yet the value arrives later
         h.controller->start();
         QCOMPARE(h.controller->canCheckForUpdates(), false);
@@ -102,7 +55,7 @@ private slots:
 
     void startTwiceMakesOneLaunchCheck()
     {
-        Harness h;
+        UpdateHarness h;
         h.controller->start();
         h.controller->start();
         QCOMPARE(h.engine->startCount, 1);
@@ -112,7 +65,7 @@ private slots:
 
     void developmentBuildNeverStartsTheEngine()
     {
-        Harness h(/*development=*/true);
+        UpdateHarness h({.projectRoot = 42}); // any type counts
         QVERIFY(h.controller->isDevelopmentBuild());
         h.userRequest();
         QCOMPARE(h.controller->status(), developmentStatus);
@@ -132,7 +85,7 @@ private slots:
 
     void automaticChecksOffMakesNoLaunchCheck()
     {
-        Harness h(false, /*automaticChecks=*/false);
+        UpdateHarness h({.automaticChecks = false});
         h.controller->start();
         QCOMPARE(h.engine->startCount, 1);
         QCOMPARE(h.updater().backgroundChecks, 0);
@@ -148,7 +101,7 @@ private slots:
 
     void refreshWhileCheckingIsIgnored()
     {
-        Harness h(false, false);
+        UpdateHarness h({.automaticChecks = false});
         h.startAndWaitUntilReady();
         h.controller->refreshUpdateInformation();
         QCOMPARE(h.updater().informationChecks, 1);
@@ -161,7 +114,7 @@ private slots:
 
     void refreshDuringAnotherSessionRunsAfterIt()
     {
-        Harness h; // the launch check keeps the engine busy
+        UpdateHarness h; // the launch check keeps the engine busy
         h.startAndWaitUntilReady();
         QVERIFY(h.updater().session);
         h.controller->refreshUpdateInformation();
@@ -179,10 +132,10 @@ private slots:
 
     void launchCheckThatFindsAnUpdateShowsTheWindow()
     {
-        Harness h;
+        UpdateHarness h;
         h.startAndWaitUntilReady();
         QVERIFY(!h.controller->updateWindow());
-        h.engine->findUpdate(item(QStringLiteral("2.0.1")));
+        h.engine->findUpdate(test::updateItem(QStringLiteral("2.0.1")));
 
         QCOMPARE(h.engine->engineShowsWindow, std::optional<bool>(false));
         QWidget *window = h.controller->updateWindow();
@@ -210,13 +163,13 @@ private slots:
 
         // Once the launch check has ended, the engine may show its own window again.
         h.engine->finishCycle();
-        QVERIFY(h.controller->shouldHandleShowingScheduledUpdate(item(), true));
+        QVERIFY(h.controller->shouldHandleShowingScheduledUpdate(test::updateItem(), true));
         QCOMPARE(h.controller->status(), foundStatus(QStringLiteral("2.0.1")));
     }
 
     void launchCheckThatFindsNothingShowsNoWindow()
     {
-        Harness h;
+        UpdateHarness h;
         h.startAndWaitUntilReady();
         h.engine->finishCycle(test::noUpdateError());
         drainEvents();
@@ -227,17 +180,17 @@ private slots:
 
     void updatesFoundByOtherCyclesAreLeftToTheEngine()
     {
-        Harness h(false, false);
+        UpdateHarness h({.automaticChecks = false});
         h.startAndWaitUntilReady();
         h.engine->checkForUpdates(); // the install path's own cycle
-        h.engine->findUpdate(item());
+        h.engine->findUpdate(test::updateItem());
         QVERIFY(!h.controller->updateAvailable());
         QCOMPARE(h.controller->status(), initialStatus);
         QVERIFY(!h.controller->updateWindow());
         // The engine showing a scheduled update itself asks for nothing of ours.
-        h.controller->willHandleShowingUpdate(true, item());
+        h.controller->willHandleShowingUpdate(true, test::updateItem());
         QVERIFY(!h.controller->updateWindow());
-        h.controller->willHandleShowingUpdate(false, item());
+        h.controller->willHandleShowingUpdate(false, test::updateItem());
         QVERIFY(h.controller->updateWindow() && h.controller->updateWindow()->isVisible());
     }
 
@@ -269,13 +222,13 @@ private slots:
         QFETCH(QString, status);
         QFETCH(bool, available);
 
-        Harness h(false, false);
+        UpdateHarness h({.automaticChecks = false});
         h.startAndWaitUntilReady();
         h.controller->showUpdateWindow();
         h.controller->refreshUpdateInformation();
         QCOMPARE(h.controller->updateWindow()->size(), QSize(500, 420));
         if (finds) {
-            h.engine->findUpdate(item());
+            h.engine->findUpdate(test::updateItem());
             QCOMPARE(h.controller->updateWindow()->size(), QSize(500, 650));
             QCOMPARE(h.engine->engineShowsWindow, std::nullopt); // an information check shows nothing of its own
         }
@@ -294,11 +247,11 @@ private slots:
 
     void newCheckClearsTheLastFind()
     {
-        Harness h(false, false);
+        UpdateHarness h({.automaticChecks = false});
         h.startAndWaitUntilReady();
         h.controller->showUpdateWindow();
         h.controller->refreshUpdateInformation();
-        h.engine->findUpdate(item()); // no notes address: the failure line
+        h.engine->findUpdate(test::updateItem()); // no notes address: the failure line
         h.engine->finishCycle();
         QVERIFY(h.controller->notesFailed());
         QVERIFY(h.controller->updateAvailable());
@@ -310,6 +263,24 @@ private slots:
         QCOMPARE(h.controller->updateAvailable(), false);
         QCOMPARE(h.controller->updateWindow()->size(), QSize(500, 420));
         QCOMPARE(h.controller->status(), checkingStatus);
+    }
+
+    void refreshAnnouncesInOrder()
+    {
+        UpdateHarness h({.automaticChecks = false});
+        h.reachFoundUpdate(test::updateItem()); // no notes address: the failure line
+        QVERIFY(h.controller->notesFailed());
+
+        // Whoever reacts to isChecking already sees the last find cleared; the status comes last.
+        QStringList heard;
+        UpdateController &c = *h.controller;
+        connect(&c, &UpdateController::notesFailedChanged, this, [&heard] { heard << "notesFailed"; });
+        connect(&c, &UpdateController::isCheckingChanged, this, [&heard] { heard << "isChecking"; });
+        connect(&c, &UpdateController::updateAvailableChanged, this, [&heard] { heard << "updateAvailable"; });
+        connect(&c, &UpdateController::statusChanged, this, [&heard] { heard << "status"; });
+        c.refreshUpdateInformation();
+        QCOMPARE(heard, (QStringList{"notesFailed", "isChecking", "updateAvailable", "status"}));
+        QCOMPARE(c.phase(), UpdateController::Phase::InformationCheck);
     }
 
     void withoutAFactoryTheRealEngineIsMade()
@@ -326,7 +297,7 @@ private slots:
 
     void deliveriesToAGoneControllerDoNothing()
     {
-        Harness h(false, false);
+        UpdateHarness h({.automaticChecks = false});
         h.controller->start();
         h.controller->refreshUpdateInformation(); // pending until the engine can check
         h.controller.reset();

@@ -1,7 +1,7 @@
 // The release-notes load over real HTTPS on the loopback interface: a TLS server with a
 // certificate for "localhost" made at run time, trusted only by this test's HTTP client.
-#include "ScriptedUpdater.h"
 #include "TlsTestServer.h"
+#include "UpdateHarness.h"
 
 #include "platform/Bundle.h"
 #include "platform/HttpClient.h"
@@ -285,12 +285,7 @@ private slots:
     }
 
 private:
-    struct Harness
-    {
-        platform::FixedBundle bundle;
-        ScriptedController *engine = nullptr;
-        std::unique_ptr<UpdateController> controller;
-    };
+    using Harness = test::UpdateHarness;
 
     static updates::UpdateItem item(std::optional<QString> notes)
     {
@@ -304,16 +299,10 @@ private:
     std::unique_ptr<Harness> harness(QStringList allowedHosts = {QStringLiteral("localhost"), QStringLiteral("notes.invalid")},
                                      platform::HttpClient *http = nullptr)
     {
-        auto h = std::make_unique<Harness>();
-        UpdateController::Dependencies deps;
-        deps.controllerFactory = ScriptedController::factory(&h->engine);
-        deps.bundle = &h->bundle;
-        deps.http = http ? http : &m_http;
-        deps.releaseNotesHosts = std::move(allowedHosts);
-        h->controller = std::make_unique<UpdateController>(std::move(deps));
-        h->controller->controller();
-        h->engine->scripted.automaticChecks = false;
-        return h;
+        return std::make_unique<Harness>(Harness::Options{.version = QVariant(),
+                                                          .automaticChecks = false,
+                                                          .http = http ? http : &m_http,
+                                                          .releaseNotesHosts = std::move(allowedHosts)});
     }
 
     // Runs an information check that finds an update with the given notes address.

@@ -1,7 +1,6 @@
-#include "ScriptedUpdater.h"
 #include "StatusTexts.h"
-#include "RecordingUrlOpener.h"
 #include "TestSupport.h"
+#include "UpdateHarness.h"
 
 #include "platform/BuildInfo.h"
 #include "platform/Bundle.h"
@@ -28,21 +27,14 @@ const QString showRelease = QString::fromUtf8("릴리스 보기");
 const QString install = QString::fromUtf8("다운로드 및 설치…");
 const QString checkAgain = QString::fromUtf8("다시 확인");
 
-struct Harness
+// The update window of a controller over the scripted engine, automatic notices off.
+struct Harness : test::UpdateHarness
 {
     explicit Harness(bool development = false, QVariant version = QStringLiteral("1.3.0"))
+        : UpdateHarness({.projectRoot = development ? QVariant(QStringLiteral("/src/velmora")) : QVariant(),
+                         .version = std::move(version),
+                         .automaticChecks = false})
     {
-        if (version.isValid())
-            bundle.info.insert(QStringLiteral("CFBundleShortVersionString"), version);
-        if (development)
-            bundle.info.insert(QStringLiteral("VelmoraProjectRoot"), QStringLiteral("/src/velmora"));
-        UpdateController::Dependencies deps;
-        deps.controllerFactory = ScriptedController::factory(&engine);
-        deps.bundle = &bundle;
-        deps.urlOpener = &opener;
-        controller = std::make_unique<UpdateController>(std::move(deps));
-        controller->controller();
-        engine->scripted.automaticChecks = false;
     }
 
     UpdateCheckView *view()
@@ -50,30 +42,8 @@ struct Harness
         controller->showUpdateWindow();
         return controller->updateWindow()->findChild<UpdateCheckView *>();
     }
-    void startAndWaitUntilReady()
-    {
-        controller->start();
-        QTRY_VERIFY_WITH_TIMEOUT(controller->canCheckForUpdates(), test::patience);
-    }
     // An information check that found an update and has ended.
-    void reachFoundUpdate()
-    {
-        startAndWaitUntilReady();
-        controller->refreshUpdateInformation();
-        engine->findUpdate(item());
-        engine->finishCycle();
-    }
-    updates::UpdateItem item(const QString &version = QStringLiteral("1.4.0"))
-    {
-        updates::UpdateItem found;
-        found.versionString = found.displayVersionString = version;
-        return found;
-    }
-
-    platform::FixedBundle bundle;
-    test::RecordingUrlOpener opener;
-    ScriptedController *engine = nullptr;
-    std::unique_ptr<UpdateController> controller;
+    void reachFoundUpdate() { UpdateHarness::reachFoundUpdate(test::updateItem()); }
 };
 
 } // namespace
@@ -127,7 +97,7 @@ private slots:
             h.startAndWaitUntilReady();
             h.controller->refreshUpdateInformation();
             if (state.startsWith(QLatin1String("found")))
-                h.engine->findUpdate(h.item());
+                h.engine->findUpdate(test::updateItem());
             if (state == QLatin1String("found-busy")) {
                 h.engine->finishCycle();
                 h.engine->scripted.setCanCheck(false);
@@ -180,7 +150,7 @@ private slots:
         h.startAndWaitUntilReady();
         h.controller->refreshUpdateInformation();
         const QString version = QStringLiteral("4.0.0 ") + QString(QStringLiteral("build-with-a-long-name ")).repeated(6);
-        h.engine->findUpdate(h.item(version));
+        h.engine->findUpdate(test::updateItem(version));
         QLabel *status = view->statusLine();
         QVERIFY(status->wordWrap());
         QTRY_VERIFY_WITH_TIMEOUT(status->height() >= 2 * status->fontMetrics().lineSpacing(), test::patience);
@@ -270,7 +240,7 @@ private slots:
         UpdateCheckView *view = h.view();
         h.startAndWaitUntilReady();
         h.controller->refreshUpdateInformation();
-        updates::UpdateItem found = h.item();
+        updates::UpdateItem found = test::updateItem();
         found.releaseNotesURL = platform::LiteralUrl(QStringLiteral("http://velmora.invalid/notes")); // refused
         h.engine->findUpdate(found);
         QVERIFY(view->notes()->isVisible());

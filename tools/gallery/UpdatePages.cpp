@@ -2,7 +2,7 @@
 // and a canned release-notes answer.
 #include "Gallery.h"
 
-#include "../../tests/updates/ScriptedUpdater.h"
+#include "ScriptedUpdater.h"
 
 #include "platform/Bundle.h"
 #include "platform/HttpClient.h"
