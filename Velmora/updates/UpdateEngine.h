@@ -110,6 +110,9 @@ public:
     UpdateInstaller &installer() { return m_installer; }
     // The timer of the scheduled checks (active while they are on).
     const QTimer &scheduleTimer() const { return m_schedule; }
+    // Installs an update that is ready ("later" was chosen, or it came without the user) as
+    // Velmora quits; connected to the application's aboutToQuit.
+    void installAtQuit();
 
 signals:
     // The engine's phase changed (its window renders it).
@@ -142,7 +145,6 @@ private:
     QCoro::Task<> prepare(UpdateItem item, bool silent, platform::CancelToken token);
     void installAndRelaunch();
     void continueRelaunch(int generation);
-    void installAtQuit();
     bool isBusyInstalling() const;
 
     UpdaterDelegate &m_updaterDelegate;

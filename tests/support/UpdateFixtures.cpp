@@ -6,6 +6,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -69,6 +70,20 @@ QByteArray makeTarGz(const QList<TarEntry> &entries)
     archive_write_close(writer);
     archive_write_free(writer);
     return output;
+}
+
+QByteArray incompressible(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(42);
+    generator.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
+    return bytes;
+}
+
+QByteArray harnessLauncher()
+{
+    return "#!/bin/sh\nhere=\"$(cd \"$(dirname \"$0\")/..\" && pwd -P)\"\nexec '"
+        + helperProgram(QStringLiteral("update_harness")).toUtf8() + "' launch --bundle \"$here\" \"$@\"\n";
 }
 
 QList<TarEntry> bundleEntries(const QString &version, const QByteArray &executable, const QByteArray &extraInfo)

@@ -51,6 +51,14 @@ QList<TarEntry> entriesOfFolder(const QString &folder, const QByteArray &top = "
 bool writeBundle(const QString &folder, const QString &version, const QByteArray &executable,
                  const QByteArray &extraInfo = {});
 
+// Incompressible bytes (the same for every call), so that an archive holding them arrives in
+// many pieces.
+QByteArray incompressible(qsizetype size);
+
+// The executable of a test bundle: it runs update_harness's launch mode on the bundle it lies
+// in, which does what a start of Velmora does about an installation.
+QByteArray harnessLauncher();
+
 // A key pair made once per test process.
 const updates::KeyPair &testKeys();
 QString testPublicKey(); // base64

@@ -18,7 +18,6 @@
 #include "UpdateFixtures.h"
 
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -39,22 +38,6 @@ using Tree = QMap<QString, test::TreeEntry>;
 const QString running = QStringLiteral("1.0");
 const QString next = QStringLiteral("1.1");
 const QByteArray shellExecutable = "#!/bin/sh\nexit 0\n";
-
-// What a start of a test bundle runs: the harness's launch mode on the bundle it lies in.
-QByteArray launcherScript()
-{
-    return "#!/bin/sh\nhere=\"$(cd \"$(dirname \"$0\")/..\" && pwd -P)\"\nexec '" + test::helperProgram(QStringLiteral("update_harness")).toUtf8()
-        + "' launch --bundle \"$here\" \"$@\"\n";
-}
-
-// Incompressible content, so that the archive arrives in many pieces.
-QByteArray noise(qsizetype size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator(42);
-    generator.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
-    return bytes;
-}
 
 struct ProcessRun
 {
@@ -143,12 +126,12 @@ void TestUpdateInstaller::init()
     m_dir = QDir(m_temporary->path());
     m_bundle = m_dir.filePath(QStringLiteral("Apps/velmora"));
     QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("Apps"))));
-    QVERIFY(test::writeBundle(m_bundle, running, launcherScript(), "\"VelmoraTestBehaviour\": \"report\""));
+    QVERIFY(test::writeBundle(m_bundle, running, test::harnessLauncher(), "\"VelmoraTestBehaviour\": \"report\""));
     m_oldTree = test::describeTree(m_bundle);
 
     // The new version, with a file large enough to arrive in many pieces.
-    QList<TarEntry> entries = test::bundleEntries(next, launcherScript(), "\"VelmoraTestBehaviour\": \"confirm\"");
-    entries << TarEntry::file("velmora/Resources/app/model.bin", noise(3 * 1024 * 1024));
+    QList<TarEntry> entries = test::bundleEntries(next, test::harnessLauncher(), "\"VelmoraTestBehaviour\": \"confirm\"");
+    entries << TarEntry::file("velmora/Resources/app/model.bin", test::incompressible(3 * 1024 * 1024));
     m_archive = test::makeTarGz(entries);
     const QString reference = m_dir.filePath(QStringLiteral("reference"));
     QVERIFY(QDir().mkpath(reference));
@@ -635,7 +618,7 @@ void TestUpdateInstaller::killedAtEachStep()
 void TestUpdateInstaller::crashingNewVersionIsRolledBack()
 {
     // The new version aborts at every start before it is up.
-    QList<TarEntry> entries = test::bundleEntries(next, launcherScript(), "\"VelmoraTestBehaviour\": \"crash\"");
+    QList<TarEntry> entries = test::bundleEntries(next, test::harnessLauncher(), "\"VelmoraTestBehaviour\": \"crash\"");
     const QByteArray crashing = test::makeTarGz(entries);
     serve(crashing);
     {
