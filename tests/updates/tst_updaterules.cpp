@@ -185,7 +185,7 @@ void TestUpdateRules::archiveLimits()
     QCOMPARE(size.totalBytes(), 100);
 
     ArchiveEntryChecker count(QStringLiteral("velmora"), limits);
-    for (const QByteArray &path : {"velmora/", "velmora/a/", "velmora/b/", "velmora/c/"})
+    for (const char *path : {"velmora/", "velmora/a/", "velmora/b/", "velmora/c/"})
         QVERIFY(count.check(folder(path)).ok());
     QCOMPARE(count.check(folder("velmora/d/")).problem, EntryProblem::TooManyEntries);
 
