@@ -15,6 +15,11 @@
 using namespace velmora;
 using namespace velmora::updates;
 
+Q_DECLARE_METATYPE(velmora::updates::ArchiveEntry)
+Q_DECLARE_METATYPE(velmora::updates::InstallJournal)
+Q_DECLARE_METATYPE(velmora::updates::FolderIdentity)
+Q_DECLARE_METATYPE(velmora::updates::InstallFacts)
+
 Q_DECLARE_METATYPE(velmora::updates::EntryProblem)
 Q_DECLARE_METATYPE(velmora::updates::SignatureCheck)
 Q_DECLARE_METATYPE(velmora::updates::RecoveryAction)
@@ -572,11 +577,6 @@ void TestUpdateRules::installRefusal()
     QFETCH(InstallRefusal, expected);
     QCOMPARE(decideInstallRefusal(facts), expected);
 }
-
-Q_DECLARE_METATYPE(velmora::updates::ArchiveEntry)
-Q_DECLARE_METATYPE(velmora::updates::InstallJournal)
-Q_DECLARE_METATYPE(velmora::updates::FolderIdentity)
-Q_DECLARE_METATYPE(velmora::updates::InstallFacts)
 
 QTEST_GUILESS_MAIN(TestUpdateRules)
 #include "tst_updaterules.moc"
