@@ -23,9 +23,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QEventLoop>
 #include <QTimer>
 #include <QWidget>
 
+#include <chrono>
 #include <cstdio>
 
 namespace velmora::app {
@@ -176,7 +178,25 @@ int VelmoraApp::run()
     // Showing the root view runs the startup sequence; it opens on the access check.
     window.show();
     showInstalledUpdateMessage(window, updateMessage);
-    return QCoreApplication::exec();
+    const int status = QCoreApplication::exec();
+    settleCancelledStart();
+    return status;
+}
+
+void VelmoraApp::settleCancelledStart()
+{
+    // Each cancelled wait resumes within a few turns of the loop; the bound only keeps a
+    // misbehaving step from holding up the end of the process.
+    constexpr auto patience = std::chrono::seconds(2);
+    if (!m_backend || !m_backend->starting())
+        return;
+    QEventLoop loop;
+    connect(m_backend, &backend::BackendController::startingChanged, &loop, [this, &loop] {
+        if (!m_backend || !m_backend->starting())
+            loop.quit();
+    });
+    QTimer::singleShot(patience, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 MainWindow &VelmoraApp::openWindow(bool keepPlacement)

@@ -114,6 +114,10 @@ public:
     void retryBackendStart();
 
 private:
+    // Lets a start that was cancelled as Velmora quit come to its end: its suspended steps
+    // resume through queued calls, which need the event loop once more after exec() returned.
+    void settleCancelledStart();
+
     QPointer<backend::BackendController> m_backend;
     QPointer<updates::UpdateController> m_updates;
     std::unique_ptr<access::FullDiskAccessGate> m_fileAccess;
