@@ -362,7 +362,7 @@ private slots:
                  "the installation's work folder stayed");
         QCOMPARE(platform::identityOf(bundle), std::optional(startsBefore == 0 ? journal.newBundle : journal.oldBundle));
         QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-                 (QStringList{QStringLiteral("Velmora bundle"), QStringLiteral("home")}));
+                 (QStringList{QStringLiteral("home"), QStringLiteral("Velmora bundle")}));
 
         velmora.terminate();
         QVERIFY(velmora.waitForFinished(stopPatience));
