@@ -13,6 +13,8 @@
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
+#include <utility>
+
 namespace velmora::workspace {
 
 namespace {
@@ -89,9 +91,15 @@ DownloadSaver::~DownloadSaver()
             transfer->stopping = true;
             transfer->request->cancel();
         }
-        if (!transfer->stagingFolder.isEmpty())
-            QDir(transfer->stagingFolder).removeRecursively();
+        m_endedFolders.insert(transfer->stagingFolder);
     }
+    removeEndedFolders();
+}
+
+void DownloadSaver::removeEndedFolders()
+{
+    for (const QString &folder : std::exchange(m_endedFolders, {}))
+        QDir(folder).removeRecursively();
 }
 
 void DownloadSaver::take(QWebEngineDownloadRequest *download)
@@ -128,6 +136,7 @@ void DownloadSaver::take(QWebEngineDownloadRequest *download)
         return;
     }
 
+    removeEndedFolders();
     m_transfers.insert(id, transfer);
     download->setDownloadDirectory(transfer->stagingFolder);
     download->setDownloadFileName(stagedFileName);
@@ -180,7 +189,9 @@ void DownloadSaver::panelEnded(const std::shared_ptr<Transfer> &transfer, std::o
 void DownloadSaver::stateChanged(const std::shared_ptr<Transfer> &transfer)
 {
     QWebEngineDownloadRequest *request = transfer->request;
-    if (transfer->settled || !request)
+    if (!request)
+        return;
+    if (transfer->settled)
         return;
     switch (request->state()) {
     case QWebEngineDownloadRequest::DownloadCompleted:
@@ -247,6 +258,9 @@ void DownloadSaver::report(const DownloadFailure &failure)
 void DownloadSaver::end(const std::shared_ptr<Transfer> &transfer)
 {
     QDir(transfer->stagingFolder).removeRecursively();
+    // The engine works on a cancelled transfer's file on a thread of its own, after it has said
+    // that the transfer is cancelled: it may make the folder once more.
+    m_endedFolders.insert(transfer->stagingFolder);
     m_transfers.remove(transfer->id);
     m_ended.insert(transfer->id);
 }

@@ -72,6 +72,7 @@ private:
     void fail(const std::shared_ptr<Transfer> &transfer, const DownloadFailure &failure);
     void report(const DownloadFailure &failure);
     void end(const std::shared_ptr<Transfer> &transfer);
+    void removeEndedFolders();
 
     QPointer<QWebEnginePage> m_page;
     platform::SavePanel &m_savePanel;
@@ -81,6 +82,9 @@ private:
     QHash<quint32, std::shared_ptr<Transfer>> m_transfers;
     // Downloads that have ended: the engine may still start one of them over.
     QSet<quint32> m_ended;
+    // Staging folders of ended downloads, removed once more when the next download starts and
+    // when the page goes.
+    QSet<QString> m_endedFolders;
 };
 
 } // namespace velmora::workspace

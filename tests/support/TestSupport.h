@@ -9,9 +9,11 @@
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QPair>
 #include <QString>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
@@ -81,6 +83,11 @@ struct HttpReply
     QList<QPair<QByteArray, QByteArray>> headers; // besides Content-Length and Connection
     // Accept the connection but never answer (for time-out tests).
     bool hang = false;
+    // A transfer broken mid-way: only this many bytes of the body are sent (Content-Length
+    // still announces all of it), then the connection is closed, at once or, when held, once
+    // the test calls breakHeldTransfers(). Negative: the whole body.
+    qsizetype sendOnly = -1;
+    bool held = false;
 
     static HttpReply json(const QByteArray &body, int status = 200)
     {
@@ -114,6 +121,11 @@ public:
     int connections() const { return m_connections; }
     // Connections left hanging by a reply (HttpReply::hang) that the client has closed since.
     int hangingClosed() const { return m_hangingClosed; }
+    // Held replies (HttpReply::held) whose connection is still open.
+    int heldTransfers() const;
+    // Closes the connections of the held replies, breaking their transfers; heldTransfers()
+    // falls to 0 once they are closed.
+    void breakHeldTransfers();
 
 signals:
     void requestReceived(const QString &path);
@@ -137,6 +149,7 @@ private:
     QStringList m_requests;
     int m_connections = 0;
     int m_hangingClosed = 0;
+    QList<QPointer<QTcpSocket>> m_held;
 };
 
 // The whole content of the file at path; empty when it cannot be read.
