@@ -1,8 +1,7 @@
 #pragma once
 
 // Stand-ins for the user in front of what downloads and file inputs show: a save panel, a
-// panel for opening files, and an alert. Each panel stays open until the test answers it, in
-// any order.
+// panel for opening files, and an alert.
 
 #include "platform/Alert.h"
 #include "platform/FilePanel.h"
@@ -11,12 +10,15 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <functional>
 #include <optional>
+#include <utility>
 
 namespace velmora::test {
 
+// Save panels that stay open until the test answers them, in any order.
 class AnsweringSavePanel : public platform::SavePanel
 {
 public:
@@ -38,6 +40,9 @@ public:
     QList<std::function<void(std::optional<QString>)>> open;
 };
 
+// The engine waits for a file input's files in a loop of its own, out of which the test's code
+// does not run: this panel gives the answer the test set beforehand, from the event loop, as a
+// user would.
 class AnsweringFilePanel : public platform::FilePanel
 {
 public:
@@ -45,18 +50,25 @@ public:
     {
         requests.append(request);
         open.append(std::move(done));
+        const int index = int(open.size()) - 1;
+        QTimer::singleShot(0, [this, index, files = answer] { answerPanel(index, files); });
     }
 
-    // Ends the panel opened index-th (from 0) with files; none cancels it.
-    void answer(int index, const QStringList &files)
+    // What the next panels end with; empty cancels them.
+    QStringList answer;
+    QList<platform::FilePanelRequest> requests;
+    QList<std::function<void(QStringList)>> open;
+
+private:
+    void answerPanel(int index, const QStringList &files)
     {
+        if (index >= open.size())
+            return; // the test has moved on
         if (auto done = std::exchange(open[index], nullptr))
             done(files);
     }
-
-    QList<platform::FilePanelRequest> requests;
-    QList<std::function<void(QStringList)>> open;
 };
+
 
 class RecordingAlert : public platform::Alert
 {
