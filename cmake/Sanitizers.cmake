@@ -58,3 +58,11 @@ set(VELMORA_SANITIZER_TEST_ENV
   "ASAN_OPTIONS=detect_stack_use_after_return=1:strict_init_order=1:check_initialization_order=1:detect_leaks=1:abort_on_error=0:suppressions=${VELMORA_SANITIZER_DIR}/asan.supp"
   "LSAN_OPTIONS=suppressions=${VELMORA_SANITIZER_DIR}/lsan.supp:print_suppressions=0"
   "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:suppressions=${VELMORA_SANITIZER_DIR}/ubsan.supp")
+
+# Libraries stay loaded in test processes, so that LeakSanitizer sees what they hold and names
+# them (see the file). Built without instrumentation: it is preloaded into every child process
+# of a test too, such as the backend's Python interpreter.
+add_library(velmora_keep_libraries_loaded SHARED ${VELMORA_SANITIZER_DIR}/keep_libraries_loaded.cpp)
+target_compile_options(velmora_keep_libraries_loaded PRIVATE -fno-sanitize=all)
+target_link_options(velmora_keep_libraries_loaded PRIVATE -fno-sanitize=all)
+list(APPEND VELMORA_SANITIZER_TEST_ENV "LD_PRELOAD=$<TARGET_FILE:velmora_keep_libraries_loaded>")

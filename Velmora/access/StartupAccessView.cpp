@@ -113,6 +113,8 @@ StartupAccessView::StartupAccessView(FullDiskAccessGate &access, std::function<v
     icon->setFixedSize(72, 72);
     icon->setScaledContents(true);
     icon->setPixmap(bundleIcon(appURL, 72));
+    // A picture says nothing to a screen reader: it is the application's icon.
+    icon->setAccessibleName(localized(productName));
 
     auto *name = new QLabel(localized(productName), this);
     name->setFont(systemFont(30, QFont::Bold));

@@ -50,19 +50,20 @@ RootView::~RootView()
 void RootView::showEvent(QShowEvent *event)
 {
     QStackedWidget::showEvent(event);
-    if (event->spontaneous())
+    // A window coming back from being hidden or minimised finds the sequence of its first
+    // appearance still running, or a new one starts.
+    if (event->spontaneous() || m_appearing)
         return;
-    m_appearanceTask.cancel();
     m_appearanceTask = platform::TaskHandle::make();
-    platform::detach(m_app.startAfterPermission(m_appearanceTask.token()));
+    m_appearing = true;
+    platform::detach(appear(QPointer<RootView>(this), m_app.startAfterPermission(m_appearanceTask.token())));
 }
 
-void RootView::hideEvent(QHideEvent *event)
+QCoro::Task<> RootView::appear(QPointer<RootView> self, QCoro::Task<> sequence)
 {
-    // Only a real disappearance ends the appearance task, not a minimised window.
-    if (!event->spontaneous())
-        m_appearanceTask.cancel();
-    QStackedWidget::hideEvent(event);
+    co_await sequence;
+    if (self)
+        self->m_appearing = false;
 }
 
 void RootView::render()

@@ -4,7 +4,10 @@
 #include "platform/Async.h"
 #include "platform/UrlOpener.h"
 
+#include <QPointer>
 #include <QStackedWidget>
+
+#include <QCoro/QCoroTask>
 
 #include <functional>
 
@@ -40,19 +43,22 @@ signals:
 
 protected:
     void showEvent(QShowEvent *event) override;
-    void hideEvent(QHideEvent *event) override;
 
 private:
     void render();
     QWidget *makeScreen(StartupScreen screen);
+    static QCoro::Task<> appear(QPointer<RootView> self, QCoro::Task<> sequence);
 
     VelmoraApp &m_app;
     WorkspaceFactory m_makeWorkspace;
     platform::UrlOpener &m_opener;
     StartupScreen m_screen;
     bool m_hasScreen = false;
-    // The sequence started by this view's appearance; cancelled when the view goes away.
+    // The sequence started by this view's appearance; cancelled when the view goes away (is
+    // destroyed), not when its window is hidden: the close guard hides the window while the
+    // backend may still be starting.
     platform::TaskHandle m_appearanceTask;
+    bool m_appearing = false;
 };
 
 } // namespace velmora::app

@@ -13,4 +13,19 @@ inline const QString failureTitle = QStringLiteral("Velmora를 시작하지 못�
 inline const QString retryTitle = QStringLiteral("다시 시도");
 inline const QString openLogTitle = QStringLiteral("로그 보기");
 
+// The main window and its application menu.
+inline const QString windowTitle = QStringLiteral("Velmora");
+inline const QString applicationMenuTitle = QStringLiteral("Velmora");
+inline const QString aboutTitle = QStringLiteral("Velmora 정보");
+inline const QString checkForUpdatesTitle = QStringLiteral("업데이트 확인…");
+inline const QString quitTitle = QStringLiteral("종료");
+
+// The About box: the application's name, its version and icon.
+inline const QString productName = QStringLiteral("Velmora");
+inline const QString versionLine = QStringLiteral("버전 %1");
+inline const QString closeAboutTitle = QStringLiteral("확인");
+
+// The status-area icon while the window is hidden; its quit entry is quitTitle.
+inline const QString openTitle = QStringLiteral("열기");
+
 } // namespace velmora::app

@@ -1,5 +1,7 @@
 #include "platform/ApplicationIcon.h"
 
+#include "platform/BuildInfo.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -52,7 +54,7 @@ QIcon applicationIcon(const QString &bundlePath)
     const QIcon windowIcon = QGuiApplication::windowIcon();
     if (!windowIcon.isNull())
         return windowIcon;
-    const QIcon themed = QIcon::fromTheme(QStringLiteral("app.velmora.Velmora"));
+    const QIcon themed = QIcon::fromTheme(applicationId);
     if (!themed.isNull())
         return themed;
     static const QIcon drawn = drawnIcon();

@@ -18,6 +18,9 @@ struct BuildSettings {
 
 const BuildSettings &buildSettings();
 
+// The application's identifier on the desktop: the name of its desktop entry and of its icon.
+inline const QString applicationId = QStringLiteral("app.velmora.Velmora");
+
 // The information dictionary this build carries: "CFBundleShortVersionString" and
 // "VelmoraBundledInterpreter" always, "VelmoraProjectRoot" only in a development build (the
 // source tree, or the folder named by VELMORA_DEVELOPMENT_PROJECT_ROOT when that is set).

@@ -9,6 +9,8 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include <fcntl.h>
@@ -121,25 +123,32 @@ private:
 };
 
 // Collects children that were dropped while still running, as each one exits, so they do not
-// stay zombies.
+// stay zombies. It lives as long as the process: a child may outlive every object of the
+// application, and its watch stays reachable until it is collected.
 class Reaper
 {
 public:
     static Reaper &instance()
     {
-        static Reaper reaper;
-        return reaper;
+        static Reaper *const reaper = new Reaper;
+        return *reaper;
     }
 
     void adopt(pid_t pid)
     {
+        const quint64 key = ++m_lastKey;
         // The watch is deleted from its own callback: later, on the loop.
-        auto watch = std::make_shared<std::unique_ptr<ExitWatch>>();
-        *watch = std::make_unique<ExitWatch>(pid, [pid, watch] {
+        m_watches.emplace(key, std::make_unique<ExitWatch>(pid, [this, pid, key] {
             reapIfExited(pid);
-            QTimer::singleShot(0, [watch] { watch->reset(); });
-        });
+            QTimer::singleShot(0, [this, key] { m_watches.erase(key); });
+        }));
     }
+
+private:
+    Reaper() = default;
+
+    quint64 m_lastKey = 0;
+    std::unordered_map<quint64, std::unique_ptr<ExitWatch>> m_watches;
 };
 
 class ChildProcess final : public Process

@@ -5,6 +5,7 @@
 
 #include "RunningBackend.h"
 #include "TestSupport.h"
+#include "VirtualDisplay.h"
 
 #include "platform/HttpClient.h"
 
@@ -16,11 +17,13 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <optional>
 
 using namespace velmora;
 using namespace velmora::test;
@@ -35,6 +38,44 @@ constexpr int stopPatience = 3 * test::patience / 2;
 QString velmoraBinary()
 {
     return QStringLiteral(VELMORA_TEST_BIN_DIR "/../../bin/velmora");
+}
+
+// How many backends announced themselves on port in the log.
+int backendStarts(const QString &logPath, quint16 port)
+{
+    const QRegularExpression line(QStringLiteral("Velmora backend pid \\d+ on port %1 ").arg(port));
+    return int(QString::fromUtf8(test::readFile(logPath)).count(line));
+}
+
+// Whether the backend that started last on port has served the page (the log is shared by
+// every test of this run).
+bool pageServed(const QString &logPath, quint16 port)
+{
+    const QByteArray log = test::readFile(logPath);
+    const qsizetype start = log.lastIndexOf("on port " + QByteArray::number(port) + ' ');
+    return start >= 0 && log.indexOf("\"GET / HTTP/1.1\" 200", start) >= 0;
+}
+
+// The reference backend's debug toggle: it reports work in progress from now on.
+bool markBusy(quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(test::patience))
+        return false;
+    const QByteArray body = "{\"busy\": true}";
+    socket.write("POST /api/debug/busy HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+                 "Connection: close\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    QByteArray reply;
+    while (socket.waitForReadyRead(test::patience))
+        reply += socket.readAll();
+    return reply.startsWith("HTTP/1.1 200");
+}
+
+// waitForFinished() answers false for a process that has already ended.
+bool ended(QProcess &process, int patience)
+{
+    return QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, patience);
 }
 
 } // namespace
@@ -56,20 +97,34 @@ class TestEndToEnd : public QObject
     QString backendLogPath() const { return m_project.filePath(QStringLiteral("logs/desktop.log")); }
     qint64 backendPid(quint16 port) const { return test::backendPid(backendLogPath(), port); }
 
-    // The backend's parent watch is off: it does not stop by itself when velmora is gone;
-    // velmora's own SIGTERM stops it, or the kernel's once velmora has died.
-    void startVelmora(const QStringList &arguments, const QString &portText = {})
+    // velmora's environment: its user folders in m_home, its backend on port (portText), on
+    // display when given (else offscreen). The backend's parent watch is off: it does not
+    // stop by itself when velmora is gone; velmora's own SIGTERM stops it, or the kernel's
+    // once velmora has died.
+    QProcessEnvironment environmentFor(const QString &portText, const QByteArray &display = {}) const
     {
-        m_reservedPort = std::make_unique<test::ReservedPort>();
-        m_port = m_reservedPort->number();
-        m_velmora = std::make_unique<QProcess>();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("VELMORA_DESKTOP_PORT"), portText.isEmpty() ? QString::number(m_port) : portText);
+        environment.insert(QStringLiteral("VELMORA_DESKTOP_PORT"), portText);
         environment.insert(QStringLiteral("VELMORA_BACKEND_WATCH_PARENT"), QStringLiteral("0"));
         environment.insert(QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data")));
         environment.insert(QStringLiteral("XDG_CACHE_HOME"), m_home.filePath(QStringLiteral("cache")));
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
+        // The single instance is per user: this test's velmora must not meet another test's.
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.filePath(QStringLiteral("runtime")));
         environment.insert(QStringLiteral("VELMORA_DEVELOPMENT_PROJECT_ROOT"), m_project.path());
+        if (!display.isEmpty()) {
+            environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
+            environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        }
+        return environment;
+    }
+
+    void startVelmora(const QStringList &arguments, const QString &portText = {}, const QByteArray &display = {})
+    {
+        m_reservedPort = std::make_unique<test::ReservedPort>();
+        m_port = m_reservedPort->number();
+        m_velmora = std::make_unique<QProcess>();
+        QProcessEnvironment environment = environmentFor(portText.isEmpty() ? QString::number(m_port) : portText, display);
         m_velmora->setProcessEnvironment(environment);
         m_velmora->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_velmora->start(velmoraBinary(), arguments);
@@ -92,6 +147,10 @@ private slots:
         QVERIFY(QFile::link(QStringLiteral(VELMORA_SOURCE_DIR "/scripts/run-app.sh"),
                             m_project.filePath(QStringLiteral("scripts/run-app.sh"))));
         QVERIFY(QFile::link(QStringLiteral(VELMORA_SOURCE_DIR "/backend"), m_project.filePath(QStringLiteral("backend"))));
+        // A runtime folder as the session provides it: the user's alone.
+        QVERIFY(QDir().mkpath(m_home.filePath(QStringLiteral("runtime"))));
+        QVERIFY(QFile::setPermissions(m_home.filePath(QStringLiteral("runtime")),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     }
 
     void cleanup()
@@ -155,6 +214,104 @@ private slots:
         QCOMPARE(m_velmora->exitStatus(), QProcess::NormalExit);
         QCOMPARE(m_velmora->exitCode(), 0);
         verifyStoppedByVelmora();
+    }
+
+    // A busy backend (or one that cannot tell) keeps Velmora running with its window hidden;
+    // a second launch brings that window back, focused, and ends at once with 0; one backend
+    // all along. Then an idle close: no backend to keep, so Velmora quits.
+    void aBusyCloseHidesTheWindowAndASecondLaunchBringsItBack()
+    {
+#ifndef VELMORA_HAVE_XCB
+        QSKIP("built without X11 support");
+#else
+        test::VirtualDisplay x11(false);
+        QVERIFY2(x11.isRunning(), "Xvfb could not be started");
+        // Velmora goes before its display does.
+        const auto endVelmora = qScopeGuard([this] { cleanup(); });
+        startVelmora({}, {}, x11.name());
+        QVERIFY(m_velmora->waitForStarted(startPatience));
+        const qint64 pid = m_velmora->processId();
+        QTRY_COMPARE_WITH_TIMEOUT(backendParent(m_port), QString::number(pid), startPatience);
+        // Velmora's own readiness check may come a moment after this test's: the page it
+        // requests once it has taken the backend as ready says it has.
+        QTRY_VERIFY_WITH_TIMEOUT(pageServed(backendLogPath(), m_port), startPatience);
+        QVERIFY(markBusy(m_port));
+        std::optional<quint32> window;
+        QTRY_VERIFY_WITH_TIMEOUT((window = test::findWindow(x11.name(), QStringLiteral("Velmora"), pid)).has_value(),
+                                 startPatience);
+        QTRY_VERIFY_WITH_TIMEOUT(test::isMapped(x11.name(), *window), startPatience);
+
+        QVERIFY(test::sendCloseRequest(x11.name(), *window));
+        QTRY_VERIFY_WITH_TIMEOUT(!test::isMapped(x11.name(), *window), stopPatience);
+        QCOMPARE(m_velmora->state(), QProcess::Running);
+        QCOMPARE(backendParent(m_port), QString::number(pid));
+
+        QProcess second;
+        second.setProcessEnvironment(environmentFor(QString::number(m_port), x11.name()));
+        second.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        second.start(velmoraBinary(), {});
+        QVERIFY(second.waitForStarted(startPatience));
+        QVERIFY(ended(second, startPatience));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(test::isMapped(x11.name(), *window), stopPatience);
+        QTRY_COMPARE_WITH_TIMEOUT(test::focusedWindow(x11.name()), *window, stopPatience);
+        QCOMPARE(backendStarts(backendLogPath(), m_port), 1);
+        QCOMPARE(backendParent(m_port), QString::number(pid));
+#endif
+    }
+
+    void anIdleCloseQuitsAndStopsTheBackend_data()
+    {
+        QTest::addColumn<bool>("withBackend");
+        QTest::newRow("an idle backend") << true;
+        QTest::newRow("no backend: a refused port") << false;
+    }
+
+    void anIdleCloseQuitsAndStopsTheBackend()
+    {
+#ifndef VELMORA_HAVE_XCB
+        QSKIP("built without X11 support");
+#else
+        QFETCH(bool, withBackend);
+        test::VirtualDisplay x11(false);
+        QVERIFY2(x11.isRunning(), "Xvfb could not be started");
+        // Velmora goes before its display does.
+        const auto endVelmora = qScopeGuard([this] { cleanup(); });
+        startVelmora({}, withBackend ? QString() : QStringLiteral("80"), x11.name());
+        QVERIFY(m_velmora->waitForStarted(startPatience));
+        if (withBackend)
+            QTRY_VERIFY_WITH_TIMEOUT(pageServed(backendLogPath(), m_port), startPatience);
+        std::optional<quint32> window;
+        QTRY_VERIFY_WITH_TIMEOUT((window = test::findWindow(x11.name(), QStringLiteral("Velmora"),
+                                                            m_velmora->processId())).has_value(),
+                                 startPatience);
+        QTRY_VERIFY_WITH_TIMEOUT(test::isMapped(x11.name(), *window), startPatience);
+        QVERIFY(test::sendCloseRequest(x11.name(), *window));
+        QVERIFY(ended(*m_velmora, stopPatience));
+        QCOMPARE(m_velmora->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_velmora->exitCode(), 0);
+        if (withBackend)
+            verifyStoppedByVelmora();
+        else
+            m_port = 0;
+#endif
+    }
+
+    void aLaunchAfterAKilledVelmoraStartsNormally()
+    {
+        startVelmora({});
+        QVERIFY(m_velmora->waitForStarted(startPatience));
+        QTRY_COMPARE_WITH_TIMEOUT(backendParent(m_port), QString::number(m_velmora->processId()), startPatience);
+        const qint64 backend = backendPid(m_port);
+        m_velmora->kill();
+        QVERIFY(ended(*m_velmora, stopPatience));
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(backend), stopPatience);
+
+        // Its lock went with it; its socket file is left over and replaced.
+        startVelmora({});
+        QVERIFY(m_velmora->waitForStarted(startPatience));
+        QTRY_COMPARE_WITH_TIMEOUT(backendParent(m_port), QString::number(m_velmora->processId()), startPatience);
     }
 
     void backendDoesNotOutliveAKilledVelmora()

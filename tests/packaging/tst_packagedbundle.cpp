@@ -81,6 +81,11 @@ class TestPackagedBundle : public QObject
         environment.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/data"));
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
         environment.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/cache"));
+        // One Velmora runs per user: this run's must not meet another test's. A runtime folder
+        // is the user's alone.
+        QDir().mkpath(home + QStringLiteral("/runtime"));
+        QFile::setPermissions(home + QStringLiteral("/runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home + QStringLiteral("/runtime"));
         environment.insert(QStringLiteral("VELMORA_DESKTOP_PORT"), QString::number(port));
         environment.insert(QStringLiteral("VELMORA_BACKEND_WATCH_PARENT"), QStringLiteral("0"));
         // A packaged backend must not see an interpreter home of the user's.

@@ -23,15 +23,15 @@ namespace velmora::test {
 struct UpdateHarnessOptions
 {
     // Any value makes a development build, whatever its type; invalid = a packaged one.
-    QVariant projectRoot;
+    QVariant projectRoot = {};
     // CFBundleShortVersionString; invalid = absent.
     QVariant version = QStringLiteral("1.3.0");
     // The engine's setting when the controller starts.
     bool automaticChecks = true;
     platform::HttpClient *http = nullptr;
     // Empty = the build's hosts.
-    QStringList releaseNotesHosts;
-    updates::UpdateController::PrepareForUpdate prepareForUpdate;
+    QStringList releaseNotesHosts = {};
+    updates::UpdateController::PrepareForUpdate prepareForUpdate = {};
     std::chrono::milliseconds relaunchPollInterval = updates::UpdateController::relaunchPollInterval;
 };
 
