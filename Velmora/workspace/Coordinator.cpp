@@ -114,7 +114,8 @@ QStringList WorkspaceView::Coordinator::chooseFiles(FileSelectionMode mode, cons
     // The input's own accepted types are not consulted: it gets audio and video files only.
     Q_UNUSED(oldFiles);
     Q_UNUSED(acceptedMimeTypes);
-    return m_fileInputs->chooseFiles(mode == FileSelectOpenMultiple, mode == FileSelectUploadFolder);
+    return m_fileInputs->chooseFiles(mode == FileSelectOpenMultiple,
+                                     mode == FileSelectOpen || mode == FileSelectOpenMultiple);
 }
 
 void WorkspaceView::Coordinator::answerPermission(const QUrl &securityOrigin, Feature feature)

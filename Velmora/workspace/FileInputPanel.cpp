@@ -81,12 +81,13 @@ bool FileInputPanel::waitForReport()
     return true;
 }
 
-QStringList FileInputPanel::chooseFiles(bool multiple, bool folder)
+QStringList FileInputPanel::chooseFiles(bool multiple, bool filesToOpen)
 {
     // Both waits run the event loop, in which anything may happen, the page's end included.
     QPointer<FileInputPanel> self(this);
-    // Folders cannot be chosen, so an input that uploads a folder gets nothing.
-    const bool served = !folder && waitForReport();
+    // Folders cannot be chosen, so an input that uploads a folder gets nothing; neither does a
+    // script's request for a place to save.
+    const bool served = filesToOpen && waitForReport();
     if (!self)
         return {};
     if (!served || !m_page || !matchesOrigin(m_origin, m_page->url())) {

@@ -46,8 +46,9 @@ public:
     bool takeMessage(const QString &message);
 
     // Answers the engine's request for files (QWebEnginePage::chooseFiles): the chosen files,
-    // or none.
-    QStringList chooseFiles(bool multiple, bool folder);
+    // or none. filesToOpen: false when a folder or a place to save a file is asked for, which
+    // is never served.
+    QStringList chooseFiles(bool multiple, bool filesToOpen);
 
 signals:
     // A request for files was answered: whether a panel was shown, and the files given.

@@ -250,6 +250,35 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(filesOf("one"), QStringList{"voice.m4a"}, patience);
     }
 
+    void scriptPickersGetNothing_data()
+    {
+        QTest::addColumn<QString>("picker");
+        QTest::newRow("a place to save") << "showSaveFilePicker()";
+        QTest::newRow("files to open") << "showOpenFilePicker()";
+        QTest::newRow("a folder") << "showDirectoryPicker()";
+    }
+    void scriptPickersGetNothing()
+    {
+        QFETCH(QString, picker);
+        QVERIFY(openPage(&m_panel));
+        QSignalSpy answered(coordinator()->fileInputPanel(), &workspace::FileInputPanel::answered);
+        m_panel.answer = {file("voice.m4a")};
+        evaluate(coordinator(), QStringLiteral("window.pickerOutcome = 'pending';"
+                                               "const pick = document.createElement('button');"
+                                               "pick.id = 'pick'; pick.textContent = 'pick';"
+                                               "pick.onclick = () => window.%1.then(() => { window.pickerOutcome = 'chosen'; },"
+                                               " (e) => { window.pickerOutcome = e.name; });"
+                                               "document.body.prepend(pick);")
+                                    .arg(picker));
+        // The user's click lets the page open a picker.
+        click("pick");
+        QVERIFY2(answered.wait(patience), qPrintable(evaluate(coordinator(), "window.pickerOutcome").toString()));
+        QCOMPARE(answered.first().at(0).toBool(), false);
+        QTRY_COMPARE_WITH_TIMEOUT(evaluate(coordinator(), "window.pickerOutcome").toString(), QStringLiteral("AbortError"),
+                                  patience);
+        QVERIFY(m_panel.requests.isEmpty());
+    }
+
     void theDesktopsFilePanel()
     {
         QVERIFY(openPage(nullptr));
