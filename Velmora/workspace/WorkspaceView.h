@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/UrlOpener.h"
+#include "workspace/DownloadSaver.h"
 #include "workspace/PageScripts.h"
 #include "workspace/ScriptBridge.h"
 
@@ -11,6 +12,10 @@
 #include <chrono>
 
 class QWebEngineView;
+
+namespace velmora::platform {
+class FilePanel;
+}
 
 namespace velmora::workspace {
 
@@ -27,6 +32,9 @@ struct WorkspaceViewDependencies
     // How long a script the backend runs in the page may take to settle.
     std::chrono::milliseconds pageScriptTimeout = PageScripts::defaultSettleTimeout;
     ScriptBridge::Dependencies bridge;
+    DownloadSaver::Dependencies downloads;
+    // The panel of the page's file inputs; nullptr = the real one.
+    platform::FilePanel *filePanel = nullptr;
 };
 
 // Fills the main window with the backend's page: one embedded web view whose page is the
