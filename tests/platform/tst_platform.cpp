@@ -4,6 +4,7 @@
 #include "platform/Async.h"
 #include "platform/HttpClient.h"
 #include "platform/FileHandle.h"
+#include "platform/PortWatch.h"
 #include "platform/Process.h"
 
 #include <QCoro/QCoroTask>
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -36,6 +38,30 @@ private slots:
         const bool completed = test::waitFor(platform::sleepFor(60s, handle.token()));
         QVERIFY(!completed);
         QVERIFY(test::waitFor(platform::sleepFor(1ms)));
+    }
+
+    void portWatchAnswersWhenSomethingAccepts()
+    {
+        // Bound but not listening: every try is refused until the server listens.
+        const test::ReservedPort reserved;
+        auto watching = platform::whenAccepting(QStringLiteral("127.0.0.1"), reserved.number(), 10ms,
+                                                std::chrono::milliseconds(test::patience));
+        QTcpServer server;
+        QVERIFY2(server.listen(QHostAddress::LocalHost, reserved.number()), qPrintable(server.errorString()));
+        QVERIFY(test::waitFor(watching));
+        // The connection was closed unused: nothing reaches the server but the connection.
+        QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), test::patience);
+    }
+
+    void portWatchGivesUpAfterItsPeriodOrWhenCancelled()
+    {
+        const test::ReservedPort reserved;
+        QVERIFY(!test::waitFor(platform::whenAccepting(QStringLiteral("127.0.0.1"), reserved.number(), 10ms, 100ms)));
+
+        auto handle = platform::TaskHandle::make();
+        QTimer::singleShot(0, [handle] { handle.cancel(); });
+        QVERIFY(!test::waitFor(platform::whenAccepting(QStringLiteral("127.0.0.1"), reserved.number(), 10ms,
+                                                       std::chrono::hours(1), handle.token())));
     }
 
     void httpGetReportsStatusBodyAndRefusal()
