@@ -464,6 +464,7 @@ def main():
                         help="extra web engine flags for Velmora (QTWEBENGINE_CHROMIUM_FLAGS), to try one lever")
     parser.add_argument("--only", choices=["velmora", "chromium"], help="measure one of the two")
     args = parser.parse_args()
+    args.velmora = os.path.abspath(args.velmora)
 
     info = machine()
     info["date"] = time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime())

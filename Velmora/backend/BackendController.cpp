@@ -6,7 +6,6 @@
 #include "platform/FileSystem.h"
 #include "platform/PortWatch.h"
 
-#include <QScopeGuard>
 
 namespace velmora::backend {
 
@@ -24,18 +23,6 @@ platform::CancelToken eitherOf(const platform::CancelToken &a, const platform::C
             QObject::connect(source, &platform::CancelState::cancelled, state, [state] { state->cancel(); });
     }
     return either.token();
-}
-
-// Cancels listening once something accepts connections on the port of baseUrl; gives up with
-// the attempt (done) or after the timing's period.
-QCoro::Task<> watchForListener(QUrl baseUrl, BackendTiming timing, platform::TaskHandle listening,
-                               platform::CancelToken done)
-{
-    const bool accepted = co_await platform::whenAccepting(baseUrl.host(), quint16(baseUrl.port()),
-                                                           timing.listenCheckInterval, timing.listenCheckPeriod,
-                                                           std::move(done));
-    if (accepted)
-        listening.cancel();
 }
 
 } // namespace
@@ -179,9 +166,9 @@ QCoro::Task<> BackendController::attempt(platform::CancelToken token)
     // cadence: its port accepting a connection ends the pause in progress (or skips the next
     // one) once. The watch ends with the attempt.
     const platform::TaskHandle listening = platform::TaskHandle::make();
-    const platform::TaskHandle attemptOver = platform::TaskHandle::make();
-    const auto endWatch = qScopeGuard([attemptOver] { attemptOver.cancel(); });
-    platform::detach(watchForListener(port.baseUrl, m_timing, listening, eitherOf(token, attemptOver.token())));
+    const platform::PortWatch watch(port.baseUrl.host(), quint16(port.baseUrl.port()), m_timing.listenCheckInterval,
+                                    m_timing.listenCheckPeriod);
+    QObject::connect(&watch, &platform::PortWatch::accepting, [listening] { listening.cancel(); });
     bool listenerWokeUs = false;
 
     for (int cycle = 0; cycle < m_timing.readinessCycles; ++cycle) {

@@ -27,6 +27,8 @@ struct WorkspaceViewDependencies
     // How long a script the backend runs in the page may take to settle.
     std::chrono::milliseconds pageScriptTimeout = PageScripts::defaultSettleTimeout;
     ScriptBridge::Dependencies bridge;
+    // False: the view is made without requesting the page, which load() then does.
+    bool loadAtOnce = true;
 };
 
 // Fills the main window with the backend's page: one embedded web view whose page is the
@@ -47,6 +49,18 @@ public:
     WorkspaceView(const QUrl &url, WorkspaceViewDependencies dependencies, QWidget *parent = nullptr);
     ~WorkspaceView() override;
 
+    /// Starts the web engine and the workspace's profile, the longest step of making the
+    /// first view, so that it can run before the view is needed. Later calls do nothing.
+    static void prepareEngine();
+    /// Makes a view for url ahead of time, without requesting the page: its page and render
+    /// process are started, and load() requests the page when it is wanted.
+    static WorkspaceView *prepare(const QUrl &url, QWidget *parent = nullptr);
+
+    /// Requests the page, once; a view made to load at once has already done so.
+    void load();
+    /// Whether the page has been requested.
+    bool loadRequested() const { return m_loadRequested; }
+
     // The page URL the view was made with.
     QUrl url() const { return m_url; }
     QWebEngineView *webView() const { return m_webView; }
@@ -62,6 +76,7 @@ private:
     Coordinator *m_coordinator = nullptr;
     PageScripts *m_pageScripts = nullptr;
     QTimer m_loadTimer;
+    bool m_loadRequested = false;
 };
 
 } // namespace velmora::workspace
