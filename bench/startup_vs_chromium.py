@@ -101,6 +101,32 @@ def pss_kib(pid):
     return 0
 
 
+def uss_kib(pid):
+    """Memory of pid that no other process shares (Private_Clean + Private_Dirty)."""
+    total = 0
+    try:
+        for line in Path(f"/proc/{pid}/smaps_rollup").read_text().splitlines():
+            if line.startswith(("Private_Clean:", "Private_Dirty:")):
+                total += int(line.split()[1])
+    except OSError:
+        pass
+    return total
+
+
+def sharing_processes(library, ours):
+    """Processes outside ours that map library: they take a share of its pages and so lower
+    our PSS (other helpers' web engine tests on a shared machine, for example)."""
+    found = 0
+    for entry in os.listdir("/proc"):
+        if entry.isdigit() and int(entry) not in ours:
+            try:
+                if library in Path(f"/proc/{entry}/maps").read_text():
+                    found += 1
+            except OSError:
+                pass
+    return found
+
+
 def kind(cmdline):
     """Short name of a process: program name, plus the helper type of Chromium's processes."""
     args = cmdline.split()
@@ -125,7 +151,7 @@ def breakdown(pids, table):
 
 
 def task_counters(pid):
-    """tid -> (thread name, voluntary context switches, CPU ticks) of every thread of pid."""
+    """tid -> (thread name, voluntary context switches, CPU time in clock ticks) of every thread of pid."""
     found = {}
     try:
         tids = os.listdir(f"/proc/{pid}/task")
@@ -138,8 +164,12 @@ def task_counters(pid):
         except OSError:
             continue
         name = stat[stat.find("(") + 1:stat.rfind(")")]
-        fields = stat[stat.rfind(")") + 2:].split()
-        ticks = int(fields[11]) + int(fields[12])  # utime + stime
+        try:
+            # Nanoseconds on a CPU; utime + stime count only whole 10 ms ticks.
+            ticks = int(Path(f"/proc/{pid}/task/{tid}/schedstat").read_text().split()[0]) / 1e9 * os.sysconf("SC_CLK_TCK")
+        except (OSError, ValueError, IndexError):
+            fields = stat[stat.rfind(")") + 2:].split()
+            ticks = int(fields[11]) + int(fields[12])
         voluntary = next(int(l.split()[1]) for l in status.splitlines() if l.startswith("voluntary_ctxt_switches"))
         found[int(tid)] = (name, voluntary, ticks)
     return found
@@ -345,6 +375,8 @@ def measure_velmora(velmora, display, settle, keep, idle=0.0, flags=""):
         backend_pids = [pid for pid in pids if "uvicorn" in table[pid][1]]
         backend_tree = {p for b in backend_pids for p in tree(b, table)}
         result["pss_mib"] = sum(pss_kib(p) for p in pids - backend_tree) / 1024
+        result["uss_mib"] = sum(uss_kib(p) for p in pids - backend_tree) / 1024
+        result["other_processes_sharing_the_engine"] = sharing_processes("libQt6WebEngineCore", pids)
         result["processes"] = len(pids - backend_tree)
         result["pss_by_process_mib"] = breakdown(pids - backend_tree, table)
         result["backend_pss_mib"] = sum(pss_kib(p) for p in backend_tree) / 1024
@@ -421,6 +453,8 @@ def measure_chromium(display, settle, keep, idle=0.0):
         time.sleep(settle)
         table, pids = started_by_us(keep + [backend.pid])
         result["pss_mib"] = sum(pss_kib(p) for p in pids) / 1024
+        result["uss_mib"] = sum(uss_kib(p) for p in pids) / 1024
+        result["other_processes_sharing_the_engine"] = sharing_processes("/usr/lib/chromium/chromium", pids)
         result["processes"] = len(pids)
         result["pss_by_process_mib"] = breakdown(pids, table)
         if idle > 0:
@@ -501,6 +535,8 @@ def main():
                                                       if "url-to-load" in r["longest_main_thread_pause_ms"]]),
         "velmora_load_after_url_s": med([r["load_s"] - r["trace_s"]["url-set"] for r in v if "url-set" in r["trace_s"]]),
         "velmora_pss_mib": med([r["pss_mib"] for r in v]),
+        "velmora_uss_mib": med([r["uss_mib"] for r in v]),
+        "chromium_uss_mib": med([r["uss_mib"] for r in c]),
         "velmora_backend_pss_mib": med([r["backend_pss_mib"] for r in v]),
         "chromium_load_s": med([r["load_s"] for r in c]),
         "chromium_backend_ready_s": med([r["backend_ready_s"] for r in c]),
@@ -510,6 +546,7 @@ def main():
     summary["ratio_load"] = summary["velmora_load_s"] / summary["chromium_load_s"]
     summary["ratio_load_vs_backend_plus_chromium"] = summary["velmora_load_s"] / summary["chromium_backend_plus_load_s"]
     summary["ratio_pss"] = summary["velmora_pss_mib"] / summary["chromium_pss_mib"]
+    summary["ratio_uss"] = summary["velmora_uss_mib"] / summary["chromium_uss_mib"]
     idle = lambda runs, group, key: med([r["idle"][group][key] for r in runs if "idle" in r])
     if any("idle" in r for r in runs):
         for group in ("velmora_own", "velmora_engine_in_process", "velmora_engine_processes", "velmora_all"):
@@ -535,7 +572,8 @@ def main():
             extra = "backend ready after %.3f s (started first, not counted in load_s)" % r["backend_ready_s"]
         print("%3d %-9s %6.3f %8.1f %5d  %s | %s  %s" % (r["run"], r["browser"], r["load_s"], r["pss_mib"],
                                                          r["processes"], r["loadavg_before"], r["loadavg_after"], extra))
-        print("      PSS by process: %s" % json.dumps(r["pss_by_process_mib"]))
+        print("      PSS by process: %s; USS %.1f MiB; other processes sharing the engine's library: %d" % (
+            json.dumps(r["pss_by_process_mib"]), r["uss_mib"], r["other_processes_sharing_the_engine"]))
         for group, figures in r.get("idle", {}).items():
             print("      idle %-26s %6.2f wake-ups/s  CPU %.3f %%  busiest: %s" % (
                 group, figures["wakeups_per_s"], figures["cpu_percent"], json.dumps(figures["busiest_threads_per_s"])))
