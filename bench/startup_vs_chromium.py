@@ -547,6 +547,12 @@ def main():
     summary["ratio_load_vs_backend_plus_chromium"] = summary["velmora_load_s"] / summary["chromium_backend_plus_load_s"]
     summary["ratio_pss"] = summary["velmora_pss_mib"] / summary["chromium_pss_mib"]
     summary["ratio_uss"] = summary["velmora_uss_mib"] / summary["chromium_uss_mib"]
+    # Other processes mapping the engine's library (web engine tests of other work on the same
+    # machine) take a share of its pages: only samples without any compare fairly.
+    alone = [r["pss_mib"] for r in v if r.get("other_processes_sharing_the_engine") == 0]
+    summary["velmora_pss_alone_mib"] = med(alone)
+    summary["velmora_pss_alone_samples"] = len(alone)
+    summary["ratio_pss_alone"] = summary["velmora_pss_alone_mib"] / summary["chromium_pss_mib"]
     idle = lambda runs, group, key: med([r["idle"][group][key] for r in runs if "idle" in r])
     if any("idle" in r for r in runs):
         for group in ("velmora_own", "velmora_engine_in_process", "velmora_engine_processes", "velmora_all"):
