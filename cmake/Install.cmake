@@ -19,9 +19,6 @@
 
 set(VELMORA_SYSTEM_PYTHON "/usr/bin/python3" CACHE FILEPATH
   "The interpreter the bundle's interpreter entry hands over to")
-if(NOT DEFINED VELMORA_UPDATE_PUBLIC_KEYS)
-  set(VELMORA_UPDATE_PUBLIC_KEYS "" CACHE STRING "Update signing public keys (base64), recorded in Info.json")
-endif()
 
 cmake_path(IS_ABSOLUTE VELMORA_BUNDLED_INTERPRETER velmora_entry_absolute)
 if(velmora_entry_absolute OR VELMORA_BUNDLED_INTERPRETER STREQUAL ""

@@ -12,6 +12,8 @@ packages=(
   qcoro-qt6-dev
   # X11 window list for placing the access guide
   libxcb1-dev libxcb-ewmh-dev
+  # updates: Ed25519 signatures of release archives, and reading those archives (tar.gz)
+  libsodium-dev libarchive-dev
   # reference backend
   python3 python3-fastapi python3-uvicorn
   # running without a display, Korean glyphs, GL for the web engine

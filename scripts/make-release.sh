@@ -15,7 +15,10 @@
 #
 # Signing: when VELMORA_RELEASE_SIGNER is set, it is run with the archive's path and must print
 # the enclosure's signature attributes (for example sparkle:edSignature="…"); they are added to
-# the enclosure. Without it the item has no signature, and the updater will not install it.
+# the enclosure. A length="…" it prints must be the archive's size and stands once. Velmora's
+# own signer is `velmora-update-sign sign KEY_FILE` (tools/update-sign), for example
+#   VELMORA_RELEASE_SIGNER="build/bin/velmora-update-sign sign $HOME/keys/velmora-update.key"
+# Without a signer the item has no signature, and the updater will not install it.
 #
 # VELMORA_DOWNLOAD_BASE_URL (default: the folder of the update feed) is where the archive will
 # be published; VELMORA_RELEASE_NOTES_BASE_URL (default: the same) holds VERSION.md.
@@ -85,7 +88,15 @@ notes_base="${VELMORA_RELEASE_NOTES_BASE_URL:-${feed_url%/*}}"
 
 signature=""
 if [ -n "${VELMORA_RELEASE_SIGNER:-}" ]; then
-  signature=" $($VELMORA_RELEASE_SIGNER "$archive")"
+  signed="$($VELMORA_RELEASE_SIGNER "$archive")"
+  if [[ "$signed" =~ (^|[[:space:]])length=\"([0-9]+)\" ]]; then
+    if [ "${BASH_REMATCH[2]}" != "$size" ]; then
+      echo "make-release.sh: the signer gives length ${BASH_REMATCH[2]}, the archive has $size bytes" >&2
+      exit 1
+    fi
+    signed="$(printf '%s' "$signed" | sed -E 's/(^|[[:space:]])length="[0-9]+"//')"
+  fi
+  signature=" $(printf '%s' "$signed" | tr -s '[:space:]' ' ' | sed -E 's/^ +| +$//g')"
 else
   echo "make-release.sh: VELMORA_RELEASE_SIGNER is not set: the feed item carries no signature" >&2
 fi

@@ -5,6 +5,7 @@
 #include "app/AboutBox.h"
 #include "app/AppDelegate.h"
 #include "app/BackendActivity.h"
+#include "app/InstalledUpdate.h"
 #include "app/MainWindow.h"
 #include "app/Screenshot.h"
 #include "app/StartupTrace.h"
@@ -150,6 +151,13 @@ int VelmoraApp::run()
         }
     }
 
+    // Before the backend, once this process is the one instance: an update an earlier run
+    // installed is counted, finished or undone. (A second launch that handed over must not
+    // count as a start of the new version.)
+    QString updateMessage;
+    if (!forPicture)
+        updateMessage = recoverInstalledUpdate([this] { m_instance.reset(); });
+
     // Before anything can launch the backend: from here on every end of Velmora stops it.
     m_delegate = std::make_unique<AppDelegate>(*QCoreApplication::instance(), *m_backend, *m_updates, m_quit);
     if (m_instance)
@@ -163,10 +171,13 @@ int VelmoraApp::run()
         m_delegate->showTrayWhileHidden(m_tray.get(), &window);
         connect(qApp, &QCoreApplication::aboutToQuit, &window, &MainWindow::savePlacement);
         QTimer::singleShot(0, m_delegate.get(), &AppDelegate::applicationDidFinishLaunching);
+        // A newly installed version stays once its window and its backend are up.
+        confirmInstalledUpdateWhenUp(window, *m_backend);
     }
 
     // Showing the root view runs the startup sequence; it opens on the access check.
     window.show();
+    showInstalledUpdateMessage(window, updateMessage);
     const int status = QCoreApplication::exec();
     settleCancelledStart();
     return status;

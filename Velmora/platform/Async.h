@@ -12,7 +12,9 @@
 
 #include <QCoro/QCoroTask>
 
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 
 namespace velmora::platform {
@@ -80,6 +82,27 @@ private:
 // ends early). Cancelling wakeEarly ends the sleep early too, without counting as a
 // cancellation: the answer is then true.
 QCoro::Task<bool> sleepFor(std::chrono::milliseconds duration, CancelToken token = {}, CancelToken wakeEarly = {});
+
+// Runs work on a thread of the global pool and resumes the awaiting coroutine with its result
+// on the awaiting thread's event loop. work must not touch objects of the awaiting thread; to
+// stop early it can watch a flag of its own (see WorkerStop).
+QCoro::Task<void> runOnWorkerThread(std::function<void()> work);
+
+// A stop request a worker can read from its own thread while the main thread sets it.
+class WorkerStop
+{
+public:
+    WorkerStop() : m_flag(std::make_shared<std::atomic_bool>(false)) {}
+    // Stops as soon as token is cancelled too.
+    explicit WorkerStop(const CancelToken &token);
+
+    void request() const { m_flag->store(true); }
+    bool isRequested() const { return m_flag->load(); }
+
+private:
+    std::shared_ptr<std::atomic_bool> m_flag;
+    QMetaObject::Connection m_connection;
+};
 
 // Starts a coroutine and lets it run on its own; its result is dropped.
 template<typename T>

@@ -14,6 +14,7 @@ struct BuildSettings {
     QStringList releaseNotesHosts; // exactly two host names
     QString releasePageUrl;  // latest-release page
     QString bundledInterpreter; // interpreter entry of a packaged build, relative to Resources
+    QStringList updatePublicKeys; // base64 Ed25519 keys that update signatures are checked with
 };
 
 const BuildSettings &buildSettings();

@@ -38,13 +38,22 @@ std::optional<QUrl> RedirectPolicy::target(const QUrl &from, const QString &loca
         return std::nullopt;
     // "//host/path" keeps the scheme of from, https.
     const LiteralUrl written(text.startsWith(QLatin1String("//")) ? QStringLiteral("https:") + text : text);
-    if (!written.scheme().isEmpty())
+    if (!written.scheme().isEmpty()) {
+        if (anyHost) {
+            // The same check as for listed hosts, with the host as written for its list.
+            return !written.host().isEmpty() && written.isHttpsOn(QStringList(written.host()))
+                ? std::optional<QUrl>(written.url())
+                : std::nullopt;
+        }
         return written.isHttpsOn(allowedHosts) ? std::optional<QUrl>(written.url()) : std::nullopt;
+    }
     const QUrl relative(text, QUrl::StrictMode);
     if (!relative.isValid())
         return std::nullopt;
     const QUrl resolved = from.resolved(relative);
-    if (resolved.scheme() != QLatin1String("https") || !allowedHosts.contains(resolved.host(), Qt::CaseSensitive))
+    if (resolved.scheme() != QLatin1String("https"))
+        return std::nullopt;
+    if (!anyHost && !allowedHosts.contains(resolved.host(), Qt::CaseSensitive))
         return std::nullopt;
     return resolved;
 }
@@ -154,6 +163,144 @@ QCoro::Task<HttpClient::Answer> HttpClient::fetch(QUrl url, std::chrono::millise
         result.errorString = raw->errorString();
     }
     co_return Answer{result, QString::fromUtf8(raw->rawHeader("Location"))};
+}
+
+struct HttpClient::StreamAnswer
+{
+    DownloadResult result;
+    QString location; // the Location header of a redirect, as sent
+};
+
+QCoro::Task<DownloadResult> HttpClient::download(QUrl url, RedirectPolicy redirects, DownloadOptions options,
+                                                 std::function<bool(QByteArrayView piece)> sink, CancelToken token)
+{
+    for (int followed = 0;; ++followed) {
+        StreamAnswer answer = co_await stream(url, options, sink, token);
+        DownloadResult &result = answer.result;
+        result.url = url;
+        result.redirects = followed;
+        if (!result.received || !isRedirect(result.status) || redirects.maxRedirects == 0)
+            co_return result;
+
+        std::optional<QUrl> next;
+        if (followed < redirects.maxRedirects)
+            next = redirects.target(url, answer.location);
+        if (!next) {
+            DownloadResult refused;
+            refused.url = url;
+            refused.redirects = followed;
+            refused.errorString = followed < redirects.maxRedirects
+                ? QStringLiteral("Redirect to \"%1\" refused.").arg(answer.location)
+                : QStringLiteral("More than %1 redirects.").arg(redirects.maxRedirects);
+            co_return refused;
+        }
+        url = *next;
+    }
+}
+
+QCoro::Task<HttpClient::StreamAnswer> HttpClient::stream(QUrl url, const DownloadOptions &options,
+                                                         const std::function<bool(QByteArrayView)> &sink,
+                                                         CancelToken token)
+{
+    DownloadResult result;
+    if (token.isCancelled()) {
+        result.cancelled = true;
+        result.errorString = QStringLiteral("cancelled");
+        co_return StreamAnswer{result, {}};
+    }
+
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    // The body arrives as it is; a compressed transfer would make its length unknowable.
+    request.setRawHeader("Accept-Encoding", "identity");
+    if (m_ssl)
+        request.setSslConfiguration(*m_ssl);
+
+    std::unique_ptr<QNetworkReply> reply(threadManager().get(request));
+    QNetworkReply *raw = reply.get();
+    // Pieces are taken as they come; the reply need not keep more than a little of the body.
+    raw->setReadBufferSize(256 * 1024);
+
+    bool stalled = false;
+    QTimer stall;
+    stall.setSingleShot(true);
+    stall.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&stall, &QTimer::timeout, raw, [raw, &stalled] {
+        stalled = true;
+        raw->abort();
+    });
+    stall.start(options.stallTimeout);
+    if (CancelState *state = token.state())
+        QObject::connect(state, &CancelState::cancelled, raw, [raw] { raw->abort(); });
+
+    auto take = [&] {
+        stall.start(options.stallTimeout);
+        const QVariant status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        if (!status.isValid())
+            return;
+        if (status.toInt() != 200) {
+            // Only a 200 answer's body is the file; any other body is read and dropped.
+            raw->readAll();
+            return;
+        }
+        bool announcedOk = false;
+        const qint64 announced = raw->header(QNetworkRequest::ContentLengthHeader).toLongLong(&announcedOk);
+        if (announcedOk && announced > options.maxBytes) {
+            result.tooLong = true;
+            raw->abort();
+            return;
+        }
+        while (raw->bytesAvailable() > 0 && !result.tooLong && !result.sinkFailed) {
+            const qint64 room = options.maxBytes - result.bytes;
+            const QByteArray piece = raw->read(qMin<qint64>(raw->bytesAvailable(), 64 * 1024));
+            if (piece.size() > room) {
+                // Cut off at the limit: what lies beyond is never written.
+                if (room > 0 && !sink(QByteArrayView(piece).first(room)))
+                    result.sinkFailed = true;
+                else
+                    result.bytes += room;
+                result.tooLong = true;
+                raw->abort();
+                return;
+            }
+            if (!sink(QByteArrayView(piece))) {
+                result.sinkFailed = true;
+                raw->abort();
+                return;
+            }
+            result.bytes += piece.size();
+        }
+        if (options.progress)
+            options.progress(result.bytes, announcedOk ? announced : -1);
+    };
+    QObject::connect(raw, &QNetworkReply::readyRead, raw, take);
+
+    co_await qCoro(raw).waitForFinished(std::chrono::milliseconds(-1));
+    stall.stop();
+
+    const QVariant status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid() && status.toInt() == 200 && !result.tooLong && !result.sinkFailed && !stalled
+        && !token.isCancelled() && raw->error() == QNetworkReply::NoError)
+        take(); // the last piece, when it came with the end
+
+    if (token.isCancelled()) {
+        result.cancelled = true;
+        result.errorString = QStringLiteral("cancelled");
+    } else if (stalled) {
+        result.errorString = QStringLiteral("No data arrived for %1 ms.").arg(options.stallTimeout.count());
+    } else if (status.isValid() && (raw->error() == QNetworkReply::NoError || result.tooLong || result.sinkFailed
+                                    || raw->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)) {
+        result.received = true;
+        result.status = status.toInt();
+    } else {
+        // A body cut short by the server (its announced length not reached) ends here too.
+        result.errorString = raw->errorString();
+        if (status.isValid())
+            result.status = status.toInt();
+    }
+    co_return StreamAnswer{result, QString::fromUtf8(raw->rawHeader("Location"))};
 }
 
 HttpClient &HttpClient::shared()

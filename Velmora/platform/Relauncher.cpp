@@ -1,7 +1,15 @@
 #include "platform/Relauncher.h"
 
+#include "platform/SystemError.h"
+
 #include <QCoreApplication>
+#include <QFile>
 #include <QProcess>
+
+#include <cerrno>
+#include <vector>
+
+#include <unistd.h>
 
 namespace velmora::platform {
 
@@ -27,6 +35,20 @@ void Relauncher::relaunch(std::function<void(RelaunchResult)> completion)
     else
         result.error = process.errorString();
     completion(result);
+}
+
+QString Relauncher::replaceProcess(const QString &program, const QStringList &arguments)
+{
+    std::vector<QByteArray> storage;
+    storage.push_back(QFile::encodeName(program));
+    for (const QString &argument : arguments)
+        storage.push_back(argument.toLocal8Bit());
+    std::vector<char *> argv;
+    for (QByteArray &item : storage)
+        argv.push_back(item.data());
+    argv.push_back(nullptr);
+    ::execv(storage.front().constData(), argv.data());
+    return systemErrorText(errno);
 }
 
 Relauncher &Relauncher::system()

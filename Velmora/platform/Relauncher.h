@@ -36,6 +36,10 @@ public:
 
     static Relauncher &system();
 
+    // Replaces the running process with program (execv): the same process id, environment and
+    // open standard streams. Returns only on failure, with the system's description.
+    static QString replaceProcess(const QString &program, const QStringList &arguments);
+
     // Environment variable carrying the process id of the instance that asked for the relaunch.
     static constexpr const char *relaunchedFromVariable = "VELMORA_RELAUNCHED_FROM";
 

@@ -17,6 +17,7 @@ struct Enclosure
     QString os;
     QString version;
     QString shortVersion;
+    QString edSignature;
     bool delta = false; // sparkle:deltaFrom: a patch from one older version, not a full update
 };
 
@@ -88,6 +89,7 @@ Enclosure readEnclosure(QXmlStreamReader &reader)
         attributes.value(ns, QLatin1String("os")).toString().trimmed(),
         attributes.value(ns, QLatin1String("version")).toString().trimmed(),
         attributes.value(ns, QLatin1String("shortVersionString")).toString().trimmed(),
+        attributes.value(ns, QLatin1String("edSignature")).toString().trimmed(),
         attributes.hasAttribute(ns, QLatin1String("deltaFrom")),
     };
     reader.skipCurrentElement();
@@ -149,6 +151,7 @@ std::optional<AppcastItem> applicableItem(const RawItem &raw, const QString &os,
     const qint64 length = enclosure->length.toLongLong(&lengthOk);
     item.contentLength = lengthOk && length > 0 ? length : 0;
     item.contentType = enclosure->type;
+    item.edSignature = enclosure->edSignature;
 
     // Kept as written: QUrl would lower-case the scheme and host the load checks.
     const platform::LiteralUrl releaseNotesLink(chosen(raw.releaseNotesLink));

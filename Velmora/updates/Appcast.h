@@ -11,14 +11,15 @@
 //         <sparkle:shortVersionString>1.2</sparkle:shortVersionString>
 //         <sparkle:releaseNotesLink>https://velmora.app/notes/1.2.md</sparkle:releaseNotesLink>
 //         <enclosure url="https://updates.velmora.app/Velmora-1.2.tar.gz" length="123"
-//                    type="application/gzip" sparkle:os="linux"/>
+//                    type="application/gzip" sparkle:os="linux" sparkle:edSignature="…"/>
 //       </item>
 //     </channel>
 //   </rss>
 //
 // The version and the display version may also stand as attributes of the enclosure; an
 // attribute wins over the element. An item may carry one enclosure per platform; the first
-// whose sparkle:os names the wanted platform is taken. An enclosure without sparkle:os is the
+// whose sparkle:os names the wanted platform is taken. sparkle:edSignature (UpdateSignature.h)
+// and length are what the installer checks the downloaded archive against. An enclosure without sparkle:os is the
 // macOS download (the feed format's default platform). As the update framework reads a feed:
 // - an enclosure with sparkle:deltaFrom, and those inside sparkle:deltas, are patches from one
 //   older version, never a full update;
@@ -53,10 +54,11 @@ struct AppcastItem
     QUrl downloadURL;             // the enclosure's url
     qint64 contentLength = 0;     // the enclosure's length, 0 when absent or unreadable
     QString contentType;          // the enclosure's type
+    QString edSignature;          // sparkle:edSignature of the enclosure, as written
 
     UpdateItem updateItem() const
     {
-        return UpdateItem{versionString, displayVersionString, releaseNotesURL, downloadURL};
+        return UpdateItem{versionString, displayVersionString, releaseNotesURL, downloadURL, contentLength, edSignature};
     }
 };
 

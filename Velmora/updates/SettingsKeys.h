@@ -12,5 +12,7 @@ namespace velmora::updates {
 inline const QString automaticChecksKey = QStringLiteral("SUEnableAutomaticChecks");
 // Whether the engine downloads and installs updates without asking.
 inline const QString automaticDownloadsKey = QStringLiteral("SUAutomaticallyUpdate");
+// The version the user chose to skip ("이 버전 건너뛰기"); checks without the user pass it by.
+inline const QString skippedVersionKey = QStringLiteral("SUSkippedVersion");
 
 } // namespace velmora::updates

@@ -3,14 +3,13 @@
 #include "platform/Bundle.h"
 #include "platform/HttpClient.h"
 #include "platform/UrlOpener.h"
-#include "updates/ReleaseNotesText.h"
+#include "updates/ReleaseNotesLoad.h"
 #include "updates/SettingsKeys.h"
 #include "updates/Texts.h"
 #include "updates/UpdateEngine.h"
 #include "updates/UpdateWindow.h"
 
 #include <QSettings>
-#include <QStringDecoder>
 #include <QTimer>
 
 namespace velmora::updates {
@@ -250,44 +249,19 @@ void UpdateController::startReleaseNotesLoad(std::optional<platform::LiteralUrl>
 QCoro::Task<> UpdateController::loadReleaseNotes(QPointer<UpdateController> self, platform::HttpClient *http,
                                                  QUrl address, QStringList hosts, platform::CancelToken token)
 {
-    // A moved page is followed, but only to the release-notes hosts, over https.
-    const platform::HttpResponse response = co_await http->get(
-        address, platform::RedirectPolicy::httpsWithin(std::move(hosts)), releaseNotesTimeout, token, releaseNotesMaxBytes);
-
-    auto fail = [&] {
-        // A load that a newer check cancelled writes nothing, whatever stage it reached.
-        if (token.isCancelled())
-            return;
+    const std::optional<QString> notes = co_await fetchReleaseNotes(*http, std::move(address), std::move(hosts), token);
+    // A load that a newer check cancelled writes nothing, whatever stage it reached.
+    if (token.isCancelled())
+        co_return;
+    if (!notes) {
         if (self)
             self->setNotesFailed(true);
         if (self)
             self->setIsLoadingNotes(false);
-    };
-
-    if (!response.received) {
-        fail();
-        co_return;
-    }
-    if (token.isCancelled())
-        co_return;
-    if (response.status != 200 || response.bodyTooLarge || response.body.size() > releaseNotesMaxBytes) {
-        fail();
-        co_return;
-    }
-    // Strict: a stateless decoder reports a truncated sequence at the end as an error too.
-    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    const QString document = utf8(response.body);
-    if (utf8.hasError()) {
-        fail();
-        co_return;
-    }
-    const QString notes = ReleaseNotesText::decode(document);
-    if (notes.isEmpty()) {
-        fail();
         co_return;
     }
     if (self)
-        self->setReleaseNotes(notes);
+        self->setReleaseNotes(*notes);
     if (self)
         self->setIsLoadingNotes(false);
 }

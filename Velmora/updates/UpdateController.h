@@ -2,6 +2,7 @@
 
 #include "platform/Async.h"
 #include "platform/BuildInfo.h"
+#include "updates/ReleaseNotesLoad.h"
 #include "updates/Updater.h"
 
 #include <QMetaObject>
@@ -81,8 +82,8 @@ public:
 
     // How often the relaunch hold asks again while the backend is not ready.
     static constexpr std::chrono::milliseconds relaunchPollInterval{2000};
-    static constexpr std::chrono::milliseconds releaseNotesTimeout{15000};
-    static constexpr qint64 releaseNotesMaxBytes = 262144;
+    static constexpr std::chrono::milliseconds releaseNotesTimeout = releaseNotesRequestTimeout;
+    static constexpr qint64 releaseNotesMaxBytes = releaseNotesMaxBodyBytes;
     static constexpr QSize windowSize{500, 420};
     static constexpr QSize windowSizeWithNotes{500, 650};
 

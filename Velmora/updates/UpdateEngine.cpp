@@ -2,12 +2,14 @@
 
 #include "platform/BuildInfo.h"
 #include "platform/HttpClient.h"
+#include "platform/UrlOpener.h"
 #include "updates/Appcast.h"
+#include "updates/BundleInfo.h"
+#include "updates/ReleaseNotesLoad.h"
 #include "updates/SettingsKeys.h"
 #include "updates/Texts.h"
 
 #include <QApplication>
-#include <QMessageBox>
 #include <QSettings>
 
 namespace velmora::updates {
@@ -19,6 +21,16 @@ UpdaterError engineError(UpdateEngineError code, const QString &description, con
     if (!detail.isEmpty())
         message += QStringLiteral(" (%1)").arg(detail);
     return UpdaterError{QLatin1String(updaterErrorDomain), int(code), message};
+}
+
+InstallerConfiguration installerConfiguration(InstallerConfiguration installer, const QString &runningVersion,
+                                              platform::HttpClient &http)
+{
+    if (installer.runningVersion.isEmpty())
+        installer.runningVersion = runningVersion;
+    if (!installer.http)
+        installer.http = &http;
+    return installer;
 }
 
 } // namespace
@@ -35,10 +47,28 @@ UpdateEngine::UpdateEngine(UpdaterDelegate &updaterDelegate, UserDriverDelegate 
     , m_http(configuration.http ? *configuration.http : platform::HttpClient::shared())
     , m_feedTimeout(configuration.feedTimeout)
     , m_allowedChannels(configuration.allowedChannels)
+    , m_releaseNotesHosts(configuration.releaseNotesHosts.value_or(platform::buildSettings().releaseNotesHosts))
+    , m_urlOpener(configuration.urlOpener ? *configuration.urlOpener : platform::UrlOpener::system())
+    , m_quit(configuration.quit ? std::move(configuration.quit) : std::function<void()>([] { QCoreApplication::quit(); }))
+    , m_installer(installerConfiguration(std::move(configuration.installer), m_runningVersion, m_http))
 {
     const QSettings settings;
     m_automaticallyChecks = settings.value(automaticChecksKey, true).toBool();
     m_automaticallyDownloads = settings.value(automaticDownloadsKey, false).toBool();
+    m_state.runningVersion = m_runningVersion;
+
+    m_schedule.setInterval(configuration.checkInterval);
+    connect(&m_schedule, &QTimer::timeout, this, &UpdateEngine::scheduledCheck);
+    connect(&m_installer, &UpdateInstaller::downloadProgress, this, [this](qint64 received, qint64 total) {
+        m_state.received = received;
+        m_state.total = total;
+        // The last byte is in: the signature and the unpacking come next.
+        setPhase(received >= total ? InstallPhase::Preparing : InstallPhase::Downloading);
+        render();
+    });
+    // A prepared update that waited for "later" is installed as Velmora quits.
+    if (QCoreApplication *application = QCoreApplication::instance())
+        connect(application, &QCoreApplication::aboutToQuit, this, &UpdateEngine::installAtQuit);
 
     // Observers connect right after construction and expect the current values as their first
     // announcement, delivered like every later one.
@@ -55,15 +85,17 @@ UpdateEngine::UpdateEngine(UpdaterDelegate &updaterDelegate, UserDriverDelegate 
 UpdateEngine::~UpdateEngine()
 {
     m_cycleTask.cancel();
+    m_notesTask.cancel();
+    m_prepareTask.cancel();
     // A long-lived owner may be dropped after the application object is gone; widgets must not
     // be deleted then, and the process is ending anyway.
     if (QCoreApplication::instance())
-        delete m_notice.data();
+        delete m_window.data();
 }
 
 bool UpdateEngine::canCheckForUpdates() const
 {
-    return m_started && !m_sessionInProgress;
+    return m_started && !m_sessionInProgress && !isBusyInstalling();
 }
 
 bool UpdateEngine::automaticallyChecksForUpdates() const
@@ -79,6 +111,7 @@ void UpdateEngine::setAutomaticallyChecksForUpdates(bool on)
     if (m_automaticallyChecks == on)
         return;
     m_automaticallyChecks = on;
+    updateSchedule();
     QMetaObject::invokeMethod(
         this, [this, on] { emit automaticallyChecksForUpdatesChanged(on); }, Qt::QueuedConnection);
 }
@@ -99,12 +132,37 @@ bool UpdateEngine::sessionInProgress() const
     return m_sessionInProgress;
 }
 
+QString UpdateEngine::skippedVersion() const
+{
+    return QSettings().value(skippedVersionKey).toString();
+}
+
 void UpdateEngine::startUpdater()
 {
     if (m_started)
         return;
     m_started = true;
+    updateSchedule();
     announceCanCheckForUpdates();
+}
+
+void UpdateEngine::updateSchedule()
+{
+    // The launch check is the controller's; from then on one check per interval of running
+    // time (the monotonic clock stands still while the computer sleeps).
+    if (m_started && m_automaticallyChecks) {
+        if (!m_schedule.isActive())
+            m_schedule.start();
+    } else {
+        m_schedule.stop();
+    }
+}
+
+void UpdateEngine::scheduledCheck()
+{
+    // A check or an installation under way already looks after this interval.
+    if (canCheckForUpdates() && m_automaticallyChecks)
+        startCycle(UpdateCheckKind::UpdatesInBackground);
 }
 
 void UpdateEngine::checkForUpdatesInBackground()
@@ -119,12 +177,39 @@ void UpdateEngine::checkForUpdateInformation()
 
 void UpdateEngine::checkForUpdates()
 {
-    showNotice();
-}
+    // An update already found, on its way or waiting: its window is the answer.
+    switch (m_state.phase) {
+    case InstallPhase::Found:
+    case InstallPhase::Downloading:
+    case InstallPhase::Preparing:
+    case InstallPhase::Ready:
+    case InstallPhase::Waiting:
+    case InstallPhase::Installing:
+    case InstallPhase::Checking:
+        showWindow();
+        return;
+    case InstallPhase::Idle:
+    case InstallPhase::NoUpdate:
+    case InstallPhase::CheckFailed:
+    case InstallPhase::Failed:
+    case InstallPhase::Refused:
+        break;
+    }
 
-QWidget *UpdateEngine::noticeWindow() const
-{
-    return m_notice.data();
+    // Installing is not ours to do here: say how to update instead, without a check.
+    const InstallRefusal refusal = m_installer.refusal();
+    if (refusal != InstallRefusal::None) {
+        InstallFailure failure;
+        failure.error = InstallError::Refused;
+        failure.refusal = refusal;
+        failure.bundlePath = m_installer.bundle();
+        presentFailure(failure);
+        showWindow();
+        return;
+    }
+    setPhase(InstallPhase::Checking);
+    showWindow();
+    startCycle(UpdateCheckKind::Updates);
 }
 
 void UpdateEngine::startCycle(UpdateCheckKind kind)
@@ -134,10 +219,7 @@ void UpdateEngine::startCycle(UpdateCheckKind kind)
         // event loop like every cycle end, so a caller waiting for it is never left hanging.
         QMetaObject::invokeMethod(
             this,
-            [this, kind] {
-                m_updaterDelegate.didFinishUpdateCycle(*this, kind,
-                                                       engineError(UpdateEngineError::CheckRefused, checkRefusedText));
-            },
+            [this, kind] { reportCycleEnd(kind, engineError(UpdateEngineError::CheckRefused, checkRefusedText)); },
             Qt::QueuedConnection);
         return;
     }
@@ -194,7 +276,11 @@ QCoro::Task<> UpdateEngine::runCycle(UpdateCheckKind kind, platform::CancelToken
         co_return;
     }
 
-    const std::optional<AppcastItem> found = selectUpdate(feedContent.items, m_runningVersion);
+    std::optional<AppcastItem> found = selectUpdate(feedContent.items, m_runningVersion);
+    // A skipped version waits for a newer one, unless the user asks.
+    const bool userInitiated = kind != UpdateCheckKind::UpdatesInBackground;
+    if (found && !isOffered(found->versionString, skippedVersion(), userInitiated))
+        found.reset();
     if (!found) {
         finishCycle(kind, engineError(UpdateEngineError::NoUpdate, noUpdateText));
         co_return;
@@ -205,15 +291,23 @@ QCoro::Task<> UpdateEngine::runCycle(UpdateCheckKind kind, platform::CancelToken
     m_updaterDelegate.didFindValidUpdate(*this, item);
     if (!self)
         co_return;
-    if (kind == UpdateCheckKind::UpdatesInBackground) {
-        const bool engineShows = m_userDriverDelegate.shouldHandleShowingScheduledUpdate(item, false);
-        if (!self)
-            co_return;
-        m_userDriverDelegate.willHandleShowingUpdate(engineShows, item);
-        if (!self)
-            co_return;
-        if (engineShows)
-            showNotice();
+    if (kind == UpdateCheckKind::Updates && m_state.phase == InstallPhase::Checking) {
+        presentFound(item);
+    } else if (kind == UpdateCheckKind::UpdatesInBackground) {
+        if (m_automaticallyDownloads && m_installer.refusal() == InstallRefusal::None && !isBusyInstalling()
+            && !m_installer.isReady()) {
+            // Downloaded and prepared without a word; installed when Velmora quits.
+            startPreparing(item, true);
+        } else {
+            const bool engineShows = m_userDriverDelegate.shouldHandleShowingScheduledUpdate(item, false);
+            if (!self)
+                co_return;
+            m_userDriverDelegate.willHandleShowingUpdate(engineShows, item);
+            if (!self)
+                co_return;
+            if (engineShows && !isBusyInstalling() && m_state.phase != InstallPhase::Ready)
+                presentFound(item);
+        }
     }
     finishCycle(kind, std::nullopt);
 }
@@ -223,6 +317,16 @@ void UpdateEngine::finishCycle(UpdateCheckKind kind, std::optional<UpdaterError>
     // The session ends before the delegate hears of it, so that it may start the next check
     // from inside the callback.
     setSessionInProgress(false);
+    reportCycleEnd(kind, error);
+}
+
+void UpdateEngine::reportCycleEnd(UpdateCheckKind kind, const std::optional<UpdaterError> &error)
+{
+    if (kind == UpdateCheckKind::Updates && m_state.phase == InstallPhase::Checking) {
+        if (error)
+            setPhase(error->isNoUpdate() ? InstallPhase::NoUpdate : InstallPhase::CheckFailed);
+        render();
+    }
     m_updaterDelegate.didFinishUpdateCycle(*this, kind, error);
 }
 
@@ -244,23 +348,271 @@ void UpdateEngine::announceCanCheckForUpdates()
         this, [this, value] { emit canCheckForUpdatesChanged(value); }, Qt::QueuedConnection);
 }
 
-void UpdateEngine::showNotice()
+bool UpdateEngine::isBusyInstalling() const
+{
+    switch (m_state.phase) {
+    case InstallPhase::Downloading:
+    case InstallPhase::Preparing:
+    case InstallPhase::Waiting:
+    case InstallPhase::Installing:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void UpdateEngine::setPhase(InstallPhase phase)
+{
+    if (m_state.phase == phase)
+        return;
+    m_state.phase = phase;
+    render();
+    announceCanCheckForUpdates();
+    emit phaseChanged(phase);
+}
+
+void UpdateEngine::render()
+{
+    if (m_window)
+        m_window->render(m_state);
+}
+
+void UpdateEngine::showWindow()
 {
     // Without a widget application (a command-line tool, a test without a GUI) there is no
     // window to show.
     if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
         return;
-    if (!m_notice) {
-        auto *box = new QMessageBox(QMessageBox::Information, installNoticeTitle, installUnavailableText,
-                                    QMessageBox::Ok, QApplication::activeWindow());
-        box->setObjectName(QStringLiteral("velmora.updateEngine.notice"));
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->setWindowModality(Qt::NonModal);
-        m_notice = box;
+    if (!m_window) {
+        auto *window = new InstallWindow(m_urlOpener);
+        connect(window, &InstallWindow::installClicked, this, &UpdateEngine::install);
+        connect(window, &InstallWindow::laterClicked, this, &UpdateEngine::later);
+        connect(window, &InstallWindow::skipClicked, this, &UpdateEngine::skip);
+        connect(window, &InstallWindow::cancelClicked, this, &UpdateEngine::cancel);
+        connect(window, &InstallWindow::relaunchClicked, this, &UpdateEngine::installAndRelaunch);
+        connect(window, &InstallWindow::closeClicked, this, &UpdateEngine::dismissed);
+        connect(window, &InstallWindow::dismissed, this, &UpdateEngine::dismissed);
+        connect(window, &InstallWindow::releasePageClicked, this, [this] {
+            m_urlOpener.openUrl(QUrl(platform::buildSettings().releasePageUrl));
+        });
+        m_window = window;
     }
-    m_notice->show();
-    m_notice->raise();
-    m_notice->activateWindow();
+    m_window->render(m_state);
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+}
+
+void UpdateEngine::presentFound(const UpdateItem &item)
+{
+    m_item = item;
+    m_state.newVersion = item.displayVersionString;
+    m_state.message.clear();
+    m_state.received = 0;
+    m_state.total = item.contentLength;
+    startReleaseNotesLoad(item);
+    setPhase(InstallPhase::Found);
+    render();
+    showWindow();
+}
+
+void UpdateEngine::presentFailure(const InstallFailure &failure)
+{
+    m_state.message = failure.message();
+    setPhase(failure.error == InstallError::Refused ? InstallPhase::Refused : InstallPhase::Failed);
+    render();
+}
+
+void UpdateEngine::startReleaseNotesLoad(const UpdateItem &item)
+{
+    m_notesTask.cancel();
+    m_state.notes.clear();
+    m_state.notesLoading = false;
+    m_state.notesFailed = false;
+    // The same addresses as the update window takes: https on the release-notes hosts, as written.
+    if (!item.releaseNotesURL || !item.releaseNotesURL->isHttpsOn(m_releaseNotesHosts)) {
+        m_state.notesFailed = true;
+        return;
+    }
+    m_state.notesLoading = true;
+    m_notesTask = platform::TaskHandle::make();
+    platform::detach(loadNotes(item.releaseNotesURL->url(), m_notesTask.token()));
+}
+
+QCoro::Task<> UpdateEngine::loadNotes(QUrl address, platform::CancelToken token)
+{
+    QPointer<UpdateEngine> self(this);
+    const QStringList hosts = m_releaseNotesHosts;
+    const std::optional<QString> notes = co_await fetchReleaseNotes(m_http, std::move(address), hosts, token);
+    if (!self || token.isCancelled())
+        co_return;
+    m_state.notesLoading = false;
+    m_state.notesFailed = !notes;
+    m_state.notes = notes.value_or(QString());
+    render();
+}
+
+void UpdateEngine::install()
+{
+    if (m_state.phase != InstallPhase::Found)
+        return;
+    // Choosing a skipped version after all takes the skip back.
+    if (skippedVersion() == m_item.versionString)
+        QSettings().remove(skippedVersionKey);
+    startPreparing(m_item, false);
+}
+
+void UpdateEngine::startPreparing(const UpdateItem &item, bool silent)
+{
+    m_prepareTask.cancel();
+    if (m_installer.isReady())
+        m_installer.discard();
+    m_item = item;
+    m_state.newVersion = item.displayVersionString;
+    m_state.received = 0;
+    m_state.total = item.contentLength;
+    m_prepareTask = platform::TaskHandle::make();
+    setPhase(InstallPhase::Downloading);
+    platform::detach(prepare(item, silent, m_prepareTask.token()));
+}
+
+QCoro::Task<> UpdateEngine::prepare(UpdateItem item, bool silent, platform::CancelToken token)
+{
+    QPointer<UpdateEngine> self(this);
+    const std::optional<InstallFailure> failure = co_await m_installer.prepare(item, token);
+    if (!self || token.isCancelled())
+        co_return;
+    if (failure) {
+        if (failure->error == InstallError::Cancelled || silent) {
+            // A download without the user fails without a word; the next check tries again.
+            setPhase(InstallPhase::Idle);
+            co_return;
+        }
+        presentFailure(*failure);
+        showWindow();
+        co_return;
+    }
+    setPhase(InstallPhase::Ready);
+    if (!silent)
+        showWindow();
+}
+
+void UpdateEngine::installAndRelaunch()
+{
+    if (m_state.phase != InstallPhase::Ready || !m_installer.isReady())
+        return;
+    setPhase(InstallPhase::Waiting);
+    const int generation = ++m_relaunchGeneration;
+    QPointer<UpdateEngine> self(this);
+    // The delegate holds the relaunch until the backend has wound down, then continues.
+    const bool postponed = m_updaterDelegate.shouldPostponeRelaunch(*this, m_item, [self, generation] {
+        if (self)
+            self->continueRelaunch(generation);
+    });
+    if (self && !postponed)
+        continueRelaunch(generation);
+}
+
+void UpdateEngine::continueRelaunch(int generation)
+{
+    if (generation != m_relaunchGeneration || m_state.phase != InstallPhase::Waiting)
+        return;
+    setPhase(InstallPhase::Installing);
+    if (const auto failure = m_installer.swap()) {
+        presentFailure(*failure);
+        showWindow();
+        return;
+    }
+    if (const auto failure = m_installer.relaunch()) {
+        presentFailure(*failure);
+        showWindow();
+        return;
+    }
+    // The new version waits for this process to end before it takes over.
+    m_quit();
+}
+
+void UpdateEngine::later()
+{
+    switch (m_state.phase) {
+    case InstallPhase::Found:
+        setPhase(InstallPhase::Idle);
+        break;
+    case InstallPhase::Waiting:
+        // A continuation of this request arriving later does nothing.
+        ++m_relaunchGeneration;
+        setPhase(InstallPhase::Ready);
+        break;
+    default:
+        break;
+    }
+    if (m_window)
+        m_window->hide();
+}
+
+void UpdateEngine::skip()
+{
+    if (m_state.phase != InstallPhase::Found)
+        return;
+    QSettings().setValue(skippedVersionKey, m_item.versionString);
+    setPhase(InstallPhase::Idle);
+    if (m_window)
+        m_window->hide();
+}
+
+void UpdateEngine::cancel()
+{
+    switch (m_state.phase) {
+    case InstallPhase::Checking:
+        // The check runs to its end; nothing is shown of it.
+        setPhase(InstallPhase::Idle);
+        break;
+    case InstallPhase::Downloading:
+    case InstallPhase::Preparing:
+        m_prepareTask.cancel();
+        setPhase(InstallPhase::Idle);
+        break;
+    default:
+        break;
+    }
+    if (m_window)
+        m_window->hide();
+}
+
+void UpdateEngine::dismissed()
+{
+    switch (m_state.phase) {
+    case InstallPhase::Found:
+    case InstallPhase::Waiting:
+        later();
+        break;
+    case InstallPhase::Checking:
+        cancel();
+        break;
+    case InstallPhase::NoUpdate:
+    case InstallPhase::CheckFailed:
+    case InstallPhase::Failed:
+    case InstallPhase::Refused:
+        setPhase(InstallPhase::Idle);
+        break;
+    case InstallPhase::Idle:
+    case InstallPhase::Downloading:
+    case InstallPhase::Preparing:
+    case InstallPhase::Ready:
+    case InstallPhase::Installing:
+        // Work under way goes on out of sight; a prepared update is installed at quit.
+        break;
+    }
+    if (m_window)
+        m_window->hide();
+}
+
+void UpdateEngine::installAtQuit()
+{
+    if (!m_installer.isReady())
+        return;
+    // The next start runs the new version, which confirms itself like a relaunched one.
+    m_installer.swap();
 }
 
 std::unique_ptr<StandardUpdaterController> makeStandardUpdaterController(UpdaterDelegate &updaterDelegate,

@@ -1,29 +1,36 @@
 #pragma once
 
 // Velmora's own update engine behind the Updater operations: it reads the update feed over
-// HTTPS, picks the newest entry for this platform and reports it to the delegates. Installing
-// an update is not part of this build yet; the engine's install path says so in a small window.
+// HTTPS, picks the newest entry for this platform and reports it to the delegates, checks by
+// itself every 24 hours of running time while automatic checks are on, and installs updates
+// through its own window (UpdateInstaller does the work): the found version with its release
+// notes, the download with its progress, the relaunch once the delegate's relaunch hold lets
+// it go, and every failure in Korean. A bundle it must not replace (installed by the package
+// manager, or in a folder the user cannot write) is still checked; its window then says how to
+// update instead.
 
 #include "platform/Async.h"
+#include "updates/InstallWindow.h"
+#include "updates/UpdateInstaller.h"
 #include "updates/Updater.h"
 
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QUrl>
 
 #include <QCoro/QCoroTask>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
-class QMessageBox;
-class QWidget;
-
 namespace velmora::platform {
 class HttpClient;
-}
+class UrlOpener;
+} // namespace velmora::platform
 
 namespace velmora::updates {
 
@@ -40,6 +47,8 @@ enum class UpdateEngineError : int {
 // Whole-request limit of the feed download, and the largest feed accepted.
 inline constexpr std::chrono::milliseconds feedRequestTimeout{30000};
 inline constexpr qint64 maxFeedBytes = 4 * 1024 * 1024;
+// Automatic checks while Velmora runs: the update framework's default interval.
+inline constexpr std::chrono::milliseconds scheduledCheckInterval = std::chrono::hours(24);
 
 // What the engine works with; an empty or null field takes the build's value.
 struct UpdateEngineConfiguration
@@ -49,6 +58,14 @@ struct UpdateEngineConfiguration
     platform::HttpClient *http = nullptr; // default: platform::HttpClient::shared()
     std::chrono::milliseconds feedTimeout = feedRequestTimeout;
     QStringList allowedChannels = {};     // named feed channels offered besides the default one
+    // The installation; its running version and HTTP client default to the ones above.
+    InstallerConfiguration installer = {};
+    // Hosts the engine's window loads release notes from; default: the build's.
+    std::optional<QStringList> releaseNotesHosts = std::nullopt;
+    std::chrono::milliseconds checkInterval = scheduledCheckInterval;
+    platform::UrlOpener *urlOpener = nullptr; // default: the system's default handler
+    // Ends the application after the new version has been started; default: QCoreApplication::quit.
+    std::function<void()> quit = {};
 };
 
 class UpdateEngine final : public Updater, public StandardUpdaterController
@@ -75,7 +92,9 @@ public:
     // StandardUpdaterController
     Updater &updater() override { return *this; }
     void startUpdater() override;
-    // Installing is not available in this build: shows the engine's notice window saying so.
+    // The engine's install path: checks, then shows the found update in its window and
+    // installs it on the user's word. On a bundle it must not replace, the window says how to
+    // update instead.
     void checkForUpdates() override;
 
     // True once startUpdater() has run.
@@ -83,16 +102,50 @@ public:
     // The feed address and running version in use.
     QUrl feedUrl() const { return m_feedUrl; }
     QString runningVersion() const { return m_runningVersion; }
-    // The engine's notice window while it exists (nullptr otherwise).
-    QWidget *noticeWindow() const;
+    // The version the user chose to skip; empty when none.
+    QString skippedVersion() const;
+    // The engine's window while it exists (nullptr otherwise), and what it shows.
+    InstallWindow *installWindow() const { return m_window.data(); }
+    InstallPhase phase() const { return m_state.phase; }
+    UpdateInstaller &installer() { return m_installer; }
+    // The timer of the scheduled checks (active while they are on).
+    const QTimer &scheduleTimer() const { return m_schedule; }
+    // Installs an update that is ready ("later" was chosen, or it came without the user) as
+    // Velmora quits; connected to the application's aboutToQuit.
+    void installAtQuit();
+
+signals:
+    // The engine's phase changed (its window renders it).
+    void phaseChanged(velmora::updates::InstallPhase phase);
 
 private:
     void startCycle(UpdateCheckKind kind);
     QCoro::Task<> runCycle(UpdateCheckKind kind, platform::CancelToken token);
     void finishCycle(UpdateCheckKind kind, std::optional<UpdaterError> error);
+    void reportCycleEnd(UpdateCheckKind kind, const std::optional<UpdaterError> &error);
     void setSessionInProgress(bool on);
     void announceCanCheckForUpdates();
-    void showNotice();
+    void updateSchedule();
+    void scheduledCheck();
+
+    // The install path.
+    void setPhase(InstallPhase phase);
+    void render();
+    void showWindow();
+    void presentFound(const UpdateItem &item);
+    void presentFailure(const InstallFailure &failure);
+    void startReleaseNotesLoad(const UpdateItem &item);
+    QCoro::Task<> loadNotes(QUrl address, platform::CancelToken token);
+    void install();
+    void later();
+    void skip();
+    void cancel();
+    void dismissed();
+    void startPreparing(const UpdateItem &item, bool silent);
+    QCoro::Task<> prepare(UpdateItem item, bool silent, platform::CancelToken token);
+    void installAndRelaunch();
+    void continueRelaunch(int generation);
+    bool isBusyInstalling() const;
 
     UpdaterDelegate &m_updaterDelegate;
     UserDriverDelegate &m_userDriverDelegate;
@@ -101,6 +154,11 @@ private:
     platform::HttpClient &m_http;
     std::chrono::milliseconds m_feedTimeout;
     QStringList m_allowedChannels;
+    QStringList m_releaseNotesHosts;
+    platform::UrlOpener &m_urlOpener;
+    std::function<void()> m_quit;
+    UpdateInstaller m_installer;
+    QTimer m_schedule;
 
     bool m_started = false;
     bool m_sessionInProgress = false;
@@ -108,7 +166,15 @@ private:
     bool m_automaticallyChecks = true;
     bool m_automaticallyDownloads = false;
     platform::TaskHandle m_cycleTask;
-    QPointer<QMessageBox> m_notice;
+
+    InstallWindowState m_state;
+    UpdateItem m_item;
+    platform::TaskHandle m_notesTask;
+    platform::TaskHandle m_prepareTask;
+    // Counts relaunch requests: a continuation of an earlier one (the user chose "later" since)
+    // does nothing.
+    int m_relaunchGeneration = 0;
+    QPointer<InstallWindow> m_window;
 };
 
 // The real engine, as the update controller makes it: a StandardUpdaterControllerFactory.

@@ -37,6 +37,8 @@ struct UpdateItem
     // As the feed wrote it: the load checks its scheme and host letter for letter.
     std::optional<platform::LiteralUrl> releaseNotesURL;
     QUrl downloadURL;
+    qint64 contentLength = 0; // the enclosure's length; 0 when the feed gave none
+    QString edSignature;      // base64 Ed25519 signature over the whole archive; empty when none
 };
 
 enum class UpdateCheckKind { UpdatesInBackground, UpdateInformation, Updates };

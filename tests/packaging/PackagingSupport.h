@@ -1,9 +1,10 @@
 #pragma once
 
-// What the tests of the installed Velmora share: running a command to its end, installing the
-// packaged build into a folder, and a folder tree described entry by entry for comparisons.
+// What the tests of the installed Velmora share: running a command to its end and installing the
+// packaged build into a folder.
 
 #include "TestSupport.h"
+#include "TreeSnapshot.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -77,49 +78,6 @@ inline CommandResult installBundle(const QString &prefix)
     return runCommand(QStringLiteral(VELMORA_CMAKE_COMMAND),
                       {QStringLiteral("--install"), QStringLiteral(VELMORA_PACKAGED_BUILD_DIR),
                        QStringLiteral("--prefix"), prefix});
-}
-
-// One entry of a folder tree: its kind and permissions, and a file's content or a link's target.
-struct TreeEntry
-{
-    QChar kind; // 'd' folder, 'f' file, 'l' link, '?' anything else
-    QFile::Permissions permissions;
-    QByteArray content;
-
-    bool operator==(const TreeEntry &other) const = default;
-};
-
-// Every entry under root by its path relative to root; links are not followed.
-inline QMap<QString, TreeEntry> describeTree(const QString &root)
-{
-    QMap<QString, TreeEntry> tree;
-    const QDir base(root);
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QFileInfo info(it.next());
-        TreeEntry entry;
-        entry.permissions = info.permissions();
-        if (info.isSymLink()) {
-            entry.kind = QLatin1Char('l');
-            // The target as written, relative or not.
-            const QByteArray path = QFile::encodeName(info.filePath());
-            char target[4096];
-            const ssize_t length = ::readlink(path.constData(), target, sizeof target);
-            entry.content = length < 0 ? QByteArray() : QByteArray(target, length);
-        } else if (info.isDir()) {
-            entry.kind = QLatin1Char('d');
-        } else if (info.isFile()) {
-            entry.kind = QLatin1Char('f');
-            QFile file(info.filePath());
-            if (file.open(QIODevice::ReadOnly))
-                entry.content = file.readAll();
-        } else {
-            entry.kind = QLatin1Char('?');
-        }
-        tree.insert(base.relativeFilePath(info.filePath()), entry);
-    }
-    return tree;
 }
 
 } // namespace velmora::test

@@ -53,3 +53,6 @@ foreach(test IN ITEMS tst_packagedbundle tst_releasearchive)
     VELMORA_PROJECT_VERSION="${PROJECT_VERSION}")
   target_link_libraries(${test} PRIVATE Qt6::Gui)
 endforeach()
+# The release is signed with the real signing tool and installed by the update engine.
+target_compile_definitions(tst_releasearchive PRIVATE VELMORA_UPDATE_SIGN="$<TARGET_FILE:velmora-update-sign>")
+add_dependencies(tst_releasearchive velmora-update-sign)

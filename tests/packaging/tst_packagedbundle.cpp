@@ -2,13 +2,17 @@
 // its backend from the bundle it finds itself in (where it was installed, or wherever the
 // bundle was moved afterwards), shows the page, keeps the backend's log in the user's data
 // folder and takes the backend down when it quits. Nothing installed names a path of the build
-// or source tree.
+// or source tree. An update installed into the bundle is confirmed once the new version is up,
+// or exchanged back after its second unconfirmed start.
 
 #include "PackagingSupport.h"
 #include "RunningBackend.h"
 #include "TestSupport.h"
 
 #include "platform/HttpClient.h"
+#include "platform/InstallFiles.h"
+#include "updates/InstallJournal.h"
+#include "updates/UpdateInstaller.h"
 
 #include <QImage>
 #include <QJsonArray>
@@ -299,6 +303,70 @@ private slots:
         const qint64 backend = backendPid(home + QStringLiteral("/data/Velmora/logs/desktop.log"), port);
         QVERIFY(backend > 0);
         QVERIFY2(QTest::qWaitFor([&] { return processGone(backend); }, stopPatience), "the backend outlived velmora");
+    }
+
+    void installedUpdateIsConfirmedOrRolledBack_data()
+    {
+        QTest::addColumn<int>("startsBefore");
+        QTest::newRow("the new version's first start: confirmed once up") << 0;
+        QTest::newRow("its third start after two unconfirmed: rolled back") << 2;
+    }
+
+    void installedUpdateIsConfirmedOrRolledBack()
+    {
+        QFETCH(int, startsBefore);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        // As an installation leaves it: the new bundle in place, the old one as the backup in
+        // the work folder beside it, the journal at "swapped".
+        const QString bundle = installFreshBundle(dir.path(), false);
+        QVERIFY2(!bundle.isEmpty(), "the bundle could not be installed");
+        const updates::InstallPaths paths = updates::InstallPaths::forBundle(bundle);
+        QVERIFY(QDir().mkpath(paths.work));
+        const auto backup = test::installBundle(paths.swap);
+        QVERIFY2(backup.ok(), backup.describe().constData());
+        updates::InstallJournal journal;
+        journal.step = updates::JournalStep::Swapped;
+        journal.bundle = bundle;
+        journal.fromVersion = QStringLiteral("0.0.1");
+        journal.toVersion = QStringLiteral(VELMORA_PROJECT_VERSION);
+        journal.oldBundle = *platform::identityOf(paths.swap);
+        journal.newBundle = *platform::identityOf(bundle);
+        journal.starts = startsBefore;
+        QVERIFY(test::writeFile(paths.journal, updates::serializeJournal(journal)));
+
+        const QString home = dir.filePath(QStringLiteral("home"));
+        const test::ReservedPort reserved;
+        const quint16 port = reserved.number();
+        QProcess velmora;
+        test::endWithThisProcess(velmora);
+        velmora.setProcessEnvironment(environmentFor(home, port));
+        velmora.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        velmora.start(velmoraIn(bundle), {});
+        const QString log = home + QStringLiteral("/data/Velmora/logs/desktop.log");
+        auto stopAll = qScopeGuard([&] {
+            if (velmora.state() != QProcess::NotRunning) {
+                velmora.kill();
+                velmora.waitForFinished(stopPatience);
+            }
+            if (const qint64 backend = backendPid(log, port); backend > 0 && !processGone(backend))
+                ::kill(pid_t(backend), SIGKILL);
+        });
+        QVERIFY(velmora.waitForStarted(startPatience));
+        const QString velmoraPid = QString::number(velmora.processId());
+        // The version that stays (in the same process: a rollback gives way to the old one)
+        // starts its backend, and the installation's work folder goes.
+        QVERIFY2(QTest::qWaitFor([&] { return backendParent(port) == velmoraPid; }, startPatience),
+                 "no backend answered as velmora's");
+        QVERIFY2(QTest::qWaitFor([&] { return !QFileInfo::exists(paths.work); }, startPatience),
+                 "the installation's work folder stayed");
+        QCOMPARE(platform::identityOf(bundle), std::optional(startsBefore == 0 ? journal.newBundle : journal.oldBundle));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 (QStringList{QStringLiteral("home"), QStringLiteral("Velmora bundle")}));
+
+        velmora.terminate();
+        QVERIFY(velmora.waitForFinished(stopPatience));
+        QCOMPARE(velmora.exitCode(), 0);
     }
 
     // X11 desktops find a window's desktop entry by its class: the entry's StartupWMClass must

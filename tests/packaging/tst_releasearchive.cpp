@@ -1,12 +1,19 @@
 // scripts/make-release.sh makes the archive the updater installs: the same bytes every time,
 // only plain entries inside one folder, owned by root and dated with the release, and unpacked
 // it is exactly the installed bundle. The feed item it prints reads, with Velmora's own feed
-// reader, as the Linux download of that archive.
+// reader, as the Linux download of that archive; signed with velmora-update-sign, the update
+// engine installs it over an older bundle.
 
 #include "PackagingSupport.h"
 #include "TestSupport.h"
+#include "TlsTestServer.h"
+#include "TreeSnapshot.h"
 
+#include "platform/HttpClient.h"
+#include "platform/PackageOwnership.h"
 #include "updates/Appcast.h"
+#include "updates/UpdateInstaller.h"
+#include "updates/UpdateSignature.h"
 
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -187,6 +194,76 @@ private slots:
         const auto feed = parseItem(release.feedItem);
         QVERIFY2(feed.ok(), qPrintable(feed.error));
         QCOMPARE(feed.items.size(), 1);
+    }
+
+    void signedReleaseIsInstalledOverAnOlderBundle()
+    {
+        // A key pair of this run (outside any working tree), and the release signed as a real
+        // one is: by the signing tool, through make-release.sh.
+        const QString tool = QStringLiteral(VELMORA_UPDATE_SIGN);
+        const QString key = m_dir.filePath(QStringLiteral("update.key"));
+        const auto generated = runCommand(tool, {QStringLiteral("generate-key"), key});
+        QVERIFY2(generated.ok(), generated.describe().constData());
+        const QString publicKey = QString::fromUtf8(generated.out).trimmed();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("VELMORA_RELEASE_SIGNER"), tool + QStringLiteral(" sign ") + key);
+        const Release release = makeRelease(m_dir.filePath(QStringLiteral("signed-for-real")), environment);
+        QVERIFY2(release.run.ok(), release.run.describe().constData());
+        const auto feed = parseItem(release.feedItem);
+        QVERIFY2(feed.ok() && feed.items.size() == 1, qPrintable(release.feedItem));
+        updates::UpdateItem item = feed.items.first().updateItem();
+        QCOMPARE(item.contentLength, release.size);
+        QVERIFY(!item.edSignature.isEmpty());
+
+        // Served over loopback HTTPS to the installed bundle of an older version.
+        const QByteArray archive = test::readFile(release.archive);
+        test::LoopbackHttpsServer server;
+        QVERIFY2(server.listen(), qPrintable(server.errorString()));
+        server.setHandler([&archive](const QByteArray &, const QString &) { return test::HttpReply{200, archive, {}, false}; });
+        item.downloadURL = server.url(QStringLiteral("/") + item.downloadURL.fileName());
+        platform::HttpClient http;
+        http.setSslConfiguration(test::TestCertificate::localhost().clientConfiguration());
+        platform::PackageOwnership noPackages(m_dir.filePath(QStringLiteral("no-dpkg-info")));
+
+        auto installed = [this](const QString &name) {
+            const QString bundle = m_dir.filePath(name + QStringLiteral("/velmora"));
+            const auto install = test::installBundle(bundle);
+            return install.ok() ? bundle : QString();
+        };
+        auto configuration = [&](const QString &bundle, const QString &signingKey) {
+            updates::InstallerConfiguration c;
+            c.bundle = bundle;
+            c.runningVersion = QStringLiteral("0.0.1");
+            c.publicKeys = QStringList{signingKey};
+            c.http = &http;
+            c.packages = &noPackages;
+            return c;
+        };
+
+        // Checked with another key, nothing is installed.
+        const QString other = installed(QStringLiteral("other-key"));
+        QVERIFY(!other.isEmpty());
+        const auto before = test::describeTree(other);
+        const QString otherKey = QString::fromUtf8(updates::generateKeyPair().publicKey.toBase64());
+        updates::UpdateInstaller refusing(configuration(other, otherKey));
+        const auto refused = test::waitFor(refusing.prepare(item));
+        QVERIFY(refused && refused->error == updates::InstallError::BadSignature);
+        QCOMPARE(test::describeTree(other), before);
+
+        const QString bundle = installed(QStringLiteral("apps"));
+        QVERIFY(!bundle.isEmpty());
+        updates::UpdateInstaller installer(configuration(bundle, publicKey));
+        QCOMPARE(installer.refusal(), updates::InstallRefusal::None);
+        const auto failure = test::waitFor(installer.prepare(item));
+        QVERIFY2(!failure, failure ? qPrintable(failure->detail) : "");
+        QVERIFY(!installer.swap());
+        const QString unpacked = m_dir.filePath(QStringLiteral("signed-unpacked"));
+        QVERIFY(QDir().mkpath(unpacked));
+        const auto untar = runCommand(QStringLiteral("tar"), {QStringLiteral("-xzf"), release.archive,
+                                                             QStringLiteral("-C"), unpacked});
+        QVERIFY2(untar.ok(), untar.describe().constData());
+        QCOMPARE(test::describeTree(bundle), test::describeTree(unpacked + QStringLiteral("/velmora")));
+        QCOMPARE(test::describeTree(installer.paths().swap), before); // the backup, the installed bundle
     }
 };
 

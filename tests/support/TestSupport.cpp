@@ -95,8 +95,9 @@ void LoopbackHttpServer::serve(QTcpSocket *socket)
         QByteArray response = "HTTP/1.1 " + QByteArray::number(reply.status) + " Status\r\n";
         for (const auto &[name, value] : reply.headers)
             response += name + ": " + value + "\r\n";
-        if (reply.status != 204 && reply.status != 304)
-            response += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
+        if (reply.status != 204 && reply.status != 304 && reply.announcedLength != -2)
+            response += "Content-Length: "
+                + QByteArray::number(reply.announcedLength >= 0 ? reply.announcedLength : reply.body.size()) + "\r\n";
         response += "Connection: close\r\n\r\n";
         if (method != "HEAD")
             response += reply.body;

@@ -81,6 +81,9 @@ struct HttpReply
     QList<QPair<QByteArray, QByteArray>> headers; // besides Content-Length and Connection
     // Accept the connection but never answer (for time-out tests).
     bool hang = false;
+    // The Content-Length sent: -1 the body's size, -2 none (the body ends with the connection).
+    // A larger number than the body's size makes a body cut short.
+    qint64 announcedLength = -1;
 
     static HttpReply json(const QByteArray &body, int status = 200)
     {

@@ -1,0 +1,74 @@
+#include "app/InstalledUpdate.h"
+
+#include "backend/BackendController.h"
+#include "platform/Bundle.h"
+#include "platform/Relauncher.h"
+#include "updates/Texts.h"
+#include "updates/UpdateInstaller.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QPointer>
+#include <QWidget>
+
+#include <cstdio>
+
+namespace velmora::app {
+namespace {
+
+// The bundle this Velmora runs from, when it is an installed one.
+QString installedBundle()
+{
+    platform::Bundle &bundle = platform::Bundle::main();
+    if (bundle.infoValue(QStringLiteral("VelmoraProjectRoot")).isValid())
+        return {};
+    return bundle.bundleDirectory().value_or(QString());
+}
+
+} // namespace
+
+QString recoverInstalledUpdate(const std::function<void()> &letGo)
+{
+    const QString bundle = installedBundle();
+    if (bundle.isEmpty())
+        return {};
+    const updates::UpdateInstaller::LaunchRecovery recovery = updates::UpdateInstaller::recoverAtLaunch(bundle);
+    if (recovery.restartBundle) {
+        // The old version stands at the bundle's path again and reports the rollback itself.
+        if (letGo)
+            letGo();
+        const QString error = platform::Relauncher::replaceProcess(bundle + QStringLiteral("/bin/velmora"),
+                                                                   QCoreApplication::arguments().mid(1));
+        std::fprintf(stderr, "velmora: the restored version could not be started: %s\n", qPrintable(error));
+    }
+    return recovery.message;
+}
+
+void confirmInstalledUpdateWhenUp(QWidget &window, backend::BackendController &backend)
+{
+    const QString bundle = installedBundle();
+    if (bundle.isEmpty())
+        return;
+    QPointer<QWidget> shown(&window);
+    auto confirmOnce = std::make_shared<QMetaObject::Connection>();
+    *confirmOnce = QObject::connect(&backend, &backend::BackendController::urlChanged, &window,
+                                    [shown, &backend, bundle, confirmOnce] {
+                                        if (!shown || !shown->isVisible() || backend.url().isEmpty())
+                                            return;
+                                        QObject::disconnect(*confirmOnce);
+                                        updates::UpdateInstaller::confirm(bundle);
+                                    });
+}
+
+void showInstalledUpdateMessage(QWidget &window, const QString &message)
+{
+    if (message.isEmpty())
+        return;
+    auto *box = new QMessageBox(QMessageBox::Information, updates::rolledBackTitle, message, QMessageBox::Ok, &window);
+    box->setObjectName(QStringLiteral("velmora.rolledBackUpdate"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+}
+
+} // namespace velmora::app

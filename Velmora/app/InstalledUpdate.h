@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+namespace velmora::backend {
+class BackendController;
+}
+
+namespace velmora::app {
+
+// At launch, before the backend starts: finishes or undoes what an earlier run left of an
+// update installation (UpdateInstaller::recoverAtLaunch). When the old version is back at the
+// bundle's path, this process (the new version) calls letGo (to give up what the old version
+// will claim again, such as the single instance) and gives way to it: it does not return.
+// Returns the Korean sentence to show the user (after a rollback), empty when there is none. A
+// development build has no bundle of its own and does nothing.
+QString recoverInstalledUpdate(const std::function<void()> &letGo = {});
+
+// Confirms the running version's installation once its window is shown and its backend is
+// ready; the backup of the old version goes then.
+void confirmInstalledUpdateWhenUp(QWidget &window, backend::BackendController &backend);
+
+// Shows what recoverInstalledUpdate() returned, over window.
+void showInstalledUpdateMessage(QWidget &window, const QString &message);
+
+} // namespace velmora::app

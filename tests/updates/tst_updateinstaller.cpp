@@ -1,0 +1,656 @@
+// Installing an update into a bundle, for real: archives made with libarchive, served over
+// loopback HTTPS, signed with a key pair made for this run, unpacked into temporary folders;
+// installations killed (SIGKILL) at each step in a process of their own; new versions that
+// crash on their first starts.
+
+#include "platform/FolderLock.h"
+#include "platform/HttpClient.h"
+#include "platform/InstallFiles.h"
+#include "platform/PackageOwnership.h"
+#include "platform/Relauncher.h"
+#include "updates/InstallJournal.h"
+#include "updates/Texts.h"
+#include "updates/UpdateInstaller.h"
+
+#include "TestSupport.h"
+#include "TlsTestServer.h"
+#include "TreeSnapshot.h"
+#include "UpdateFixtures.h"
+
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+using namespace velmora;
+using namespace velmora::updates;
+using test::HttpReply;
+using test::TarEntry;
+
+Q_DECLARE_METATYPE(velmora::updates::InstallError)
+
+namespace {
+
+using Tree = QMap<QString, test::TreeEntry>;
+
+const QString running = QStringLiteral("1.0");
+const QString next = QStringLiteral("1.1");
+const QByteArray shellExecutable = "#!/bin/sh\nexit 0\n";
+
+struct ProcessRun
+{
+    bool crashed = false; // ended by a signal
+    int exitCode = -1;
+    QString out;
+};
+
+// Runs program to its end while this process's event loop goes on (the test's server answers
+// the program's requests).
+ProcessRun runProgram(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QSignalSpy finished(&process, &QProcess::finished);
+    process.start(program, arguments);
+    ProcessRun run;
+    if (!finished.wait(3 * test::patience)) {
+        process.kill();
+        process.waitForFinished();
+        run.out = QStringLiteral("did not finish: ") + QString::fromUtf8(process.readAllStandardOutput());
+        return run;
+    }
+    run.crashed = process.exitStatus() == QProcess::CrashExit;
+    run.exitCode = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    return run;
+}
+
+} // namespace
+
+class TestUpdateInstaller : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void refusedWithNothingInstalled_data();
+    void refusedWithNothingInstalled();
+    void installsSwapsRelaunchesAndConfirms();
+    void relaunchFailureRollsBackAtOnce();
+    void cancelledDownloadLeavesNothing();
+    void stalledDownloadFails();
+    void anotherInstallationIsLeftAlone();
+    void bundlesTheEngineMustNotReplace_data();
+    void bundlesTheEngineMustNotReplace();
+    void killedAtEachStep_data();
+    void killedAtEachStep();
+    void crashingNewVersionIsRolledBack();
+
+private:
+    InstallerConfiguration configuration();
+    UpdateItem itemFor(const QByteArray &archive, const QString &version = next);
+    void serve(const QByteArray &archive) { m_served = archive; }
+    QString harness() const { return test::helperProgram(QStringLiteral("update_harness")); }
+    QStringList installArguments(const QString &stopAt);
+
+    std::unique_ptr<QTemporaryDir> m_temporary;
+    QDir m_dir;
+    QTemporaryDir m_outside; // where archives aim their escapes: must stay empty
+    QString m_bundle;
+    Tree m_oldTree;
+    QByteArray m_archive; // the new version's archive, signed
+    Tree m_newTree;
+    QByteArray m_served;
+    std::unique_ptr<test::LoopbackHttpsServer> m_server;
+    platform::HttpClient m_http;
+    std::unique_ptr<platform::PackageOwnership> m_packages;
+    QString m_certificateFile;
+    QStringList m_relaunched;
+};
+
+void TestUpdateInstaller::initTestCase()
+{
+    const test::TestCertificate &certificate = test::TestCertificate::localhost();
+    QVERIFY2(certificate.isValid(), qPrintable(certificate.error()));
+    m_http.setSslConfiguration(certificate.clientConfiguration());
+}
+
+void TestUpdateInstaller::init()
+{
+    m_temporary = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_temporary->isValid());
+    m_dir = QDir(m_temporary->path());
+    m_bundle = m_dir.filePath(QStringLiteral("Apps/velmora"));
+    QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("Apps"))));
+    QVERIFY(test::writeBundle(m_bundle, running, test::harnessLauncher(), "\"VelmoraTestBehaviour\": \"report\""));
+    m_oldTree = test::describeTree(m_bundle);
+
+    // The new version, with a file large enough to arrive in many pieces.
+    QList<TarEntry> entries = test::bundleEntries(next, test::harnessLauncher(), "\"VelmoraTestBehaviour\": \"confirm\"");
+    entries << TarEntry::file("velmora/Resources/app/model.bin", test::incompressible(3 * 1024 * 1024));
+    m_archive = test::makeTarGz(entries);
+    const QString reference = m_dir.filePath(QStringLiteral("reference"));
+    QVERIFY(QDir().mkpath(reference));
+    {
+        QProcess tar;
+        tar.start(QStringLiteral("tar"), {QStringLiteral("-xzf"), QStringLiteral("-"), QStringLiteral("-C"), reference});
+        QVERIFY(tar.waitForStarted());
+        tar.write(m_archive);
+        tar.closeWriteChannel();
+        QVERIFY(tar.waitForFinished(test::patience) && tar.exitCode() == 0);
+    }
+    m_newTree = test::describeTree(reference + QStringLiteral("/velmora"));
+    QVERIFY(m_newTree.contains(QStringLiteral("bin/velmora")));
+
+    m_served = m_archive;
+    m_server = std::make_unique<test::LoopbackHttpsServer>();
+    QVERIFY2(m_server->listen(), qPrintable(m_server->errorString()));
+    m_server->setHandler([this](const QByteArray &, const QString &path) {
+        if (path == QLatin1String("/Velmora-1.1.tar.gz"))
+            return HttpReply{200, m_served, {}, false};
+        return HttpReply{404, "not here", {}, false};
+    });
+    m_packages = std::make_unique<platform::PackageOwnership>(m_dir.filePath(QStringLiteral("dpkg-info")));
+    m_certificateFile = m_dir.filePath(QStringLiteral("ca.pem"));
+    QVERIFY(test::writeFile(m_certificateFile, test::TestCertificate::localhost().certificate().toPem()));
+    m_relaunched.clear();
+}
+
+void TestUpdateInstaller::cleanup()
+{
+    m_server.reset();
+    QVERIFY2(QDir(m_outside.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+             "something was written outside the bundle");
+    if (m_temporary)
+        QFile::setPermissions(m_temporary->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    m_temporary.reset();
+}
+
+InstallerConfiguration TestUpdateInstaller::configuration()
+{
+    InstallerConfiguration configuration;
+    configuration.bundle = m_bundle;
+    configuration.runningVersion = running;
+    configuration.publicKeys = QStringList{test::testPublicKey()};
+    configuration.http = &m_http;
+    configuration.packages = m_packages.get();
+    configuration.relaunch = [this](const QString &program) {
+        m_relaunched << program;
+        return platform::RelaunchResult{4242, {}};
+    };
+    return configuration;
+}
+
+UpdateItem TestUpdateInstaller::itemFor(const QByteArray &archive, const QString &version)
+{
+    UpdateItem item;
+    item.versionString = version;
+    item.displayVersionString = version;
+    item.downloadURL = m_server->url(QStringLiteral("/Velmora-1.1.tar.gz"));
+    item.contentLength = archive.size();
+    item.edSignature = signData(archive, test::testKeys());
+    return item;
+}
+
+QStringList TestUpdateInstaller::installArguments(const QString &stopAt)
+{
+    const UpdateItem item = itemFor(m_archive);
+    QStringList arguments{QStringLiteral("install"),
+                          QStringLiteral("--bundle"), m_bundle,
+                          QStringLiteral("--url"), item.downloadURL.toString(),
+                          QStringLiteral("--length"), QString::number(item.contentLength),
+                          QStringLiteral("--signature"), item.edSignature,
+                          QStringLiteral("--key"), test::testPublicKey(),
+                          QStringLiteral("--version"), next,
+                          QStringLiteral("--running"), running,
+                          QStringLiteral("--ca"), m_certificateFile};
+    if (!stopAt.isEmpty())
+        arguments << QStringLiteral("--stop-at") << stopAt;
+    return arguments;
+}
+
+void TestUpdateInstaller::refusedWithNothingInstalled_data()
+{
+    QTest::addColumn<QByteArray>("archive");   // what the feed announces and signs
+    QTest::addColumn<QByteArray>("served");    // empty: the archive itself
+    QTest::addColumn<int>("announcedLength");  // the server's Content-Length; -1: the body's, -2: none
+    QTest::addColumn<QString>("itemVersion");
+    QTest::addColumn<QString>("change");       // how the item differs from the archive's
+    QTest::addColumn<InstallError>("error");
+    QTest::addColumn<QString>("outside");      // a path the archive aims at, which must not appear
+
+    auto archiveOf = [](QList<TarEntry> entries) { return test::makeTarGz(entries); };
+    const QByteArray good = test::makeTarGz(test::bundleEntries(next, shellExecutable));
+    QByteArray tampered = good;
+    tampered[good.size() / 2] = char(tampered[good.size() / 2] ^ 0x20);
+    const QString none;
+
+    QTest::newRow("a tampered byte") << good << tampered << -1 << next << none << InstallError::BadSignature << none;
+    QTest::newRow("a wrong key") << good << QByteArray() << -1 << next << QStringLiteral("other key")
+                                 << InstallError::BadSignature << none;
+    QTest::newRow("a missing signature") << good << QByteArray() << -1 << next << QStringLiteral("no signature")
+                                         << InstallError::MissingSignature << none;
+    QTest::newRow("a malformed signature") << good << QByteArray() << -1 << next << QStringLiteral("bad signature")
+                                           << InstallError::BadSignature << none;
+    QTest::newRow("a truncated download") << good << good.left(good.size() / 2) << int(good.size()) << next << none
+                                          << InstallError::DownloadFailed << none;
+    QTest::newRow("a truncated archive, signed as it is")
+        << good.left(good.size() - 20) << QByteArray() << -1 << next << none << InstallError::Damaged << none;
+    QTest::newRow("a longer body") << good << good + QByteArray(5000, 'x') << -1 << next << none
+                                   << InstallError::LengthMismatch << none;
+    QTest::newRow("a longer body without a length") << good << good + QByteArray(5000, 'x') << -2 << next << none
+                                                    << InstallError::LengthMismatch << none;
+    QTest::newRow("a shorter body without a length") << good << good.chopped(10) << -2 << next << none
+                                                     << InstallError::LengthMismatch << none;
+    QTest::newRow("a length mismatch, announced shorter") << good << QByteArray() << -1 << next
+                                                          << QStringLiteral("length -1") << InstallError::LengthMismatch << none;
+    QTest::newRow("a length mismatch, announced longer") << good << QByteArray() << -1 << next
+                                                         << QStringLiteral("length +1") << InstallError::LengthMismatch << none;
+    QTest::newRow("no length") << good << QByteArray() << -1 << next << QStringLiteral("length 0")
+                               << InstallError::NoLength << none;
+    QTest::newRow("an http enclosure") << good << QByteArray() << -1 << next << QStringLiteral("http")
+                                       << InstallError::InsecureUrl << none;
+    QTest::newRow("an https to http redirect") << good << QByteArray() << -1 << next << QStringLiteral("redirect to http")
+                                               << InstallError::RedirectRefused << none;
+    QTest::newRow("not found") << good << QByteArray() << -1 << next << QStringLiteral("404")
+                               << InstallError::HttpStatus << none;
+    QTest::newRow("a downgrade announced as newer")
+        << test::makeTarGz(test::bundleEntries(QStringLiteral("0.9"), shellExecutable)) << QByteArray() << -1 << next
+        << none << InstallError::WrongVersion << none;
+    QTest::newRow("a downgrade") << test::makeTarGz(test::bundleEntries(QStringLiteral("0.9"), shellExecutable))
+                                 << QByteArray() << -1 << QStringLiteral("0.9") << none << InstallError::NotNewer << none;
+    QTest::newRow("the same version") << test::makeTarGz(test::bundleEntries(running, shellExecutable)) << QByteArray()
+                                      << -1 << running << none << InstallError::NotNewer << none;
+    QTest::newRow("no executable")
+        << archiveOf({TarEntry::folder("velmora/"), TarEntry::file("velmora/Info.json", "{\"CFBundleShortVersionString\": \"1.1\"}")})
+        << QByteArray() << -1 << next << none << InstallError::NotABundle << none;
+    QTest::newRow("no Info.json")
+        << archiveOf({TarEntry::folder("velmora/"), TarEntry::file("velmora/bin/velmora", shellExecutable, 0755)})
+        << QByteArray() << -1 << next << none << InstallError::NotABundle << none;
+    QTest::newRow("not an archive") << QByteArray("<html>captive portal</html>") << QByteArray() << -1 << next << none
+                                    << InstallError::Damaged << none;
+
+    // Archives that aim outside the bundle: the marked path must never appear.
+    QList<TarEntry> dotdot = test::bundleEntries(next, shellExecutable);
+    dotdot << TarEntry::file("velmora/../../escaped-by-dots", "x");
+    QTest::newRow("an archive with ../") << archiveOf(dotdot) << QByteArray() << -1 << next << none
+                                         << InstallError::UnsafeArchive << QStringLiteral("escaped-by-dots");
+    QList<TarEntry> absolute = test::bundleEntries(next, shellExecutable);
+    absolute << TarEntry::file(QFile::encodeName(m_outside.path()) + "/escaped-absolute", "x");
+    QTest::newRow("an absolute path") << archiveOf(absolute) << QByteArray() << -1 << next << none
+                                      << InstallError::UnsafeArchive << QStringLiteral("escaped-absolute");
+    QList<TarEntry> escapingLink = test::bundleEntries(next, shellExecutable);
+    escapingLink << TarEntry::link("velmora/Resources/out", "../../..") << TarEntry::file("velmora/Resources/out/escaped-link", "x");
+    QTest::newRow("an escaping link") << archiveOf(escapingLink) << QByteArray() << -1 << next << none
+                                      << InstallError::UnsafeArchive << QStringLiteral("escaped-link");
+    QList<TarEntry> absoluteLink = test::bundleEntries(next, shellExecutable);
+    absoluteLink << TarEntry::link("velmora/Resources/out", QFile::encodeName(m_outside.path()))
+                 << TarEntry::file("velmora/Resources/out/escaped-absolute-link", "x");
+    QTest::newRow("a link to an absolute path") << archiveOf(absoluteLink) << QByteArray() << -1 << next << none
+                                                << InstallError::UnsafeArchive << QStringLiteral("escaped-absolute-link");
+    QList<TarEntry> device = test::bundleEntries(next, shellExecutable);
+    device << TarEntry{"velmora/Resources/null", TarEntry::CharacterDevice, {}, {}, 0666};
+    QTest::newRow("a device file") << archiveOf(device) << QByteArray() << -1 << next << none
+                                   << InstallError::UnsafeArchive << none;
+    QList<TarEntry> hardLink = test::bundleEntries(next, shellExecutable);
+    hardLink << TarEntry{"velmora/Resources/passwd", TarEntry::HardLink, {}, "/etc/passwd", 0644};
+    QTest::newRow("a hard link") << archiveOf(hardLink) << QByteArray() << -1 << next << none
+                                 << InstallError::UnsafeArchive << none;
+}
+
+void TestUpdateInstaller::refusedWithNothingInstalled()
+{
+    QFETCH(QByteArray, archive);
+    QFETCH(QByteArray, served);
+    QFETCH(int, announcedLength);
+    QFETCH(QString, itemVersion);
+    QFETCH(QString, change);
+    QFETCH(InstallError, error);
+    QFETCH(QString, outside);
+
+    const QByteArray body = served.isEmpty() ? archive : served;
+    m_server->setHandler([&](const QByteArray &, const QString &path) {
+        if (path == QLatin1String("/moved"))
+            return HttpReply{302, {}, {{"Location", "http://127.0.0.1:1/Velmora-1.1.tar.gz"}}, false};
+        if (path != QLatin1String("/Velmora-1.1.tar.gz") || change == QLatin1String("404"))
+            return HttpReply{404, "not here", {}, false};
+        HttpReply reply{200, body, {}, false};
+        reply.announcedLength = announcedLength;
+        return reply;
+    });
+
+    UpdateItem item = itemFor(archive, itemVersion);
+    if (change == QLatin1String("other key"))
+        item.edSignature = signData(archive, generateKeyPair());
+    else if (change == QLatin1String("no signature"))
+        item.edSignature.clear();
+    else if (change == QLatin1String("bad signature"))
+        item.edSignature = QStringLiteral("c2lnbmF0dXJl");
+    else if (change == QLatin1String("length -1"))
+        item.contentLength -= 1;
+    else if (change == QLatin1String("length +1"))
+        item.contentLength += 1;
+    else if (change == QLatin1String("length 0"))
+        item.contentLength = 0;
+    else if (change == QLatin1String("http"))
+        item.downloadURL.setScheme(QStringLiteral("http"));
+    else if (change == QLatin1String("redirect to http"))
+        item.downloadURL = m_server->url(QStringLiteral("/moved"));
+
+    UpdateInstaller installer(configuration());
+    const std::optional<InstallFailure> failure = test::waitFor(installer.prepare(item));
+    QVERIFY2(failure, "installed");
+    QCOMPARE(failure->error, error);
+    QVERIFY2(!failure->message().isEmpty(), "no sentence for the user");
+    QVERIFY(!installer.isReady());
+
+    // Nothing installed, nothing left behind, the running bundle untouched.
+    QVERIFY(installer.swap()); // nothing to swap in
+    QCOMPARE(test::describeTree(m_bundle), m_oldTree);
+    QVERIFY2(!QFileInfo::exists(installer.paths().work), "the work folder is left behind");
+    QCOMPARE(QDir(m_dir.filePath(QStringLiteral("Apps"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("velmora")});
+    if (!outside.isEmpty()) {
+        for (const QString &root : {m_dir.path(), QFileInfo(m_dir.path()).path()}) {
+            QDirIterator everything(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                    root == m_dir.path() ? QDirIterator::Subdirectories : QDirIterator::NoIteratorFlags);
+            while (everything.hasNext())
+                QVERIFY2(!everything.next().contains(outside), qPrintable(everything.filePath()));
+        }
+    }
+    QVERIFY(m_relaunched.isEmpty());
+}
+
+void TestUpdateInstaller::installsSwapsRelaunchesAndConfirms()
+{
+    UpdateInstaller installer(configuration());
+    QSignalSpy progress(&installer, &UpdateInstaller::downloadProgress);
+    const UpdateItem item = itemFor(m_archive);
+    const auto failure = test::waitFor(installer.prepare(item));
+    QVERIFY2(!failure, failure ? qPrintable(failure->detail) : "");
+    QVERIFY(installer.isReady());
+
+    // Progress: bytes and total, rising to the whole archive.
+    QVERIFY(progress.size() > 1);
+    qint64 last = 0;
+    for (const QList<QVariant> &arguments : progress) {
+        QVERIFY(arguments.at(0).toLongLong() >= last);
+        last = arguments.at(0).toLongLong();
+        QCOMPARE(arguments.at(1).toLongLong(), item.contentLength);
+    }
+    QCOMPARE(last, item.contentLength);
+
+    // Ready: the new bundle waits beside the old, which still runs untouched; the archive is gone.
+    const InstallPaths &paths = installer.paths();
+    QCOMPARE(test::describeTree(m_bundle), m_oldTree);
+    QCOMPARE(test::describeTree(paths.swap), m_newTree);
+    QVERIFY(!QFileInfo::exists(paths.archive));
+    QCOMPARE(paths.work, m_dir.filePath(QStringLiteral("Apps/.velmora.update")));
+    QVERIFY(platform::onSameFileSystem(paths.work, m_bundle));
+    auto journal = parseJournal(test::readFile(paths.journal));
+    QVERIFY(journal);
+    QCOMPARE(journal->step, JournalStep::Ready);
+    QCOMPARE(QFileInfo(paths.work).permissions() & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
+
+    QVERIFY(!installer.swap());
+    QCOMPARE(test::describeTree(m_bundle), m_newTree);
+    QCOMPARE(test::describeTree(paths.swap), m_oldTree); // the backup
+    journal = parseJournal(test::readFile(paths.journal));
+    QCOMPARE(journal->step, JournalStep::Swapped);
+    QCOMPARE(journal->starts, 0);
+    QCOMPARE(platform::identityOf(m_bundle), std::optional(journal->newBundle));
+
+    QVERIFY(!installer.relaunch());
+    QCOMPARE(m_relaunched, QStringList{m_bundle + QStringLiteral("/bin/velmora")});
+
+    // The new version's start counts; once up, it confirms and the backup goes.
+    const auto start = UpdateInstaller::recoverAtLaunch(m_bundle);
+    QCOMPARE(start.action, RecoveryAction::CountStart);
+    QCOMPARE(parseJournal(test::readFile(paths.journal))->starts, 1);
+    QVERIFY(UpdateInstaller::confirm(m_bundle));
+    QVERIFY(!QFileInfo::exists(paths.work));
+    QCOMPARE(test::describeTree(m_bundle), m_newTree);
+    QCOMPARE(UpdateInstaller::recoverAtLaunch(m_bundle).action, RecoveryAction::Nothing);
+    QVERIFY(!UpdateInstaller::confirm(m_bundle)); // nothing left to confirm
+}
+
+void TestUpdateInstaller::relaunchFailureRollsBackAtOnce()
+{
+    InstallerConfiguration failing = configuration();
+    failing.relaunch = [](const QString &) { return platform::RelaunchResult{0, QStringLiteral("Permission denied")}; };
+    UpdateInstaller installer(failing);
+    QVERIFY(!test::waitFor(installer.prepare(itemFor(m_archive))));
+    QVERIFY(!installer.swap());
+    QCOMPARE(test::describeTree(m_bundle), m_newTree);
+
+    const auto failure = installer.relaunch();
+    QVERIFY(failure);
+    QCOMPARE(failure->error, InstallError::RelaunchFailed);
+    QVERIFY(failure->message().contains(QStringLiteral("Permission denied")));
+    QCOMPARE(test::describeTree(m_bundle), m_oldTree);
+    QVERIFY(!QFileInfo::exists(installer.paths().work));
+}
+
+void TestUpdateInstaller::cancelledDownloadLeavesNothing()
+{
+    UpdateInstaller installer(configuration());
+    platform::TaskHandle handle = platform::TaskHandle::make();
+    connect(&installer, &UpdateInstaller::downloadProgress, this, [&handle](qint64 received, qint64 total) {
+        if (received < total)
+            handle.cancel();
+    });
+    const auto failure = test::waitFor(installer.prepare(itemFor(m_archive), handle.token()));
+    QVERIFY(failure);
+    QCOMPARE(failure->error, InstallError::Cancelled);
+    QVERIFY(failure->message().isEmpty()); // nothing to tell: the user asked for it
+    QVERIFY(!QFileInfo::exists(installer.paths().work));
+    QCOMPARE(test::describeTree(m_bundle), m_oldTree);
+}
+
+void TestUpdateInstaller::stalledDownloadFails()
+{
+    m_server->setHandler([](const QByteArray &, const QString &) { return HttpReply{200, {}, {}, true}; });
+    InstallerConfiguration impatient = configuration();
+    impatient.stallTimeout = std::chrono::milliseconds(300);
+    UpdateInstaller installer(impatient);
+    const auto failure = test::waitFor(installer.prepare(itemFor(m_archive)));
+    QVERIFY(failure);
+    QCOMPARE(failure->error, InstallError::DownloadFailed);
+    QVERIFY(!QFileInfo::exists(installer.paths().work));
+}
+
+void TestUpdateInstaller::anotherInstallationIsLeftAlone()
+{
+    const InstallPaths paths = InstallPaths::forBundle(m_bundle);
+    QVERIFY(QDir().mkpath(paths.work));
+    QVERIFY(test::writeFile(paths.journal, serializeJournal(InstallJournal{JournalStep::Downloading, m_bundle, running, next, {}, {}, 0, {}})));
+    platform::FolderLock other = platform::FolderLock::tryLock(paths.work);
+    QVERIFY(other.isHeld());
+
+    UpdateInstaller installer(configuration());
+    const auto failure = test::waitFor(installer.prepare(itemFor(m_archive)));
+    QVERIFY(failure);
+    QCOMPARE(failure->error, InstallError::Busy);
+    QCOMPARE(UpdateInstaller::recoverAtLaunch(m_bundle).action, RecoveryAction::LeaveAlone);
+    QVERIFY(QFileInfo::exists(paths.journal));
+    QVERIFY(m_server->requests().isEmpty());
+
+    // Once it is gone, its leftovers are cleared at the next start.
+    other.release();
+    QCOMPARE(UpdateInstaller::recoverAtLaunch(m_bundle).action, RecoveryAction::DiscardWork);
+    QVERIFY(!QFileInfo::exists(paths.work));
+}
+
+void TestUpdateInstaller::bundlesTheEngineMustNotReplace_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("refusal");
+    QTest::newRow("installed by the package manager") << "package" << int(InstallRefusal::PackageManaged);
+    QTest::newRow("in a folder the user cannot write") << "read-only" << int(InstallRefusal::NotWritable);
+    QTest::newRow("without Info.json") << "no info" << int(InstallRefusal::NotABundle);
+    QTest::newRow("a build without keys") << "no keys" << int(InstallRefusal::NoPublicKeys);
+    QTest::newRow("an ordinary bundle") << "fine" << int(InstallRefusal::None);
+}
+
+void TestUpdateInstaller::bundlesTheEngineMustNotReplace()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, refusal);
+    InstallerConfiguration configured = configuration();
+    if (kind == QLatin1String("package")) {
+        // dpkg's record of the package's files, as the Debian package leaves it.
+        QVERIFY(test::writeFile(m_dir.filePath(QStringLiteral("dpkg-info/velmora.list")),
+                                "/.\n/usr\n" + QFile::encodeName(m_bundle) + "\n" + QFile::encodeName(m_bundle)
+                                    + "/bin/velmora\n/usr/bin/velmora\n"));
+    } else if (kind == QLatin1String("no info")) {
+        QVERIFY(QFile::remove(m_bundle + QStringLiteral("/Info.json")));
+    } else if (kind == QLatin1String("no keys")) {
+        configured.publicKeys = QStringList();
+    } else if (kind == QLatin1String("read-only")) {
+        QVERIFY(QFile::setPermissions(m_dir.filePath(QStringLiteral("Apps")), QFile::ReadOwner | QFile::ExeOwner
+                                          | QFile::ReadOther | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup));
+        auto restore = qScopeGuard([this] {
+            QFile::setPermissions(m_dir.filePath(QStringLiteral("Apps")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        });
+        if (::geteuid() == 0) {
+            // Root may write anywhere: the folder is read-only to the user nobody, so ask as nobody.
+            QVERIFY(QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                              | QFile::ExeOther | QFile::ExeGroup));
+            // The helper program starts as root and becomes nobody, so its own folder may stay closed.
+            const ProcessRun run = runProgram(harness(), {QStringLiteral("refusal"), QStringLiteral("--bundle"), m_bundle,
+                                                          QStringLiteral("--key"), test::testPublicKey(),
+                                                          QStringLiteral("--as-nobody")});
+            QCOMPARE(run.out.trimmed(), QStringLiteral("refusal %1").arg(refusal));
+            return;
+        }
+    }
+    UpdateInstaller installer(configured);
+    QCOMPARE(int(installer.refusal()), refusal);
+    if (refusal == int(InstallRefusal::None))
+        return;
+    const auto failure = test::waitFor(installer.prepare(itemFor(m_archive)));
+    QVERIFY(failure);
+    QCOMPARE(failure->error, InstallError::Refused);
+    QCOMPARE(int(failure->refusal), refusal);
+    if (kind == QLatin1String("package"))
+        QVERIFY(failure->message().contains(QStringLiteral("sudo apt")));
+    QVERIFY(m_server->requests().isEmpty());
+}
+
+void TestUpdateInstaller::killedAtEachStep_data()
+{
+    QTest::addColumn<QString>("point");
+    QTest::addColumn<int>("startsBefore"); // starts of the new version before the killed run (rollback rows)
+    QTest::addColumn<bool>("newVersionAfter"); // which version the next start must find
+
+    QTest::newRow("during the download") << "Downloading" << -1 << false;
+    QTest::newRow("downloaded") << "Downloaded" << -1 << false;
+    QTest::newRow("unpacking") << "Unpacking" << -1 << false;
+    QTest::newRow("unpacked") << "Unpacked" << -1 << false;
+    QTest::newRow("ready") << "Ready" << -1 << false;
+    QTest::newRow("swapping") << "Swapping" << -1 << false;
+    QTest::newRow("exchanged, journal behind") << "Exchanged" << -1 << true;
+    QTest::newRow("swapped") << "Swapped" << -1 << true;
+    QTest::newRow("confirming") << "Confirming" << -1 << true;
+    QTest::newRow("rolling back") << "RollingBack" << 2 << false;
+    QTest::newRow("exchanged back, journal behind") << "ExchangedBack" << 2 << false;
+}
+
+void TestUpdateInstaller::killedAtEachStep()
+{
+    QFETCH(QString, point);
+    QFETCH(int, startsBefore);
+    QFETCH(bool, newVersionAfter);
+    const InstallPaths paths = InstallPaths::forBundle(m_bundle);
+
+    ProcessRun run;
+    if (startsBefore < 0) {
+        QStringList arguments = installArguments(point);
+        if (point == QLatin1String("Confirming"))
+            arguments << QStringLiteral("--confirm");
+        run = runProgram(harness(), arguments);
+    } else {
+        // Installed, then started twice without confirming; the third start rolls back.
+        const ProcessRun installed = runProgram(harness(), installArguments(QString()));
+        QVERIFY2(installed.exitCode == 0, qPrintable(installed.out));
+        for (int start = 0; start < startsBefore; ++start)
+            QCOMPARE(UpdateInstaller::recoverAtLaunch(m_bundle).action, RecoveryAction::CountStart);
+        run = runProgram(harness(), {QStringLiteral("launch"), QStringLiteral("--bundle"), m_bundle,
+                                     QStringLiteral("--stop-at"), point});
+    }
+    QVERIFY2(run.crashed && run.out.contains(QStringLiteral("stopping at ") + point), qPrintable(run.out));
+
+    // Killed: whatever the moment, the bundle's path holds one complete version.
+    const Tree atBundle = test::describeTree(m_bundle);
+    QVERIFY2(atBundle == m_oldTree || atBundle == m_newTree, "the bundle is neither version complete");
+
+    // The next start makes it sound.
+    const auto recovery = UpdateInstaller::recoverAtLaunch(m_bundle);
+    QVERIFY2(recovery.error.isEmpty(), qPrintable(recovery.error));
+    if (recovery.restartBundle) {
+        // A third unconfirmed start rolled back; the old version's start then reports it.
+        QCOMPARE(UpdateInstaller::recoverAtLaunch(m_bundle).action, RecoveryAction::ReportRolledBack);
+    } else if (recovery.action == RecoveryAction::ReportRolledBack) {
+        QCOMPARE(recovery.message, rolledBackNotConfirmedText.arg(next, running));
+    }
+    QCOMPARE(test::describeTree(m_bundle), newVersionAfter ? m_newTree : m_oldTree);
+    if (QFileInfo::exists(paths.work)) {
+        const auto journal = parseJournal(test::readFile(paths.journal));
+        QVERIFY2(journal, "the journal left is unreadable");
+        QCOMPARE(journal->step, JournalStep::Swapped);
+        QVERIFY(newVersionAfter);
+        QCOMPARE(platform::identityOf(m_bundle), std::optional(journal->newBundle));
+        QCOMPARE(platform::identityOf(paths.swap), std::optional(journal->oldBundle));
+        QCOMPARE(test::describeTree(paths.swap), m_oldTree);
+        QVERIFY(journal->starts >= 1);
+        // And the new version, once up, finishes it.
+        QVERIFY(UpdateInstaller::confirm(m_bundle));
+    }
+    QVERIFY(!QFileInfo::exists(paths.work));
+    QCOMPARE(QDir(m_dir.filePath(QStringLiteral("Apps"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("velmora")});
+}
+
+void TestUpdateInstaller::crashingNewVersionIsRolledBack()
+{
+    // The new version aborts at every start before it is up.
+    QList<TarEntry> entries = test::bundleEntries(next, test::harnessLauncher(), "\"VelmoraTestBehaviour\": \"crash\"");
+    const QByteArray crashing = test::makeTarGz(entries);
+    serve(crashing);
+    {
+        // Installed as Velmora installs at quit: swapped, and the installing process gone.
+        UpdateInstaller installer(configuration());
+        const auto failure = test::waitFor(installer.prepare(itemFor(crashing)));
+        QVERIFY2(!failure, failure ? qPrintable(failure->detail) : "");
+        QVERIFY(!installer.swap());
+    }
+    const InstallPaths paths = InstallPaths::forBundle(m_bundle);
+    const QString velmora = m_bundle + QStringLiteral("/bin/velmora");
+
+    for (int start = 1; start <= 2; ++start) {
+        const ProcessRun run = runProgram(velmora, {});
+        QVERIFY2(run.crashed, qPrintable(run.out));
+        QVERIFY2(run.out.contains(QStringLiteral("action CountStart")), qPrintable(run.out));
+        QCOMPARE(parseJournal(test::readFile(paths.journal))->starts, start);
+    }
+
+    // The third start puts the old version back and gives way to it; the old one says why.
+    const ProcessRun third = runProgram(velmora, {});
+    QVERIFY2(!third.crashed && third.exitCode == 0, qPrintable(third.out));
+    QCOMPARE(third.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts),
+             (QStringList{QStringLiteral("action RollBack"), QStringLiteral("action ReportRolledBack"),
+                          QStringLiteral("message ") + rolledBackNotConfirmedText.arg(next, running)}));
+    QCOMPARE(test::describeTree(m_bundle), m_oldTree);
+    QVERIFY(!QFileInfo::exists(paths.work));
+
+    // Told once: the next start is an ordinary one.
+    const ProcessRun fourth = runProgram(velmora, {});
+    QCOMPARE(fourth.out.trimmed(), QStringLiteral("action Nothing"));
+}
+
+QTEST_GUILESS_MAIN(TestUpdateInstaller)
+#include "tst_updateinstaller.moc"
