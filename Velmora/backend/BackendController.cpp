@@ -6,7 +6,6 @@
 #include "platform/FileSystem.h"
 #include "platform/PortWatch.h"
 
-
 namespace velmora::backend {
 
 namespace {
