@@ -31,7 +31,7 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://velmora.app/")
 # Shared libraries as dpkg-shlibdeps finds them; the backend's interpreter and packages, and
 # the fonts that draw Korean text, are not linked and so are named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3 (>= 3.10), python3-fastapi, python3-uvicorn, fonts-noto-cjk")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3 (>= 3.10), python3-fastapi, python3-uvicorn, fonts-noto-cjk, qt6-translations-l10n")
 # The summary above is the description's first line.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Velmora turns voice memos and other audio and video recordings into plain
 text, subtitles and Markdown on this computer. It runs its own service on the

@@ -113,7 +113,7 @@ void RootView::prepareNextStep()
         QTimer::singleShot(0, this, [this] {
             if (m_preparingFor.isEmpty() || m_preparedWorkspace)
                 return;
-            m_preparedWorkspace = workspace::WorkspaceView::prepare(m_preparingFor, this);
+            m_preparedWorkspace = workspace::WorkspaceView::prepare(m_preparingFor, m_opener, this);
             m_preparedWorkspace->hide();
             QTimer::singleShot(0, this, &RootView::prepareNextStep);
         });

@@ -24,7 +24,10 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QEventLoop>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QTimer>
+#include <QTranslator>
 #include <QWidget>
 
 #include <chrono>
@@ -107,6 +110,15 @@ void VelmoraApp::describeApplication()
     QCoreApplication::setOrganizationName(QStringLiteral("app.velmora"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("velmora.app"));
     QCoreApplication::setApplicationVersion(platform::buildSettings().version);
+    // Velmora speaks Korean whatever the system's language: the desktop panels and message
+    // boxes that Qt draws take Qt's Korean translations, and the web engine, which reads the
+    // default locale when it starts, labels its own controls (file inputs, form validation)
+    // and asks the backend for Korean pages.
+    QLocale::setDefault(QLocale(QLocale::Korean, QLocale::SouthKorea));
+    auto *qtTexts = new QTranslator(QCoreApplication::instance());
+    if (qtTexts->load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(qtTexts);
     // Wayland desktops match windows to the desktop entry by this name (X11 ones by the window
     // class, "Velmora", which the entry names as StartupWMClass).
     QGuiApplication::setDesktopFileName(platform::applicationId);

@@ -63,7 +63,90 @@ int makePath(const QString &path)
     return error;
 }
 
+// Writes all of data; false with errno set when a write fails.
+bool writeAll(int fd, const char *data, ssize_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size_t(size));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+// Copies the open file from into the open file to; the errno of the failing call, or 0.
+int copyContent(int from, int to)
+{
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t read = ::read(from, buffer, sizeof buffer);
+        if (read < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (read == 0)
+            return 0;
+        if (!writeAll(to, buffer, read))
+            return errno;
+    }
+}
+
+// The cross-file-system half of moveFileIntoPlace; the errno of the failing call, or 0.
+int copyIntoPlace(const QByteArray &source, const QByteArray &destination)
+{
+    const FileHandle from(::open(source.constData(), O_RDONLY | O_CLOEXEC));
+    if (!from.isOpen())
+        return errno;
+    struct stat st;
+    if (::fstat(from.fd(), &st) != 0)
+        return errno;
+
+    // A short name of its own, so that a destination name near the length limit still fits.
+    QByteArray temporary = QFile::encodeName(QFileInfo(QFile::decodeName(destination)).path()) + "/.velmora-XXXXXX";
+    const FileHandle to(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (!to.isOpen())
+        return errno;
+    int error = copyContent(from.fd(), to.fd());
+    // The new file gets the downloaded file's permissions, not mkostemp's owner-only ones.
+    if (!error && ::fchmod(to.fd(), st.st_mode & 07777) != 0)
+        error = errno;
+    if (!error && ::fsync(to.fd()) != 0)
+        error = errno;
+    if (!error && ::rename(temporary.constData(), destination.constData()) != 0)
+        error = errno;
+    if (error)
+        ::unlink(temporary.constData());
+    return error;
+}
+
 } // namespace
+
+QString makeFolder(const QString &path)
+{
+    const int error = makePath(path);
+    return error ? systemErrorText(error) : QString();
+}
+
+QString moveFileIntoPlace(const QString &source, const QString &destination)
+{
+    const QByteArray from = QFile::encodeName(source);
+    const QByteArray to = QFile::encodeName(destination);
+    if (::rename(from.constData(), to.constData()) == 0)
+        return {};
+    const int error = errno;
+    if (error != EXDEV)
+        return systemErrorText(error);
+    if (const int copyError = copyIntoPlace(from, to))
+        return systemErrorText(copyError);
+    ::unlink(from.constData());
+    return {};
+}
 
 AppendingFile openAppendingFile(const QString &path, const std::function<void(const QString &path)> &locationKnown)
 {

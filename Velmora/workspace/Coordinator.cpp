@@ -1,6 +1,7 @@
 #include "workspace/Coordinator.h"
 
 #include "platform/RandomToken.h"
+#include "workspace/FileInputPanel.h"
 #include "workspace/NavigationPolicy.h"
 #include "workspace/WorkspaceResources.h"
 
@@ -15,16 +16,19 @@ namespace velmora::workspace {
 
 WorkspaceView::Coordinator::Coordinator(const QUrl &origin, platform::UrlOpener &opener, QWebEngineProfile *profile,
                                         QObject *parent)
-    : Coordinator(origin, opener, profile, ScriptBridge::Dependencies{}, parent)
+    : Coordinator(origin, opener, profile, ScriptBridge::Dependencies{}, DownloadSaver::Dependencies{}, nullptr, parent)
 {
 }
 
 WorkspaceView::Coordinator::Coordinator(const QUrl &origin, platform::UrlOpener &opener, QWebEngineProfile *profile,
-                                        ScriptBridge::Dependencies bridge, QObject *parent)
+                                        ScriptBridge::Dependencies bridge, DownloadSaver::Dependencies downloads,
+                                        platform::FilePanel *filePanel, QObject *parent)
     : QWebEnginePage(profile, parent), m_origin(origin), m_opener(opener), m_activations(platform::randomToken())
 {
     installActivationScript();
     m_bridge = new ScriptBridge(this, m_origin, std::move(bridge), this);
+    m_downloads = new DownloadSaver(this, std::move(downloads), this);
+    m_fileInputs = new FileInputPanel(this, m_origin, m_activations.token(), filePanel, this);
     connect(this, &QWebEnginePage::newWindowRequested, this, &Coordinator::answerNewWindowRequest);
     connect(this, &QWebEnginePage::featurePermissionRequested, this, &Coordinator::answerPermission);
     // Downloads are announced by the profile, which other pages may share.
@@ -94,12 +98,24 @@ void WorkspaceView::Coordinator::answerNewWindowRequest(QWebEngineNewWindowReque
 void WorkspaceView::Coordinator::answerDownload(QWebEngineDownloadRequest *download)
 {
     const QUrl url = download->url();
-    const QString suggestedName = download->suggestedFileName();
-    // Not accepting here would cancel it too; saying so keeps the request's state plain.
-    download->cancel();
     const NavigationDecision decision = decideNavigation(m_origin, {url, false, true});
-    if (decision.policy == NavigationActionPolicy::Download)
-        emit downloadRecognised(url, suggestedName);
+    if (decision.policy != NavigationActionPolicy::Download) {
+        // Not accepting here would cancel it too; saying so keeps the request's state plain.
+        download->cancel();
+        return;
+    }
+    emit downloadRecognised(url, download->suggestedFileName());
+    m_downloads->take(download);
+}
+
+QStringList WorkspaceView::Coordinator::chooseFiles(FileSelectionMode mode, const QStringList &oldFiles,
+                                                    const QStringList &acceptedMimeTypes)
+{
+    // The input's own accepted types are not consulted: it gets audio and video files only.
+    Q_UNUSED(oldFiles);
+    Q_UNUSED(acceptedMimeTypes);
+    return m_fileInputs->chooseFiles(mode == FileSelectOpenMultiple,
+                                     mode == FileSelectOpen || mode == FileSelectOpenMultiple);
 }
 
 void WorkspaceView::Coordinator::answerPermission(const QUrl &securityOrigin, Feature feature)
@@ -113,7 +129,7 @@ void WorkspaceView::Coordinator::answerPermission(const QUrl &securityOrigin, Fe
 void WorkspaceView::Coordinator::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message,
                                                           int lineNumber, const QString &sourceID)
 {
-    if (m_activations.takeMessage(message, LinkActivations::Clock::now()))
+    if (m_activations.takeMessage(message, LinkActivations::Clock::now()) || m_fileInputs->takeMessage(message))
         return;
     QWebEnginePage::javaScriptConsoleMessage(level, message, lineNumber, sourceID);
 }

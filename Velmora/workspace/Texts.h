@@ -27,4 +27,31 @@ inline const QString saveFolderPanelTitle = QStringLiteral("기본 경로 선택
 inline const QString saveFolderPanelMessage = QStringLiteral("파일을 저장하고, 불러올 기본 경로를 지정하세요.");
 inline const QString folderPanelPrompt = QStringLiteral("이 폴더 사용");
 
+// Downloads: the alert when one could not be saved, with one of the descriptions below.
+inline const QString downloadFailedMessage = QStringLiteral("파일을 저장하지 못했어요");
+inline const QString downloadConnectionBrokenText = QStringLiteral("파일을 받는 도중 연결이 끊어졌습니다.");
+inline const QString downloadNetworkFailedText = QStringLiteral("네트워크 오류로 파일을 받지 못했습니다.");
+inline const QString downloadTimedOutText = QStringLiteral("서버가 응답하지 않아 파일을 받지 못했습니다.");
+inline const QString downloadServerFailedText = QStringLiteral("서버가 파일을 보내지 못했습니다.");
+inline const QString downloadRefusedText = QStringLiteral("서버가 이 파일을 받도록 허락하지 않았습니다.");
+inline const QString downloadAccessDeniedText = QStringLiteral("파일을 쓸 권한이 없습니다.");
+inline const QString downloadNoSpaceText = QStringLiteral("디스크 공간이 부족합니다.");
+inline const QString downloadNameTooLongText = QStringLiteral("파일 이름이 너무 깁니다.");
+inline const QString downloadTooLargeText = QStringLiteral("파일이 너무 커서 저장할 수 없습니다.");
+inline const QString downloadBlockedText = QStringLiteral("보안 검사에서 파일이 차단되었습니다.");
+inline const QString downloadFileErrorText = QStringLiteral("파일을 쓰는 중 오류가 발생했습니다.");
+inline const QString downloadStoppedText = QStringLiteral("다운로드가 중간에 멈췄습니다.");
+inline const QString downloadNotStagedText = QStringLiteral("받는 파일을 임시로 둘 폴더를 만들지 못했습니다.");
+inline const QString downloadNotPlacedText = QStringLiteral("선택한 위치에 파일을 만들지 못했습니다.");
+inline const QString downloadUnknownFailureText = QStringLiteral("알 수 없는 오류가 발생했습니다.");
+
+// The save panel of a download.
+inline const QString savePanelTitle = QStringLiteral("파일 저장");
+inline const QString savePanelPrompt = QStringLiteral("저장");
+
+// The panel of a file input, which offers audio and video files only.
+inline const QString mediaPanelTitle = QStringLiteral("오디오 또는 비디오 파일 선택");
+inline const QString mediaPanelPrompt = QStringLiteral("열기");
+inline const QString mediaFilterName = QStringLiteral("오디오 및 비디오 파일");
+
 } // namespace velmora::workspace

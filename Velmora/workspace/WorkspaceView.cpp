@@ -61,7 +61,8 @@ WorkspaceView::WorkspaceView(const QUrl &url, WorkspaceViewDependencies dependen
 
     m_webView = new QWebEngineView(this);
     // The page is the web view's child, so it goes before the profile does.
-    m_coordinator = new Coordinator(m_url, opener, workspaceProfile(), std::move(dependencies.bridge), m_webView);
+    m_coordinator = new Coordinator(m_url, opener, workspaceProfile(), std::move(dependencies.bridge),
+                                    std::move(dependencies.downloads), dependencies.filePanel, m_webView);
     m_webView->setPage(m_coordinator);
     layout->addWidget(m_webView);
 
@@ -79,9 +80,10 @@ void WorkspaceView::prepareEngine()
     workspaceProfile();
 }
 
-WorkspaceView *WorkspaceView::prepare(const QUrl &url, QWidget *parent)
+WorkspaceView *WorkspaceView::prepare(const QUrl &url, platform::UrlOpener &opener, QWidget *parent)
 {
     WorkspaceViewDependencies dependencies;
+    dependencies.opener = &opener;
     dependencies.loadAtOnce = false;
     auto *view = new WorkspaceView(url, std::move(dependencies), parent);
     // The engine makes the page's contents and starts its render process on the first thing

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/UrlOpener.h"
+#include "workspace/DownloadSaver.h"
 #include "workspace/PageScripts.h"
 #include "workspace/ScriptBridge.h"
 
@@ -11,6 +12,10 @@
 #include <chrono>
 
 class QWebEngineView;
+
+namespace velmora::platform {
+class FilePanel;
+}
 
 namespace velmora::workspace {
 
@@ -27,6 +32,9 @@ struct WorkspaceViewDependencies
     // How long a script the backend runs in the page may take to settle.
     std::chrono::milliseconds pageScriptTimeout = PageScripts::defaultSettleTimeout;
     ScriptBridge::Dependencies bridge;
+    DownloadSaver::Dependencies downloads;
+    // The panel of the page's file inputs; nullptr = the real one.
+    platform::FilePanel *filePanel = nullptr;
     // False: the view is made without requesting the page, which load() then does.
     bool loadAtOnce = true;
 };
@@ -54,7 +62,8 @@ public:
     static void prepareEngine();
     /// Makes a view for url ahead of time, without requesting the page: its page and render
     /// process are started, and load() requests the page when it is wanted.
-    static WorkspaceView *prepare(const QUrl &url, QWidget *parent = nullptr);
+    static WorkspaceView *prepare(const QUrl &url, platform::UrlOpener &opener = platform::UrlOpener::system(),
+                                  QWidget *parent = nullptr);
 
     /// Requests the page, once; a view made to load at once has already done so.
     void load();

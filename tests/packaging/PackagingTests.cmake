@@ -56,3 +56,5 @@ endforeach()
 # The release is signed with the real signing tool and installed by the update engine.
 target_compile_definitions(tst_releasearchive PRIVATE VELMORA_UPDATE_SIGN="$<TARGET_FILE:velmora-update-sign>")
 add_dependencies(tst_releasearchive velmora-update-sign)
+# It starts an X server of its own too (see tests/CMakeLists.txt).
+set_property(TEST packaging/tst_packagedbundle APPEND PROPERTY RESOURCE_LOCK virtual_display)

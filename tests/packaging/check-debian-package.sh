@@ -22,8 +22,8 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 depends="$(dpkg-deb --field "$package" Depends)"
 echo "Depends: $depends"
-# Named by hand: the backend's interpreter and packages, the fonts for Korean text.
-for needed in "python3 (>= 3.10)" python3-fastapi python3-uvicorn fonts-noto-cjk; do
+# Named by hand: the backend's interpreter and packages, the fonts for Korean text, Qt's Korean texts.
+for needed in "python3 (>= 3.10)" python3-fastapi python3-uvicorn fonts-noto-cjk qt6-translations-l10n; do
   grep -qF -- "$needed" <<<"$depends" || fail "the package does not depend on $needed"
 done
 # Found by dpkg-shlibdeps in the program itself.

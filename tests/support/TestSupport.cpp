@@ -10,9 +10,11 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -100,10 +102,29 @@ void LoopbackHttpServer::serve(QTcpSocket *socket)
                 + QByteArray::number(reply.announcedLength >= 0 ? reply.announcedLength : reply.body.size()) + "\r\n";
         response += "Connection: close\r\n\r\n";
         if (method != "HEAD")
-            response += reply.body;
+            response += reply.sendOnly < 0 ? reply.body : reply.body.left(reply.sendOnly);
         socket->write(response);
+        if (reply.sendOnly >= 0 && reply.held) {
+            m_held.append(socket);
+            return;
+        }
         socket->disconnectFromHost();
     });
+}
+
+int LoopbackHttpServer::heldTransfers() const
+{
+    return int(std::count_if(m_held.cbegin(), m_held.cend(), [](const QPointer<QTcpSocket> &s) {
+        return s && s->state() != QAbstractSocket::UnconnectedState;
+    }));
+}
+
+void LoopbackHttpServer::breakHeldTransfers()
+{
+    for (const QPointer<QTcpSocket> &socket : std::as_const(m_held)) {
+        if (socket)
+            socket->disconnectFromHost();
+    }
 }
 
 QByteArray readFile(const QString &path)

@@ -9,9 +9,11 @@
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QPair>
 #include <QString>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
@@ -84,6 +86,11 @@ struct HttpReply
     // The Content-Length sent: -1 the body's size, -2 none (the body ends with the connection).
     // A larger number than the body's size makes a body cut short.
     qint64 announcedLength = -1;
+    // A transfer broken mid-way: only this many bytes of the body are sent (Content-Length
+    // still announces all of it), then the connection is closed, at once or, when held, once
+    // the test calls breakHeldTransfers(). Negative: the whole body.
+    qsizetype sendOnly = -1;
+    bool held = false;
 
     static HttpReply json(const QByteArray &body, int status = 200)
     {
@@ -117,6 +124,11 @@ public:
     int connections() const { return m_connections; }
     // Connections left hanging by a reply (HttpReply::hang) that the client has closed since.
     int hangingClosed() const { return m_hangingClosed; }
+    // Held replies (HttpReply::held) whose connection is still open.
+    int heldTransfers() const;
+    // Closes the connections of the held replies, breaking their transfers; heldTransfers()
+    // falls to 0 once they are closed.
+    void breakHeldTransfers();
 
 signals:
     void requestReceived(const QString &path);
@@ -140,6 +152,7 @@ private:
     QStringList m_requests;
     int m_connections = 0;
     int m_hangingClosed = 0;
+    QList<QPointer<QTcpSocket>> m_held;
 };
 
 // The whole content of the file at path; empty when it cannot be read.

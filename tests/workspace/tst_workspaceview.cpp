@@ -1,3 +1,4 @@
+#include "DownloadDoubles.h"
 #include "RecordingUrlOpener.h"
 #include "TestSupport.h"
 
@@ -72,6 +73,7 @@ class TestWorkspaceView : public QObject
     std::unique_ptr<test::LoopbackHttpServer> m_origin;
     std::unique_ptr<test::LoopbackHttpServer> m_other;
     test::RecordingUrlOpener m_opener;
+    test::AnsweringSavePanel m_savePanel;
     std::unique_ptr<WorkspaceView> m_view;
 
     QUrl page(const QString &path) const { return m_origin->baseUrl().resolved(QUrl(path)); }
@@ -79,9 +81,12 @@ class TestWorkspaceView : public QObject
     WorkspaceView::Coordinator *coordinator() const { return m_view->coordinator(); }
 
     // Shows the start page in a visible view and waits until it has loaded.
-    bool openStartPage()
+    bool openStartPage(platform::SavePanel *savePanel = nullptr)
     {
-        m_view = std::make_unique<WorkspaceView>(m_origin->baseUrl(), m_opener);
+        workspace::WorkspaceViewDependencies deps;
+        deps.opener = &m_opener;
+        deps.downloads.savePanel = savePanel;
+        m_view = std::make_unique<WorkspaceView>(m_origin->baseUrl(), deps);
         QSignalSpy loaded(coordinator(), &QWebEnginePage::loadFinished);
         m_view->resize(800, 600);
         m_view->show();
@@ -272,7 +277,8 @@ private slots:
         QFETCH(QString, script);
         QFETCH(QString, path);
         QFETCH(QString, suggestedName);
-        QVERIFY(openStartPage());
+        // Nobody answers the save panel: it stays open.
+        QVERIFY(openStartPage(&m_savePanel));
         QSignalSpy recognised(coordinator(), &WorkspaceView::Coordinator::downloadRecognised);
         evaluate(coordinator(), script);
         QVERIFY(recognised.wait(patience));
@@ -291,7 +297,7 @@ private slots:
 
     void preparedViewRequestsThePageOnlyWhenAskedTo()
     {
-        m_view.reset(WorkspaceView::prepare(page("/")));
+        m_view.reset(WorkspaceView::prepare(page("/"), m_opener));
         QVERIFY(!m_view->loadRequested());
         // Its page is live before anything is requested: a script runs in the blank document.
         QCOMPARE(evaluate(coordinator(), QStringLiteral("6 * 7")).toInt(), 42);
