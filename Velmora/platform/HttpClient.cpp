@@ -58,6 +58,26 @@ std::optional<QUrl> RedirectPolicy::target(const QUrl &from, const QString &loca
     return resolved;
 }
 
+namespace {
+
+// Where a redirect leads, or why it is not followed.
+struct RedirectStep
+{
+    std::optional<QUrl> next;
+    QString refusal;
+};
+
+RedirectStep nextHop(const RedirectPolicy &redirects, const QUrl &url, const QString &location, int followed)
+{
+    if (followed >= redirects.maxRedirects)
+        return {std::nullopt, QStringLiteral("More than %1 redirects.").arg(redirects.maxRedirects)};
+    if (std::optional<QUrl> next = redirects.target(url, location))
+        return {std::move(next), QString()};
+    return {std::nullopt, QStringLiteral("Redirect to \"%1\" refused.").arg(location)};
+}
+
+} // namespace
+
 struct HttpClient::Answer
 {
     HttpResponse response;
@@ -78,19 +98,15 @@ QCoro::Task<HttpResponse> HttpClient::get(QUrl url, RedirectPolicy redirects, st
             co_return response;
 
         // A redirect this request may not follow ends it without a response.
-        std::optional<QUrl> next;
-        if (followed < redirects.maxRedirects)
-            next = redirects.target(url, answer.location);
-        if (!next) {
+        const RedirectStep step = nextHop(redirects, url, answer.location, followed);
+        if (!step.next) {
             HttpResponse refused;
             refused.url = url;
             refused.redirects = followed;
-            refused.errorString = followed < redirects.maxRedirects
-                ? QStringLiteral("Redirect to \"%1\" refused.").arg(answer.location)
-                : QStringLiteral("More than %1 redirects.").arg(redirects.maxRedirects);
+            refused.errorString = step.refusal;
             co_return refused;
         }
-        url = *next;
+        url = *step.next;
     }
 }
 
@@ -182,19 +198,15 @@ QCoro::Task<DownloadResult> HttpClient::download(QUrl url, RedirectPolicy redire
         if (!result.received || !isRedirect(result.status) || redirects.maxRedirects == 0)
             co_return result;
 
-        std::optional<QUrl> next;
-        if (followed < redirects.maxRedirects)
-            next = redirects.target(url, answer.location);
-        if (!next) {
+        const RedirectStep step = nextHop(redirects, url, answer.location, followed);
+        if (!step.next) {
             DownloadResult refused;
             refused.url = url;
             refused.redirects = followed;
-            refused.errorString = followed < redirects.maxRedirects
-                ? QStringLiteral("Redirect to \"%1\" refused.").arg(answer.location)
-                : QStringLiteral("More than %1 redirects.").arg(redirects.maxRedirects);
+            refused.errorString = step.refusal;
             co_return refused;
         }
-        url = *next;
+        url = *step.next;
     }
 }
 

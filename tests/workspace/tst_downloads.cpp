@@ -1,5 +1,6 @@
 #include "DownloadDoubles.h"
 #include "RecordingUrlOpener.h"
+#include "PageScript.h"
 #include "TestSupport.h"
 
 #include "workspace/Coordinator.h"
@@ -26,6 +27,7 @@
 #include <memory>
 
 using namespace velmora;
+using test::evaluate;
 using test::patience;
 using workspace::WorkspaceView;
 
@@ -45,24 +47,6 @@ test::HttpReply attachment(const QString &name, const QByteArray &body)
                            {{"Content-Type", "application/octet-stream"},
                             {"Content-Disposition", "attachment; filename=\"" + name.toUtf8() + "\""}},
                            false};
-}
-
-// Runs a script in the page's main world and waits for its value.
-QVariant evaluate(QWebEnginePage *page, const QString &script)
-{
-    struct Result
-    {
-        bool done = false;
-        QVariant value;
-    };
-    auto result = std::make_shared<Result>();
-    page->runJavaScript(script, [result](const QVariant &v) {
-        result->value = v;
-        result->done = true;
-    });
-    if (!QTest::qWaitFor([&] { return result->done; }, patience))
-        qWarning("script did not answer: %s", qPrintable(script));
-    return result->value;
 }
 
 // The names in folder and below it, relative to it, sorted.

@@ -1,5 +1,6 @@
 #include "DownloadDoubles.h"
 #include "RecordingUrlOpener.h"
+#include "PageScript.h"
 #include "TestSupport.h"
 
 #include "workspace/Coordinator.h"
@@ -20,6 +21,7 @@
 #include <memory>
 
 using namespace velmora;
+using test::evaluate;
 using test::patience;
 using workspace::WorkspaceView;
 
@@ -43,24 +45,6 @@ const QByteArray framePage = "<style>body { margin: 0 } input, button { display:
                              " margin: 0 0 8px }</style><input id=inner type=file multiple>"
                              "<button id=picker onclick='document.getElementById(&quot;inner&quot;).showPicker()'>"
                              "picker</button>";
-
-// Runs a script in the page's main world and waits for its value.
-QVariant evaluate(QWebEnginePage *page, const QString &script)
-{
-    struct Result
-    {
-        bool done = false;
-        QVariant value;
-    };
-    auto result = std::make_shared<Result>();
-    page->runJavaScript(script, [result](const QVariant &v) {
-        result->value = v;
-        result->done = true;
-    });
-    if (!QTest::qWaitFor([&] { return result->done; }, patience))
-        qWarning("script did not answer: %s", qPrintable(script));
-    return result->value;
-}
 
 } // namespace
 

@@ -5,6 +5,7 @@
 #include "BridgeDoubles.h"
 #include "RecordingUrlOpener.h"
 #include "RunningBackend.h"
+#include "PageScript.h"
 #include "TestSupport.h"
 
 #include "platform/Bundle.h"
@@ -28,28 +29,11 @@
 #include <memory>
 
 using namespace velmora;
+using test::evaluate;
 using test::patience;
 using workspace::WorkspaceView;
 
 namespace {
-
-// Runs a script in the page's main world and waits for its value.
-QVariant evaluate(QWebEnginePage *page, const QString &script)
-{
-    struct Result
-    {
-        bool done = false;
-        QVariant value;
-    };
-    auto result = std::make_shared<Result>();
-    page->runJavaScript(script, [result](const QVariant &v) {
-        result->value = v;
-        result->done = true;
-    });
-    if (!QTest::qWaitFor([&] { return result->done; }, patience))
-        qWarning("script did not answer: %s", qPrintable(script));
-    return result->value;
-}
 
 } // namespace
 

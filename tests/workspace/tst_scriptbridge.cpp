@@ -3,6 +3,7 @@
 #include "BridgeTestScripts.h"
 #include "RecordingUrlOpener.h"
 #include "ScriptedUpdater.h"
+#include "PageScript.h"
 #include "TestSupport.h"
 
 #include "access/FullDiskAccessAssistant.h"
@@ -36,6 +37,7 @@
 
 using namespace velmora;
 using namespace std::chrono_literals;
+using test::evaluate;
 using test::patience;
 using workspace::WorkspaceView;
 
@@ -76,24 +78,6 @@ using test::bridgepages::foreignFrame;
 test::HttpReply html(const QByteArray &body)
 {
     return test::HttpReply{200, "<!doctype html><meta charset=utf-8><body>" + body, {{"Content-Type", "text/html; charset=utf-8"}}, false};
-}
-
-// Runs a script in the page's own world and waits for its value.
-QVariant evaluate(QWebEnginePage *page, const QString &script)
-{
-    struct Result
-    {
-        bool done = false;
-        QVariant value;
-    };
-    auto result = std::make_shared<Result>();
-    page->runJavaScript(script, [result](const QVariant &v) {
-        result->value = v;
-        result->done = true;
-    });
-    if (!QTest::qWaitFor([&] { return result->done; }, patience))
-        qWarning("script did not answer: %s", qPrintable(script));
-    return result->value;
 }
 
 QVariantMap fromJson(const QVariant &text)

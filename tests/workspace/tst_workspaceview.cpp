@@ -1,5 +1,6 @@
 #include "DownloadDoubles.h"
 #include "RecordingUrlOpener.h"
+#include "PageScript.h"
 #include "TestSupport.h"
 
 #include "backend/BackendController.h"
@@ -21,6 +22,7 @@ using workspace::WorkspaceView;
 
 namespace {
 
+using test::evaluate;
 using test::patience;
 
 QByteArray startPage(quint16 otherPort)
@@ -44,24 +46,6 @@ QByteArray startPage(quint16 otherPort)
 test::HttpReply html(const QByteArray &body)
 {
     return test::HttpReply{200, body, {{"Content-Type", "text/html; charset=utf-8"}}, false};
-}
-
-// Runs a script in the page's main world and waits for its value.
-QVariant evaluate(QWebEnginePage *page, const QString &script)
-{
-    struct Result
-    {
-        bool done = false;
-        QVariant value;
-    };
-    auto result = std::make_shared<Result>();
-    page->runJavaScript(script, [result](const QVariant &v) {
-        result->value = v;
-        result->done = true;
-    });
-    if (!QTest::qWaitFor([&] { return result->done; }, patience))
-        qWarning("script did not answer: %s", qPrintable(script));
-    return result->value;
 }
 
 } // namespace
