@@ -101,6 +101,32 @@ def pss_kib(pid):
     return 0
 
 
+def uss_kib(pid):
+    """Memory of pid that no other process shares (Private_Clean + Private_Dirty)."""
+    total = 0
+    try:
+        for line in Path(f"/proc/{pid}/smaps_rollup").read_text().splitlines():
+            if line.startswith(("Private_Clean:", "Private_Dirty:")):
+                total += int(line.split()[1])
+    except OSError:
+        pass
+    return total
+
+
+def sharing_processes(library, ours):
+    """Processes outside ours that map library: they take a share of its pages and so lower
+    our PSS (other helpers' web engine tests on a shared machine, for example)."""
+    found = 0
+    for entry in os.listdir("/proc"):
+        if entry.isdigit() and int(entry) not in ours:
+            try:
+                if library in Path(f"/proc/{entry}/maps").read_text():
+                    found += 1
+            except OSError:
+                pass
+    return found
+
+
 def kind(cmdline):
     """Short name of a process: program name, plus the helper type of Chromium's processes."""
     args = cmdline.split()
@@ -122,6 +148,68 @@ def breakdown(pids, table):
         k = kind(table[pid][1])
         sizes[k] = sizes.get(k, 0) + pss_kib(pid) / 1024
     return dict(sorted(((k, round(v, 1)) for k, v in sizes.items()), key=lambda item: -item[1]))
+
+
+def task_counters(pid):
+    """tid -> (thread name, voluntary context switches, CPU time in clock ticks) of every thread of pid."""
+    found = {}
+    try:
+        tids = os.listdir(f"/proc/{pid}/task")
+    except OSError:
+        return found
+    for tid in tids:
+        try:
+            stat = Path(f"/proc/{pid}/task/{tid}/stat").read_text()
+            status = Path(f"/proc/{pid}/task/{tid}/status").read_text()
+        except OSError:
+            continue
+        name = stat[stat.find("(") + 1:stat.rfind(")")]
+        try:
+            # Nanoseconds on a CPU; utime + stime count only whole 10 ms ticks.
+            ticks = int(Path(f"/proc/{pid}/task/{tid}/schedstat").read_text().split()[0]) / 1e9 * os.sysconf("SC_CLK_TCK")
+        except (OSError, ValueError, IndexError):
+            fields = stat[stat.rfind(")") + 2:].split()
+            ticks = int(fields[11]) + int(fields[12])
+        voluntary = next(int(l.split()[1]) for l in status.splitlines() if l.startswith("voluntary_ctxt_switches"))
+        found[int(tid)] = (name, voluntary, ticks)
+    return found
+
+
+def idle_profile(groups, seconds):
+    """Wake-ups (voluntary context switches: each time a thread slept and was woken) and CPU
+    time over seconds of doing nothing. groups: {group: [(pid, accept)]}, where accept(tid,
+    pid, name) picks the threads of pid that belong to the group (None: all of them). Threads
+    that come or go meanwhile count from when they are seen."""
+    def sample():
+        return {(g, pid): task_counters(pid) for g, members in groups.items() for pid, _ in members}
+    before = sample()
+    time.sleep(seconds)
+    after = sample()
+    hz = os.sysconf("SC_CLK_TCK")
+    result = {}
+    for g, members in groups.items():
+        wakeups, ticks, by_thread = 0, 0, {}
+        for pid, accept in members:
+            then = before[(g, pid)]
+            for tid, (name, voluntary, cpu) in after[(g, pid)].items():
+                if accept is not None and not accept(tid, pid, name):
+                    continue
+                old = then.get(tid, (name, voluntary, cpu))
+                wakeups += voluntary - old[1]
+                ticks += cpu - old[2]
+                key = ("main thread " if tid == pid else "") + name
+                by_thread[key] = by_thread.get(key, 0) + voluntary - old[1]
+        busiest = sorted(((k, round(v / seconds, 2)) for k, v in by_thread.items() if v), key=lambda i: -i[1])
+        result[g] = {"wakeups_per_s": round(wakeups / seconds, 2),
+                     "cpu_percent": round(100.0 * ticks / hz / seconds, 3),
+                     "busiest_threads_per_s": dict(busiest[:8])}
+    return result
+
+
+def velmora_own_thread(tid, pid, name):
+    """Velmora's own threads in its process: the main thread and Qt's (named Q...), as against
+    the web engine's browser-process threads that run inside the same process."""
+    return tid == pid or name.startswith("Q")
 
 
 def alive(pid):
@@ -259,13 +347,13 @@ def base_environment(display, scratch):
     return env
 
 
-def measure_velmora(velmora, display, settle, keep):
+def measure_velmora(velmora, display, settle, keep, idle=0.0, flags=""):
     scratch = Path(tempfile.mkdtemp(prefix="velmora-bench-"))
     record = scratch / "loaded.log"
     env = base_environment(display, scratch)
     env.update({
         "QTWEBENGINE_DISABLE_SANDBOX": "1",
-        "QTWEBENGINE_CHROMIUM_FLAGS": "--disable-gpu",
+        "QTWEBENGINE_CHROMIUM_FLAGS": ("--disable-gpu " + flags).strip(),
         "VELMORA_TRACE_STARTUP": "1",
         "VELMORA_BENCH_LOAD_LOG": str(record),
         "VELMORA_DESKTOP_PORT": str(free_port()),
@@ -287,9 +375,19 @@ def measure_velmora(velmora, display, settle, keep):
         backend_pids = [pid for pid in pids if "uvicorn" in table[pid][1]]
         backend_tree = {p for b in backend_pids for p in tree(b, table)}
         result["pss_mib"] = sum(pss_kib(p) for p in pids - backend_tree) / 1024
+        result["uss_mib"] = sum(uss_kib(p) for p in pids - backend_tree) / 1024
+        result["other_processes_sharing_the_engine"] = sharing_processes("libQt6WebEngineCore", pids)
         result["processes"] = len(pids - backend_tree)
         result["pss_by_process_mib"] = breakdown(pids - backend_tree, table)
         result["backend_pss_mib"] = sum(pss_kib(p) for p in backend_tree) / 1024
+        if idle > 0:
+            engine = [(p, None) for p in pids - backend_tree if p != app.pid]
+            result["idle"] = idle_profile({
+                "velmora_own": [(app.pid, velmora_own_thread)],
+                "velmora_engine_in_process": [(app.pid, lambda tid, pid, name: not velmora_own_thread(tid, pid, name))],
+                "velmora_engine_processes": engine,
+                "velmora_all": [(app.pid, None)] + engine,
+            }, idle)
         result["loadavg_after"] = loadavg()
     finally:
         result["velmora_left_running"] = bool(terminate([app.pid], popen=app))
@@ -313,7 +411,7 @@ def measure_velmora(velmora, display, settle, keep):
     return result
 
 
-def measure_chromium(display, settle, keep):
+def measure_chromium(display, settle, keep, idle=0.0):
     scratch = Path(tempfile.mkdtemp(prefix="chromium-bench-"))
     record = scratch / "loaded.log"
     env = base_environment(display, scratch)
@@ -355,8 +453,12 @@ def measure_chromium(display, settle, keep):
         time.sleep(settle)
         table, pids = started_by_us(keep + [backend.pid])
         result["pss_mib"] = sum(pss_kib(p) for p in pids) / 1024
+        result["uss_mib"] = sum(uss_kib(p) for p in pids) / 1024
+        result["other_processes_sharing_the_engine"] = sharing_processes("/usr/lib/chromium/chromium", pids)
         result["processes"] = len(pids)
         result["pss_by_process_mib"] = breakdown(pids, table)
+        if idle > 0:
+            result["idle"] = idle_profile({"chromium_all": [(p, None) for p in pids]}, idle)
         result["loadavg_after"] = loadavg()
     finally:
         if browser is not None:
@@ -390,7 +492,13 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--settle", type=float, default=3.0, help="seconds between load and the memory sample")
     parser.add_argument("--json", help="also write every measurement to this file")
+    parser.add_argument("--idle", type=float, default=0.0,
+                        help="after the memory sample, count wake-ups and CPU time over this many idle seconds")
+    parser.add_argument("--velmora-flags", default="",
+                        help="extra web engine flags for Velmora (QTWEBENGINE_CHROMIUM_FLAGS), to try one lever")
+    parser.add_argument("--only", choices=["velmora", "chromium"], help="measure one of the two")
     args = parser.parse_args()
+    args.velmora = os.path.abspath(args.velmora)
 
     info = machine()
     info["date"] = time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime())
@@ -403,8 +511,10 @@ def main():
         for i in range(args.runs):
             order = ["velmora", "chromium"] if i % 2 == 0 else ["chromium", "velmora"]
             for which in order:
-                r = measure_velmora(args.velmora, display.name, args.settle, keep) if which == "velmora" \
-                    else measure_chromium(display.name, args.settle, keep)
+                if args.only and which != args.only:
+                    continue
+                r = measure_velmora(args.velmora, display.name, args.settle, keep, args.idle, args.velmora_flags) \
+                    if which == "velmora" else measure_chromium(display.name, args.settle, keep, args.idle)
                 r["run"] = i
                 runs.append(r)
                 log(json.dumps(r))
@@ -425,6 +535,8 @@ def main():
                                                       if "url-to-load" in r["longest_main_thread_pause_ms"]]),
         "velmora_load_after_url_s": med([r["load_s"] - r["trace_s"]["url-set"] for r in v if "url-set" in r["trace_s"]]),
         "velmora_pss_mib": med([r["pss_mib"] for r in v]),
+        "velmora_uss_mib": med([r["uss_mib"] for r in v]),
+        "chromium_uss_mib": med([r["uss_mib"] for r in c]),
         "velmora_backend_pss_mib": med([r["backend_pss_mib"] for r in v]),
         "chromium_load_s": med([r["load_s"] for r in c]),
         "chromium_backend_ready_s": med([r["backend_ready_s"] for r in c]),
@@ -434,6 +546,22 @@ def main():
     summary["ratio_load"] = summary["velmora_load_s"] / summary["chromium_load_s"]
     summary["ratio_load_vs_backend_plus_chromium"] = summary["velmora_load_s"] / summary["chromium_backend_plus_load_s"]
     summary["ratio_pss"] = summary["velmora_pss_mib"] / summary["chromium_pss_mib"]
+    summary["ratio_uss"] = summary["velmora_uss_mib"] / summary["chromium_uss_mib"]
+    # Other processes mapping the engine's library (web engine tests of other work on the same
+    # machine) take a share of its pages: only samples without any compare fairly.
+    alone = [r["pss_mib"] for r in v if r.get("other_processes_sharing_the_engine") == 0]
+    summary["velmora_pss_alone_mib"] = med(alone)
+    summary["velmora_pss_alone_samples"] = len(alone)
+    summary["ratio_pss_alone"] = summary["velmora_pss_alone_mib"] / summary["chromium_pss_mib"]
+    idle = lambda runs, group, key: med([r["idle"][group][key] for r in runs if "idle" in r])
+    if any("idle" in r for r in runs):
+        for group in ("velmora_own", "velmora_engine_in_process", "velmora_engine_processes", "velmora_all"):
+            summary["idle_%s_wakeups_per_s" % group] = idle(v, group, "wakeups_per_s")
+            summary["idle_%s_cpu_percent" % group] = idle(v, group, "cpu_percent")
+        summary["idle_chromium_all_wakeups_per_s"] = idle(c, "chromium_all", "wakeups_per_s")
+        summary["idle_chromium_all_cpu_percent"] = idle(c, "chromium_all", "cpu_percent")
+        summary["ratio_idle_wakeups_all"] = (summary["idle_velmora_all_wakeups_per_s"]
+                                             / summary["idle_chromium_all_wakeups_per_s"])
 
     print("machine: %(cpu)s, %(cores)s cores, %(memory)s, Linux %(kernel)s, %(chromium)s; %(date)s" % info)
     print("run browser   load_s  pss_MiB procs  loadavg(before | after)  extra")
@@ -450,6 +578,11 @@ def main():
             extra = "backend ready after %.3f s (started first, not counted in load_s)" % r["backend_ready_s"]
         print("%3d %-9s %6.3f %8.1f %5d  %s | %s  %s" % (r["run"], r["browser"], r["load_s"], r["pss_mib"],
                                                          r["processes"], r["loadavg_before"], r["loadavg_after"], extra))
+        print("      PSS by process: %s; USS %.1f MiB; other processes sharing the engine's library: %d" % (
+            json.dumps(r["pss_by_process_mib"]), r["uss_mib"], r["other_processes_sharing_the_engine"]))
+        for group, figures in r.get("idle", {}).items():
+            print("      idle %-26s %6.2f wake-ups/s  CPU %.3f %%  busiest: %s" % (
+                group, figures["wakeups_per_s"], figures["cpu_percent"], json.dumps(figures["busiest_threads_per_s"])))
     print("medians:", json.dumps(summary, indent=1))
     if args.json:
         Path(args.json).write_text(json.dumps({"machine": info, "runs": runs, "summary": summary}, indent=1))

@@ -15,6 +15,7 @@
 #include <QGuiApplication>
 #include <QPointer>
 #include <QShowEvent>
+#include <QTimer>
 
 namespace velmora::app {
 
@@ -34,6 +35,9 @@ RootView::RootView(VelmoraApp &app, platform::UrlOpener &opener, WorkspaceFactor
     connect(&gate, &access::FullDiskAccessGate::hasCheckedChanged, this, &RootView::render);
     connect(&backend, &backend::BackendController::urlChanged, this, &RootView::render);
     connect(&backend, &backend::BackendController::errorChanged, this, &RootView::render);
+    // The real web view takes long to make the first time; it is made while the backend starts.
+    if (!m_makeWorkspace)
+        connect(&backend, &backend::BackendController::launched, this, &RootView::prepareWorkspace, Qt::QueuedConnection);
 
     connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
         if (state == Qt::ApplicationActive)
@@ -87,6 +91,43 @@ void RootView::render()
     emit screenChanged(next);
 }
 
+void RootView::prepareWorkspace(const QUrl &at)
+{
+    if (m_screen == StartupScreen::Workspace || !m_app.backend().url().isEmpty())
+        return;
+    if (m_preparedWorkspace && m_preparedWorkspace->url() != at)
+        delete m_preparedWorkspace.data();
+    m_preparingFor = at;
+    prepareNextStep();
+}
+
+void RootView::prepareNextStep()
+{
+    // Each step is one block of the main thread; between them the event loop runs, so the
+    // progress screen stays live and the backend's readiness is seen at once. The first step
+    // (the engine) is the longest.
+    if (m_preparingFor.isEmpty())
+        return;
+    if (!m_preparedWorkspace) {
+        workspace::WorkspaceView::prepareEngine();
+        QTimer::singleShot(0, this, [this] {
+            if (m_preparingFor.isEmpty() || m_preparedWorkspace)
+                return;
+            m_preparedWorkspace = workspace::WorkspaceView::prepare(m_preparingFor, m_opener, this);
+            m_preparedWorkspace->hide();
+            QTimer::singleShot(0, this, &RootView::prepareNextStep);
+        });
+        return;
+    }
+    if (m_preparedWorkspace->isVisible())
+        return;
+    // Shown at its full size just below the root view's edge: it is set up for showing (the
+    // first show of a web view is itself a long step) but clipped away, out of sight.
+    m_preparedWorkspace->setGeometry(rect().translated(0, height()));
+    m_preparedWorkspace->show();
+    m_preparingFor.clear();
+}
+
 QWidget *RootView::makeScreen(StartupScreen screen)
 {
     auto &backend = m_app.backend();
@@ -94,6 +135,14 @@ QWidget *RootView::makeScreen(StartupScreen screen)
     case StartupScreen::Workspace:
         if (m_makeWorkspace)
             return m_makeWorkspace(backend.url(), this);
+        m_preparingFor.clear();
+        if (m_preparedWorkspace && m_preparedWorkspace->url() == backend.url()) {
+            workspace::WorkspaceView *view = m_preparedWorkspace;
+            m_preparedWorkspace.clear();
+            view->load();
+            return view;
+        }
+        delete m_preparedWorkspace.data();
         return new workspace::WorkspaceView(backend.url(), m_opener, this);
     case StartupScreen::Failure: {
         auto *view = new StartupFailureView(m_opener, this);

@@ -11,6 +11,9 @@
 
 #include <functional>
 
+namespace velmora::workspace {
+class WorkspaceView;
+}
 namespace velmora::app {
 
 class VelmoraApp;
@@ -46,6 +49,10 @@ protected:
 
 private:
     void render();
+    // Makes the workspace for the address the backend was launched at while it starts, in
+    // steps that each return to the event loop, out of sight until url is set.
+    void prepareWorkspace(const QUrl &at);
+    void prepareNextStep();
     QWidget *makeScreen(StartupScreen screen);
     static QCoro::Task<> appear(QPointer<RootView> self, QCoro::Task<> sequence);
 
@@ -59,6 +66,9 @@ private:
     // backend may still be starting.
     platform::TaskHandle m_appearanceTask;
     bool m_appearing = false;
+    // The workspace made ahead of url (real web view only), and the address it is for.
+    QPointer<workspace::WorkspaceView> m_preparedWorkspace;
+    QUrl m_preparingFor;
 };
 
 } // namespace velmora::app

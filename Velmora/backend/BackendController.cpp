@@ -4,8 +4,27 @@
 #include "backend/Texts.h"
 #include "backend/UpdateStatus.h"
 #include "platform/FileSystem.h"
+#include "platform/PortWatch.h"
 
 namespace velmora::backend {
+
+namespace {
+
+// A token cancelled as soon as either of the two is.
+platform::CancelToken eitherOf(const platform::CancelToken &a, const platform::CancelToken &b)
+{
+    const platform::TaskHandle either = platform::TaskHandle::make();
+    platform::CancelState *state = either.token().state();
+    for (const platform::CancelToken &token : {a, b}) {
+        if (token.isCancelled())
+            either.cancel();
+        else if (platform::CancelState *source = token.state())
+            QObject::connect(source, &platform::CancelState::cancelled, state, [state] { state->cancel(); });
+    }
+    return either.token();
+}
+
+} // namespace
 
 BackendController::BackendController(Dependencies deps, QObject *parent)
     : QObject(parent),
@@ -135,9 +154,21 @@ QCoro::Task<> BackendController::attempt(platform::CancelToken token)
         co_return;
     }
     m_process = std::move(launched.process);
+    emit this->launched(port.baseUrl);
+    if (!self)
+        co_return;
     // A backend that exits ends the pause it happens in: the next cycle reports it at once.
     const platform::TaskHandle exited = platform::TaskHandle::make();
     m_process->whenExited([exited] { exited.cancel(); });
+
+    // The backend is found the moment it can answer rather than at the next step of the
+    // cadence: its port accepting a connection ends the pause in progress (or skips the next
+    // one) once. The watch ends with the attempt.
+    const platform::TaskHandle listening = platform::TaskHandle::make();
+    const platform::PortWatch watch(port.baseUrl.host(), quint16(port.baseUrl.port()), m_timing.listenCheckInterval,
+                                    m_timing.listenCheckPeriod);
+    QObject::connect(&watch, &platform::PortWatch::accepting, [listening] { listening.cancel(); });
+    bool listenerWokeUs = false;
 
     for (int cycle = 0; cycle < m_timing.readinessCycles; ++cycle) {
         if (!m_process || !m_process->isRunning()) {
@@ -151,9 +182,11 @@ QCoro::Task<> BackendController::attempt(platform::CancelToken token)
             succeed(port.baseUrl);
             co_return;
         }
-        const bool paused = co_await platform::sleepFor(m_timing.pause, token, exited.token());
+        const platform::CancelToken wake = listenerWokeUs ? exited.token() : eitherOf(exited.token(), listening.token());
+        const bool paused = co_await platform::sleepFor(m_timing.pause, token, wake);
         if (!self)
             co_return;
+        listenerWokeUs = listenerWokeUs || listening.isCancelled();
         if (!paused) {
             failAfterLaunchPreparation(startCancelledMessage);
             co_return;

@@ -30,6 +30,11 @@ struct BackendTiming {
     std::chrono::milliseconds probeTimeout{1000};
     int waitCycles = 40;
     int readinessCycles = 60;
+    // While the launched backend starts, its port is tried this often for this long: the
+    // moment it accepts a connection, the pause in progress ends and the next probe goes out
+    // at once (once per attempt; the pauses and the cycle limit stay the outer bound).
+    std::chrono::milliseconds listenCheckInterval{10};
+    std::chrono::milliseconds listenCheckPeriod{10'000};
     // The whole status request of hasActiveWork() and prepareForUpdate().
     std::chrono::milliseconds statusTimeout{3000};
 };
@@ -109,6 +114,9 @@ signals:
     void errorChanged();
     void logURLChanged();
     void startingChanged();
+    /// The backend process was launched; at is where it will answer once it is ready (url is
+    /// set to it then). Lets the page be prepared while the backend starts.
+    void launched(const QUrl &at);
 
 private:
     QCoro::Task<> attempt(platform::CancelToken token);

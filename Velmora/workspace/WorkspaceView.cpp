@@ -70,11 +70,37 @@ WorkspaceView::WorkspaceView(const QUrl &url, WorkspaceViewDependencies dependen
     m_loadTimer.setInterval(dependencies.loadTimeout);
     connect(&m_loadTimer, &QTimer::timeout, m_webView, &QWebEngineView::stop);
     connect(m_coordinator, &QWebEnginePage::loadFinished, &m_loadTimer, &QTimer::stop);
+    m_pageScripts = new PageScripts(m_coordinator, m_coordinator->scriptBridge(), dependencies.pageScriptTimeout, this);
+    if (dependencies.loadAtOnce)
+        load();
+}
+
+void WorkspaceView::prepareEngine()
+{
+    workspaceProfile();
+}
+
+WorkspaceView *WorkspaceView::prepare(const QUrl &url, platform::UrlOpener &opener, QWidget *parent)
+{
+    WorkspaceViewDependencies dependencies;
+    dependencies.opener = &opener;
+    dependencies.loadAtOnce = false;
+    auto *view = new WorkspaceView(url, std::move(dependencies), parent);
+    // The engine makes the page's contents and starts its render process on the first thing
+    // that needs them; an empty script in the initial blank document is such a thing, and
+    // later serves the page, whose site that process has not been given yet.
+    view->m_coordinator->runJavaScript(QStringLiteral("undefined"));
+    return view;
+}
+
+void WorkspaceView::load()
+{
+    if (m_loadRequested)
+        return;
+    m_loadRequested = true;
     m_loadTimer.start();
     m_coordinator->load(m_url);
-
     // Held weakly there: it reads as empty once this view is gone.
-    m_pageScripts = new PageScripts(m_coordinator, m_coordinator->scriptBridge(), dependencies.pageScriptTimeout, this);
     backend::BackendController::shared().setWebView(m_pageScripts);
 }
 

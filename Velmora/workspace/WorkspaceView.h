@@ -35,6 +35,8 @@ struct WorkspaceViewDependencies
     DownloadSaver::Dependencies downloads;
     // The panel of the page's file inputs; nullptr = the real one.
     platform::FilePanel *filePanel = nullptr;
+    // False: the view is made without requesting the page, which load() then does.
+    bool loadAtOnce = true;
 };
 
 // Fills the main window with the backend's page: one embedded web view whose page is the
@@ -55,6 +57,19 @@ public:
     WorkspaceView(const QUrl &url, WorkspaceViewDependencies dependencies, QWidget *parent = nullptr);
     ~WorkspaceView() override;
 
+    /// Starts the web engine and the workspace's profile, the longest step of making the
+    /// first view, so that it can run before the view is needed. Later calls do nothing.
+    static void prepareEngine();
+    /// Makes a view for url ahead of time, without requesting the page: its page and render
+    /// process are started, and load() requests the page when it is wanted.
+    static WorkspaceView *prepare(const QUrl &url, platform::UrlOpener &opener = platform::UrlOpener::system(),
+                                  QWidget *parent = nullptr);
+
+    /// Requests the page, once; a view made to load at once has already done so.
+    void load();
+    /// Whether the page has been requested.
+    bool loadRequested() const { return m_loadRequested; }
+
     // The page URL the view was made with.
     QUrl url() const { return m_url; }
     QWebEngineView *webView() const { return m_webView; }
@@ -70,6 +85,7 @@ private:
     Coordinator *m_coordinator = nullptr;
     PageScripts *m_pageScripts = nullptr;
     QTimer m_loadTimer;
+    bool m_loadRequested = false;
 };
 
 } // namespace velmora::workspace

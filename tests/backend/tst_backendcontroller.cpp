@@ -60,6 +60,24 @@ public:
     int launches = 0;
 };
 
+// Forwards to the real client and counts the requests sent and answered (or failed).
+class CountingHttpClient : public platform::HttpClient
+{
+public:
+    QCoro::Task<platform::HttpResponse> get(QUrl url, platform::RedirectPolicy redirects,
+                                            std::chrono::milliseconds timeout, platform::CancelToken token,
+                                            qint64 maxBodyBytes) override
+    {
+        ++sent;
+        platform::HttpResponse response =
+            co_await platform::HttpClient::get(std::move(url), redirects, timeout, std::move(token), maxBodyBytes);
+        ++answered;
+        co_return response;
+    }
+    int sent = 0;
+    int answered = 0;
+};
+
 // A bundle staged in a temporary folder, the application's environment with a free port, and
 // a controller with short pauses over them.
 struct Stage
@@ -101,9 +119,11 @@ struct Stage
     }
 
     std::unique_ptr<BackendController> controller(int readinessCycles = 100, int waitCycles = 5,
-                                                  std::chrono::milliseconds pause = 30ms)
+                                                  std::chrono::milliseconds pause = 30ms,
+                                                  platform::HttpClient *http = nullptr)
     {
         BackendController::Dependencies deps;
+        deps.http = http;
         deps.bundle = &bundle;
         deps.processInfo = &info;
         deps.launcher = &launcher;
@@ -512,6 +532,53 @@ private slots:
             QCOMPARE(stage.signalsReceived(), QByteArray("SIGTERM\n").repeated(run));
             QCOMPARE(controller->url(), stage.baseUrl());
         }
+    }
+
+    void probesAsSoonAsTheBackendListens()
+    {
+        // The pause between probes is far longer than the test's patience: only the port
+        // beginning to accept connections can bring the next probe forward.
+        Stage stage(Stage::Packaged, test::helperProgram("fake_backend"));
+        const QString listenNow = stage.dir.filePath("listen-now");
+        stage.info.env.insert("FAKE_BACKEND_LISTEN_WHEN", listenNow);
+        CountingHttpClient http;
+        auto controller = stage.controller(3, 5, 10min, &http);
+        QSignalSpy launched(controller.get(), &BackendController::launched);
+        platform::detach(controller->start());
+
+        // The probe before the launch and the first readiness probe both find nothing.
+        QTRY_VERIFY2_WITH_TIMEOUT(http.answered == 2 && stage.log().contains("fake_backend: waiting to listen"),
+                                  "the backend was not launched and probed", patience);
+        QVERIFY(controller->url().isEmpty());
+        QVERIFY(controller->starting());
+        QCOMPARE(launched.count(), 1);
+        QCOMPARE(launched.at(0).at(0).toUrl(), stage.baseUrl());
+
+        writeFile(listenNow, "");
+        QTRY_COMPARE_WITH_TIMEOUT(controller->url(), stage.baseUrl(), patience);
+        QCOMPARE(http.sent, 3);
+        QVERIFY(controller->error().isEmpty());
+        controller->stop();
+        QTRY_VERIFY_WITH_TIMEOUT(stage.log().contains("fake_backend: stopped"), patience);
+    }
+
+    void listeningShortensOnePauseOnly()
+    {
+        // A backend that listens but never answers as healthy: once listening, the next probe
+        // comes at once, and after it the cadence is the pauses' again.
+        Stage stage(Stage::Packaged, test::helperProgram("fake_backend"));
+        stage.info.env.insert("FAKE_BACKEND_UNHEALTHY_PROBES", "1000000");
+        CountingHttpClient http;
+        auto controller = stage.controller(4, 5, 10min, &http);
+        platform::detach(controller->start());
+
+        QTRY_VERIFY2_WITH_TIMEOUT(http.answered == 3, "the listening backend was not probed again", patience);
+        controller->cancelStart();
+        QTRY_VERIFY_WITH_TIMEOUT(!controller->starting(), patience);
+        // A wake-up that had ended every pause would have used up the four cycles instead.
+        QCOMPARE(controller->error(), backend::startCancelledMessage);
+        QCOMPARE(http.sent, 3);
+        QTRY_VERIFY_WITH_TIMEOUT(stage.log().contains("fake_backend: stopped"), patience);
     }
 
     void backendThatExitsAtOnce_data()

@@ -11,10 +11,13 @@
 //   FAKE_BACKEND_KEEP_RUNNING     "1": stay up after termination requests, recording each as
 //                                 it comes, until SIGINT (a backend slow to shut down, with
 //                                 which a test can tell one request from two)
+//   FAKE_BACKEND_LISTEN_WHEN      a path: start listening only once a file exists there (a
+//                                 backend slow to come up, whose moment the test decides)
 // Plain POSIX sockets: helpers link only QtCore.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -120,6 +123,18 @@ int main(int argc, char **argv)
     const bool keepRunning = std::strcmp(env("FAKE_BACKEND_KEEP_RUNNING"), "1") == 0;
     int answered = 0;
     int recorded = 0;
+
+    if (const char *when = env("FAKE_BACKEND_LISTEN_WHEN"); *when) {
+        std::printf("fake_backend: waiting to listen\n");
+        std::fflush(stdout);
+        const timespec step {0, 2'000'000};
+        while (::access(when, F_OK) != 0) {
+            if (::pselect(0, nullptr, nullptr, nullptr, &step, &waiting) < 0 && (interrupted || terminations > 0)) {
+                std::printf("fake_backend: stopped\n");
+                return 0;
+            }
+        }
+    }
 
     const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int yes = 1;

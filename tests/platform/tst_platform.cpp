@@ -4,6 +4,7 @@
 #include "platform/Async.h"
 #include "platform/HttpClient.h"
 #include "platform/FileHandle.h"
+#include "platform/PortWatch.h"
 #include "platform/Process.h"
 
 #include <QCoro/QCoroTask>
@@ -12,6 +13,8 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -36,6 +39,36 @@ private slots:
         const bool completed = test::waitFor(platform::sleepFor(60s, handle.token()));
         QVERIFY(!completed);
         QVERIFY(test::waitFor(platform::sleepFor(1ms)));
+    }
+
+    void portWatchTellsWhenSomethingAccepts()
+    {
+        // Bound but not listening: every try is refused until the server listens.
+        const test::ReservedPort reserved;
+        platform::PortWatch watch(QStringLiteral("127.0.0.1"), reserved.number(), 10ms,
+                                  std::chrono::milliseconds(test::patience));
+        QSignalSpy accepting(&watch, &platform::PortWatch::accepting);
+        test::drainEvents();
+        QVERIFY(accepting.isEmpty());
+        QTcpServer server;
+        QVERIFY2(server.listen(QHostAddress::LocalHost, reserved.number()), qPrintable(server.errorString()));
+        QVERIFY2(accepting.wait(test::patience), "the listening server was not noticed");
+        QVERIFY(!watch.isWatching());
+        // Once only, with one connection that was closed unused.
+        QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), test::patience);
+        test::drainEvents();
+        QCOMPARE(accepting.count(), 1);
+    }
+
+    void portWatchGivesUpAfterItsPeriod()
+    {
+        const test::ReservedPort reserved;
+        platform::PortWatch watch(QStringLiteral("127.0.0.1"), reserved.number(), 10ms, 100ms);
+        QSignalSpy accepting(&watch, &platform::PortWatch::accepting);
+        QSignalSpy gaveUp(&watch, &platform::PortWatch::gaveUp);
+        QVERIFY2(gaveUp.wait(test::patience), "the watch went on past its period");
+        QVERIFY(!watch.isWatching());
+        QVERIFY(accepting.isEmpty());
     }
 
     void httpGetReportsStatusBodyAndRefusal()

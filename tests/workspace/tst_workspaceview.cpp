@@ -279,6 +279,32 @@ private slots:
         QCOMPARE(backend::BackendController::shared().webView(), nullptr);
     }
 
+    void preparedViewRequestsThePageOnlyWhenAskedTo()
+    {
+        m_view.reset(WorkspaceView::prepare(page("/"), m_opener));
+        QVERIFY(!m_view->loadRequested());
+        // Its page is live before anything is requested: a script runs in the blank document.
+        QCOMPARE(evaluate(coordinator(), QStringLiteral("6 * 7")).toInt(), 42);
+        QVERIFY(m_origin->requests().isEmpty());
+        QVERIFY(backend::BackendController::shared().webView() != m_view->pageScripts());
+
+        QSignalSpy loaded(coordinator(), &QWebEnginePage::loadFinished);
+        m_view->load();
+        m_view->load();
+        m_view->show();
+        QVERIFY(loaded.wait(patience));
+        QVERIFY(loaded.first().first().toBool());
+        QVERIFY(m_view->loadRequested());
+        QCOMPARE(m_origin->requests().value(0), QStringLiteral("/")); // the page, then its icon
+        QCOMPARE(m_origin->requests().count(QStringLiteral("/")), 1);
+        QCOMPARE(backend::BackendController::shared().webView(), m_view->pageScripts());
+        // The page is held to its origin as any other.
+        QSignalSpy decided(coordinator(), &WorkspaceView::Coordinator::navigationDecided);
+        evaluate(coordinator(), QStringLiteral("location.href = '%1'").arg(other("/prepared").toString()));
+        QCOMPARE(waitForDecision(decided, other("/prepared")), std::optional(std::pair(false, false)));
+        QVERIFY(m_other->requests().isEmpty());
+    }
+
     void firstLoadIsStoppedAfterItsTimeOut()
     {
         m_view = std::make_unique<WorkspaceView>(page("/hang"), m_opener, 300ms);
