@@ -97,6 +97,35 @@ class TestPackagedBundle : public QObject
         return environment;
     }
 
+    // velmora started from an installed bundle with its user folders in home and its backend on
+    // port; killed with its backend when the test ends before it quits.
+    struct BundleRun
+    {
+        BundleRun(const QString &bundle, const QString &home, quint16 port)
+            : log(home + QStringLiteral("/data/Velmora/logs/desktop.log")), port(port)
+        {
+            test::endWithThisProcess(process);
+            process.setProcessEnvironment(environmentFor(home, port));
+            process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            process.start(velmoraIn(bundle), {});
+        }
+        ~BundleRun()
+        {
+            if (process.state() != QProcess::NotRunning) {
+                process.kill();
+                process.waitForFinished(stopPatience);
+            }
+            if (const qint64 backend = backendPid(log, port); backend > 0 && !processGone(backend))
+                ::kill(pid_t(backend), SIGKILL);
+        }
+        BundleRun(const BundleRun &) = delete;
+        BundleRun &operator=(const BundleRun &) = delete;
+
+        QProcess process;
+        const QString log; // the velmora log in the user's data folder
+        const quint16 port;
+    };
+
     // A fresh bundle under parent; moved: installed elsewhere first, then moved to its place.
     static QString installFreshBundle(const QString &parent, bool moved)
     {
@@ -225,20 +254,9 @@ private slots:
         const test::ReservedPort reserved;
         const quint16 port = reserved.number();
 
-        QProcess velmora;
-        test::endWithThisProcess(velmora);
-        velmora.setProcessEnvironment(environmentFor(home, port));
-        velmora.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        velmora.start(velmoraIn(bundle), {});
-        const QString log = home + QStringLiteral("/data/Velmora/logs/desktop.log");
-        auto stopAll = qScopeGuard([&] {
-            if (velmora.state() != QProcess::NotRunning) {
-                velmora.kill();
-                velmora.waitForFinished(stopPatience);
-            }
-            if (const qint64 backend = backendPid(log, port); backend > 0 && !processGone(backend))
-                ::kill(pid_t(backend), SIGKILL);
-        });
+        BundleRun run(bundle, home, port);
+        QProcess &velmora = run.process;
+        const QString &log = run.log;
         QVERIFY(velmora.waitForStarted(startPatience));
         const QString velmoraPid = QString::number(velmora.processId());
         QVERIFY2(QTest::qWaitFor([&] { return backendParent(port) == velmoraPid; }, startPatience),
@@ -338,20 +356,8 @@ private slots:
         const QString home = dir.filePath(QStringLiteral("home"));
         const test::ReservedPort reserved;
         const quint16 port = reserved.number();
-        QProcess velmora;
-        test::endWithThisProcess(velmora);
-        velmora.setProcessEnvironment(environmentFor(home, port));
-        velmora.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        velmora.start(velmoraIn(bundle), {});
-        const QString log = home + QStringLiteral("/data/Velmora/logs/desktop.log");
-        auto stopAll = qScopeGuard([&] {
-            if (velmora.state() != QProcess::NotRunning) {
-                velmora.kill();
-                velmora.waitForFinished(stopPatience);
-            }
-            if (const qint64 backend = backendPid(log, port); backend > 0 && !processGone(backend))
-                ::kill(pid_t(backend), SIGKILL);
-        });
+        BundleRun run(bundle, home, port);
+        QProcess &velmora = run.process;
         QVERIFY(velmora.waitForStarted(startPatience));
         const QString velmoraPid = QString::number(velmora.processId());
         // The version that stays (in the same process: a rollback gives way to the old one)
