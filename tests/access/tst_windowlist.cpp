@@ -1,11 +1,11 @@
 // The X11 window list read from a real X server (Xvfb), with this test acting as the window
 // manager that publishes the EWMH client list.
 #include "TestSupport.h"
+#include "VirtualDisplay.h"
 
 #include "platform/WindowList.h"
 
 #include <QCoreApplication>
-#include <QProcess>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTest>
@@ -55,19 +55,11 @@ private slots:
 #ifndef VELMORA_HAVE_XCB
         QSKIP("built without X11 support");
 #else
-        const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-        if (xvfb.isEmpty())
+        if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
             QSKIP("Xvfb is not installed");
-        QProcess server;
-        server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                            QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
-                            QStringLiteral("tcp")});
-        auto stopServer = qScopeGuard([&server] {
-            server.terminate();
-            server.waitForFinished(20000);
-        });
-        QTRY_VERIFY_WITH_TIMEOUT(server.canReadLine(), velmora::test::patience);
-        const QByteArray display = ':' + server.readLine().trimmed();
+        const velmora::test::VirtualDisplay server(false, "1280x800x24");
+        QVERIFY2(server.isRunning(), "Xvfb could not be started");
+        const QByteArray display = server.name();
 
         int screenNumber = 0;
         xcb_connection_t *c = xcb_connect(display.constData(), &screenNumber);

@@ -23,6 +23,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <functional>
 #include <optional>
 
 using namespace velmora;
@@ -130,6 +131,37 @@ class TestEndToEnd : public QObject
         m_velmora->start(velmoraBinary(), arguments);
     }
 
+    // Waits at most startPatience for condition while velmora runs; gives up at once, saying how
+    // velmora ended, when it ends first. (The QTRY macros take three bounds to report a
+    // failure: with a bound this long, more than a test function may run.)
+    bool soonWhileVelmoraRuns(const std::function<bool()> &condition) const
+    {
+        const auto gone = [this] { return m_velmora->state() == QProcess::NotRunning; };
+        if (QTest::qWaitFor([&] { return condition() || gone(); }, startPatience) && condition())
+            return true;
+        if (gone())
+            qWarning("velmora ended first: exit status %d, code %d", int(m_velmora->exitStatus()), m_velmora->exitCode());
+        return false;
+    }
+
+    // The backend on m_port is velmora's own: velmora started it.
+    bool backendStartedByVelmora() const
+    {
+        const QString pid = QString::number(m_velmora->processId());
+        return soonWhileVelmoraRuns([&] { return backendParent(m_port) == pid; });
+    }
+
+#ifdef VELMORA_HAVE_XCB
+    // velmora's main window on display, once it is there.
+    std::optional<quint32> velmoraWindow(const QByteArray &display) const
+    {
+        const qint64 pid = m_velmora->processId();
+        std::optional<quint32> window;
+        soonWhileVelmoraRuns([&] { return (window = test::findWindow(display, QStringLiteral("Velmora"), pid)).has_value(); });
+        return window;
+    }
+#endif
+
     // With its parent watch off, nothing but a termination request stops the backend.
     void verifyStoppedByVelmora()
     {
@@ -205,8 +237,7 @@ private slots:
         QFETCH(int, signalNumber);
         startVelmora({});
         QVERIFY(m_velmora->waitForStarted(startPatience));
-        const QString pid = QString::number(m_velmora->processId());
-        QTRY_COMPARE_WITH_TIMEOUT(backendParent(m_port), pid, startPatience);
+        QVERIFY2(backendStartedByVelmora(), "velmora's backend did not come up");
 
         // Velmora quits the ordinary way rather than dying of the signal.
         ::kill(pid_t(m_velmora->processId()), signalNumber);
@@ -231,15 +262,14 @@ private slots:
         startVelmora({}, {}, x11.name());
         QVERIFY(m_velmora->waitForStarted(startPatience));
         const qint64 pid = m_velmora->processId();
-        QTRY_COMPARE_WITH_TIMEOUT(backendParent(m_port), QString::number(pid), startPatience);
+        QVERIFY2(backendStartedByVelmora(), "velmora's backend did not come up");
         // Velmora's own readiness check may come a moment after this test's: the page it
         // requests once it has taken the backend as ready says it has.
-        QTRY_VERIFY_WITH_TIMEOUT(pageServed(backendLogPath(), m_port), startPatience);
+        QVERIFY2(soonWhileVelmoraRuns([&] { return pageServed(backendLogPath(), m_port); }), "velmora asked for no page");
         QVERIFY(markBusy(m_port));
-        std::optional<quint32> window;
-        QTRY_VERIFY_WITH_TIMEOUT((window = test::findWindow(x11.name(), QStringLiteral("Velmora"), pid)).has_value(),
-                                 startPatience);
-        QTRY_VERIFY_WITH_TIMEOUT(test::isMapped(x11.name(), *window), startPatience);
+        const std::optional<quint32> window = velmoraWindow(x11.name());
+        QVERIFY2(window, "velmora made no window");
+        QVERIFY2(soonWhileVelmoraRuns([&] { return test::isMapped(x11.name(), *window); }), "velmora's window was not shown");
 
         QVERIFY(test::sendCloseRequest(x11.name(), *window));
         QTRY_VERIFY_WITH_TIMEOUT(!test::isMapped(x11.name(), *window), stopPatience);
@@ -281,12 +311,10 @@ private slots:
         startVelmora({}, withBackend ? QString() : QStringLiteral("80"), x11.name());
         QVERIFY(m_velmora->waitForStarted(startPatience));
         if (withBackend)
-            QTRY_VERIFY_WITH_TIMEOUT(pageServed(backendLogPath(), m_port), startPatience);
-        std::optional<quint32> window;
-        QTRY_VERIFY_WITH_TIMEOUT((window = test::findWindow(x11.name(), QStringLiteral("Velmora"),
-                                                            m_velmora->processId())).has_value(),
-                                 startPatience);
-        QTRY_VERIFY_WITH_TIMEOUT(test::isMapped(x11.name(), *window), startPatience);
+            QVERIFY2(soonWhileVelmoraRuns([&] { return pageServed(backendLogPath(), m_port); }), "velmora asked for no page");
+        const std::optional<quint32> window = velmoraWindow(x11.name());
+        QVERIFY2(window, "velmora made no window");
+        QVERIFY2(soonWhileVelmoraRuns([&] { return test::isMapped(x11.name(), *window); }), "velmora's window was not shown");
         QVERIFY(test::sendCloseRequest(x11.name(), *window));
         QVERIFY(ended(*m_velmora, stopPatience));
         QCOMPARE(m_velmora->exitStatus(), QProcess::NormalExit);
@@ -302,7 +330,7 @@ private slots:
     {
         startVelmora({});
         QVERIFY(m_velmora->waitForStarted(startPatience));
-        QTRY_COMPARE_WITH_TIMEOUT(backendParent(m_port), QString::number(m_velmora->processId()), startPatience);
+        QVERIFY2(backendStartedByVelmora(), "velmora's backend did not come up");
         const qint64 backend = backendPid(m_port);
         m_velmora->kill();
         QVERIFY(ended(*m_velmora, stopPatience));
@@ -311,7 +339,7 @@ private slots:
         // Its lock went with it; its socket file is left over and replaced.
         startVelmora({});
         QVERIFY(m_velmora->waitForStarted(startPatience));
-        QTRY_COMPARE_WITH_TIMEOUT(backendParent(m_port), QString::number(m_velmora->processId()), startPatience);
+        QVERIFY2(backendStartedByVelmora(), "velmora's backend did not come up");
     }
 
     void backendDoesNotOutliveAKilledVelmora()
@@ -320,8 +348,7 @@ private slots:
         // does not watch its parent here, to go.
         startVelmora({});
         QVERIFY(m_velmora->waitForStarted(startPatience));
-        const qint64 pid = m_velmora->processId();
-        QTRY_COMPARE_WITH_TIMEOUT(backendParent(m_port), QString::number(pid), startPatience);
+        QVERIFY2(backendStartedByVelmora(), "velmora's backend did not come up");
         const qint64 backend = backendPid(m_port);
         QVERIFY(backend > 0);
 

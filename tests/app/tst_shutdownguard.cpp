@@ -4,6 +4,7 @@
 // each one) was launched off the main thread, so that the kernel's parent-death signal plays no
 // part and every request counted is the application's own.
 #include "TestSupport.h"
+#include "VirtualDisplay.h"
 
 #include <QFile>
 #include <QProcess>
@@ -14,6 +15,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <optional>
 
 #include <sys/resource.h>
 
@@ -94,21 +96,13 @@ private slots:
                 ::kill(pid_t(backend), SIGKILL);
         });
 
-        QProcess display;
-        const auto stopDisplay = qScopeGuard([&display] {
-            display.kill();
-            display.waitForFinished(patience);
-        });
+        std::optional<test::VirtualDisplay> display;
         if (onDisplay) {
-            const QString xvfb = QStandardPaths::findExecutable("Xvfb");
-            if (xvfb.isEmpty())
+            if (QStandardPaths::findExecutable("Xvfb").isEmpty())
                 QSKIP("Xvfb is not installed");
-            // Xvfb picks a free display and writes its number once it accepts clients.
-            display.start(xvfb, {"-displayfd", "1", "-nolisten", "tcp"});
-            QVERIFY(display.waitForStarted(patience));
-            QTRY_VERIFY_WITH_TIMEOUT(display.canReadLine(), patience);
-            const QString number = QString::fromLatin1(display.readLine()).trimmed();
-            environment.insert("DISPLAY", ":" + number);
+            display.emplace(false);
+            QVERIFY2(display->isRunning(), "Xvfb could not be started");
+            environment.insert("DISPLAY", QString::fromLatin1(display->name()));
             environment.insert("QT_QPA_PLATFORM", "xcb");
         }
 
@@ -134,7 +128,7 @@ private slots:
             if (signalNumber != 0)
                 ::kill(pid_t(harness.processId()), signalNumber);
             else
-                display.terminate();
+                display.reset(); // the X server goes away under the harness
         }
         QVERIFY(harness.waitForFinished(patience));
         if (crashes) // under a sanitizer, which reports the crash and exits instead

@@ -8,6 +8,7 @@
 #include "PackagingSupport.h"
 #include "RunningBackend.h"
 #include "TestSupport.h"
+#include "VirtualDisplay.h"
 
 #include "platform/HttpClient.h"
 #include "platform/InstallFiles.h"
@@ -385,20 +386,9 @@ private slots:
         QVERIFY2(line.hasMatch(), "the desktop entry names no StartupWMClass");
         const QString wmClass = line.captured(1);
 
-        QProcess xserver;
-        test::endWithThisProcess(xserver);
-        // The server picks a free display and writes its number to standard output.
-        xserver.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                                               QStringLiteral("-nolisten"), QStringLiteral("tcp"),
-                                               QStringLiteral("-screen"), QStringLiteral("0"),
-                                               QStringLiteral("1600x1000x24")});
-        auto stopServer = qScopeGuard([&] {
-            xserver.terminate();
-            xserver.waitForFinished(stopPatience);
-        });
-        QVERIFY(xserver.waitForStarted(startPatience));
-        QVERIFY2(QTest::qWaitFor([&] { return xserver.canReadLine(); }, startPatience), "Xvfb named no display");
-        const QString display = QLatin1Char(':') + QString::fromLatin1(xserver.readLine().trimmed());
+        const test::VirtualDisplay xserver(false, "1600x1000x24");
+        QVERIFY2(xserver.isRunning(), "Xvfb could not be started");
+        const QString display = QString::fromLatin1(xserver.name());
 
         QTemporaryDir home;
         QProcessEnvironment environment = environmentFor(home.path(), 0);

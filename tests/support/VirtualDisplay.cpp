@@ -2,13 +2,15 @@
 
 #include <QList>
 
+#ifdef VELMORA_HAVE_XCB
 #include <xcb/xcb.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <memory>
+#endif
 
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
@@ -21,6 +23,64 @@ namespace {
 
 // How long Xvfb may take to name its display on a busy machine.
 constexpr int startPatienceMs = 20000;
+
+} // namespace
+
+VirtualDisplay::VirtualDisplay(bool makeDefault, const char *screen)
+{
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
+        return;
+    const pid_t child = ::fork();
+    if (child < 0) {
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        return;
+    }
+    if (child == 0) {
+        // The server goes with the test program, however that ends.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        ::dup2(pipeFds[1], 3);
+        // -noreset: by default the server resets when its last client leaves, and drops
+        // whatever connection is still being set up at that moment. A test that looks at
+        // the screen while the program under test is connecting would otherwise take the
+        // program's display away ("could not connect to display").
+        ::execlp("Xvfb", "Xvfb", "-displayfd", "3", "-noreset", "-nolisten", "tcp", "-screen", "0", screen,
+                 static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+    m_pid = child;
+    QByteArray number;
+    pollfd watch = {pipeFds[0], POLLIN, 0};
+    while (!number.endsWith('\n') && ::poll(&watch, 1, startPatienceMs) > 0) {
+        char buffer[16];
+        const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        number.append(buffer, n);
+    }
+    ::close(pipeFds[0]);
+    if (!number.endsWith('\n'))
+        return;
+    m_name = ':' + number.trimmed();
+    if (makeDefault) {
+        ::setenv("DISPLAY", m_name.constData(), 1);
+        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    }
+}
+
+VirtualDisplay::~VirtualDisplay()
+{
+    if (m_pid > 0) {
+        ::kill(pid_t(m_pid), SIGTERM);
+        ::waitpid(pid_t(m_pid), nullptr, 0);
+    }
+}
+
+#ifdef VELMORA_HAVE_XCB
+
+namespace {
 
 struct Connection
 {
@@ -59,54 +119,6 @@ struct Connection
 };
 
 } // namespace
-
-VirtualDisplay::VirtualDisplay(bool makeDefault)
-{
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
-        return;
-    const pid_t child = ::fork();
-    if (child < 0) {
-        ::close(pipeFds[0]);
-        ::close(pipeFds[1]);
-        return;
-    }
-    if (child == 0) {
-        // The server goes with the test program, however that ends.
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        ::dup2(pipeFds[1], 3);
-        ::execlp("Xvfb", "Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-screen", "0", "1920x1200x24",
-                 static_cast<char *>(nullptr));
-        ::_exit(127);
-    }
-    ::close(pipeFds[1]);
-    m_pid = child;
-    QByteArray number;
-    pollfd watch = {pipeFds[0], POLLIN, 0};
-    while (!number.endsWith('\n') && ::poll(&watch, 1, startPatienceMs) > 0) {
-        char buffer[16];
-        const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
-        if (n <= 0)
-            break;
-        number.append(buffer, n);
-    }
-    ::close(pipeFds[0]);
-    if (!number.endsWith('\n'))
-        return;
-    m_name = ':' + number.trimmed();
-    if (makeDefault) {
-        ::setenv("DISPLAY", m_name.constData(), 1);
-        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-    }
-}
-
-VirtualDisplay::~VirtualDisplay()
-{
-    if (m_pid > 0) {
-        ::kill(pid_t(m_pid), SIGTERM);
-        ::waitpid(pid_t(m_pid), nullptr, 0);
-    }
-}
 
 bool sendCloseRequest(const QByteArray &display, quint32 window)
 {
@@ -178,5 +190,7 @@ std::optional<quint32> findWindow(const QByteArray &display, const QString &titl
     }
     return std::nullopt;
 }
+
+#endif // VELMORA_HAVE_XCB
 
 } // namespace velmora::test

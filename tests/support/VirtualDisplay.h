@@ -15,10 +15,10 @@ namespace velmora::test {
 class VirtualDisplay
 {
 public:
-    // Starts Xvfb on a free display; with makeDefault, points DISPLAY at it and makes xcb the
-    // platform of a QApplication made afterwards. The server ends with this object, or with
-    // the test program however it ends.
-    explicit VirtualDisplay(bool makeDefault = true);
+    // Starts Xvfb on a free display with one screen of the given geometry; with makeDefault,
+    // points DISPLAY at it and makes xcb the platform of a QApplication made afterwards. The
+    // server ends with this object, or with the test program however it ends.
+    explicit VirtualDisplay(bool makeDefault = true, const char *screen = "1920x1200x24");
     ~VirtualDisplay();
     Q_DISABLE_COPY_MOVE(VirtualDisplay)
 
@@ -31,6 +31,7 @@ private:
     qint64 m_pid = 0;
 };
 
+#ifdef VELMORA_HAVE_XCB
 // The window manager's close request (WM_DELETE_WINDOW), as a click on the close button sends it.
 bool sendCloseRequest(const QByteArray &display, quint32 window);
 // True while window is mapped (shown) on display.
@@ -40,5 +41,6 @@ quint32 focusedWindow(const QByteArray &display);
 // The first top-level window on display whose title (_NET_WM_NAME or WM_NAME) is title and
 // whose process (_NET_WM_PID) is pid, when pid is not 0.
 std::optional<quint32> findWindow(const QByteArray &display, const QString &title, qint64 pid = 0);
+#endif
 
 } // namespace velmora::test
