@@ -105,7 +105,7 @@ void LoopbackHttpServer::serve(QTcpSocket *socket)
             response += reply.sendOnly < 0 ? reply.body : reply.body.left(reply.sendOnly);
         socket->write(response);
         if (reply.sendOnly >= 0 && reply.held) {
-            m_held.append(socket);
+            m_held.append({socket, method != "HEAD" ? reply.body.mid(reply.sendOnly) : QByteArray()});
             return;
         }
         socket->disconnectFromHost();
@@ -114,16 +114,26 @@ void LoopbackHttpServer::serve(QTcpSocket *socket)
 
 int LoopbackHttpServer::heldTransfers() const
 {
-    return int(std::count_if(m_held.cbegin(), m_held.cend(), [](const QPointer<QTcpSocket> &s) {
-        return s && s->state() != QAbstractSocket::UnconnectedState;
+    return int(std::count_if(m_held.cbegin(), m_held.cend(), [](const HeldTransfer &held) {
+        return held.socket && held.socket->state() != QAbstractSocket::UnconnectedState;
     }));
 }
 
 void LoopbackHttpServer::breakHeldTransfers()
 {
-    for (const QPointer<QTcpSocket> &socket : std::as_const(m_held)) {
-        if (socket)
-            socket->disconnectFromHost();
+    for (const HeldTransfer &held : std::as_const(m_held)) {
+        if (held.socket)
+            held.socket->disconnectFromHost();
+    }
+}
+
+void LoopbackHttpServer::finishHeldTransfers()
+{
+    for (HeldTransfer &held : m_held) {
+        if (!held.socket)
+            continue;
+        held.socket->write(std::exchange(held.rest, {}));
+        held.socket->disconnectFromHost(); // after what is written has gone out
     }
 }
 

@@ -88,7 +88,8 @@ struct HttpReply
     qint64 announcedLength = -1;
     // A transfer broken mid-way: only this many bytes of the body are sent (Content-Length
     // still announces all of it), then the connection is closed, at once or, when held, once
-    // the test calls breakHeldTransfers(). Negative: the whole body.
+    // the test calls breakHeldTransfers(). A held transfer can also go on to the end:
+    // finishHeldTransfers(). Negative: the whole body.
     qsizetype sendOnly = -1;
     bool held = false;
 
@@ -129,6 +130,10 @@ public:
     // Closes the connections of the held replies, breaking their transfers; heldTransfers()
     // falls to 0 once they are closed.
     void breakHeldTransfers();
+    // Sends the rest of the held replies' bodies, then closes their connections: transfers
+    // that paused and then completed. A test that needs a download to arrive in more than one
+    // piece, whatever the machine's timing, holds it and finishes it once the first piece is in.
+    void finishHeldTransfers();
 
 signals:
     void requestReceived(const QString &path);
@@ -152,7 +157,12 @@ private:
     QStringList m_requests;
     int m_connections = 0;
     int m_hangingClosed = 0;
-    QList<QPointer<QTcpSocket>> m_held;
+    struct HeldTransfer
+    {
+        QPointer<QTcpSocket> socket;
+        QByteArray rest; // of the body, not sent yet
+    };
+    QList<HeldTransfer> m_held;
 };
 
 // The whole content of the file at path; empty when it cannot be read.

@@ -180,6 +180,9 @@ private:
     QByteArray m_served;
     QByteArray m_feedBody;
     QByteArray m_archiveRedirect; // where the archive's address redirects to; empty: no redirect
+    // Set: the archive's transfer stops after its first half and stays open until the client
+    // closes it or the test finishes it.
+    bool m_archiveHeldHalfway = false;
     std::unique_ptr<platform::PackageOwnership> m_packages;
     test::RecordingUrlOpener m_opener;
     QStringList m_relaunched;
@@ -565,11 +568,14 @@ void TestUpdateEngine::stageInstall(const QByteArray &archive, const QByteArray 
             return HttpReply{200, QByteArrayLiteral("<h2>Velmora 1.1</h2><p>더 빠른 시작<br>안정성 개선</p>"), {}, false};
         if (path == QLatin1String("/Velmora-1.1.tar.gz") && !m_archiveRedirect.isEmpty())
             return HttpReply{302, {}, {{"Location", m_archiveRedirect}}, false};
+        if (path == QLatin1String("/Velmora-1.1.tar.gz") && m_archiveHeldHalfway)
+            return HttpReply{200, m_served, {}, false, -1, m_served.size() / 2, true};
         if (path == QLatin1String("/Velmora-1.1.tar.gz"))
             return HttpReply{200, m_served, {}, false};
         return HttpReply{404, "not here", {}, false};
     });
     m_archiveRedirect.clear();
+    m_archiveHeldHalfway = false;
     m_relaunched.clear();
     m_quits = 0;
 }
@@ -637,6 +643,8 @@ void TestUpdateEngine::installPathInstallsAndRelaunches()
     // progress, the relaunch waits while the backend is busy, the bundle is exchanged, the new
     // version (a real process) starts, confirms itself and the backup goes.
     stageInstall();
+    // The download pauses halfway until the window has shown its first progress.
+    m_archiveHeldHalfway = true;
     UpdateEngineConfiguration configuration = installConfiguration();
     // The real relaunch: the new bundle's executable, detached, told who started it.
     configuration.installer.relaunch = [this](const QString &program) {
@@ -696,9 +704,10 @@ void TestUpdateEngine::installPathInstallsAndRelaunches()
 
     // The download shows bytes and total as they arrive.
     QStringList lines;
-    connect(&engine->installer(), &UpdateInstaller::downloadProgress, this, [&lines, window] {
+    connect(&engine->installer(), &UpdateInstaller::downloadProgress, this, [this, &lines, window] {
         if (window->progress()->isVisible() && window->progressText()->isVisible())
             lines << window->progressText()->text();
+        m_server->finishHeldTransfers();
     });
     window->installButton()->click();
     QCOMPARE(engine->phase(), InstallPhase::Downloading);
@@ -835,6 +844,8 @@ void TestUpdateEngine::skippedVersionWaitsForANewerOne()
 void TestUpdateEngine::cancelledDownloadLeavesNothing()
 {
     stageInstall();
+    // However the pieces arrive, the download is still under way when the user cancels.
+    m_archiveHeldHalfway = true;
     auto engine = makeInstallEngine(installConfiguration());
     engine->checkForUpdates();
     QTRY_COMPARE_WITH_TIMEOUT(engine->phase(), InstallPhase::Found, patience);
@@ -850,6 +861,8 @@ void TestUpdateEngine::cancelledDownloadLeavesNothing()
     QTRY_VERIFY_WITH_TIMEOUT(cancelled, patience);
     QCOMPARE(engine->phase(), InstallPhase::Idle);
     QVERIFY(!window->isVisible());
+    // The cancel closed the transfer.
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->heldTransfers(), 0, patience);
     QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(InstallPaths::forBundle(m_bundle).work), patience);
     QVERIFY(!engine->installer().isReady());
     QCOMPARE(test::describeTree(m_bundle), m_oldTree);

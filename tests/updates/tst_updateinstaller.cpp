@@ -105,6 +105,9 @@ private:
     QByteArray m_archive; // the new version's archive, signed
     Tree m_newTree;
     QByteArray m_served;
+    // Set: the transfer stops after the first half of m_served and stays open until the client
+    // closes it or the test finishes it.
+    bool m_heldHalfway = false;
     std::unique_ptr<test::LoopbackHttpsServer> m_server;
     platform::HttpClient m_http;
     std::unique_ptr<platform::PackageOwnership> m_packages;
@@ -147,11 +150,12 @@ void TestUpdateInstaller::init()
     QVERIFY(m_newTree.contains(QStringLiteral("bin/velmora")));
 
     m_served = m_archive;
+    m_heldHalfway = false;
     m_server = std::make_unique<test::LoopbackHttpsServer>();
     QVERIFY2(m_server->listen(), qPrintable(m_server->errorString()));
     m_server->setHandler([this](const QByteArray &, const QString &path) {
         if (path == QLatin1String("/Velmora-1.1.tar.gz"))
-            return HttpReply{200, m_served, {}, false};
+            return HttpReply{200, m_served, {}, false, -1, m_heldHalfway ? m_served.size() / 2 : -1, m_heldHalfway};
         return HttpReply{404, "not here", {}, false};
     });
     m_packages = std::make_unique<platform::PackageOwnership>(m_dir.filePath(QStringLiteral("dpkg-info")));
@@ -369,6 +373,9 @@ void TestUpdateInstaller::installsSwapsRelaunchesAndConfirms()
 {
     UpdateInstaller installer(configuration());
     QSignalSpy progress(&installer, &UpdateInstaller::downloadProgress);
+    // The download pauses halfway until its first progress is out.
+    m_heldHalfway = true;
+    connect(&installer, &UpdateInstaller::downloadProgress, m_server.get(), &test::LoopbackHttpServer::finishHeldTransfers);
     const UpdateItem item = itemFor(m_archive);
     const auto failure = test::waitFor(installer.prepare(item));
     QVERIFY2(!failure, failure ? qPrintable(failure->detail) : "");
@@ -437,6 +444,7 @@ void TestUpdateInstaller::relaunchFailureRollsBackAtOnce()
 
 void TestUpdateInstaller::cancelledDownloadLeavesNothing()
 {
+    m_heldHalfway = true; // still under way when it is cancelled, however the pieces arrive
     UpdateInstaller installer(configuration());
     platform::TaskHandle handle = platform::TaskHandle::make();
     connect(&installer, &UpdateInstaller::downloadProgress, this, [&handle](qint64 received, qint64 total) {
