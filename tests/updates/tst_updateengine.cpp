@@ -568,10 +568,8 @@ void TestUpdateEngine::stageInstall(const QByteArray &archive, const QByteArray 
             return HttpReply{200, QByteArrayLiteral("<h2>Velmora 1.1</h2><p>더 빠른 시작<br>안정성 개선</p>"), {}, false};
         if (path == QLatin1String("/Velmora-1.1.tar.gz") && !m_archiveRedirect.isEmpty())
             return HttpReply{302, {}, {{"Location", m_archiveRedirect}}, false};
-        if (path == QLatin1String("/Velmora-1.1.tar.gz") && m_archiveHeldHalfway)
-            return HttpReply{200, m_served, {}, false, -1, m_served.size() / 2, true};
         if (path == QLatin1String("/Velmora-1.1.tar.gz"))
-            return HttpReply{200, m_served, {}, false};
+            return HttpReply{200, m_served, {}, false, -1, m_archiveHeldHalfway ? m_served.size() / 2 : -1, m_archiveHeldHalfway};
         return HttpReply{404, "not here", {}, false};
     });
     m_archiveRedirect.clear();
