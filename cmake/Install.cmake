@@ -4,6 +4,7 @@
 # everything in relative to its own executable, so it keeps working wherever DIR is moved:
 #
 #   bin/velmora                    the application
+#   bin/velmora-child-watch        asks the backend to stop once, whenever Velmora ends
 #   Info.json                      the bundle's information (version, update settings)
 #   Resources/app/src/             the backend's code (PYTHONPATH of the backend)
 #   Resources/<interpreter entry>  what the packaged launch plan runs (VELMORA_BUNDLED_INTERPRETER)
@@ -126,7 +127,7 @@ function(velmora_install_bundle bundle)
     set(bundle ".")
   endif()
 
-  install(TARGETS velmora RUNTIME DESTINATION ${bin} ${ARGN})
+  install(TARGETS velmora velmora-child-watch RUNTIME DESTINATION ${bin} ${ARGN})
   install(FILES ${velmora_staged}/Info.json DESTINATION ${bundle} ${ARGN})
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/backend/src DESTINATION ${resources}/app ${ARGN}
     PATTERN __pycache__ EXCLUDE

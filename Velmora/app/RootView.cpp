@@ -78,13 +78,17 @@ void RootView::render()
     if (m_hasScreen && next == m_screen)
         return;
 
-    QWidget *previous = currentWidget();
+    // Everything the stack holds goes: the screen shown and what it covered (a workspace
+    // under its page's failure screen).
+    QList<QWidget *> previous;
+    for (int i = 0; i < count(); ++i)
+        previous << widget(i);
     QWidget *widget = makeScreen(next);
     addWidget(widget);
     setCurrentWidget(widget);
-    if (previous) {
-        removeWidget(previous);
-        previous->deleteLater();
+    for (QWidget *old : std::as_const(previous)) {
+        removeWidget(old);
+        old->deleteLater();
     }
     m_screen = next;
     m_hasScreen = true;
@@ -128,11 +132,30 @@ void RootView::prepareNextStep()
     m_preparingFor.clear();
 }
 
+void RootView::showPageFailure(workspace::WorkspaceView *view)
+{
+    if (currentWidget() != view)
+        return;
+    auto *failure = new StartupFailureView(m_opener, this);
+    failure->setTitle(pageFailedTitle);
+    failure->setError(pageFailedMessage);
+    addWidget(failure);
+    setCurrentWidget(failure);
+    connect(failure, &StartupFailureView::retryRequested, this, [this, failure, view = QPointer<workspace::WorkspaceView>(view)] {
+        if (view) {
+            view->reload();
+            setCurrentWidget(view);
+        }
+        removeWidget(failure);
+        failure->deleteLater();
+    });
+}
+
 QWidget *RootView::makeScreen(StartupScreen screen)
 {
     auto &backend = m_app.backend();
     switch (screen) {
-    case StartupScreen::Workspace:
+    case StartupScreen::Workspace: {
         if (m_makeWorkspace)
             return m_makeWorkspace(backend.url(), this);
         m_preparingFor.clear();
@@ -140,19 +163,26 @@ QWidget *RootView::makeScreen(StartupScreen screen)
             workspace::WorkspaceView *view = m_preparedWorkspace;
             m_preparedWorkspace.clear();
             view->load();
+            connect(view, &workspace::WorkspaceView::pageFailed, this, [this, view] { showPageFailure(view); });
             return view;
         }
         delete m_preparedWorkspace.data();
-        return new workspace::WorkspaceView(backend.url(), m_opener, this);
+        auto *view = new workspace::WorkspaceView(backend.url(), m_opener, this);
+        connect(view, &workspace::WorkspaceView::pageFailed, this, [this, view] { showPageFailure(view); });
+        return view;
+    }
     case StartupScreen::Failure: {
         auto *view = new StartupFailureView(m_opener, this);
+        view->setTitle(backend.backendLost() ? backendLostTitle : failureTitle);
         view->setError(backend.error());
         view->setLogURL(backend.logURL());
         // The error can change on this screen only through a new failure, while the log
         // may appear at any time.
         connect(&backend, &backend::BackendController::errorChanged, view, [view, &backend] {
-            if (!backend.error().isEmpty())
-                view->setError(backend.error());
+            if (backend.error().isEmpty())
+                return;
+            view->setTitle(backend.backendLost() ? backendLostTitle : failureTitle);
+            view->setError(backend.error());
         });
         connect(&backend, &backend::BackendController::logURLChanged, view,
                 [view, &backend] { view->setLogURL(backend.logURL()); });

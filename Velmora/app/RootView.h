@@ -54,6 +54,9 @@ private:
     void prepareWorkspace(const QUrl &at);
     void prepareNextStep();
     QWidget *makeScreen(StartupScreen screen);
+    // The failure screen over a workspace whose page could not be shown; its retry loads the
+    // page again and brings the workspace back.
+    void showPageFailure(workspace::WorkspaceView *view);
     static QCoro::Task<> appear(QPointer<RootView> self, QCoro::Task<> sequence);
 
     VelmoraApp &m_app;

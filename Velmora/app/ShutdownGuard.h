@@ -20,7 +20,7 @@ namespace velmora::app {
 // ask through platform::requestTerminationOfChildren(), which passes over a backend that
 // stop() has asked already. Their handlers stay for the rest of the process. One instance,
 // for the application's whole run. (What no handler sees, SIGKILL above all, is left to the
-// kernel's request described at platform::ProcessLauncher::launch.)
+// backend's watch, described at platform::Process, which asks only a backend not asked yet.)
 class ShutdownGuard : public QObject
 {
     Q_OBJECT

@@ -12,15 +12,16 @@ namespace velmora::app {
 StartupFailureView::StartupFailureView(platform::UrlOpener &opener, QWidget *parent)
     : QWidget(parent)
     , m_opener(opener)
+    , m_heading(new QLabel(failureTitle, this))
     , m_errorLabel(new QLabel(this))
     , m_openLogButton(new QPushButton(openLogTitle, this))
 {
     auto *symbol = new widgets::FailureSymbol(this);
 
-    auto *heading = new QLabel(failureTitle, this);
-    QFont headingFont = heading->font();
+    QFont headingFont = m_heading->font();
     headingFont.setPixelSize(17);
-    heading->setFont(headingFont);
+    m_heading->setFont(headingFont);
+    m_heading->setTextFormat(Qt::PlainText);
 
     QFont bodyFont = m_errorLabel->font();
     bodyFont.setPixelSize(13);
@@ -40,12 +41,22 @@ StartupFailureView::StartupFailureView(platform::UrlOpener &opener, QWidget *par
     layout->setSpacing(18);
     layout->addStretch(1);
     layout->addWidget(symbol, 0, Qt::AlignHCenter);
-    layout->addWidget(heading, 0, Qt::AlignHCenter);
+    layout->addWidget(m_heading, 0, Qt::AlignHCenter);
     // The error spans the width so that a long text wraps there, each line centred.
     layout->addWidget(m_errorLabel);
     layout->addWidget(retryButton, 0, Qt::AlignHCenter);
     layout->addWidget(m_openLogButton, 0, Qt::AlignHCenter);
     layout->addStretch(1);
+}
+
+QString StartupFailureView::title() const
+{
+    return m_heading->text();
+}
+
+void StartupFailureView::setTitle(const QString &title)
+{
+    m_heading->setText(title);
 }
 
 void StartupFailureView::setError(const QString &error)

@@ -10,8 +10,9 @@ class QPushButton;
 
 namespace velmora::app {
 
-// The screen shown when the backend could not be started: the error text, a retry button
-// and, once a log file exists, a button that opens the log in the user's default application.
+// The screen shown when the backend could not be started (or went away, or the page could not
+// be shown): a heading, the error text, a retry button and, once a log file exists, a button
+// that opens the log in the user's default application.
 class StartupFailureView : public QWidget
 {
     Q_OBJECT
@@ -21,6 +22,9 @@ public:
     explicit StartupFailureView(platform::UrlOpener &opener = platform::UrlOpener::system(),
                                 QWidget *parent = nullptr);
 
+    /// The heading; failureTitle unless set.
+    QString title() const;
+    void setTitle(const QString &title);
     /// The Korean sentence of the failed start, shown selectable and centred.
     QString error() const { return m_error; }
     void setError(const QString &error);
@@ -40,6 +44,7 @@ private:
     platform::UrlOpener &m_opener;
     QString m_error;
     QUrl m_logURL;
+    QLabel *m_heading;
     QLabel *m_errorLabel;
     QPushButton *m_openLogButton;
 };

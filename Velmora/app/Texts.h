@@ -12,6 +12,11 @@ inline const QString openingStatus = QStringLiteral("Velmora를 여는 중…");
 inline const QString failureTitle = QStringLiteral("Velmora를 시작하지 못했어요");
 inline const QString retryTitle = QStringLiteral("다시 시도");
 inline const QString openLogTitle = QStringLiteral("로그 보기");
+// The backend was ready and went away; the message says how (backend/Texts.h).
+inline const QString backendLostTitle = QStringLiteral("Velmora 작업 환경이 멈췄어요");
+// The page's render process ended twice in a short time.
+inline const QString pageFailedTitle = QStringLiteral("페이지를 표시하지 못했어요");
+inline const QString pageFailedMessage = QStringLiteral("페이지 프로세스가 예기치 않게 종료되었습니다.");
 
 // The main window and its application menu.
 inline const QString windowTitle = QStringLiteral("Velmora");

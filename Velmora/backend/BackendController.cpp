@@ -6,6 +6,10 @@
 #include "platform/FileSystem.h"
 #include "platform/PortWatch.h"
 
+#include <QDateTime>
+
+#include <unistd.h>
+
 namespace velmora::backend {
 
 namespace {
@@ -24,6 +28,24 @@ platform::CancelToken eitherOf(const platform::CancelToken &a, const platform::C
     return either.token();
 }
 
+// Velmora's own line before each launched backend's output, so that attempts can be told
+// apart in the log; "{pid}" is filled in by the launch.
+QByteArray launchLogLine(const QString &version, int port)
+{
+    return QStringLiteral("=== Velmora %1: backend started %2 (pid {pid}, port %3) ===\n")
+        .arg(version, QDateTime::currentDateTimeUtc().toString(Qt::ISODate), QString::number(port))
+        .toUtf8();
+}
+
+// The line for a backend's end, as far as it is known.
+QByteArray exitLogLine(const std::optional<platform::ExitStatus> &status)
+{
+    if (!status)
+        return "=== backend exited ===\n";
+    return (status->signalled ? "=== backend exited with signal " : "=== backend exited with code ")
+        + QByteArray::number(status->code) + " ===\n";
+}
+
 } // namespace
 
 BackendController::BackendController(Dependencies deps, QObject *parent)
@@ -34,6 +56,9 @@ BackendController::BackendController(Dependencies deps, QObject *parent)
       m_http(deps.http ? *deps.http : platform::HttpClient::shared()),
       m_timing(deps.timing)
 {
+    m_adoptedCheck.setInterval(m_timing.adoptedCheckInterval);
+    m_adoptedCheck.setTimerType(Qt::VeryCoarseTimer);
+    connect(&m_adoptedCheck, &QTimer::timeout, this, [this] { platform::detach(checkAdoptedBackend()); });
 }
 
 BackendController::~BackendController()
@@ -148,6 +173,7 @@ QCoro::Task<> BackendController::attempt(platform::CancelToken token)
     description.environment = backendEnvironment(plan, port.port, m_processInfo, m_bundle);
     description.workingDirectory = plan.runtimeDirectory;
     description.outputFd = m_log.fd();
+    description.outputHeader = launchLogLine(m_bundle.infoValue(QStringLiteral("CFBundleShortVersionString")).toString(), port.port);
     platform::LaunchResult launched = m_launcher.launch(description);
     if (!launched.process) {
         failAfterLaunchPreparation(launched.error);
@@ -172,6 +198,8 @@ QCoro::Task<> BackendController::attempt(platform::CancelToken token)
 
     for (int cycle = 0; cycle < m_timing.readinessCycles; ++cycle) {
         if (!m_process || !m_process->isRunning()) {
+            if (m_process)
+                writeToLog(exitLogLine(m_process->exitStatus()));
             failAfterLaunchPreparation(backendExitedMessage);
             co_return;
         }
@@ -199,6 +227,68 @@ QCoro::Task<Health> BackendController::health(QUrl at, platform::CancelToken tok
 {
     return probeHealth(m_http, std::move(at), m_processInfo.processId(), m_timing.probeTimeout,
                        std::move(token));
+}
+
+void BackendController::watchReadyBackend()
+{
+    if (!m_process) {
+        m_adoptedCheck.start();
+        return;
+    }
+    // Replaces the attempt's own watch. The handle is compared so that the end of an earlier
+    // process never counts for a later one.
+    QPointer<BackendController> self(this);
+    platform::Process *process = m_process.get();
+    m_process->whenExited([self, process] {
+        if (self && self->m_process.get() == process && !self->m_url.isEmpty())
+            self->loseBackend(process->exitStatus());
+    });
+}
+
+QCoro::Task<> BackendController::checkAdoptedBackend()
+{
+    if (m_checkingAdopted || m_url.isEmpty() || m_process)
+        co_return;
+    m_checkingAdopted = true;
+    QPointer<BackendController> self(this);
+    const QUrl at = m_url;
+    // A single missed answer on a busy machine is not an end: it must miss twice in a row.
+    for (int probe = 0; probe < 2; ++probe) {
+        const Health found = co_await health(at);
+        if (!self)
+            co_return;
+        if (found == Health::Ours || m_url != at || m_process) {
+            m_checkingAdopted = false;
+            co_return;
+        }
+    }
+    m_checkingAdopted = false;
+    loseBackend(std::nullopt);
+}
+
+void BackendController::loseBackend(std::optional<platform::ExitStatus> status)
+{
+    m_adoptedCheck.stop();
+    writeToLog(exitLogLine(status));
+    stop();
+    // The error first, so that the page gives way to the failure screen directly.
+    setError(backendLostMessage(status), true);
+    setUrl(QUrl());
+}
+
+void BackendController::writeToLog(const QByteArray &line)
+{
+    if (!m_log.isOpen())
+        return;
+    const char *data = line.constData();
+    qsizetype left = line.size();
+    while (left > 0) {
+        const ssize_t written = ::write(m_log.fd(), data, size_t(left));
+        if (written <= 0)
+            return;
+        data += written;
+        left -= written;
+    }
 }
 
 void BackendController::stop()
@@ -267,6 +357,7 @@ void BackendController::succeed(const QUrl &url)
 {
     setUrl(url);
     setStarting(false);
+    watchReadyBackend();
 }
 
 void BackendController::setUrl(const QUrl &url)
@@ -277,11 +368,12 @@ void BackendController::setUrl(const QUrl &url)
     emit urlChanged();
 }
 
-void BackendController::setError(const QString &error)
+void BackendController::setError(const QString &error, bool backendLost)
 {
-    if (m_error == error)
+    if (m_error == error && m_backendLost == backendLost)
         return;
     m_error = error;
+    m_backendLost = backendLost;
     emit errorChanged();
 }
 

@@ -13,6 +13,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <QUrl>
 
 #include <QCoro/QCoroTask>
@@ -37,6 +38,9 @@ struct BackendTiming {
     std::chrono::milliseconds listenCheckPeriod{10'000};
     // The whole status request of hasActiveWork() and prepareForUpdate().
     std::chrono::milliseconds statusTimeout{3000};
+    // How often an adopted backend (no process handle to watch) is asked whether it still
+    // answers, once it is ready.
+    std::chrono::milliseconds adoptedCheckInterval{10'000};
 };
 
 // The services a BackendController works through; nullptr = the real platform service.
@@ -51,14 +55,19 @@ struct BackendDependencies {
 
 // Owns the backend process: starts it (or adopts the one this process already started), waits
 // until it answers as this application's backend, publishes its address or a Korean error,
-// and asks it to terminate. Lives on the main thread.
+// and asks it to terminate. A ready backend stays watched: one that exits (or, adopted, stops
+// answering) takes url back and publishes why, so that a new start can bring it back. Lives
+// on the main thread.
 class BackendController : public QObject
 {
     Q_OBJECT
-    // Base URL of the ready backend; empty until then, never cleared once set.
+    // Base URL of the ready backend; empty until then, and again once that backend is gone.
     Q_PROPERTY(QUrl url READ url NOTIFY urlChanged)
-    // The message of the last failed attempt; empty when none (cleared when an attempt begins).
+    // The message of the last failed attempt, or of a ready backend's end; empty when none
+    // (cleared when an attempt begins).
     Q_PROPERTY(QString error READ error NOTIFY errorChanged)
+    // True when error tells of a ready backend that went away rather than a failed start.
+    Q_PROPERTY(bool backendLost READ backendLost NOTIFY errorChanged)
     // File URL of the backend's log, known once an attempt prepared a launch; never cleared.
     Q_PROPERTY(QUrl logURL READ logURL NOTIFY logURLChanged)
     // True while an attempt runs.
@@ -74,17 +83,20 @@ public:
     // The application's one controller, made on first use with the real services.
     static BackendController &shared();
 
-    /// Base URL of the ready backend, e.g. http://127.0.0.1:18760.
+    /// Base URL of the ready backend, e.g. http://127.0.0.1:18760; empty before it is ready
+    /// and after it went away.
     QUrl url() const { return m_url; }
-    /// Korean text of the last failed attempt; empty when there is none.
+    /// Korean text of the last failed attempt, or of a ready backend's end; empty when none.
     QString error() const { return m_error; }
+    /// Whether error is about a ready backend that went away (exited, or stopped answering).
+    bool backendLost() const { return m_backendLost; }
     /// File URL of the backend's log file; empty until an attempt reached it.
     QUrl logURL() const { return m_logURL; }
     /// True while a start attempt is in progress.
     bool starting() const { return m_starting; }
 
     /// Starts the backend, or adopts the one this process already runs. Does nothing while an
-    /// attempt runs or once url is set. The outcome shows only in url, error and logURL.
+    /// attempt runs or while url is set. The outcome shows only in url, error and logURL.
     /// Cancelling token ends the attempt with startCancelledMessage: before the launch with
     /// nothing created or launched, after it with the backend asked to terminate.
     QCoro::Task<> start(platform::CancelToken token = {});
@@ -122,9 +134,15 @@ private:
     QCoro::Task<> attempt(platform::CancelToken token);
     QCoro::Task<Health> health(QUrl at, platform::CancelToken token = {});
     QCoro::Task<std::optional<bool>> askUpdateStatus(QUrl baseUrl);
+    // Keeps the ready backend watched: its process's end, or an adopted one's answers.
+    void watchReadyBackend();
+    QCoro::Task<> checkAdoptedBackend();
+    // The ready backend is gone: status says how its process ended, when that is known.
+    void loseBackend(std::optional<platform::ExitStatus> status);
+    void writeToLog(const QByteArray &line);
 
     void setUrl(const QUrl &url);
-    void setError(const QString &error);
+    void setError(const QString &error, bool backendLost = false);
     void setLogURL(const QUrl &logURL);
     void setStarting(bool starting);
 
@@ -142,6 +160,7 @@ private:
 
     QUrl m_url;
     QString m_error;
+    bool m_backendLost = false;
     QUrl m_logURL;
     std::unique_ptr<platform::Process> m_process;
     platform::FileHandle m_log;
@@ -149,6 +168,9 @@ private:
     // The attempt in progress; cancelled by the caller's token or by cancelStart().
     platform::TaskHandle m_attemptTask;
     QPointer<WorkspacePage> m_webView;
+    // Asks an adopted ready backend whether it still answers; a probe in flight is not doubled.
+    QTimer m_adoptedCheck;
+    bool m_checkingAdopted = false;
 };
 
 } // namespace velmora::backend

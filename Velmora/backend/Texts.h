@@ -2,7 +2,11 @@
 
 // Every text the backend supervisor shows, each the whole message of a failed start.
 
+#include "platform/Process.h"
+
 #include <QString>
+
+#include <optional>
 
 namespace velmora::backend {
 
@@ -23,6 +27,18 @@ inline const QString backendExitedMessage = QStringLiteral("앱 실행 환경이
 inline const QString backendNotReadyMessage = QStringLiteral("앱을 시작하지 못했습니다. 로그 보기를 눌러 확인해 주세요.");
 // The task running the attempt was cancelled.
 inline const QString startCancelledMessage = QStringLiteral("작업이 취소되었습니다.");
+
+// A backend that was ready has gone: exited with a code or ended by a signal (status), or,
+// adopted without a process to watch, stopped answering (no status).
+inline QString backendLostMessage(std::optional<platform::ExitStatus> status)
+{
+    const QString sentence = QStringLiteral("백엔드가 예기치 않게 종료되었습니다");
+    if (!status)
+        return sentence + QStringLiteral(".");
+    return sentence
+        + (status->signalled ? QStringLiteral(" (신호 %1).") : QStringLiteral(" (종료 코드 %1)."))
+              .arg(status->code);
+}
 
 // Something that is not a healthy Velmora backend answers on port.
 inline QString portInUseMessage(int port)

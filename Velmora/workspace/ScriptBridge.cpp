@@ -104,8 +104,11 @@ void ScriptBridge::installScripts()
     const QString channel = resourceText(QStringLiteral(":/qtwebchannel/qwebchannel.js"));
     const QString world = resourceText(QStringLiteral(":/velmora/workspace/bridge-world.js"));
     QString pageHalf = resourceText(QStringLiteral(":/velmora/workspace/bridge-page.js"));
-    if (channel.isEmpty() || world.isEmpty() || pageHalf.isEmpty())
+    QString frameStandIn = resourceText(QStringLiteral(":/velmora/workspace/bridge-frame.js"));
+    if (channel.isEmpty() || world.isEmpty() || pageHalf.isEmpty() || frameStandIn.isEmpty())
         return;
+    // The refusal is a plain sentence: no quote or backslash to escape.
+    frameStandIn.replace(QStringLiteral("@VELMORA_REFUSAL@"), bridgeRefusedMessage);
     pageHalf.replace(QStringLiteral("@VELMORA_RUN_ASYNC@"), runAsyncName)
         .replace(QStringLiteral("@VELMORA_BODY_LIMIT@"), QString::number(bodyLimit));
 
@@ -126,6 +129,14 @@ void ScriptBridge::installScripts()
     shim.setWorldId(QWebEngineScript::MainWorld);
     shim.setRunsOnSubFrames(false);
     m_page->scripts().insert(shim);
+
+    QWebEngineScript frames;
+    frames.setName(QStringLiteral("velmora-bridge-frame"));
+    frames.setSourceCode(frameStandIn);
+    frames.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    frames.setWorldId(QWebEngineScript::MainWorld);
+    frames.setRunsOnSubFrames(true);
+    m_page->scripts().insert(frames);
 
     auto *webChannel = new QWebChannel(this);
     webChannel->registerObject(endpointName, m_endpoint);

@@ -2,6 +2,7 @@
 
 #include "backend/BackendController.h"
 #include "workspace/Coordinator.h"
+#include "workspace/PageRecovery.h"
 #include "workspace/PageScripts.h"
 
 #include <QCoreApplication>
@@ -71,6 +72,10 @@ WorkspaceView::WorkspaceView(const QUrl &url, WorkspaceViewDependencies dependen
     connect(&m_loadTimer, &QTimer::timeout, m_webView, &QWebEngineView::stop);
     connect(m_coordinator, &QWebEnginePage::loadFinished, &m_loadTimer, &QTimer::stop);
     m_pageScripts = new PageScripts(m_coordinator, m_coordinator->scriptBridge(), dependencies.pageScriptTimeout, this);
+    connect(m_coordinator, &QWebEnginePage::renderProcessTerminated, this,
+            [this](QWebEnginePage::RenderProcessTerminationStatus status, int) {
+                renderProcessEnded(status != QWebEnginePage::NormalTerminationStatus);
+            });
     if (dependencies.loadAtOnce)
         load();
 }
@@ -102,6 +107,29 @@ void WorkspaceView::load()
     m_coordinator->load(m_url);
     // Held weakly there: it reads as empty once this view is gone.
     backend::BackendController::shared().setWebView(m_pageScripts);
+}
+
+void WorkspaceView::reload()
+{
+    m_lastRecovery = std::chrono::steady_clock::now();
+    m_loadRequested = true;
+    m_loadTimer.start();
+    m_coordinator->load(m_url);
+}
+
+void WorkspaceView::renderProcessEnded(bool abnormal)
+{
+    switch (decidePageRecovery(abnormal, QCoreApplication::closingDown(), m_lastRecovery, std::chrono::steady_clock::now())) {
+    case PageRecovery::Nothing:
+        return;
+    case PageRecovery::Reload:
+        // The engine starts a new render process for the load.
+        reload();
+        return;
+    case PageRecovery::ShowFailure:
+        emit pageFailed();
+        return;
+    }
 }
 
 WorkspaceView::~WorkspaceView() = default;

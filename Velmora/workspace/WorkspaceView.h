@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <chrono>
+#include <optional>
 
 class QWebEngineView;
 
@@ -67,6 +68,8 @@ public:
 
     /// Requests the page, once; a view made to load at once has already done so.
     void load();
+    /// Loads the page again after its render process ended (the user's retry).
+    void reload();
     /// Whether the page has been requested.
     bool loadRequested() const { return m_loadRequested; }
 
@@ -79,13 +82,22 @@ public:
     // The page as the backend supervisor reaches it.
     PageScripts *pageScripts() const { return m_pageScripts; }
 
+signals:
+    /// The page's render process ended abnormally again soon after it was loaded anew: the
+    /// view stays blank until reload().
+    void pageFailed();
+
 private:
+    void renderProcessEnded(bool abnormal);
+
     QUrl m_url;
     QWebEngineView *m_webView = nullptr;
     Coordinator *m_coordinator = nullptr;
     PageScripts *m_pageScripts = nullptr;
     QTimer m_loadTimer;
     bool m_loadRequested = false;
+    // When the page was last loaded again after its render process ended.
+    std::optional<std::chrono::steady_clock::time_point> m_lastRecovery;
 };
 
 } // namespace velmora::workspace

@@ -73,6 +73,34 @@ bool markBusy(quint16 port)
     return reply.startsWith("HTTP/1.1 200");
 }
 
+// The web engine's render process among the descendants of pid (the newest one); 0 when none.
+qint64 rendererOf(qint64 pid)
+{
+    qint64 found = 0;
+    const QFileInfoList processes = QDir(QStringLiteral("/proc")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QFileInfo &entry : processes) {
+        const qint64 candidate = entry.fileName().toLongLong();
+        if (candidate <= 0 || candidate <= found)
+            continue;
+        const QByteArray commandLine = test::readFile(entry.filePath() + QStringLiteral("/cmdline"));
+        if (!commandLine.contains("--type=renderer"))
+            continue;
+        // Walk up to see whether velmora is an ancestor.
+        for (qint64 up = candidate; up > 1;) {
+            const QByteArray stat = test::readFile(QStringLiteral("/proc/%1/stat").arg(up));
+            const qsizetype close = stat.lastIndexOf(')');
+            if (close < 0)
+                break;
+            up = stat.mid(close + 2).split(' ').value(1).toLongLong();
+            if (up == pid) {
+                found = candidate;
+                break;
+            }
+        }
+    }
+    return found;
+}
+
 // waitForFinished() answers false for a process that has already ended.
 bool ended(QProcess &process, int patience)
 {
@@ -94,9 +122,25 @@ class TestEndToEnd : public QObject
     // The project folder velmora runs its backend from: scripts/run-app.sh and backend/ lead to
     // the source tree's, logs/ is this test's own.
     QTemporaryDir m_project;
+    // A project whose backend is fake_backend (FAKE_BACKEND_* of the test's environment apply):
+    // one that records every termination request and stays up until SIGINT.
+    QTemporaryDir m_standInProject;
+    QTemporaryDir *m_runningProject = &m_project;
+    QString m_signalFile;
 
-    QString backendLogPath() const { return m_project.filePath(QStringLiteral("logs/desktop.log")); }
+    QString backendLogPath() const { return m_runningProject->filePath(QStringLiteral("logs/desktop.log")); }
     qint64 backendPid(quint16 port) const { return test::backendPid(backendLogPath(), port); }
+    // The stand-in backend that started last in the running project's log; 0 when none did.
+    qint64 standInPid() const
+    {
+        if (m_runningProject != &m_standInProject)
+            return 0;
+        static const QRegularExpression line(QStringLiteral("fake_backend: pid (\\d+)"));
+        qint64 pid = 0;
+        for (auto match = line.globalMatch(QString::fromUtf8(test::readFile(backendLogPath()))); match.hasNext();)
+            pid = match.next().captured(1).toLongLong();
+        return pid;
+    }
 
     // velmora's environment: its user folders in m_home, its backend on port (portText), on
     // display when given (else offscreen). The backend's parent watch is off: it does not
@@ -112,7 +156,7 @@ class TestEndToEnd : public QObject
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
         // The single instance is per user: this test's velmora must not meet another test's.
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.filePath(QStringLiteral("runtime")));
-        environment.insert(QStringLiteral("VELMORA_DEVELOPMENT_PROJECT_ROOT"), m_project.path());
+        environment.insert(QStringLiteral("VELMORA_DEVELOPMENT_PROJECT_ROOT"), m_runningProject->path());
         if (!display.isEmpty()) {
             environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
             environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
@@ -120,12 +164,15 @@ class TestEndToEnd : public QObject
         return environment;
     }
 
-    void startVelmora(const QStringList &arguments, const QString &portText = {}, const QByteArray &display = {})
+    void startVelmora(const QStringList &arguments, const QString &portText = {}, const QByteArray &display = {},
+                      const QProcessEnvironment &extra = {})
     {
         m_reservedPort = std::make_unique<test::ReservedPort>();
         m_port = m_reservedPort->number();
         m_velmora = std::make_unique<QProcess>();
         QProcessEnvironment environment = environmentFor(portText.isEmpty() ? QString::number(m_port) : portText, display);
+        for (const QString &name : extra.keys())
+            environment.insert(name, extra.value(name));
         m_velmora->setProcessEnvironment(environment);
         m_velmora->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_velmora->start(velmoraBinary(), arguments);
@@ -183,6 +230,8 @@ private slots:
         QVERIFY(QDir().mkpath(m_home.filePath(QStringLiteral("runtime"))));
         QVERIFY(QFile::setPermissions(m_home.filePath(QStringLiteral("runtime")),
                                       QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(test::writeFile(m_standInProject.filePath(QStringLiteral("scripts/run-app.sh")),
+                                "exec '" + test::helperProgram("fake_backend").toLocal8Bit() + "'\n", false));
     }
 
     void cleanup()
@@ -195,7 +244,170 @@ private slots:
         // A failed check must not leave a backend behind that nothing would stop.
         if (const qint64 backend = m_port ? backendPid(m_port) : 0; backend > 0 && !processGone(backend))
             ::kill(pid_t(backend), SIGKILL);
+        if (const qint64 standIn = standInPid(); standIn > 0 && !processGone(standIn))
+            ::kill(pid_t(standIn), SIGKILL);
         m_port = 0;
+        m_runningProject = &m_project;
+    }
+
+    // Exactly one termination request reaches the backend however velmora ends, and velmora
+    // never waits for the backend to go. The stand-in stays up after a request, recording each
+    // one, until the test lets it go: every request velmora, its watch or the kernel sends is
+    // counted, also those that would come after velmora is gone.
+    void theBackendIsAskedToTerminateExactlyOnce_data()
+    {
+        QTest::addColumn<QString>("state"); // the backend's state when velmora ends: ready, starting, failed
+        QTest::addColumn<QString>("end");   // SIGTERM, SIGINT, SIGKILL, or quit (velmora's own)
+        QTest::newRow("ready, SIGTERM") << "ready" << "SIGTERM";
+        QTest::newRow("ready, SIGINT") << "ready" << "SIGINT";
+        QTest::newRow("ready, velmora's own quit") << "ready" << "quit";
+        QTest::newRow("ready, SIGKILL") << "ready" << "SIGKILL";
+        QTest::newRow("still starting, SIGTERM") << "starting" << "SIGTERM";
+        QTest::newRow("never ready (asked at the failure), then SIGTERM") << "failed" << "SIGTERM";
+    }
+
+    void theBackendIsAskedToTerminateExactlyOnce()
+    {
+        QFETCH(QString, state);
+        QFETCH(QString, end);
+        QTemporaryDir dir;
+        QProcessEnvironment extra;
+        m_signalFile = dir.filePath(QStringLiteral("signals"));
+        extra.insert(QStringLiteral("FAKE_BACKEND_SIGNAL_FILE"), m_signalFile);
+        extra.insert(QStringLiteral("FAKE_BACKEND_KEEP_RUNNING"), QStringLiteral("1"));
+        if (state != QLatin1String("ready"))
+            extra.insert(QStringLiteral("FAKE_BACKEND_UNHEALTHY_PROBES"), QStringLiteral("1000000"));
+        QStringList arguments;
+        // Velmora's own quit, as the menu's: it quits by itself once the page is shown.
+        if (end == QLatin1String("quit"))
+            arguments << QStringLiteral("--screenshot") << dir.filePath(QStringLiteral("shot.png"));
+        m_runningProject = &m_standInProject;
+        startVelmora(arguments, {}, {}, extra);
+        QVERIFY(m_velmora->waitForStarted(startPatience));
+        QVERIFY2(soonWhileVelmoraRuns([&] { return standInPid() > 0; }) || end == QLatin1String("quit"),
+                 "velmora launched no backend");
+        const qint64 backend = standInPid();
+        QVERIFY(backend > 0);
+        // It holds standard input, output and error of velmora's, nothing else.
+        QVERIFY2(test::readFile(backendLogPath()).contains("fake_backend: fds 0 1 2\n"), test::readFile(backendLogPath()).constData());
+
+        if (state == QLatin1String("ready") && end != QLatin1String("quit"))
+            QVERIFY2(backendStartedByVelmora(), "the backend did not become ready");
+        if (state == QLatin1String("starting"))
+            QVERIFY2(soonWhileVelmoraRuns([&] { return test::readFile(backendLogPath()).contains("fake_backend: listening"); }),
+                     "the backend did not start listening");
+        if (state == QLatin1String("failed")) {
+            // 60 probes answered "ok": false, then the failure and its one request.
+            QVERIFY2(soonWhileVelmoraRuns([&] { return test::readFile(m_signalFile) == "SIGTERM\n"; }),
+                     "the failed start did not ask the backend to go");
+            QCOMPARE(m_velmora->state(), QProcess::Running);
+        }
+
+        if (end == QLatin1String("SIGTERM"))
+            ::kill(pid_t(m_velmora->processId()), SIGTERM);
+        else if (end == QLatin1String("SIGINT"))
+            ::kill(pid_t(m_velmora->processId()), SIGINT);
+        else if (end == QLatin1String("SIGKILL"))
+            ::kill(pid_t(m_velmora->processId()), SIGKILL);
+        // Velmora ends while its backend is still there: it did not wait for it.
+        QVERIFY(ended(*m_velmora, stopPatience));
+        QVERIFY(!processGone(backend));
+        if (end != QLatin1String("SIGKILL")) {
+            QCOMPARE(m_velmora->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(m_velmora->exitCode(), 0);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(test::readFile(m_signalFile), QByteArray("SIGTERM\n"), stopPatience);
+        // Every thread of velmora is gone, and its watch has done its work: whatever else was
+        // sent has arrived. SIGINT lets the stand-in record what is pending and go.
+        ::kill(pid_t(backend), SIGINT);
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(backend), stopPatience);
+        QCOMPARE(test::readFile(m_signalFile), QByteArray("SIGTERM\n"));
+    }
+
+    // A backend killed while its page is shown: velmora stays, says so in the log within a
+    // moment, and (its window hidden by the close guard) shows nothing by itself; a second
+    // launch brings the window back.
+    void aBackendThatDiesAfterItsPageIsShownIsNoticed_data()
+    {
+        QTest::addColumn<bool>("hidden");
+        QTest::newRow("window shown") << false;
+        QTest::newRow("window hidden") << true;
+    }
+
+    void aBackendThatDiesAfterItsPageIsShownIsNoticed()
+    {
+        QFETCH(bool, hidden);
+#ifndef VELMORA_HAVE_XCB
+        QSKIP("built without X11 support");
+#else
+        test::VirtualDisplay x11(false);
+        QVERIFY2(x11.isRunning(), "Xvfb could not be started");
+        const auto endVelmora = qScopeGuard([this] { cleanup(); });
+        m_runningProject = &m_standInProject;
+        startVelmora({}, {}, x11.name());
+        QVERIFY(m_velmora->waitForStarted(startPatience));
+        QVERIFY2(backendStartedByVelmora(), "velmora's backend did not come up");
+        const std::optional<quint32> window = velmoraWindow(x11.name());
+        QVERIFY2(window, "velmora made no window");
+        QVERIFY2(soonWhileVelmoraRuns([&] { return test::isMapped(x11.name(), *window); }), "velmora's window was not shown");
+        if (hidden) {
+            // The stand-in cannot say whether it works: the close guard keeps velmora and hides it.
+            QVERIFY(test::sendCloseRequest(x11.name(), *window));
+            QTRY_VERIFY_WITH_TIMEOUT(!test::isMapped(x11.name(), *window), stopPatience);
+        }
+
+        const qint64 backend = standInPid();
+        QVERIFY(backend > 0);
+        ::kill(pid_t(backend), SIGKILL);
+        QVERIFY2(soonWhileVelmoraRuns([&] {
+                     return test::readFile(backendLogPath()).endsWith("=== backend exited with signal 9 ===\n");
+                 }),
+                 test::readFile(backendLogPath()).constData());
+        QCOMPARE(m_velmora->state(), QProcess::Running);
+        QCOMPARE(test::isMapped(x11.name(), *window), !hidden);
+
+        if (hidden) {
+            QProcess second;
+            second.setProcessEnvironment(environmentFor(QString::number(m_port), x11.name()));
+            second.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            second.start(velmoraBinary(), {});
+            QVERIFY(second.waitForStarted(startPatience));
+            QVERIFY(ended(second, startPatience));
+            QTRY_VERIFY_WITH_TIMEOUT(test::isMapped(x11.name(), *window), stopPatience);
+        }
+        // Nothing was started again by itself: that is the user's choice on the failure screen.
+        QCOMPARE(test::readFile(backendLogPath()).count("=== Velmora "), 1);
+#endif
+    }
+
+    // The page's render process killed: the page is loaded again once by itself; killed again
+    // soon after, it is not (the failure screen offers that), and velmora stays.
+    void aKilledPageIsLoadedAgainOnce()
+    {
+        startVelmora({});
+        QVERIFY(m_velmora->waitForStarted(startPatience));
+        QVERIFY2(soonWhileVelmoraRuns([&] { return pageServed(backendLogPath(), m_port); }), "velmora asked for no page");
+        const auto pageRequests = [&] {
+            const QByteArray log = test::readFile(backendLogPath());
+            const qsizetype start = log.lastIndexOf("on port " + QByteArray::number(m_port) + ' ');
+            return log.mid(start).count("\"GET / HTTP/1.1\" 200");
+        };
+        QCOMPARE(pageRequests(), 1);
+
+        qint64 renderer = 0;
+        QVERIFY2(soonWhileVelmoraRuns([&] { return (renderer = rendererOf(m_velmora->processId())) > 0; }), "no render process");
+        ::kill(pid_t(renderer), SIGKILL);
+        QVERIFY2(soonWhileVelmoraRuns([&] { return pageRequests() == 2; }), "the page was not loaded again");
+
+        qint64 second = 0;
+        QVERIFY2(soonWhileVelmoraRuns([&] { return (second = rendererOf(m_velmora->processId())) > 0 && second != renderer; }),
+                 "no new render process");
+        ::kill(pid_t(second), SIGKILL);
+        QVERIFY(QTest::qWaitFor([&] { return processGone(second); }, stopPatience));
+        // Bounded look for a reload that must not come.
+        QTest::qWait(2000);
+        QCOMPARE(pageRequests(), 2);
+        QCOMPARE(m_velmora->state(), QProcess::Running);
     }
 
     void screenshotIsWrittenAndTheBackendStopsWithVelmora()

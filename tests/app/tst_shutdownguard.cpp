@@ -1,8 +1,8 @@
 // Every way the application can end asks its backend to terminate, exactly once. The
 // application here is shutdown_harness: the ShutdownGuard that main() installs, over a real
 // BackendController whose backend (fake_backend, which stays up after a request and records
-// each one) was launched off the main thread, so that the kernel's parent-death signal plays no
-// part and every request counted is the application's own.
+// each one) was launched from the main thread with its watch, as the application launches it,
+// so every request counted is one the backend really gets.
 #include "TestSupport.h"
 #include "VirtualDisplay.h"
 
@@ -67,6 +67,8 @@ private slots:
         QTest::newRow("abort()") << "abort" << 0 << false << true;
         QTest::newRow("qFatal()") << "qfatal" << 0 << false << true;
         QTest::newRow("segmentation fault") << "segv" << 0 << false << true;
+        // Nothing of the harness runs: its watch asks.
+        QTest::newRow("SIGKILL") << "wait" << SIGKILL << false << true;
     }
 
     void everyEndAsksTheBackendOnce()

@@ -21,11 +21,13 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
+#include <csignal>
 #include <memory>
 
 using namespace velmora;
@@ -300,6 +302,54 @@ private slots:
         openLog->click();
         QCOMPARE(startup.opener.opened, QList<QUrl>{startup.controller->logURL()});
         QVERIFY(QFile::exists(startup.controller->logURL().toLocalFile()));
+    }
+
+    void aBackendThatEndsAfterItsPageIsShownCanBeStartedAgain_data()
+    {
+        QTest::addColumn<bool>("hidden");
+        QTest::newRow("window shown") << false;
+        QTest::newRow("window hidden") << true;
+    }
+
+    void aBackendThatEndsAfterItsPageIsShownCanBeStartedAgain()
+    {
+        QFETCH(bool, hidden);
+        const test::ReservedPort port;
+        Startup startup(QStringLiteral("exec '") + test::helperProgram("fake_backend") + QStringLiteral("'\n"));
+        startup.usePort(QString::number(port.number()));
+        startup.granted = true;
+        startup.build();
+        startup.view->show();
+        QTRY_COMPARE_WITH_TIMEOUT(startup.view->screen(), StartupScreen::Workspace, patience);
+        const QString log = startup.controller->logURL().toLocalFile();
+        const qint64 backend = QRegularExpression(QStringLiteral("fake_backend: pid (\\d+)"))
+                                   .match(QString::fromUtf8(test::readFile(log))).captured(1).toLongLong();
+        QVERIFY(backend > 0);
+        if (hidden)
+            startup.view->hide();
+
+        ::kill(pid_t(backend), SIGKILL);
+        QTRY_COMPARE_WITH_TIMEOUT(startup.view->screen(), StartupScreen::Failure, patience);
+        // Nothing shows by itself while the window is hidden.
+        QCOMPARE(startup.view->isVisible(), !hidden);
+        auto *failure = qobject_cast<StartupFailureView *>(startup.view->screenWidget());
+        QVERIFY(failure);
+        QCOMPARE(failure->title(), app::backendLostTitle);
+        QCOMPARE(failure->error(), QStringLiteral("백엔드가 예기치 않게 종료되었습니다 (신호 9)."));
+        QCOMPARE(failure->logURL(), startup.controller->logURL());
+        // No backend: the close guard has nothing to keep, the update hold nothing to wait for.
+        QCOMPARE(test::waitFor(startup.controller->hasActiveWork()), std::optional<bool>(false));
+        QCOMPARE(test::waitFor(startup.controller->prepareForUpdate()), true);
+
+        if (hidden)
+            startup.view->show();
+        QPushButton *retry = buttonTitled(*startup.view, app::retryTitle);
+        QVERIFY(retry);
+        retry->click();
+        QTRY_COMPARE_WITH_TIMEOUT(startup.view->screen(), StartupScreen::Workspace, patience);
+        QCOMPARE(startup.workspaceUrls.size(), 2);
+        QCOMPARE(startup.workspaceUrls.last(), startup.workspaceUrls.first());
+        startup.controller->stop();
     }
 
     void hidingTheWindowKeepsItsStartAndDestroyingTheViewCancelsIt()

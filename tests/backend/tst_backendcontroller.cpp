@@ -5,6 +5,7 @@
 #include "backend/LaunchPlan.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -14,6 +15,7 @@
 #include <QCoro/QCoroTask>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 #include <fcntl.h>
@@ -120,9 +122,11 @@ struct Stage
 
     std::unique_ptr<BackendController> controller(int readinessCycles = 100, int waitCycles = 5,
                                                   std::chrono::milliseconds pause = 30ms,
-                                                  platform::HttpClient *http = nullptr)
+                                                  platform::HttpClient *http = nullptr,
+                                                  std::chrono::milliseconds adoptedCheckInterval = 10s)
     {
         BackendController::Dependencies deps;
+        deps.timing.adoptedCheckInterval = adoptedCheckInterval;
         deps.http = http;
         deps.bundle = &bundle;
         deps.processInfo = &info;
@@ -356,6 +360,116 @@ private slots:
         controller->stop();
         QCOMPARE(controller->url(), stage.baseUrl());
         QCOMPARE(starting.count(), 2);
+    }
+
+    void readyBackendThatEndsIsReportedAndCanStartAgain_data()
+    {
+        QTest::addColumn<bool>("killed"); // SIGKILL from outside, or an exit of its own
+        QTest::newRow("exits by itself") << false;
+        QTest::newRow("killed") << true;
+    }
+
+    void readyBackendThatEndsIsReportedAndCanStartAgain()
+    {
+        QFETCH(bool, killed);
+        Stage stage(Stage::Packaged, test::helperProgram("fake_backend"));
+        // Answers the probe that makes it ready, then leaves by itself.
+        if (!killed)
+            stage.info.env.insert("FAKE_BACKEND_EXIT_AFTER", "1");
+        auto controller = stage.controller();
+        QStringList changes;
+        connect(controller.get(), &BackendController::urlChanged, this, [&] { changes << "url"; });
+        connect(controller.get(), &BackendController::errorChanged, this, [&] { changes << "error"; });
+        QSignalSpy ready(controller.get(), &BackendController::urlChanged);
+        controller->start();
+        QVERIFY(ready.wait(patience));
+        const qint64 pid = QRegularExpression("fake_backend: pid (\\d+)").match(QString::fromUtf8(stage.log())).captured(1).toLongLong();
+        QVERIFY(pid > 0);
+        if (killed)
+            ::kill(pid_t(pid), SIGKILL);
+
+        QTRY_VERIFY_WITH_TIMEOUT(controller->url().isEmpty(), patience);
+        const platform::ExitStatus status{killed, killed ? SIGKILL : 0};
+        QCOMPARE(controller->error(), backend::backendLostMessage(status));
+        QCOMPARE(controller->error(), killed ? QString("백엔드가 예기치 않게 종료되었습니다 (신호 9).")
+                                             : QString("백엔드가 예기치 않게 종료되었습니다 (종료 코드 0)."));
+        QVERIFY(controller->backendLost());
+        QVERIFY(!controller->starting());
+        // The page gives way to the failure screen directly: the error comes before the URL goes.
+        QCOMPARE(changes, QStringList({"url", "error", "url"}));
+
+        // Velmora's lines stand around the backend's own output, one pair per launch.
+        const QByteArray log = stage.log();
+        const QByteArray started = QString("=== Velmora 1.0: backend started ").toUtf8();
+        const QByteArray who = QString(" (pid %1, port %2) ===\n").arg(pid).arg(stage.port).toUtf8();
+        const qsizetype header = log.indexOf(started);
+        QVERIFY2(header >= 0 && log.indexOf(who, header) > header, log.constData());
+        QVERIFY(QRegularExpression("backend started \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ \\(pid")
+                    .match(QString::fromUtf8(log)).hasMatch());
+        QVERIFY(log.indexOf("fake_backend: pid") > header);
+        QVERIFY2(log.endsWith(killed ? "=== backend exited with signal 9 ===\n" : "=== backend exited with code 0 ===\n"),
+                 log.constData());
+        QCOMPARE(openHandlesTo(stage.logFile()), 0);
+
+        // A new start brings it back, as after any failure.
+        stage.info.env.remove("FAKE_BACKEND_EXIT_AFTER");
+        controller->start();
+        QVERIFY(controller->error().isEmpty());
+        QVERIFY(!controller->backendLost());
+        QTRY_COMPARE_WITH_TIMEOUT(controller->url(), stage.baseUrl(), patience);
+        QCOMPARE(stage.launcher.launches, 2);
+        QCOMPARE(stage.log().count(started), 2);
+        controller->stop();
+        QTRY_VERIFY_WITH_TIMEOUT(stage.log().count("fake_backend: stopped") >= 1, patience);
+        // Velmora's own request: no exit line for a backend it asked to go.
+        QVERIFY(!stage.log().endsWith("===\n"));
+    }
+
+    void adoptedBackendIsWatchedByItsAnswers_data()
+    {
+        QTest::addColumn<int>("missed"); // answers it misses in a row, then answers again
+        QTest::addColumn<bool>("lost");
+        QTest::newRow("one missed answer is not an end") << 1 << false;
+        QTest::newRow("stops answering") << 1000 << true;
+    }
+
+    void adoptedBackendIsWatchedByItsAnswers()
+    {
+        QFETCH(int, missed);
+        QFETCH(bool, lost);
+        Stage stage(Stage::Packaged, test::helperProgram("fake_backend"));
+        test::LoopbackHttpServer server;
+        QVERIFY(server.listen(stage.port));
+        int toMiss = 0;
+        int probes = 0;
+        server.setHandler([&](const QByteArray &, const QString &) {
+            ++probes;
+            if (toMiss > 0) {
+                --toMiss;
+                return test::HttpReply{500, "{}", {}, false};
+            }
+            return test::HttpReply::json(healthBody("\"777777\""));
+        });
+        auto controller = stage.controller(100, 5, 30ms, nullptr, 50ms);
+        test::waitFor(controller->start());
+        QCOMPARE(controller->url(), stage.baseUrl());
+        // Asked again and again while it answers.
+        QTRY_VERIFY_WITH_TIMEOUT(probes >= 3, patience);
+        QVERIFY(!controller->url().isEmpty());
+
+        toMiss = missed;
+        const int before = probes;
+        QTRY_VERIFY_WITH_TIMEOUT(probes >= before + 4 || controller->url().isEmpty(), patience);
+        QCOMPARE(controller->url().isEmpty(), lost);
+        QCOMPARE(controller->backendLost(), lost);
+        QCOMPARE(controller->error(), lost ? QString("백엔드가 예기치 않게 종료되었습니다.") : QString());
+        QCOMPARE(stage.launcher.launches, 0);
+        if (lost) {
+            // Nothing more is asked of a backend taken as gone.
+            const int after = probes;
+            QTest::qWait(200);
+            QCOMPARE(probes, after);
+        }
     }
 
     void adoptedBackendIsNeverAskedToTerminate()

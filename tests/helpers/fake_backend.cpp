@@ -13,8 +13,14 @@
 //                                 which a test can tell one request from two)
 //   FAKE_BACKEND_LISTEN_WHEN      a path: start listening only once a file exists there (a
 //                                 backend slow to come up, whose moment the test decides)
+//   FAKE_BACKEND_LINGER_MS        stay up this long after the first termination request,
+//                                 recording every further one, then exit (a backend that winds
+//                                 down slowly, as many servers do)
+// Its first line after the pid names the descriptors it was started with:
+//   fake_backend: fds 0 1 2
 // Plain POSIX sockets: helpers link only QtCore.
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/select.h>
@@ -26,6 +32,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 static volatile std::sig_atomic_t terminations = 0;
@@ -62,29 +69,60 @@ static const char *env(const char *name)
     return value ? value : "";
 }
 
-static void answer(int client, bool healthy)
+// False when the connection closed before a whole request came (a mere connection test).
+static bool answer(int client, bool healthy)
 {
     std::string request;
     char buffer[1024];
     while (request.find("\r\n\r\n") == std::string::npos) {
         const ssize_t n = ::read(client, buffer, sizeof buffer);
         if (n <= 0)
-            return;
+            return false;
         request.append(buffer, size_t(n));
     }
     const bool isHealth = request.rfind("GET /healthz ", 0) == 0;
     std::string body;
     std::string status = "200 OK";
-    if (isHealth) {
+    std::string type = "application/json";
+    if (request.rfind("GET / ", 0) == 0) {
+        // A page to show, so that a window has something loaded.
+        type = "text/html; charset=utf-8";
+        body = "<!doctype html><title>fake_backend</title><p>fake_backend</p>";
+    } else if (isHealth) {
         body = std::string("{\"app\":\"Velmora\",\"ok\":") + (healthy ? "true" : "false")
             + ",\"desktop_parent_pid\":\"" + env("VELMORA_DESKTOP_PARENT_PID") + "\"}";
     } else {
         status = "404 Not Found";
         body = "{}";
     }
-    const std::string response = "HTTP/1.1 " + status + "\r\nContent-Type: application/json\r\n"
+    const std::string response = "HTTP/1.1 " + status + "\r\nContent-Type: " + type + "\r\n"
         + "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
     (void)!::write(client, response.data(), response.size());
+    return true;
+}
+
+// The descriptors this process holds, in the order the system lists them.
+static std::string openDescriptors()
+{
+    std::string list;
+    DIR *dir = ::opendir("/proc/self/fd");
+    if (!dir)
+        return "?";
+    const int own = ::dirfd(dir);
+    while (const dirent *entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.' || std::atoi(entry->d_name) == own)
+            continue;
+        list += (list.empty() ? "" : " ") + std::string(entry->d_name);
+    }
+    ::closedir(dir);
+    return list;
+}
+
+static long long nowMs()
+{
+    timespec now {};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
 }
 
 int main(int argc, char **argv)
@@ -106,6 +144,7 @@ int main(int argc, char **argv)
     sigaction(SIGINT, &action, nullptr);
 
     std::printf("fake_backend: pid %d\n", int(::getpid()));
+    std::printf("fake_backend: fds %s\n", openDescriptors().c_str());
     char cwd[4096] = {};
     if (!::getcwd(cwd, sizeof cwd))
         cwd[0] = 0;
@@ -121,6 +160,8 @@ int main(int argc, char **argv)
     int unhealthy = std::atoi(env("FAKE_BACKEND_UNHEALTHY_PROBES"));
     const int exitAfter = std::atoi(env("FAKE_BACKEND_EXIT_AFTER"));
     const bool keepRunning = std::strcmp(env("FAKE_BACKEND_KEEP_RUNNING"), "1") == 0;
+    const long long lingerMs = std::atoll(env("FAKE_BACKEND_LINGER_MS"));
+    long long lingerUntil = -1;
     int answered = 0;
     int recorded = 0;
 
@@ -152,21 +193,26 @@ int main(int argc, char **argv)
     std::fflush(stdout);
 
     for (;;) {
-        if (keepRunning)
+        if (keepRunning || lingerMs > 0)
             recordTerminations(recorded);
-        if (interrupted || (terminations > 0 && !keepRunning))
+        if (lingerMs > 0 && terminations > 0 && lingerUntil < 0)
+            lingerUntil = nowMs() + lingerMs;
+        if (interrupted || (terminations > 0 && !keepRunning && lingerMs <= 0))
+            break;
+        if (lingerUntil >= 0 && nowMs() >= lingerUntil)
             break;
         pollfd incoming {server, POLLIN, 0};
-        if (::ppoll(&incoming, 1, nullptr, &waiting) <= 0)
+        timespec step {0, 50'000'000};
+        if (::ppoll(&incoming, 1, lingerUntil >= 0 ? &step : nullptr, &waiting) <= 0)
             continue;
         const int client = ::accept4(server, nullptr, nullptr, SOCK_CLOEXEC);
         if (client < 0)
             continue;
-        answer(client, unhealthy <= 0);
-        if (unhealthy > 0)
+        const bool answered_ = answer(client, unhealthy <= 0);
+        if (answered_ && unhealthy > 0)
             --unhealthy;
         ::close(client);
-        if (exitAfter > 0 && ++answered >= exitAfter)
+        if (answered_ && exitAfter > 0 && ++answered >= exitAfter)
             break;
     }
 

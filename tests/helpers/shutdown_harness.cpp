@@ -7,10 +7,10 @@
 //   qfatal  qFatal()
 //   segv    a write through a null pointer
 //   wait    nothing: a signal from outside, or the loss of the display, ends it
-// The backend is the project's scripts/run-app.sh under PROJECT_ROOT. It is launched from a
-// worker thread, so the kernel does not signal it when this program dies: any termination
-// request it gets comes from this program. Prints "shutdown_harness: ready" once the backend
-// answers as this program's own.
+// The backend is the project's scripts/run-app.sh under PROJECT_ROOT, launched from the main
+// thread as the application launches it, with its watch: every request it gets is counted,
+// whoever sends it. Prints "shutdown_harness: ready" once the backend answers as this
+// program's own.
 #include "app/ShutdownGuard.h"
 #include "backend/BackendController.h"
 #include "platform/Bundle.h"
@@ -21,23 +21,11 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 
 using namespace velmora;
 using namespace std::chrono_literals;
 
 namespace {
-
-class WorkerThreadLauncher : public platform::ProcessLauncher
-{
-public:
-    platform::LaunchResult launch(const platform::ProcessDescription &description) override
-    {
-        platform::LaunchResult result;
-        std::thread([&] { result = platform::ProcessLauncher::launch(description); }).join();
-        return result;
-    }
-};
 
 void end(const QByteArray &way)
 {
@@ -68,10 +56,8 @@ int main(int argc, char **argv)
 
     platform::FixedBundle bundle;
     bundle.info.insert(QStringLiteral("VelmoraProjectRoot"), QString::fromLocal8Bit(argv[1]));
-    WorkerThreadLauncher launcher;
     backend::BackendController::Dependencies deps;
     deps.bundle = &bundle;
-    deps.launcher = &launcher;
     deps.timing.pause = 50ms;
     deps.timing.readinessCycles = 400;
     backend::BackendController controller(deps);

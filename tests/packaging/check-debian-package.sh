@@ -36,6 +36,7 @@ dpkg-deb --contents "$package" \
 expect() { grep -qxF -- "$1" "$work/contents" || fail "the package lacks \"$1\""; }
 expect "lrwxrwxrwx ./usr/bin/velmora -> ../lib/velmora/bin/velmora"
 expect "-rwxr-xr-x ./usr/lib/velmora/bin/velmora"
+expect "-rwxr-xr-x ./usr/lib/velmora/bin/velmora-child-watch"
 expect "-rwxr-xr-x ./usr/lib/velmora/Resources/python/bin/python3"
 expect "-rw-r--r-- ./usr/lib/velmora/Resources/app/src/main.py"
 expect "-rw-r--r-- ./usr/lib/velmora/Info.json"

@@ -159,6 +159,7 @@ private slots:
         QTest::addColumn<bool>("executable");
 
         QTest::newRow("application") << "bin/velmora" << true;
+        QTest::newRow("the backend's watch") << "bin/velmora-child-watch" << true;
         QTest::newRow("interpreter entry") << "Resources/python/bin/python3" << true;
         QTest::newRow("backend code") << "Resources/app/src/main.py" << false;
         QTest::newRow("backend page") << "Resources/app/src/static/index.html" << false;

@@ -305,6 +305,74 @@ private slots:
         QVERIFY(!missing.error.isEmpty());
     }
 
+    void childHoldsOnlyItsStandardDescriptorsInAGroupOfItsOwn()
+    {
+        // Descriptors without close-on-exec, as a library may leave them open.
+        const int leaky = ::open("/dev/null", O_RDONLY);
+        int leakyPipe[2];
+        QVERIFY(leaky >= 0 && ::pipe(leakyPipe) == 0);
+        const auto closeLeaks = qScopeGuard([&] {
+            ::close(leaky);
+            ::close(leakyPipe[0]);
+            ::close(leakyPipe[1]);
+        });
+
+        QTemporaryDir dir;
+        const QString logPath = dir.filePath("out.log");
+        platform::FileHandle log(::open(QFile::encodeName(logPath).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+        platform::ProcessDescription description;
+        description.executable = test::helperProgram("fake_backend");
+        description.workingDirectory = dir.path();
+        description.environment = QProcessEnvironment::systemEnvironment();
+        description.environment.insert("FAKE_BACKEND_LISTEN_WHEN", dir.filePath("never"));
+        description.outputFd = log.fd();
+        auto launched = platform::ProcessLauncher::system().launch(description);
+        QVERIFY2(launched.process, qPrintable(launched.error));
+        QTRY_VERIFY_WITH_TIMEOUT(test::readFile(logPath).contains("fake_backend: waiting to listen"), test::patience);
+        QVERIFY2(test::readFile(logPath).contains("fake_backend: fds 0 1 2\n"), test::readFile(logPath).constData());
+        // Its process group is its own: the terminal's Ctrl+C is this process's to answer.
+        const QByteArray stat = test::readFile(QStringLiteral("/proc/%1/stat").arg(launched.process->pid()));
+        QCOMPARE(stat.mid(stat.lastIndexOf(')') + 2).split(' ').value(2).toLongLong(), launched.process->pid());
+        launched.process->requestTermination();
+        QTRY_VERIFY_WITH_TIMEOUT(!launched.process->isRunning(), test::patience);
+    }
+
+    void outputHeaderComesFirstAndTheEndIsKnown()
+    {
+        QTemporaryDir dir;
+        const QString logPath = dir.filePath("out.log");
+        platform::FileHandle log(::open(QFile::encodeName(logPath).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+        platform::ProcessDescription description;
+        description.executable = test::helperProgram("exit_at_once");
+        description.workingDirectory = dir.path();
+        description.environment = QProcessEnvironment::systemEnvironment();
+        description.outputFd = log.fd();
+        description.outputHeader = "=== started (pid {pid}) ===\n";
+        auto exiting = platform::ProcessLauncher::system().launch(description);
+        QVERIFY2(exiting.process, qPrintable(exiting.error));
+        QTRY_VERIFY_WITH_TIMEOUT(!exiting.process->isRunning(), test::patience);
+        const QByteArray output = test::readFile(logPath);
+        QVERIFY2(output.startsWith(QStringLiteral("=== started (pid %1) ===\nexit_at_once: ").arg(exiting.process->pid()).toUtf8()),
+                 output.constData());
+        QVERIFY(exiting.process->exitStatus());
+        QCOMPARE(exiting.process->exitStatus()->signalled, false);
+        QCOMPARE(exiting.process->exitStatus()->code, 3);
+
+        description.executable = test::helperProgram("run_until_signal");
+        description.arguments = {dir.filePath("terms")};
+        description.outputHeader = "no pid here\n";
+        auto killed = platform::ProcessLauncher::system().launch(description);
+        QVERIFY2(killed.process, qPrintable(killed.error));
+        QVERIFY(!killed.process->exitStatus());
+        QTRY_VERIFY_WITH_TIMEOUT(test::readFile(logPath).contains("run_until_signal: pid"), test::patience);
+        QVERIFY(test::readFile(logPath).contains("\nno pid here\nrun_until_signal: pid"));
+        ::kill(pid_t(killed.process->pid()), SIGKILL);
+        QTRY_VERIFY_WITH_TIMEOUT(!killed.process->isRunning(), test::patience);
+        QVERIFY(killed.process->exitStatus());
+        QCOMPARE(killed.process->exitStatus()->signalled, true);
+        QCOMPARE(killed.process->exitStatus()->code, SIGKILL);
+    }
+
     void droppedChildrenAreReaped()
     {
         QTemporaryDir dir;

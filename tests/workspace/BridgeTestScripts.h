@@ -37,7 +37,11 @@ inline const QByteArray foreignFrame = R"(<script>
 let outcome;
 try { top.webkit.messageHandlers.getSaveLocation.postMessage({}); outcome = 'posted'; }
 catch (e) { outcome = e.name; }
-parent.postMessage({mode: 'foreign', state: outcome, ownBridge: typeof window.webkit}, '*');
+const report = (own) => parent.postMessage({mode: 'foreign', state: outcome, ownBridge: own}, '*');
+if (window.webkit)
+  window.webkit.messageHandlers.getSaveLocation.postMessage({}).then(() => report('resolved'), (e) => report(e.message));
+else
+  report('undefined');
 </script>)";
 
 // Bodies of every kind a page can pass, some of them hostile to serialising; evaluates to their

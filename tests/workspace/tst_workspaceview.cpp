@@ -14,6 +14,7 @@
 #include <QTest>
 #include <QWebEngineView>
 
+#include <csignal>
 #include <memory>
 
 using namespace velmora;
@@ -303,6 +304,37 @@ private slots:
         evaluate(coordinator(), QStringLiteral("location.href = '%1'").arg(other("/prepared").toString()));
         QCOMPARE(waitForDecision(decided, other("/prepared")), std::optional(std::pair(false, false)));
         QVERIFY(m_other->requests().isEmpty());
+    }
+
+    void aPageWhoseRenderProcessEndsIsLoadedAgainOnce()
+    {
+        QVERIFY(openStartPage());
+        QSignalSpy failed(m_view.get(), &WorkspaceView::pageFailed);
+        QSignalSpy loaded(coordinator(), &QWebEnginePage::loadFinished);
+        QCOMPARE(m_origin->requests().count(QStringLiteral("/")), 1);
+
+        // Killed: loaded again by itself, from the page's own address.
+        const qint64 first = coordinator()->renderProcessPid();
+        QVERIFY(first > 0);
+        ::kill(pid_t(first), SIGKILL);
+        QTRY_COMPARE_WITH_TIMEOUT(m_origin->requests().count(QStringLiteral("/")), 2, patience);
+        QTRY_VERIFY_WITH_TIMEOUT(!loaded.isEmpty() && loaded.last().first().toBool(), patience);
+        QCOMPARE(evaluate(coordinator(), QStringLiteral("6 * 7")).toInt(), 42);
+        QCOMPARE(failed.count(), 0);
+
+        // Killed again soon after: the user decides, and nothing is requested meanwhile.
+        const qint64 second = coordinator()->renderProcessPid();
+        QVERIFY(second > 0 && second != first);
+        ::kill(pid_t(second), SIGKILL);
+        QVERIFY(failed.wait(patience));
+        QCOMPARE(m_origin->requests().count(QStringLiteral("/")), 2);
+
+        // The user's retry brings the page back.
+        m_view->reload();
+        QTRY_COMPARE_WITH_TIMEOUT(m_origin->requests().count(QStringLiteral("/")), 3, patience);
+        QTRY_VERIFY_WITH_TIMEOUT(coordinator()->renderProcessPid() > 0, patience);
+        QCOMPARE(evaluate(coordinator(), QStringLiteral("6 * 7")).toInt(), 42);
+        QCOMPARE(failed.count(), 1);
     }
 
     void firstLoadIsStoppedAfterItsTimeOut()
