@@ -55,8 +55,9 @@ void RootView::showEvent(QShowEvent *event)
 {
     QStackedWidget::showEvent(event);
     // A window coming back from being hidden or minimised finds the sequence of its first
-    // appearance still running, or a new one starts.
-    if (event->spontaneous() || m_appearing)
+    // appearance still running, or a new one starts; but a backend that went away while the
+    // window was hidden is the user's to start again, from the failure screen it finds.
+    if (event->spontaneous() || m_appearing || m_app.backend().backendLost())
         return;
     m_appearanceTask = platform::TaskHandle::make();
     m_appearing = true;

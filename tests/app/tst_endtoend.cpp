@@ -73,30 +73,28 @@ bool markBusy(quint16 port)
     return reply.startsWith("HTTP/1.1 200");
 }
 
-// The web engine's render process among the descendants of pid (the newest one); 0 when none.
+// The parent of a process, from /proc; 0 when it is gone.
+qint64 parentOf(qint64 pid)
+{
+    const QByteArray stat = test::readFile(QStringLiteral("/proc/%1/stat").arg(pid));
+    const qsizetype close = stat.lastIndexOf(')');
+    return close < 0 ? 0 : stat.mid(close + 2).split(' ').value(1).toLongLong();
+}
+
+// The web engine's render process of velmora (pid), the newest one; 0 when there is none. The
+// engine's zygote, a child of velmora, forks the render processes, which keep its command line.
 qint64 rendererOf(qint64 pid)
 {
     qint64 found = 0;
     const QFileInfoList processes = QDir(QStringLiteral("/proc")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QFileInfo &entry : processes) {
         const qint64 candidate = entry.fileName().toLongLong();
-        if (candidate <= 0 || candidate <= found)
+        if (candidate <= found)
             continue;
-        const QByteArray commandLine = test::readFile(entry.filePath() + QStringLiteral("/cmdline"));
-        if (!commandLine.contains("--type=renderer"))
-            continue;
-        // Walk up to see whether velmora is an ancestor.
-        for (qint64 up = candidate; up > 1;) {
-            const QByteArray stat = test::readFile(QStringLiteral("/proc/%1/stat").arg(up));
-            const qsizetype close = stat.lastIndexOf(')');
-            if (close < 0)
-                break;
-            up = stat.mid(close + 2).split(' ').value(1).toLongLong();
-            if (up == pid) {
-                found = candidate;
-                break;
-            }
-        }
+        const qint64 zygote = parentOf(candidate);
+        if (zygote > 0 && parentOf(zygote) == pid
+            && test::readFile(QStringLiteral("/proc/%1/cmdline").arg(zygote)).contains("--type=zygote"))
+            found = candidate;
     }
     return found;
 }
@@ -204,7 +202,7 @@ class TestEndToEnd : public QObject
     {
         const qint64 pid = m_velmora->processId();
         std::optional<quint32> window;
-        soonWhileVelmoraRuns([&] { return (window = test::findWindow(display, QStringLiteral("Velmora"), pid)).has_value(); });
+        soonWhileVelmoraRuns([&] { return (window = test::findWindow(display, QStringLiteral("Velmora"), pid, "velmora")).has_value(); });
         return window;
     }
 #endif
@@ -282,6 +280,8 @@ private slots:
         if (end == QLatin1String("quit"))
             arguments << QStringLiteral("--screenshot") << dir.filePath(QStringLiteral("shot.png"));
         m_runningProject = &m_standInProject;
+        // The stand-in's pid is read from the log: this row's alone.
+        QFile::remove(backendLogPath());
         startVelmora(arguments, {}, {}, extra);
         QVERIFY(m_velmora->waitForStarted(startPatience));
         QVERIFY2(soonWhileVelmoraRuns([&] { return standInPid() > 0; }) || end == QLatin1String("quit"),
@@ -344,14 +344,20 @@ private slots:
         QVERIFY2(x11.isRunning(), "Xvfb could not be started");
         const auto endVelmora = qScopeGuard([this] { cleanup(); });
         m_runningProject = &m_standInProject;
-        startVelmora({}, {}, x11.name());
+        QFile::remove(backendLogPath());
+        QProcessEnvironment extra;
+        // Busy: the close guard keeps velmora and hides its window.
+        extra.insert(QStringLiteral("FAKE_BACKEND_BUSY"), QStringLiteral("1"));
+        startVelmora({}, {}, x11.name(), extra);
         QVERIFY(m_velmora->waitForStarted(startPatience));
         QVERIFY2(backendStartedByVelmora(), "velmora's backend did not come up");
+        // By the page's request the window holds its web view (which makes it anew on X11).
+        QVERIFY2(soonWhileVelmoraRuns([&] { return test::readFile(backendLogPath()).contains("fake_backend: page requested"); }),
+                 "velmora asked for no page");
         const std::optional<quint32> window = velmoraWindow(x11.name());
         QVERIFY2(window, "velmora made no window");
         QVERIFY2(soonWhileVelmoraRuns([&] { return test::isMapped(x11.name(), *window); }), "velmora's window was not shown");
         if (hidden) {
-            // The stand-in cannot say whether it works: the close guard keeps velmora and hides it.
             QVERIFY(test::sendCloseRequest(x11.name(), *window));
             QTRY_VERIFY_WITH_TIMEOUT(!test::isMapped(x11.name(), *window), stopPatience);
         }

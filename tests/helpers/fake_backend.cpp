@@ -13,11 +13,14 @@
 //                                 which a test can tell one request from two)
 //   FAKE_BACKEND_LISTEN_WHEN      a path: start listening only once a file exists there (a
 //                                 backend slow to come up, whose moment the test decides)
+//   FAKE_BACKEND_BUSY             "1": report work in progress (GET /api/update-status)
 //   FAKE_BACKEND_LINGER_MS        stay up this long after the first termination request,
 //                                 recording every further one, then exit (a backend that winds
 //                                 down slowly, as many servers do)
 // Its first line after the pid names the descriptors it was started with:
 //   fake_backend: fds 0 1 2
+// and each request for its page ("/", a small HTML page) is logged as
+//   fake_backend: page requested
 // Plain POSIX sockets: helpers link only QtCore.
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -86,8 +89,12 @@ static bool answer(int client, bool healthy)
     std::string type = "application/json";
     if (request.rfind("GET / ", 0) == 0) {
         // A page to show, so that a window has something loaded.
+        std::printf("fake_backend: page requested\n");
+        std::fflush(stdout);
         type = "text/html; charset=utf-8";
         body = "<!doctype html><title>fake_backend</title><p>fake_backend</p>";
+    } else if (request.rfind("GET /api/update-status ", 0) == 0 && *env("FAKE_BACKEND_BUSY")) {
+        body = "{\"busy\": true}";
     } else if (isHealth) {
         body = std::string("{\"app\":\"Velmora\",\"ok\":") + (healthy ? "true" : "false")
             + ",\"desktop_parent_pid\":\"" + env("VELMORA_DESKTOP_PARENT_PID") + "\"}";

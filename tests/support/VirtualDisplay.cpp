@@ -158,7 +158,8 @@ quint32 focusedWindow(const QByteArray &display)
     return focus ? focus->focus : 0;
 }
 
-std::optional<quint32> findWindow(const QByteArray &display, const QString &title, qint64 pid)
+std::optional<quint32> findWindow(const QByteArray &display, const QString &title, qint64 pid,
+                                  const QByteArray &instanceName)
 {
     Connection x(display);
     if (!x.ok())
@@ -186,6 +187,10 @@ std::optional<quint32> findWindow(const QByteArray &display, const QString &titl
             if (owner != quint32(pid))
                 continue;
         }
+        // WM_CLASS: the instance name, a zero byte, the class name.
+        if (!instanceName.isEmpty()
+            && x.property(children[i], XCB_ATOM_WM_CLASS, XCB_ATOM_STRING).split('\0').value(0) != instanceName)
+            continue;
         return children[i];
     }
     return std::nullopt;

@@ -39,8 +39,10 @@ bool isMapped(const QByteArray &display, quint32 window);
 // The window that has the input focus on display (0 when none).
 quint32 focusedWindow(const QByteArray &display);
 // The first top-level window on display whose title (_NET_WM_NAME or WM_NAME) is title and
-// whose process (_NET_WM_PID) is pid, when pid is not 0.
-std::optional<quint32> findWindow(const QByteArray &display, const QString &title, qint64 pid = 0);
+// whose process (_NET_WM_PID) is pid, when pid is not 0, and whose WM_CLASS names
+// instanceName, when that is given (Qt's helper windows of a program carry its title but no class).
+std::optional<quint32> findWindow(const QByteArray &display, const QString &title, qint64 pid = 0,
+                                  const QByteArray &instanceName = {});
 #endif
 
 } // namespace velmora::test
