@@ -142,7 +142,7 @@ class TestEndToEnd : public QObject
 
     // velmora's environment: its user folders in m_home, its backend on port (portText), on
     // display when given (else offscreen). The backend's parent watch is off: it does not
-    // stop by itself when velmora is gone; velmora's own SIGTERM stops it, or the kernel's
+    // stop by itself when velmora is gone; velmora's own SIGTERM stops it, or its watch's
     // once velmora has died.
     QProcessEnvironment environmentFor(const QString &portText, const QByteArray &display = {}) const
     {
@@ -250,7 +250,7 @@ private slots:
 
     // Exactly one termination request reaches the backend however velmora ends, and velmora
     // never waits for the backend to go. The stand-in stays up after a request, recording each
-    // one, until the test lets it go: every request velmora, its watch or the kernel sends is
+    // one, until the test lets it go: every request velmora, the backend's watch or the kernel sends is
     // counted, also those that would come after velmora is gone.
     void theBackendIsAskedToTerminateExactlyOnce_data()
     {
@@ -562,8 +562,8 @@ private slots:
 
     void backendDoesNotOutliveAKilledVelmora()
     {
-        // Velmora cannot send anything when it is killed; the kernel asks the backend, which
-        // does not watch its parent here, to go.
+        // Velmora cannot send anything when it is killed; the backend's watch asks it (the
+        // backend does not watch its parent here) to go.
         startVelmora({});
         QVERIFY(m_velmora->waitForStarted(startPatience));
         QVERIFY2(backendStartedByVelmora(), "velmora's backend did not come up");

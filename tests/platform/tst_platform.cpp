@@ -584,8 +584,8 @@ private slots:
 
     void childIsAskedToGoWhenItsLauncherIsKilled()
     {
-        // The child does not watch its parent: only the kernel can tell it that the program
-        // that launched it is gone.
+        // The child does not watch its parent: only its watch can tell it that the program
+        // that launched it is gone, and does so once.
         QTemporaryDir dir;
         const QString requests = dir.filePath("requests");
         const QString logPath = dir.filePath("out.log");
