@@ -59,6 +59,21 @@ VELMORA_GALLERY_PAGE("startup-failure")
     longError.setError(QStringList(8, backend::backendExitedMessage).join(QLatin1Char(' ')));
     longError.setLogURL(QUrl::fromLocalFile(QStringLiteral("/tmp/desktop.log")));
     gallery.save(longError, QStringLiteral("startup-failure-long-error"));
+
+    // The backend went away after its page was shown.
+    StartupFailureView lost;
+    lost.resize(windowSize);
+    lost.setTitle(app::backendLostTitle);
+    lost.setError(backend::backendLostMessage(platform::ExitStatus{true, 9}));
+    lost.setLogURL(QUrl::fromLocalFile(QStringLiteral("/tmp/desktop.log")));
+    gallery.save(lost, QStringLiteral("startup-failure-backend-lost"));
+
+    // The page's render process ended twice in a short time.
+    StartupFailureView page;
+    page.resize(windowSize);
+    page.setTitle(app::pageFailedTitle);
+    page.setError(app::pageFailedMessage);
+    gallery.save(page, QStringLiteral("startup-failure-page"));
 }
 
 VELMORA_GALLERY_PAGE("startup-access")
