@@ -112,31 +112,20 @@ void ScriptBridge::installScripts()
     pageHalf.replace(QStringLiteral("@VELMORA_RUN_ASYNC@"), runAsyncName)
         .replace(QStringLiteral("@VELMORA_BODY_LIMIT@"), QString::number(bodyLimit));
 
+    const auto insert = [this](const QString &name, const QString &source, quint32 world, bool subFrames) {
+        QWebEngineScript script;
+        script.setName(name);
+        script.setSourceCode(source);
+        script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+        script.setWorldId(world);
+        script.setRunsOnSubFrames(subFrames);
+        m_page->scripts().insert(script);
+    };
     // The bridge's own half goes in first: when both are created with the document, it is
     // listening by the time the page half offers its end.
-    QWebEngineScript own;
-    own.setName(QStringLiteral("velmora-bridge-world"));
-    own.setSourceCode(channel + QLatin1Char('\n') + world);
-    own.setInjectionPoint(QWebEngineScript::DocumentCreation);
-    own.setWorldId(worldId);
-    own.setRunsOnSubFrames(false);
-    m_page->scripts().insert(own);
-
-    QWebEngineScript shim;
-    shim.setName(QStringLiteral("velmora-bridge-page"));
-    shim.setSourceCode(pageHalf);
-    shim.setInjectionPoint(QWebEngineScript::DocumentCreation);
-    shim.setWorldId(QWebEngineScript::MainWorld);
-    shim.setRunsOnSubFrames(false);
-    m_page->scripts().insert(shim);
-
-    QWebEngineScript frames;
-    frames.setName(QStringLiteral("velmora-bridge-frame"));
-    frames.setSourceCode(frameStandIn);
-    frames.setInjectionPoint(QWebEngineScript::DocumentCreation);
-    frames.setWorldId(QWebEngineScript::MainWorld);
-    frames.setRunsOnSubFrames(true);
-    m_page->scripts().insert(frames);
+    insert(QStringLiteral("velmora-bridge-world"), channel + QLatin1Char('\n') + world, worldId, false);
+    insert(QStringLiteral("velmora-bridge-page"), pageHalf, QWebEngineScript::MainWorld, false);
+    insert(QStringLiteral("velmora-bridge-frame"), frameStandIn, QWebEngineScript::MainWorld, true);
 
     auto *webChannel = new QWebChannel(this);
     webChannel->registerObject(endpointName, m_endpoint);
