@@ -6,6 +6,7 @@
 #include "app/AccessCheckProgressView.h"
 #include "app/StartupFailureView.h"
 #include "app/StartupProgressView.h"
+#include "app/StartupTrace.h"
 #include "app/Texts.h"
 #include "app/VelmoraApp.h"
 #include "backend/BackendController.h"
@@ -76,24 +77,71 @@ void RootView::render()
     const auto &gate = m_app.fileAccess();
     const auto &backend = m_app.backend();
     const StartupScreen next = chooseScreen(gate.isReady(), gate.hasChecked(), backend.url(), backend.error());
+    if (next == StartupScreen::Workspace && !m_makeWorkspace) {
+        if (m_hasScreen && m_screen == StartupScreen::Workspace)
+            return;
+        if (!m_arrivingWorkspace)
+            bringInWorkspace();
+        // The screen before it stays meanwhile (the progress screen, when there was none).
+        if (!m_hasScreen)
+            showScreen(StartupScreen::StartupProgress, makeScreen(StartupScreen::StartupProgress));
+        return;
+    }
+    delete m_arrivingWorkspace.data();
     if (m_hasScreen && next == m_screen)
         return;
+    showScreen(next, makeScreen(next));
+}
 
+void RootView::showScreen(StartupScreen screen, QWidget *widget)
+{
     // Everything the stack holds goes: the screen shown and what it covered (a workspace
     // under its page's failure screen).
     QList<QWidget *> previous;
     for (int i = 0; i < count(); ++i)
-        previous << widget(i);
-    QWidget *widget = makeScreen(next);
+        previous << this->widget(i);
     addWidget(widget);
     setCurrentWidget(widget);
     for (QWidget *old : std::as_const(previous)) {
         removeWidget(old);
         old->deleteLater();
     }
-    m_screen = next;
+    m_screen = screen;
     m_hasScreen = true;
-    emit screenChanged(next);
+    emit screenChanged(screen);
+}
+
+void RootView::bringInWorkspace()
+{
+    auto &backend = m_app.backend();
+    m_preparingFor.clear();
+    workspace::WorkspaceView *view = nullptr;
+    if (m_preparedWorkspace && m_preparedWorkspace->url() == backend.url()) {
+        view = m_preparedWorkspace;
+        m_preparedWorkspace.clear();
+        view->load();
+    } else {
+        delete m_preparedWorkspace.data();
+        view = new workspace::WorkspaceView(backend.url(), m_opener, this);
+    }
+    m_arrivingWorkspace = view;
+    connect(view, &workspace::WorkspaceView::pageFailed, this, [this, view] { showPageFailure(view); });
+    // Shown at its full size just below the root view's edge, where it is laid out and
+    // painted but clipped away, until its page has loaded (or failed to).
+    if (!view->isVisible()) {
+        view->setGeometry(rect().translated(0, height()));
+        view->show();
+    }
+    connect(
+        view, &workspace::WorkspaceView::loadFinished, this,
+        [this, view] {
+            if (m_arrivingWorkspace != view)
+                return;
+            m_arrivingWorkspace.clear();
+            showScreen(StartupScreen::Workspace, view);
+            StartupTrace::mark("workspace-shown");
+        },
+        Qt::SingleShotConnection);
 }
 
 void RootView::prepareWorkspace(const QUrl &at)
@@ -156,22 +204,10 @@ QWidget *RootView::makeScreen(StartupScreen screen)
 {
     auto &backend = m_app.backend();
     switch (screen) {
-    case StartupScreen::Workspace: {
-        if (m_makeWorkspace)
-            return m_makeWorkspace(backend.url(), this);
-        m_preparingFor.clear();
-        if (m_preparedWorkspace && m_preparedWorkspace->url() == backend.url()) {
-            workspace::WorkspaceView *view = m_preparedWorkspace;
-            m_preparedWorkspace.clear();
-            view->load();
-            connect(view, &workspace::WorkspaceView::pageFailed, this, [this, view] { showPageFailure(view); });
-            return view;
-        }
-        delete m_preparedWorkspace.data();
-        auto *view = new workspace::WorkspaceView(backend.url(), m_opener, this);
-        connect(view, &workspace::WorkspaceView::pageFailed, this, [this, view] { showPageFailure(view); });
-        return view;
-    }
+    case StartupScreen::Workspace:
+        // Only a workspace of the caller's making comes here; the real one arrives through
+        // bringInWorkspace().
+        return m_makeWorkspace ? m_makeWorkspace(backend.url(), this) : new QWidget(this);
     case StartupScreen::Failure: {
         auto *view = new StartupFailureView(m_opener, this);
         view->setTitle(backend.backendLost() ? backendLostTitle : failureTitle);

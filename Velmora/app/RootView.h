@@ -49,6 +49,11 @@ protected:
 
 private:
     void render();
+    // Makes widget the screen shown, in place of everything the stack held.
+    void showScreen(StartupScreen screen, QWidget *widget);
+    // Starts the real workspace's page out of sight; it becomes the screen once the page has
+    // loaded, so that no blank page stands between the progress screen and the page.
+    void bringInWorkspace();
     // Makes the workspace for the address the backend was launched at while it starts, in
     // steps that each return to the event loop, out of sight until url is set.
     void prepareWorkspace(const QUrl &at);
@@ -71,6 +76,8 @@ private:
     bool m_appearing = false;
     // The workspace made ahead of url (real web view only), and the address it is for.
     QPointer<workspace::WorkspaceView> m_preparedWorkspace;
+    // The workspace whose page loads out of sight before it is shown.
+    QPointer<workspace::WorkspaceView> m_arrivingWorkspace;
     QUrl m_preparingFor;
 };
 

@@ -1,7 +1,6 @@
 #include "app/Screenshot.h"
 
 #include "app/RootView.h"
-#include "workspace/Coordinator.h"
 #include "workspace/WorkspaceView.h"
 
 #include <QCoreApplication>
@@ -61,10 +60,10 @@ void takeScreenshotWhenSettled(QWidget &window, RootView &root, const QString &p
     QObject::connect(&root, &RootView::screenChanged, target, [target, view = &root, path](StartupScreen screen) {
         switch (screen) {
         case StartupScreen::Workspace:
+            // The workspace is shown once its page has loaded (or failed to).
             if (auto *workspace = qobject_cast<workspace::WorkspaceView *>(view->screenWidget())) {
-                QObject::connect(workspace->coordinator(), &QWebEnginePage::loadFinished, target, [target, view, path](bool ok) {
-                    saveScreenshotAndQuit(target, view, path, ok ? PageShown : PageNotLoaded);
-                });
+                const int code = workspace->pageLoaded() ? PageShown : PageNotLoaded;
+                QTimer::singleShot(0, target, [target, view, path, code] { saveScreenshotAndQuit(target, view, path, code); });
             }
             break;
         // Once the new screen has been laid out.

@@ -71,6 +71,10 @@ WorkspaceView::WorkspaceView(const QUrl &url, WorkspaceViewDependencies dependen
     m_loadTimer.setInterval(dependencies.loadTimeout);
     connect(&m_loadTimer, &QTimer::timeout, m_webView, &QWebEngineView::stop);
     connect(m_coordinator, &QWebEnginePage::loadFinished, &m_loadTimer, &QTimer::stop);
+    connect(m_coordinator, &QWebEnginePage::loadFinished, this, [this](bool ok) {
+        m_pageLoaded = ok;
+        emit loadFinished(ok);
+    });
     m_pageScripts = new PageScripts(m_coordinator, m_coordinator->scriptBridge(), dependencies.pageScriptTimeout, this);
     connect(m_coordinator, &QWebEnginePage::renderProcessTerminated, this,
             [this](QWebEnginePage::RenderProcessTerminationStatus status, int) {

@@ -72,6 +72,8 @@ public:
     void reload();
     /// Whether the page has been requested.
     bool loadRequested() const { return m_loadRequested; }
+    /// Whether the last load of the page finished, and finished ok.
+    bool pageLoaded() const { return m_pageLoaded; }
 
     // The page URL the view was made with.
     QUrl url() const { return m_url; }
@@ -86,6 +88,8 @@ signals:
     /// The page's render process ended abnormally again soon after it was loaded anew: the
     /// view stays blank until reload().
     void pageFailed();
+    /// A load of the page has finished (ok) or failed.
+    void loadFinished(bool ok);
 
 private:
     void renderProcessEnded(bool abnormal);
@@ -96,6 +100,7 @@ private:
     PageScripts *m_pageScripts = nullptr;
     QTimer m_loadTimer;
     bool m_loadRequested = false;
+    bool m_pageLoaded = false;
     // When the page was last loaded again after its render process ended.
     std::optional<std::chrono::steady_clock::time_point> m_lastRecovery;
 };

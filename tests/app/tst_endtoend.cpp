@@ -172,7 +172,9 @@ class TestEndToEnd : public QObject
         for (const QString &name : extra.keys())
             environment.insert(name, extra.value(name));
         m_velmora->setProcessEnvironment(environment);
-        m_velmora->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_velmora->setProcessChannelMode(environment.contains(QStringLiteral("VELMORA_TRACE_STARTUP"))
+                                             ? QProcess::SeparateChannels
+                                             : QProcess::ForwardedErrorChannel);
         m_velmora->start(velmoraBinary(), arguments);
     }
 
@@ -427,6 +429,29 @@ private slots:
         QCOMPARE(m_velmora->exitCode(), 0);
         const QImage image(shot);
         QCOMPARE(image.size(), QSize(1480, 900));
+        verifyStoppedByVelmora();
+    }
+
+    // No blank page between the progress screen and the page: the workspace becomes the
+    // screen once its page has loaded.
+    void theWorkspaceIsShownOnceItsPageHasLoaded()
+    {
+        QTemporaryDir dir;
+        QProcessEnvironment extra;
+        extra.insert(QStringLiteral("VELMORA_TRACE_STARTUP"), QStringLiteral("1"));
+        startVelmora({QStringLiteral("--screenshot"), dir.filePath(QStringLiteral("velmora.png"))}, {}, {}, extra);
+        QVERIFY(m_velmora->waitForStarted(startPatience));
+        QVERIFY(ended(*m_velmora, startPatience));
+        QCOMPARE(m_velmora->exitCode(), 0);
+        const QString trace = QString::fromUtf8(m_velmora->readAllStandardError());
+        const auto at = [&trace](const QString &event) {
+            const QRegularExpression line(QStringLiteral("^velmora-trace %1 ([0-9.]+)$").arg(event), QRegularExpression::MultilineOption);
+            const QRegularExpressionMatch match = line.match(trace);
+            return match.hasMatch() ? match.captured(1).toDouble() : -1.0;
+        };
+        QVERIFY2(at(QStringLiteral("load-finished")) > 0, qPrintable(trace));
+        QVERIFY2(at(QStringLiteral("workspace-shown")) >= at(QStringLiteral("load-finished")), qPrintable(trace));
+        QVERIFY(at(QStringLiteral("url-set")) <= at(QStringLiteral("load-finished")));
         verifyStoppedByVelmora();
     }
 
