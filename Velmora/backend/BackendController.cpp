@@ -4,6 +4,7 @@
 #include "backend/Texts.h"
 #include "backend/UpdateStatus.h"
 #include "platform/FileSystem.h"
+#include "platform/ListeningPorts.h"
 #include "platform/PortWatch.h"
 
 #include <QDateTime>
@@ -248,6 +249,10 @@ void BackendController::watchReadyBackend()
 QCoro::Task<> BackendController::checkAdoptedBackend()
 {
     if (m_checkingAdopted || m_url.isEmpty() || m_process)
+        co_return;
+    // Most of the time the system's socket table says that it still listens, which costs
+    // nothing; only when it does not (or cannot be read) is the backend asked.
+    if (platform::isListeningOn(quint16(m_url.port())) == true)
         co_return;
     m_checkingAdopted = true;
     QPointer<BackendController> self(this);

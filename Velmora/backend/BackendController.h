@@ -38,8 +38,8 @@ struct BackendTiming {
     std::chrono::milliseconds listenCheckPeriod{10'000};
     // The whole status request of hasActiveWork() and prepareForUpdate().
     std::chrono::milliseconds statusTimeout{3000};
-    // How often an adopted backend (no process handle to watch) is asked whether it still
-    // answers, once it is ready.
+    // How often an adopted backend (no process handle to watch) is looked for in the system's
+    // socket table once it is ready; asked whether it still answers only when it is not there.
     std::chrono::milliseconds adoptedCheckInterval{10'000};
 };
 

@@ -3,6 +3,7 @@
 
 #include "platform/Async.h"
 #include "platform/HttpClient.h"
+#include "platform/ListeningPorts.h"
 #include "platform/FileHandle.h"
 #include "platform/PortWatch.h"
 #include "platform/Process.h"
@@ -371,6 +372,50 @@ private slots:
         QVERIFY(killed.process->exitStatus());
         QCOMPARE(killed.process->exitStatus()->signalled, true);
         QCOMPARE(killed.process->exitStatus()->code, SIGKILL);
+    }
+
+    void socketTableListsListeners_data()
+    {
+        QTest::addColumn<QByteArray>("table");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<bool>("listening");
+
+        const QByteArray header = "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n";
+        const QByteArray listener = "   0: 0100007F:4952 00000000:0000 0A 00000000:00000000 00:00000000 00000000     0        0 4242 1\n";
+        const QByteArray connection = "   1: 0100007F:D2F0 0100007F:4952 01 00000000:00000000 00:00000000 00000000     0        0 4243 1\n";
+        QTest::newRow("listening on 127.0.0.1") << header + listener << 0x4952 << true;
+        QTest::newRow("another port") << header + listener << 0x4953 << false;
+        QTest::newRow("a connection to the port, no listener") << header + connection << 0x4952 << false;
+        QTest::newRow("a connection from the port is not a listener")
+            << header + "   1: 0100007F:4952 0100007F:D2F0 01 0 0 0 0 0 1\n" << 0x4952 << false;
+        QTest::newRow("IPv6, any address")
+            << header + "   0: 00000000000000000000000000000000:4952 00000000000000000000000000000000:0000 0A 0 0\n"
+            << 0x4952 << true;
+        QTest::newRow("last line without a line feed") << header + listener.chopped(1) << 0x4952 << true;
+        QTest::newRow("empty") << QByteArray() << 0x4952 << false;
+        QTest::newRow("the header alone") << header << 0x4952 << false;
+        QTest::newRow("garbage") << QByteArray("0A 0A:0A\n:\n4952 0A\n") << 0x4952 << false;
+        QTest::newRow("port not in hex of four") << header + "   0: 0100007F:18760 00000000:0000 0A\n" << 18760 << false;
+        QTest::newRow("a signed port") << header + "   0: 0100007F:+02B 00000000:0000 0A\n" << 0x2b << false;
+        QTest::newRow("a port with 0x") << header + "   0: 0100007F:0x2B 00000000:0000 0A\n" << 0x2b << false;
+    }
+
+    void socketTableListsListeners()
+    {
+        QFETCH(QByteArray, table);
+        QFETCH(int, port);
+        QFETCH(bool, listening);
+        QCOMPARE(platform::socketTableListensOn(table, quint16(port)), listening);
+    }
+
+    void theSystemsTableShowsAListenerComeAndGo()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        const quint16 port = server.serverPort();
+        QCOMPARE(platform::isListeningOn(port), std::optional<bool>(true));
+        server.close();
+        QCOMPARE(platform::isListeningOn(port), std::optional<bool>(false));
     }
 
     void droppedChildrenAreReaped()
