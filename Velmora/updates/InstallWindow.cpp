@@ -194,6 +194,12 @@ void InstallWindow::render(const InstallWindowState &state)
 
 void InstallWindow::closeEvent(QCloseEvent *event)
 {
+    // Only the user's close control is the engine's to interpret. The application's own close
+    // requests (quitting asks every window first, and one refusal cancels the quit) go through.
+    if (!event->spontaneous()) {
+        event->accept();
+        return;
+    }
     event->ignore();
     hide();
     emit dismissed();

@@ -49,7 +49,11 @@ UpdateEngine::UpdateEngine(UpdaterDelegate &updaterDelegate, UserDriverDelegate 
     , m_allowedChannels(configuration.allowedChannels)
     , m_releaseNotesHosts(configuration.releaseNotesHosts.value_or(platform::buildSettings().releaseNotesHosts))
     , m_urlOpener(configuration.urlOpener ? *configuration.urlOpener : platform::UrlOpener::system())
-    , m_quit(configuration.quit ? std::move(configuration.quit) : std::function<void()>([] { QCoreApplication::quit(); }))
+    , m_quit(configuration.quit ? std::move(configuration.quit) : std::function<void()>([] {
+        // The user chose to relaunch and the new version already waits for this process: the
+        // event loop ends without asking the windows, any of which could refuse a quit().
+        QCoreApplication::exit(0);
+    }))
     , m_installer(installerConfiguration(std::move(configuration.installer), m_runningVersion, m_http))
 {
     const QSettings settings;

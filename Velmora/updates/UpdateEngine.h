@@ -64,7 +64,8 @@ struct UpdateEngineConfiguration
     std::optional<QStringList> releaseNotesHosts = std::nullopt;
     std::chrono::milliseconds checkInterval = scheduledCheckInterval;
     platform::UrlOpener *urlOpener = nullptr; // default: the system's default handler
-    // Ends the application after the new version has been started; default: QCoreApplication::quit.
+    // Ends the application after the new version has been started, whatever its windows say;
+    // default: QCoreApplication::exit(0).
     std::function<void()> quit = {};
 };
 
