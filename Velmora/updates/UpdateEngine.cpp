@@ -542,11 +542,17 @@ void UpdateEngine::later()
     case InstallPhase::Found:
         setPhase(InstallPhase::Idle);
         break;
-    case InstallPhase::Waiting:
-        // A continuation of this request arriving later does nothing.
+    case InstallPhase::Waiting: {
+        // A continuation of this request arriving later does nothing, and the delegate stops
+        // holding the relaunch for it.
         ++m_relaunchGeneration;
         setPhase(InstallPhase::Ready);
+        QPointer<UpdateEngine> self(this);
+        m_updaterDelegate.relaunchWithdrawn(*this);
+        if (!self)
+            return;
         break;
+    }
     default:
         break;
     }

@@ -62,6 +62,7 @@ public:
         continuations << continuation;
         return postponeRelaunch;
     }
+    void relaunchWithdrawn(Updater &) override { events << QStringLiteral("withdrawn"); }
     bool shouldHandleShowingScheduledUpdate(const UpdateItem &item, bool immediateFocus) override
     {
         events << QStringLiteral("should show %1 focus=%2").arg(item.versionString).arg(immediateFocus);
@@ -666,7 +667,7 @@ void TestUpdateEngine::installPathInstallsAndRelaunches()
     deps.http = &m_http;
     deps.urlOpener = &m_opener;
     deps.releaseNotesHosts = QStringList{QStringLiteral("localhost")};
-    deps.prepareForUpdate = [&backendIdle, &backendAsked]() -> QCoro::Task<bool> {
+    deps.prepareForUpdate = [&backendIdle, &backendAsked](platform::CancelToken) -> QCoro::Task<bool> {
         ++backendAsked;
         co_return backendIdle;
     };
@@ -785,19 +786,23 @@ void TestUpdateEngine::continuationAfterLaterDoesNothing()
     QCOMPARE(window->heading()->text(), waitingHeading);
     QCOMPARE(m_delegates.continuations.size(), 1);
 
-    // The user changed their mind while the backend worked: the hold's late answer does nothing.
+    // The user changed their mind while the backend worked: the hold is told to stop, and its
+    // late answer does nothing.
     window->laterButton()->click();
     QCOMPARE(engine->phase(), InstallPhase::Ready);
+    QCOMPARE(m_delegates.events.last(), QStringLiteral("withdrawn"));
+    QCOMPARE(m_delegates.events.count(QStringLiteral("withdrawn")), 1);
     m_delegates.continuations.first()();
     QCOMPARE(engine->phase(), InstallPhase::Ready);
     QCOMPARE(test::describeTree(m_bundle), m_oldTree);
     QVERIFY(m_relaunched.isEmpty());
 
-    // Asked again, the new hold's answer installs.
+    // Asked again, the new hold's answer installs; nothing was withdrawn this time.
     engine->checkForUpdates();
     window->relaunchButton()->click();
     QCOMPARE(m_delegates.continuations.size(), 2);
     m_delegates.continuations.last()();
+    QCOMPARE(m_delegates.events.count(QStringLiteral("withdrawn")), 1);
     QCOMPARE(bundleVersion(), QStringLiteral("1.1"));
     QCOMPARE(m_relaunched, QStringList{m_bundle + QStringLiteral("/bin/velmora")});
     QCOMPARE(m_quits, 1);
