@@ -66,6 +66,8 @@ void showInstalledUpdateMessage(QWidget &window, const QString &message)
         return;
     auto *box = new QMessageBox(QMessageBox::Information, updates::rolledBackTitle, message, QMessageBox::Ok, &window);
     box->setObjectName(QStringLiteral("velmora.rolledBackUpdate"));
+    // The versions in the sentence came with the update.
+    box->setTextFormat(Qt::PlainText);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
     box->show();

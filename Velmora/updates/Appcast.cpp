@@ -121,9 +121,9 @@ RawItem readItem(QXmlStreamReader &reader)
 // The entry as this platform sees it, or nullopt when it offers nothing usable here.
 std::optional<AppcastItem> applicableItem(const RawItem &raw, const QString &os, const QStringList &allowedChannels)
 {
-    // An empty channel name is the default channel, as the update framework reads it.
+    // An empty or invalid channel name is the default channel, as the update framework reads it.
     const QString channel = chosen(raw.channel);
-    if (!channel.isEmpty() && !allowedChannels.contains(channel))
+    if (isValidChannelName(channel) && !allowedChannels.contains(channel))
         return std::nullopt;
     const auto enclosure = std::find_if(raw.enclosures.cbegin(), raw.enclosures.cend(), [&](const Enclosure &e) {
         return !e.delta && e.os.compare(os, Qt::CaseInsensitive) == 0;
@@ -162,6 +162,19 @@ std::optional<AppcastItem> applicableItem(const RawItem &raw, const QString &os,
 
 } // namespace
 
+bool isValidChannelName(const QString &name)
+{
+    if (name.isEmpty())
+        return false;
+    for (const QChar c : name) {
+        const bool allowed = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')
+            || c == u'.' || c == u'-' || c == u'_';
+        if (!allowed)
+            return false;
+    }
+    return true;
+}
+
 AppcastParseResult parseAppcast(const QByteArray &document, const QString &os, const QStringList &allowedChannels)
 {
     AppcastParseResult result;
@@ -176,9 +189,10 @@ AppcastParseResult parseAppcast(const QByteArray &document, const QString &os, c
         return result;
     }
 
+    // Every channel element counts: the items of a second one are offered like the first's.
     bool sawChannel = false;
     while (reader.readNextStartElement()) {
-        if (sawChannel || !isPlainElement(reader, QLatin1String("channel"))) {
+        if (!isPlainElement(reader, QLatin1String("channel"))) {
             reader.skipCurrentElement();
             continue;
         }

@@ -26,7 +26,8 @@
 // - of an element given more than once, the first in Korean (xml:lang "ko", "ko-KR") counts,
 //   else the first without xml:lang, else the first;
 // - an item of a named channel (sparkle:channel, e.g. beta) is offered only when that channel
-//   is allowed; an empty channel name is the default channel.
+//   is allowed; an empty channel name, or one that is not a valid name, is the default channel;
+// - the items of every <channel> element of the document are read.
 
 #include "updates/Updater.h"
 
@@ -74,6 +75,9 @@ struct AppcastParseResult
 
     bool ok() const { return error.isEmpty(); }
 };
+
+// A channel name the feed reader honours: ASCII letters, digits, '.', '-' and '_', at least one.
+bool isValidChannelName(const QString &name);
 
 // Reads a feed and keeps the entries whose enclosure is for the platform os and whose channel
 // is the default one or one of allowedChannels (compared letter for letter).

@@ -95,6 +95,7 @@ QString InstallFailure::message() const
         switch (refusal) {
         case InstallRefusal::PackageManaged: return packageManagedText;
         case InstallRefusal::NotWritable: return notWritableText.arg(bundlePath);
+        case InstallRefusal::SharedParent: return sharedParentText.arg(QFileInfo(bundlePath).absolutePath());
         case InstallRefusal::SeparateFileSystem: return separateFileSystemText.arg(bundlePath);
         case InstallRefusal::NoPublicKeys: return noPublicKeysText;
         case InstallRefusal::NotABundle:
@@ -145,6 +146,25 @@ UpdateInstaller::UpdateInstaller(InstallerConfiguration configuration, QObject *
     const PublicKeys keys = decodePublicKeys(configuration.publicKeys.value_or(platform::buildSettings().updatePublicKeys));
     m_keys = keys.keys;
     m_keyError = keys.error;
+    if (!m_paths.bundle.isEmpty())
+        platform::detach(learnOwnership());
+}
+
+QCoro::Task<> UpdateInstaller::learnOwnership()
+{
+    // The package database is read off the main thread, on values only: the worker may outlive
+    // this installer and the ownership object it was given.
+    QPointer<UpdateInstaller> self(this);
+    const QString infoFolder = m_packages.infoFolder();
+    const QString executable = m_paths.bundle + QStringLiteral("/bin/velmora");
+    auto owned = std::make_shared<bool>(false);
+    // Named first: g++ 12 destroys some temporaries of a co_await expression twice.
+    std::function<void()> lookUp = [infoFolder, executable, owned] {
+        *owned = platform::PackageOwnership::listedByPackage(infoFolder, executable);
+    };
+    co_await platform::runOnWorkerThread(std::move(lookUp));
+    if (self)
+        self->m_ownedByPackage = *owned;
 }
 
 UpdateInstaller::~UpdateInstaller() = default;
@@ -158,9 +178,12 @@ InstallFacts UpdateInstaller::facts() const
     const QString executable = bundle + QStringLiteral("/bin/velmora");
     const QString parent = QFileInfo(bundle).absolutePath();
     facts.isBundle = QFileInfo(bundle + QStringLiteral("/Info.json")).isFile() && platform::isExecutableFile(executable);
-    facts.ownedByPackage = facts.isBundle && m_packages.ownsPath(executable);
+    // Asked before the worker has answered (the first instants of a start), the one small list
+    // is read here.
+    facts.ownedByPackage = facts.isBundle && m_ownedByPackage.value_or(m_packages.ownsPath(executable));
     facts.bundleWritable = platform::isWritableFolder(bundle);
     facts.parentWritable = platform::isWritableFolder(parent);
+    facts.parentWritableByOthers = platform::writableByOthers(parent);
     facts.sameFileSystemAsParent = platform::onSameFileSystem(bundle, parent);
     facts.hasPublicKeys = !m_keys.isEmpty();
     return facts;
@@ -245,6 +268,10 @@ QCoro::Task<std::optional<InstallFailure>> UpdateInstaller::prepare(UpdateItem i
     }
     if (!QDir().mkdir(m_paths.work, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
         co_return failure(InstallError::FileError, QStringLiteral("%1: %2").arg(m_paths.work, platform::systemErrorText(errno)));
+    // Made here just now, but checked all the same before anything goes into it: the user's
+    // own, closed to everyone else, and no link.
+    if (!platform::isPrivateFolder(m_paths.work))
+        co_return failure(InstallError::FileError, QStringLiteral("%1: not a private folder of this user").arg(m_paths.work));
     m_lock = std::make_unique<platform::FolderLock>(platform::FolderLock::tryLock(m_paths.work));
     if (!m_lock->isHeld()) {
         m_lock.reset();

@@ -186,6 +186,7 @@ signals:
 
 private:
     InstallFacts facts() const;
+    QCoro::Task<> learnOwnership();
     bool writeJournal(JournalStep step, QString *error);
     void reach(InstallPoint point) const;
     void dropWork();
@@ -207,6 +208,8 @@ private:
     UpdateItem m_item;
     bool m_preparing = false;
     bool m_ready = false;
+    // Whether the package manager installed the bundle, once a worker thread has found out.
+    std::optional<bool> m_ownedByPackage;
 };
 
 } // namespace velmora::updates

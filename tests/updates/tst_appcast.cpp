@@ -114,6 +114,11 @@ void TestAppcast::parse_data()
                 "<foo><bar/></foo></item>" + linuxItem("1.5"))
         << true << QStringList{"1.5/1.5"};
     QTest::newRow("empty channel") << feed({}) << true << QStringList{};
+    QTest::newRow("items of a second channel are read too")
+        << QByteArray("<rss version=\"2.0\" xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\">"
+                      "<channel><title>a</title>") + linuxItem("1.0") + "</channel><channel><title>b</title>"
+               + linuxItem("2.0") + "</channel></rss>"
+        << true << QStringList{"1.0/1.0", "2.0/2.0"};
     QTest::newRow("delta enclosure is no full update")
         << feed("<item><sparkle:version>2.0</sparkle:version>"
                 "<enclosure url=\"https://u.example/1.0-2.0.delta\" sparkle:deltaFrom=\"1.0\" sparkle:os=\"linux\"/></item>")
@@ -284,6 +289,12 @@ void TestAppcast::channels_data()
     QTest::newRow("the first channel element counts")
         << linuxItem("5.0b2", "<sparkle:channel>beta</sparkle:channel><sparkle:channel>nightly</sparkle:channel>")
         << QStringList{"nightly"} << QStringList{};
+    QTest::newRow("a name that is not a valid name is the default channel")
+        << linuxItem("4.2", "<sparkle:channel>beta channel!</sparkle:channel>") << QStringList{} << QStringList{"4.2/4.2"};
+    QTest::newRow("non-ASCII letters make no valid name")
+        << linuxItem("4.3", "<sparkle:channel>베타</sparkle:channel>") << QStringList{} << QStringList{"4.3/4.3"};
+    QTest::newRow("dots, dashes and underscores are valid")
+        << linuxItem("5.1b1", "<sparkle:channel>beta-2_x.y</sparkle:channel>") << QStringList{} << QStringList{};
 }
 
 void TestAppcast::channels()

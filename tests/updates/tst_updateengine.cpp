@@ -146,6 +146,7 @@ private slots:
     void installPathInstallsAndRelaunches();
     void laterInstallsAtQuit();
     void continuationAfterLaterDoesNothing();
+    void feedTextsAreNeverMarkup();
     void skippedVersionWaitsForANewerOne();
     void cancelledDownloadLeavesNothing();
     void failuresAreToldInKorean_data();
@@ -806,6 +807,24 @@ void TestUpdateEngine::continuationAfterLaterDoesNothing()
     QCOMPARE(bundleVersion(), QStringLiteral("1.1"));
     QCOMPARE(m_relaunched, QStringList{m_bundle + QStringLiteral("/bin/velmora")});
     QCOMPARE(m_quits, 1);
+}
+
+void TestUpdateEngine::feedTextsAreNeverMarkup()
+{
+    stageInstall();
+    // A version text that would be a picture and bold type if it were read as markup.
+    m_feedBody.replace("<sparkle:shortVersionString>1.1</sparkle:shortVersionString>",
+                       "<sparkle:shortVersionString>&lt;img src=x&gt;&lt;b&gt;1.1&lt;/b&gt;</sparkle:shortVersionString>");
+    auto engine = makeInstallEngine(installConfiguration());
+    engine->checkForUpdates();
+    QTRY_COMPARE_WITH_TIMEOUT(engine->phase(), InstallPhase::Found, patience);
+    InstallWindow *window = engine->installWindow();
+    QVERIFY(window->detail()->text().contains(QStringLiteral("<img src=x><b>1.1</b>")));
+    // Every label of the window, whatever it shows now or later.
+    const QList<QLabel *> labels = window->findChildren<QLabel *>();
+    QVERIFY(labels.size() >= 3);
+    for (const QLabel *label : labels)
+        QVERIFY2(label->textFormat() == Qt::PlainText, qPrintable(label->objectName() + ": " + label->text()));
 }
 
 void TestUpdateEngine::skippedVersionWaitsForANewerOne()

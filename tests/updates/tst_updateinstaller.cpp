@@ -135,6 +135,9 @@ void TestUpdateInstaller::init()
     // The new version, with a file large enough to arrive in many pieces.
     QList<TarEntry> entries = test::bundleEntries(next, test::harnessLauncher(), "\"VelmoraTestBehaviour\": \"confirm\"");
     entries << TarEntry::file("velmora/Resources/app/model.bin", test::incompressible(3 * 1024 * 1024));
+    // Entries that would let others change the installed program.
+    entries << TarEntry::folder("velmora/Resources/shared/", 0777)
+            << TarEntry::file("velmora/Resources/shared/settings.txt", "anyone\n", 0666);
     m_archive = test::makeTarGz(entries);
     const QString reference = m_dir.filePath(QStringLiteral("reference"));
     QVERIFY(QDir().mkpath(reference));
@@ -146,6 +149,8 @@ void TestUpdateInstaller::init()
         tar.closeWriteChannel();
         QVERIFY(tar.waitForFinished(test::patience) && tar.exitCode() == 0);
     }
+    // As the installation must leave it: whatever the archive says, only the owner may write.
+    QCOMPARE(QProcess::execute(QStringLiteral("chmod"), {QStringLiteral("-R"), QStringLiteral("go-w"), reference}), 0);
     m_newTree = test::describeTree(reference + QStringLiteral("/velmora"));
     QVERIFY(m_newTree.contains(QStringLiteral("bin/velmora")));
 
@@ -403,6 +408,14 @@ void TestUpdateInstaller::installsSwapsRelaunchesAndConfirms()
     QCOMPARE(journal->step, JournalStep::Ready);
     QCOMPARE(QFileInfo(paths.work).permissions() & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
 
+    // Nothing unpacked is writable by the group or others, whatever the archive said.
+    for (const QString &name : {QStringLiteral("Resources/shared"), QStringLiteral("Resources/shared/settings.txt")}) {
+        const QFileInfo unpacked(paths.swap + QLatin1Char('/') + name);
+        QVERIFY2(unpacked.exists(), qPrintable(name));
+        QCOMPARE(unpacked.permissions() & (QFile::WriteGroup | QFile::WriteOther), QFile::Permissions());
+        QVERIFY(unpacked.permissions() & QFile::ReadOther);
+    }
+
     QVERIFY(!installer.swap());
     QCOMPARE(test::describeTree(m_bundle), m_newTree);
     QCOMPARE(test::describeTree(paths.swap), m_oldTree); // the backup
@@ -499,6 +512,7 @@ void TestUpdateInstaller::bundlesTheEngineMustNotReplace_data()
     QTest::addColumn<int>("refusal");
     QTest::newRow("installed by the package manager") << "package" << int(InstallRefusal::PackageManaged);
     QTest::newRow("in a folder the user cannot write") << "read-only" << int(InstallRefusal::NotWritable);
+    QTest::newRow("in a folder others may write") << "shared" << int(InstallRefusal::SharedParent);
     QTest::newRow("without Info.json") << "no info" << int(InstallRefusal::NotABundle);
     QTest::newRow("a build without keys") << "no keys" << int(InstallRefusal::NoPublicKeys);
     QTest::newRow("an ordinary bundle") << "fine" << int(InstallRefusal::None);
@@ -516,6 +530,10 @@ void TestUpdateInstaller::bundlesTheEngineMustNotReplace()
                                     + "/bin/velmora\n/usr/bin/velmora\n"));
     } else if (kind == QLatin1String("no info")) {
         QVERIFY(QFile::remove(m_bundle + QStringLiteral("/Info.json")));
+    } else if (kind == QLatin1String("shared")) {
+        QVERIFY(QFile::setPermissions(m_dir.filePath(QStringLiteral("Apps")),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
+                                          | QFile::WriteOther | QFile::ExeOther));
     } else if (kind == QLatin1String("no keys")) {
         configured.publicKeys = QStringList();
     } else if (kind == QLatin1String("read-only")) {
@@ -546,6 +564,10 @@ void TestUpdateInstaller::bundlesTheEngineMustNotReplace()
     QCOMPARE(int(failure->refusal), refusal);
     if (kind == QLatin1String("package"))
         QVERIFY(failure->message().contains(QStringLiteral("sudo apt")));
+    if (kind == QLatin1String("shared"))
+        QCOMPARE(failure->message(), sharedParentText.arg(m_dir.filePath(QStringLiteral("Apps"))));
+    // Nothing was made beside the bundle.
+    QVERIFY(!QFileInfo::exists(InstallPaths::forBundle(m_bundle).work));
     QVERIFY(m_server->requests().isEmpty());
 }
 
