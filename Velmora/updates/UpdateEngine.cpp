@@ -47,6 +47,9 @@ UpdateEngine::UpdateEngine(UpdaterDelegate &updaterDelegate, UserDriverDelegate 
     , m_http(configuration.http ? *configuration.http : platform::HttpClient::shared())
     , m_feedTimeout(configuration.feedTimeout)
     , m_allowedChannels(configuration.allowedChannels)
+    , m_architecture(!configuration.architecture.isEmpty() ? configuration.architecture
+                     : !buildArchitecture().isEmpty()     ? buildArchitecture()
+                                                          : QStringLiteral("?")) // names no download
     , m_releaseNotesHosts(configuration.releaseNotesHosts.value_or(platform::buildSettings().releaseNotesHosts))
     , m_urlOpener(configuration.urlOpener ? *configuration.urlOpener : platform::UrlOpener::system())
     , m_quit(configuration.quit ? std::move(configuration.quit) : std::function<void()>([] {
@@ -274,7 +277,8 @@ QCoro::Task<> UpdateEngine::runCycle(UpdateCheckKind kind, platform::CancelToken
         co_return;
     }
 
-    const AppcastParseResult feedContent = parseAppcast(response.body, QLatin1String(appcastLinuxOs), m_allowedChannels);
+    const AppcastParseResult feedContent =
+        parseAppcast(response.body, QLatin1String(appcastLinuxOs), m_allowedChannels, m_architecture);
     if (!feedContent.ok()) {
         finishCycle(kind, engineError(UpdateEngineError::AppcastParseError, unreadableFeedText, feedContent.error));
         co_return;

@@ -58,6 +58,11 @@ struct UpdateEngineConfiguration
     platform::HttpClient *http = nullptr; // default: platform::HttpClient::shared()
     std::chrono::milliseconds feedTimeout = feedRequestTimeout;
     QStringList allowedChannels = {};     // named feed channels offered besides the default one
+    // Only Linux downloads that name this architecture (velmora:arch) are offered. One that
+    // names none is not offered either: a validly signed archive for another processor would
+    // otherwise be exchanged in, and builds older than the attribute ignore it, so a feed can
+    // name every download's architecture at once. Default: buildArchitecture().
+    QString architecture = {};
     // The installation; its running version and HTTP client default to the ones above.
     InstallerConfiguration installer = {};
     // Hosts the engine's window loads release notes from; default: the build's.
@@ -155,6 +160,7 @@ private:
     platform::HttpClient &m_http;
     std::chrono::milliseconds m_feedTimeout;
     QStringList m_allowedChannels;
+    QString m_architecture;
     QStringList m_releaseNotesHosts;
     platform::UrlOpener &m_urlOpener;
     std::function<void()> m_quit;

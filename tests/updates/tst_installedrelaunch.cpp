@@ -10,6 +10,7 @@
 #include "UpdateFixtures.h"
 
 #include "platform/Relauncher.h"
+#include "updates/Appcast.h"
 #include "updates/BundleInfo.h"
 #include "updates/UpdateInstaller.h"
 
@@ -111,7 +112,8 @@ private slots:
                 items = "<item><title>Velmora " + version.toUtf8() + "</title><sparkle:version>" + version.toUtf8()
                     + "</sparkle:version><enclosure url=\"" + server.url(QStringLiteral("/archive/") + version).toEncoded()
                     + "\" length=\"" + QByteArray::number(archive.size())
-                    + "\" type=\"application/gzip\" sparkle:os=\"linux\" sparkle:edSignature=\""
+                    + "\" type=\"application/gzip\" sparkle:os=\"linux\" xmlns:velmora=\"" + updates::velmoraFeedNamespace
+                    + "\" velmora:arch=\"" + updates::buildArchitecture().toLatin1() + "\" sparkle:edSignature=\""
                     + updates::signData(archive, test::testKeys()).toLatin1() + "\"/></item>";
             }
             return HttpReply{200,

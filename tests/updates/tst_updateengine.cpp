@@ -1,3 +1,4 @@
+#include "updates/Appcast.h"
 #include "updates/BundleInfo.h"
 #include "updates/SettingsKeys.h"
 #include "updates/Texts.h"
@@ -100,9 +101,16 @@ QByteArray feed(const QByteArray &items)
         + items + "</channel></rss>";
 }
 
-QByteArray item(const QByteArray &version, const QByteArray &os = "linux")
+// The enclosure attribute that names this build's architecture.
+QByteArray ownArchitecture()
 {
-    const QByteArray osAttribute = os.isEmpty() ? QByteArray() : " sparkle:os=\"" + os + "\"";
+    return " xmlns:velmora=\"" + QByteArray(velmoraFeedNamespace) + "\" velmora:arch=\"" + buildArchitecture().toLatin1()
+        + "\"";
+}
+
+QByteArray item(const QByteArray &version, const QByteArray &os = "linux", const QByteArray &architecture = ownArchitecture())
+{
+    const QByteArray osAttribute = (os.isEmpty() ? QByteArray() : " sparkle:os=\"" + os + "\"") + architecture;
     return "<item><title>Velmora " + version + "</title><sparkle:version>" + version
         + "</sparkle:version><sparkle:shortVersionString>v" + version + "</sparkle:shortVersionString>"
           "<sparkle:releaseNotesLink>https://velmora.app/notes/" + version + ".md</sparkle:releaseNotesLink>"
@@ -237,6 +245,13 @@ void TestUpdateEngine::informationCheck_data()
     QTest::newRow("empty feed") << 200 << feed({}) << "" << 1001;
     QTest::newRow("mac-only items ignored")
         << 200 << feed(item("9.0", "macos") + item("8.0", {}) + item("0.5")) << "" << 1001;
+    // A validly signed archive for another processor must never be installed.
+    QTest::newRow("another architecture's newer item passed over")
+        << 200 << feed(item("3.0", "linux", " xmlns:velmora=\"https://velmora.app/xml-namespaces/update\" velmora:arch=\"s390x-other\"")
+                       + item("1.2"))
+        << "1.2" << 0;
+    QTest::newRow("an item naming no architecture is not offered")
+        << 200 << feed(item("3.0", "linux", {})) << "" << 1001;
     QTest::newRow("garbage instead of a feed") << 200 << QByteArray("<html><p>captive portal") << "" << 1000;
     QTest::newRow("not found") << 404 << QByteArray("not here") << "" << 1002;
     QTest::newRow("server error") << 500 << feed(item("2.0")) << "" << 1002;
@@ -589,7 +604,7 @@ QByteArray TestUpdateEngine::linuxItem(const QByteArray &version, const QByteArr
         + "</sparkle:version><sparkle:shortVersionString>" + version + "</sparkle:shortVersionString>"
           "<sparkle:releaseNotesLink>" + notes + "</sparkle:releaseNotesLink>"
           "<enclosure url=\"" + url + "\" length=\"" + QByteArray::number(length)
-        + "\" type=\"application/gzip\" sparkle:os=\"linux\"" + signatureAttribute + "/></item>";
+        + "\" type=\"application/gzip\" sparkle:os=\"linux\"" + ownArchitecture() + signatureAttribute + "/></item>";
 }
 
 UpdateEngineConfiguration TestUpdateEngine::installConfiguration()
