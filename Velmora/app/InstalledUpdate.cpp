@@ -3,10 +3,13 @@
 #include "backend/BackendController.h"
 #include "platform/Bundle.h"
 #include "platform/Relauncher.h"
+#include "updates/BundleInfo.h"
 #include "updates/Texts.h"
 #include "updates/UpdateInstaller.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
@@ -58,6 +61,27 @@ void confirmInstalledUpdateWhenUp(QWidget &window, backend::BackendController &b
                                         QObject::disconnect(*confirmOnce);
                                         updates::UpdateInstaller::confirm(bundle);
                                     });
+}
+
+bool isStartCheck(const QStringList &arguments)
+{
+    return arguments.size() == 2 && arguments.at(1) == QLatin1String(updates::startCheckArgument);
+}
+
+int answerStartCheck()
+{
+    // The bundle this program lies in, as it will find it once exchanged in.
+    const std::optional<QString> bundle = platform::Bundle::main().bundleDirectory();
+    QFile info(bundle.value_or(QString()) + QStringLiteral("/Info.json"));
+    const QString version = bundle && info.open(QIODevice::ReadOnly) ? updates::parseBundleInfo(info.read(64 * 1024)).version
+                                                                     : QString();
+    if (QGuiApplication::platformName().isEmpty() || version.isEmpty()) {
+        std::fprintf(stderr, "velmora: no platform plugin, or no version in the bundle's Info.json\n");
+        return 1;
+    }
+    std::printf("%s%s\n", updates::startCheckAnswer, qPrintable(version));
+    std::fflush(stdout);
+    return 0;
 }
 
 void showInstalledUpdateMessage(QWidget &window, const QString &message)

@@ -98,6 +98,7 @@ inline const QString busyText = QStringLiteral("다른 Velmora 창이 업데이�
 // %1: the system's own description of the failure.
 inline const QString fileErrorText = QStringLiteral("업데이트 파일을 준비하지 못했습니다: %1");
 inline const QString swapFailedText = QStringLiteral("업데이트를 설치하지 못해 지금 버전을 계속 사용합니다: %1");
+inline const QString cannotStartText = QStringLiteral("새 버전(v%1)이 이 컴퓨터에서 시작되지 않아 설치하지 않았습니다. 지금 버전을 계속 사용합니다. 문제가 계속되면 릴리스 페이지에서 새 버전을 내려받아 주세요.");
 inline const QString relaunchFailedText = QStringLiteral("새 버전을 시작하지 못해 지금 버전으로 되돌렸습니다: %1");
 
 // After a rollback, shown by the version that came back. %1: the new version, %2: the old one.

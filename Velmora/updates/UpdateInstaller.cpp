@@ -19,6 +19,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
+#include <QProcess>
 #include <QScopeGuard>
 
 #include <cerrno>
@@ -28,6 +29,37 @@
 
 namespace velmora::updates {
 namespace {
+
+// Runs program's start check (on a worker thread: it blocks); empty when it passed, else what
+// went wrong, in English for the diagnostics.
+QString startCheckProblem(const QString &program, const QString &version, std::chrono::milliseconds bound)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // No window, no display needed; and not a relaunch of this process.
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.remove(QString::fromLatin1(platform::Relauncher::relaunchedFromVariable));
+    process.setProcessEnvironment(environment);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(program, {QLatin1String(startCheckArgument)});
+    if (!process.waitForStarted(int(bound.count())))
+        return QStringLiteral("it could not be started: %1").arg(process.errorString());
+    if (!process.waitForFinished(int(bound.count()))) {
+        process.kill();
+        process.waitForFinished(int(bound.count()));
+        return QStringLiteral("it did not finish within %1 ms").arg(bound.count());
+    }
+    const QString errors = QString::fromLocal8Bit(process.readAllStandardError()).right(500).trimmed();
+    if (process.exitStatus() != QProcess::NormalExit)
+        return QStringLiteral("it crashed: %1").arg(errors);
+    if (process.exitCode() != 0)
+        return QStringLiteral("it ended with status %1: %2").arg(process.exitCode()).arg(errors);
+    const QByteArray expected = QByteArray(startCheckAnswer) + version.toUtf8();
+    const QList<QByteArray> lines = process.readAllStandardOutput().split('\n');
+    if (!lines.contains(expected))
+        return QStringLiteral("it did not answer \"%1\"").arg(QString::fromUtf8(expected));
+    return {};
+}
 
 platform::RelaunchResult relaunchDetached(const QString &program)
 {
@@ -121,6 +153,7 @@ QString InstallFailure::message() const
     case InstallError::FileError: return fileErrorText.arg(detail);
     case InstallError::SwapFailed: return swapFailedText.arg(detail);
     case InstallError::RelaunchFailed: return relaunchFailedText.arg(detail);
+    case InstallError::CannotStart: return cannotStartText.arg(bundleVersion);
     case InstallError::Cancelled: return QString();
     }
     return fileErrorText.arg(detail);
@@ -137,6 +170,7 @@ UpdateInstaller::UpdateInstaller(InstallerConfiguration configuration, QObject *
     , m_packages(configuration.packages ? *configuration.packages : platform::PackageOwnership::system())
     , m_relaunch(configuration.relaunch ? std::move(configuration.relaunch) : Relaunch(&relaunchDetached))
     , m_stallTimeout(configuration.stallTimeout)
+    , m_startCheckTimeout(configuration.startCheckTimeout)
     , m_maxArchiveBytes(configuration.maxArchiveBytes)
     , m_unpackLimits(configuration.unpackLimits)
     , m_reached(std::move(configuration.reached))
@@ -426,6 +460,18 @@ QCoro::Task<std::optional<InstallFailure>> UpdateInstaller::prepare(UpdateItem i
     case BundleVersionCheck::NotNewer:
         co_return failure(InstallError::NotNewer);
     }
+
+    // Before anything is exchanged: the new version must be able to start on this system.
+    auto startProblem = std::make_shared<QString>();
+    std::function<void()> checkStart = [startProblem, program = m_paths.swap + QStringLiteral("/bin/velmora"),
+                                        version = info.version, bound = m_startCheckTimeout] {
+        *startProblem = startCheckProblem(program, version, bound);
+    };
+    co_await platform::runOnWorkerThread(std::move(checkStart));
+    if (!self || token.isCancelled())
+        co_return failure(InstallError::Cancelled);
+    if (!startProblem->isEmpty())
+        co_return failure(InstallError::CannotStart, *startProblem);
 
     // On disk before the journal says so.
     if (!platform::syncFileSystem(m_paths.work, &error))

@@ -6,7 +6,9 @@
 // window, "지금 설치", "설치 후 다시 시작". The relaunch ends this process with the engine's own
 // quit, while the engine's window, the update window and a main window are all shown.
 //
-//   update_app --bundle DIR
+//   update_app --bundle DIR [--check-start]
+//
+// With --check-start it answers an installation's start check, as Velmora does, and ends.
 //
 // Environment (inherited by the relaunched start):
 //   VELMORA_TEST_FEED  the feed's address       VELMORA_TEST_CA   PEM file the feed's host is trusted with
@@ -35,6 +37,8 @@
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QWidget>
+
+#include <cstdio>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -71,9 +75,14 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("Velmora"));
     QCommandLineParser args;
     args.addOption(QCommandLineOption(QStringLiteral("bundle"), QString(), QStringLiteral("folder")));
+    args.addOption(QCommandLineOption(QStringLiteral("check-start")));
     args.process(app);
     const QString bundle = args.value(QStringLiteral("bundle"));
     const QString version = bundleVersion(bundle);
+    if (args.isSet(QStringLiteral("check-start"))) {
+        std::printf("%s%s\n", updates::startCheckAnswer, qPrintable(version));
+        return 0;
+    }
 
     const qint64 predecessor = platform::relaunchedFrom(platform::ProcessInfo::current().environment());
     log(QStringLiteral("start %1 %2").arg(predecessor).arg(version));

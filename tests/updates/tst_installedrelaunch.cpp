@@ -89,7 +89,7 @@ private slots:
         QVERIFY(dir.isValid());
         const QString bundle = dir.filePath(QStringLiteral("apps/velmora"));
         const QByteArray launcher = "#!/bin/sh\nhere=\"$(cd \"$(dirname \"$0\")/..\" && pwd -P)\"\nexec '"
-            + test::helperProgram(QStringLiteral("update_app")).toUtf8() + "' --bundle \"$here\"\n";
+            + test::helperProgram(QStringLiteral("update_app")).toUtf8() + "' --bundle \"$here\" \"$@\"\n";
         QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("apps"))));
         QVERIFY(test::writeBundle(bundle, versionOf(0), launcher));
         const QString log = dir.filePath(QStringLiteral("starts.log"));

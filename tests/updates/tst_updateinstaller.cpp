@@ -17,6 +17,7 @@
 #include "TreeSnapshot.h"
 #include "UpdateFixtures.h"
 
+#include <QDirIterator>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -89,6 +90,9 @@ private slots:
     void killedAtEachStep_data();
     void killedAtEachStep();
     void crashingNewVersionIsRolledBack();
+    void versionThatCannotStartIsRefused_data();
+    void versionThatCannotStartIsRefused();
+    void realVelmoraPassesTheStartCheck();
 
 private:
     InstallerConfiguration configuration();
@@ -680,6 +684,83 @@ void TestUpdateInstaller::crashingNewVersionIsRolledBack()
     // Told once: the next start is an ordinary one.
     const ProcessRun fourth = runProgram(velmora, {});
     QCOMPARE(fourth.out.trimmed(), QStringLiteral("action Nothing"));
+}
+
+void TestUpdateInstaller::versionThatCannotStartIsRefused_data()
+{
+    QTest::addColumn<QByteArray>("executable");
+    QTest::addColumn<QString>("detail"); // a part of the English diagnostics
+
+    QTest::newRow("exits at once") << QByteArray("#!/bin/sh\nexit 1\n") << "status 1";
+    QTest::newRow("exits at once without a word") << QByteArray("#!/bin/sh\nexit 0\n") << "did not answer";
+    QTest::newRow("crashes before its window") << QByteArray("#!/bin/sh\nkill -SEGV $$\n") << "crashed";
+    QTest::newRow("needs a library that is not there")
+        << test::readFile(test::helperProgram(QStringLiteral("needs_absent_library"))) << "status 127";
+    // The first bytes of a 64-bit little-endian executable for AArch64 (machine 183): the
+    // kernel refuses to run it here.
+    QByteArray foreign("\x7f" "ELF\x02\x01\x01", 7);
+    foreign += QByteArray(9, '\0');
+    foreign += QByteArray("\x02\x00\xb7\x00\x01\x00\x00\x00", 8);
+    foreign += QByteArray(48, '\0');
+    QTest::newRow("built for another architecture") << foreign << "could not be started";
+    QTest::newRow("answers for another version")
+        << QByteArray("#!/bin/sh\necho 'velmora start check: ok 9.9'\n") << "did not answer";
+}
+
+void TestUpdateInstaller::versionThatCannotStartIsRefused()
+{
+    QFETCH(QByteArray, executable);
+    QFETCH(QString, detail);
+    const QByteArray archive = test::makeTarGz(test::bundleEntries(next, executable));
+    serve(archive);
+    UpdateInstaller installer(configuration());
+    const auto failure = test::waitFor(installer.prepare(itemFor(archive)));
+    QVERIFY(failure);
+    QCOMPARE(failure->error, InstallError::CannotStart);
+    QVERIFY2(failure->detail.contains(detail), qPrintable(failure->detail));
+    QCOMPARE(failure->message(), cannotStartText.arg(next));
+    // Nothing was exchanged, nothing is left beside the bundle, and the next start is ordinary.
+    QVERIFY(!installer.isReady());
+    QCOMPARE(test::describeTree(m_bundle), m_oldTree);
+    QVERIFY(!QFileInfo::exists(InstallPaths::forBundle(m_bundle).work));
+    QCOMPARE(UpdateInstaller::recoverAtLaunch(m_bundle).action, RecoveryAction::Nothing);
+}
+
+void TestUpdateInstaller::realVelmoraPassesTheStartCheck()
+{
+    // The velmora program of this build as the new version's.
+    const QByteArray velmora = test::readFile(QStringLiteral(VELMORA_TEST_BIN_DIR "/../../bin/velmora"));
+    QVERIFY(velmora.size() > 1000);
+
+    // Asked by itself, with empty user folders: it answers and leaves them as they were.
+    const QString bundle = m_dir.filePath(QStringLiteral("checked/velmora"));
+    QVERIFY(test::writeBundle(bundle, next, velmora));
+    QProcess check;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    for (const char *variable : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"}) {
+        const QString folder = m_dir.filePath(QStringLiteral("user/") + QLatin1String(variable));
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        environment.insert(QLatin1String(variable), folder);
+    }
+    check.setProcessEnvironment(environment);
+    check.start(bundle + QStringLiteral("/bin/velmora"), {QLatin1String(startCheckArgument)});
+    QVERIFY(check.waitForFinished(test::patience));
+    QCOMPARE(check.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(check.exitCode(), 0);
+    QCOMPARE(check.readAllStandardOutput(), QByteArray(startCheckAnswer) + next.toUtf8() + '\n');
+    QDirIterator written(m_dir.filePath(QStringLiteral("user")), QDir::Files | QDir::Hidden | QDir::System,
+                         QDirIterator::Subdirectories);
+    QVERIFY2(!written.hasNext(), qPrintable(written.hasNext() ? written.next() : QString()));
+
+    // And through an installation: prepared, ready to be exchanged in.
+    const QByteArray archive = test::makeTarGz(test::bundleEntries(next, velmora));
+    serve(archive);
+    UpdateInstaller installer(configuration());
+    const auto failure = test::waitFor(installer.prepare(itemFor(archive)), 3 * test::patience);
+    QVERIFY2(!failure, failure ? qPrintable(failure->detail) : "");
+    QVERIFY(installer.isReady());
 }
 
 QTEST_GUILESS_MAIN(TestUpdateInstaller)
