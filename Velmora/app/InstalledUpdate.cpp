@@ -5,6 +5,7 @@
 #include "platform/Relauncher.h"
 #include "updates/BundleInfo.h"
 #include "updates/Texts.h"
+#include "updates/UpdateEngine.h"
 #include "updates/UpdateInstaller.h"
 
 #include <QCoreApplication>
@@ -44,6 +45,8 @@ QString recoverInstalledUpdate(const std::function<void()> &letGo)
                                                                    QCoreApplication::arguments().mid(1));
         std::fprintf(stderr, "velmora: the restored version could not be started: %s\n", qPrintable(error));
     }
+    if (recovery.action == updates::RecoveryAction::ReportRolledBack)
+        updates::UpdateEngine::passOverRolledBackVersion(recovery.journal.toVersion);
     return recovery.message;
 }
 

@@ -144,6 +144,17 @@ QString UpdateEngine::skippedVersion() const
     return QSettings().value(skippedVersionKey).toString();
 }
 
+QString UpdateEngine::rolledBackVersion() const
+{
+    return QSettings().value(rolledBackVersionKey).toString();
+}
+
+void UpdateEngine::passOverRolledBackVersion(const QString &version)
+{
+    if (!version.isEmpty())
+        QSettings().setValue(rolledBackVersionKey, version);
+}
+
 void UpdateEngine::startUpdater()
 {
     if (m_started)
@@ -287,7 +298,9 @@ QCoro::Task<> UpdateEngine::runCycle(UpdateCheckKind kind, platform::CancelToken
     std::optional<AppcastItem> found = selectUpdate(feedContent.items, m_runningVersion);
     // A skipped version waits for a newer one, unless the user asks.
     const bool userInitiated = kind != UpdateCheckKind::UpdatesInBackground;
-    if (found && !isOffered(found->versionString, skippedVersion(), userInitiated))
+    // So does a version that was rolled back.
+    if (found && (!isOffered(found->versionString, skippedVersion(), userInitiated)
+                  || !isOffered(found->versionString, rolledBackVersion(), userInitiated)))
         found.reset();
     if (!found) {
         finishCycle(kind, engineError(UpdateEngineError::NoUpdate, noUpdateText));
@@ -467,6 +480,8 @@ void UpdateEngine::install()
     // Choosing a skipped version after all takes the skip back.
     if (skippedVersion() == m_item.versionString)
         QSettings().remove(skippedVersionKey);
+    if (rolledBackVersion() == m_item.versionString)
+        QSettings().remove(rolledBackVersionKey);
     startPreparing(m_item, false);
 }
 

@@ -110,6 +110,12 @@ public:
     QString runningVersion() const { return m_runningVersion; }
     // The version the user chose to skip; empty when none.
     QString skippedVersion() const;
+    // The version an earlier start rolled back; empty when none.
+    QString rolledBackVersion() const;
+    // Called by the start that reports a rollback: checks the user did not ask for pass the
+    // version by from now on (the user's own check may still offer it), so that the window of
+    // a launch check does not offer it again over the rollback's message.
+    static void passOverRolledBackVersion(const QString &version);
     // The engine's window while it exists (nullptr otherwise), and what it shows.
     InstallWindow *installWindow() const { return m_window.data(); }
     InstallPhase phase() const { return m_state.phase; }

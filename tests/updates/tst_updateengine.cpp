@@ -156,6 +156,7 @@ private slots:
     void continuationAfterLaterDoesNothing();
     void feedTextsAreNeverMarkup();
     void skippedVersionWaitsForANewerOne();
+    void rolledBackVersionIsNotOfferedByItself();
     void cancelledDownloadLeavesNothing();
     void failuresAreToldInKorean_data();
     void failuresAreToldInKorean();
@@ -876,6 +877,36 @@ void TestUpdateEngine::skippedVersionWaitsForANewerOne()
     QCOMPARE(engine->phase(), InstallPhase::Found);
     QVERIFY(engine->installWindow()->isVisible());
     QVERIFY(engine->installWindow()->detail()->text().contains(QStringLiteral("v1.2")));
+}
+
+void TestUpdateEngine::rolledBackVersionIsNotOfferedByItself()
+{
+    stageInstall();
+    m_delegates.engineShowsScheduled = true;
+    auto engine = makeInstallEngine(installConfiguration());
+    // The start that put the old version back tells the engine so.
+    UpdateEngine::passOverRolledBackVersion(QStringLiteral("1.1"));
+    QCOMPARE(engine->rolledBackVersion(), QStringLiteral("1.1"));
+
+    // The launch check and the scheduled ones pass it by: no window covers the rollback's message.
+    engine->checkForUpdatesInBackground();
+    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, patience);
+    QCOMPARE(m_delegates.onlyErrorCode(), noUpdateErrorCode);
+    QVERIFY(!engine->installWindow());
+
+    // The user's own check still offers it.
+    engine->checkForUpdates();
+    QTRY_COMPARE_WITH_TIMEOUT(engine->phase(), InstallPhase::Found, patience);
+    engine->installWindow()->laterButton()->click();
+
+    // A newer version is offered again without the user.
+    m_feedBody = feed(linuxItem("1.2", m_server->url(QStringLiteral("/Velmora-1.2.tar.gz")).toString().toUtf8(), 100, "x"));
+    m_delegates = RecordingDelegates();
+    m_delegates.engineShowsScheduled = true;
+    engine->checkForUpdatesInBackground();
+    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, patience);
+    QCOMPARE(m_delegates.onlyErrorCode(), 0);
+    QCOMPARE(engine->phase(), InstallPhase::Found);
 }
 
 void TestUpdateEngine::cancelledDownloadLeavesNothing()
