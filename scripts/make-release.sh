@@ -111,6 +111,6 @@ cat <<ITEM
   <sparkle:version>$version</sparkle:version>
   <sparkle:shortVersionString>$version</sparkle:shortVersionString>
   <sparkle:releaseNotesLink>$notes_base/$version.md</sparkle:releaseNotesLink>
-  <enclosure url="$download_base/$(basename "$archive")" length="$size" type="application/gzip" sparkle:os="linux"$signature/>
+  <enclosure url="$download_base/$(basename "$archive")" length="$size" type="application/gzip" xmlns:velmora="https://velmora.app/xml-namespaces/update" velmora:arch="$arch" sparkle:os="linux"$signature/>
 </item>
 ITEM

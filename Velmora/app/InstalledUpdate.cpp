@@ -3,10 +3,14 @@
 #include "backend/BackendController.h"
 #include "platform/Bundle.h"
 #include "platform/Relauncher.h"
+#include "updates/BundleInfo.h"
 #include "updates/Texts.h"
+#include "updates/UpdateEngine.h"
 #include "updates/UpdateInstaller.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
@@ -41,6 +45,8 @@ QString recoverInstalledUpdate(const std::function<void()> &letGo)
                                                                    QCoreApplication::arguments().mid(1));
         std::fprintf(stderr, "velmora: the restored version could not be started: %s\n", qPrintable(error));
     }
+    if (recovery.action == updates::RecoveryAction::ReportRolledBack)
+        updates::UpdateEngine::passOverRolledBackVersion(recovery.journal.toVersion);
     return recovery.message;
 }
 
@@ -60,12 +66,35 @@ void confirmInstalledUpdateWhenUp(QWidget &window, backend::BackendController &b
                                     });
 }
 
+bool isStartCheck(const QStringList &arguments)
+{
+    return arguments.size() == 2 && arguments.at(1) == QLatin1String(updates::startCheckArgument);
+}
+
+int answerStartCheck()
+{
+    // The bundle this program lies in, as it will find it once exchanged in.
+    const std::optional<QString> bundle = platform::Bundle::main().bundleDirectory();
+    QFile info(bundle.value_or(QString()) + QStringLiteral("/Info.json"));
+    const QString version = bundle && info.open(QIODevice::ReadOnly) ? updates::parseBundleInfo(info.read(64 * 1024)).version
+                                                                     : QString();
+    if (QGuiApplication::platformName().isEmpty() || version.isEmpty()) {
+        std::fprintf(stderr, "velmora: no platform plugin, or no version in the bundle's Info.json\n");
+        return 1;
+    }
+    std::printf("%s%s\n", updates::startCheckAnswer, qPrintable(version));
+    std::fflush(stdout);
+    return 0;
+}
+
 void showInstalledUpdateMessage(QWidget &window, const QString &message)
 {
     if (message.isEmpty())
         return;
     auto *box = new QMessageBox(QMessageBox::Information, updates::rolledBackTitle, message, QMessageBox::Ok, &window);
     box->setObjectName(QStringLiteral("velmora.rolledBackUpdate"));
+    // The versions in the sentence came with the update.
+    box->setTextFormat(Qt::PlainText);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
     box->show();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -23,6 +24,14 @@ QString recoverInstalledUpdate(const std::function<void()> &letGo = {});
 // Confirms the running version's installation once its window is shown and its backend is
 // ready; the backup of the old version goes then.
 void confirmInstalledUpdateWhenUp(QWidget &window, backend::BackendController &backend);
+
+// Whether this run is an update's start check (updates::startCheckArgument): the only
+// argument after the program.
+bool isStartCheck(const QStringList &arguments);
+// Answers the start check on standard output with the bundle's version and returns the exit
+// status: 0 when the platform plugin is loaded and the bundle's Info.json names a version.
+// Claims nothing, starts nothing, touches no settings.
+int answerStartCheck();
 
 // Shows what recoverInstalledUpdate() returned, over window.
 void showInstalledUpdateMessage(QWidget &window, const QString &message);

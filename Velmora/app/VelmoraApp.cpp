@@ -64,7 +64,8 @@ VelmoraApp::VelmoraApp(Dependencies dependencies, QObject *parent)
         m_activeWork = [backend = m_backend] { return activeWork(*backend); };
     // An installed update relaunches the application only once the backend and its page have
     // wound down.
-    m_updates->setPrepareForUpdate([backend = m_backend] { return backend->prepareForUpdate(); });
+    m_updates->setPrepareForUpdate(
+        [backend = m_backend](platform::CancelToken token) { return backend->prepareForUpdate(token); });
 }
 
 namespace {

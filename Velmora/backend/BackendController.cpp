@@ -321,13 +321,13 @@ QCoro::Task<std::optional<bool>> BackendController::hasActiveWork()
     co_return co_await askUpdateStatus(m_url);
 }
 
-QCoro::Task<bool> BackendController::prepareForUpdate()
+QCoro::Task<bool> BackendController::prepareForUpdate(platform::CancelToken token)
 {
     if (m_url.isEmpty())
         co_return !m_starting;
     QPointer<BackendController> self(this);
     const std::optional<bool> busy = co_await askUpdateStatus(m_url);
-    if (!self || busy != false)
+    if (!self || token.isCancelled() || busy != false)
         co_return false;
     QPointer<WorkspacePage> page = m_webView;
     if (!page)

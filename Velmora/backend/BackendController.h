@@ -118,8 +118,9 @@ public:
     /// Whether the application may relaunch now: true without a backend (unless one is being
     /// started), else only when the backend reports no work and the page, when there is one,
     /// has wound down (its window.prepareForAppUpdate answered true). Undetermined is never
-    /// taken as ready.
-    QCoro::Task<bool> prepareForUpdate();
+    /// taken as ready. Once token is cancelled the page is not asked any more (and the answer
+    /// is false).
+    QCoro::Task<bool> prepareForUpdate(platform::CancelToken token = {});
 
 signals:
     void urlChanged();

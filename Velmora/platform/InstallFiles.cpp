@@ -168,6 +168,26 @@ bool isWritableFolder(const QString &path)
     return info.isDir() && ::access(native(path).constData(), W_OK | X_OK) == 0;
 }
 
+bool writableByOthers(const QString &path)
+{
+    struct stat folder;
+    if (::stat(native(path).constData(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+        return true;
+    if (folder.st_uid != ::geteuid() && folder.st_uid != 0)
+        return true;
+    if (folder.st_mode & S_IWOTH)
+        return true;
+    // A group write bit is harmless on the user's own group (Debian gives every user one).
+    return (folder.st_mode & S_IWGRP) && folder.st_gid != ::getegid();
+}
+
+bool isPrivateFolder(const QString &path)
+{
+    struct stat folder;
+    return ::lstat(native(path).constData(), &folder) == 0 && S_ISDIR(folder.st_mode) && folder.st_uid == ::geteuid()
+        && (folder.st_mode & 077) == 0;
+}
+
 bool onSameFileSystem(const QString &first, const QString &second)
 {
     struct stat a;

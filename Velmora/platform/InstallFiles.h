@@ -49,6 +49,15 @@ bool removeTree(const QString &path, QString *error = nullptr);
 
 // A folder (after following links) that this process may create and rename entries in.
 bool isWritableFolder(const QString &path);
+// Whether a user other than this process's (and root) may create or rename entries in the folder
+// path: others or a foreign group may write it, or it belongs to someone else. True when it
+// cannot be examined.
+bool writableByOthers(const QString &path);
+
+// Whether path is a folder (not a link to one) that belongs to this process's user and that
+// nobody else may read, write or enter.
+bool isPrivateFolder(const QString &path);
+
 // Both paths (links followed) lie on one file system.
 bool onSameFileSystem(const QString &first, const QString &second);
 // Makes everything written to the file system holding path durable.

@@ -18,6 +18,7 @@ struct Enclosure
     QString version;
     QString shortVersion;
     QString edSignature;
+    QString architecture;
     bool delta = false; // sparkle:deltaFrom: a patch from one older version, not a full update
 };
 
@@ -90,6 +91,7 @@ Enclosure readEnclosure(QXmlStreamReader &reader)
         attributes.value(ns, QLatin1String("version")).toString().trimmed(),
         attributes.value(ns, QLatin1String("shortVersionString")).toString().trimmed(),
         attributes.value(ns, QLatin1String("edSignature")).toString().trimmed(),
+        attributes.value(QLatin1String(velmoraFeedNamespace), QLatin1String("arch")).toString().trimmed(),
         attributes.hasAttribute(ns, QLatin1String("deltaFrom")),
     };
     reader.skipCurrentElement();
@@ -119,14 +121,16 @@ RawItem readItem(QXmlStreamReader &reader)
 }
 
 // The entry as this platform sees it, or nullopt when it offers nothing usable here.
-std::optional<AppcastItem> applicableItem(const RawItem &raw, const QString &os, const QStringList &allowedChannels)
+std::optional<AppcastItem> applicableItem(const RawItem &raw, const QString &os, const QStringList &allowedChannels,
+                                          const QString &architecture)
 {
-    // An empty channel name is the default channel, as the update framework reads it.
+    // An empty or invalid channel name is the default channel, as the update framework reads it.
     const QString channel = chosen(raw.channel);
-    if (!channel.isEmpty() && !allowedChannels.contains(channel))
+    if (isValidChannelName(channel) && !allowedChannels.contains(channel))
         return std::nullopt;
     const auto enclosure = std::find_if(raw.enclosures.cbegin(), raw.enclosures.cend(), [&](const Enclosure &e) {
-        return !e.delta && e.os.compare(os, Qt::CaseInsensitive) == 0;
+        return !e.delta && e.os.compare(os, Qt::CaseInsensitive) == 0
+            && (architecture.isEmpty() || e.architecture == architecture);
     });
     if (enclosure == raw.enclosures.cend())
         return std::nullopt;
@@ -152,6 +156,7 @@ std::optional<AppcastItem> applicableItem(const RawItem &raw, const QString &os,
     item.contentLength = lengthOk && length > 0 ? length : 0;
     item.contentType = enclosure->type;
     item.edSignature = enclosure->edSignature;
+    item.architecture = enclosure->architecture;
 
     // Kept as written: QUrl would lower-case the scheme and host the load checks.
     const platform::LiteralUrl releaseNotesLink(chosen(raw.releaseNotesLink));
@@ -162,7 +167,42 @@ std::optional<AppcastItem> applicableItem(const RawItem &raw, const QString &os,
 
 } // namespace
 
-AppcastParseResult parseAppcast(const QByteArray &document, const QString &os, const QStringList &allowedChannels)
+bool isValidChannelName(const QString &name)
+{
+    if (name.isEmpty())
+        return false;
+    for (const QChar c : name) {
+        const bool allowed = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')
+            || c == u'.' || c == u'-' || c == u'_';
+        if (!allowed)
+            return false;
+    }
+    return true;
+}
+
+QString buildArchitecture()
+{
+#if defined(__x86_64__)
+    return QStringLiteral("x86_64");
+#elif defined(__aarch64__)
+    return QStringLiteral("aarch64");
+#elif defined(__i386__)
+    return QStringLiteral("i686");
+#elif defined(__arm__)
+    return QStringLiteral("armv7l");
+#elif defined(__riscv) && __riscv_xlen == 64
+    return QStringLiteral("riscv64");
+#elif defined(__powerpc64__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    return QStringLiteral("ppc64le");
+#elif defined(__s390x__)
+    return QStringLiteral("s390x");
+#else
+    return {};
+#endif
+}
+
+AppcastParseResult parseAppcast(const QByteArray &document, const QString &os, const QStringList &allowedChannels,
+                                const QString &architecture)
 {
     AppcastParseResult result;
     QXmlStreamReader reader(document);
@@ -176,9 +216,10 @@ AppcastParseResult parseAppcast(const QByteArray &document, const QString &os, c
         return result;
     }
 
+    // Every channel element counts: the items of a second one are offered like the first's.
     bool sawChannel = false;
     while (reader.readNextStartElement()) {
-        if (sawChannel || !isPlainElement(reader, QLatin1String("channel"))) {
+        if (!isPlainElement(reader, QLatin1String("channel"))) {
             reader.skipCurrentElement();
             continue;
         }
@@ -188,7 +229,7 @@ AppcastParseResult parseAppcast(const QByteArray &document, const QString &os, c
                 reader.skipCurrentElement();
                 continue;
             }
-            if (auto item = applicableItem(readItem(reader), os, allowedChannels))
+            if (auto item = applicableItem(readItem(reader), os, allowedChannels, architecture))
                 result.items.append(std::move(*item));
         }
     }

@@ -26,7 +26,17 @@
 // - of an element given more than once, the first in Korean (xml:lang "ko", "ko-KR") counts,
 //   else the first without xml:lang, else the first;
 // - an item of a named channel (sparkle:channel, e.g. beta) is offered only when that channel
-//   is allowed; an empty channel name is the default channel.
+//   is allowed; an empty channel name, or one that is not a valid name, is the default channel;
+// - the items of every <channel> element of the document are read.
+//
+// Velmora's own attribute, in a namespace of its own: velmora:arch on a Linux enclosure names
+// the processor architecture of its archive as `uname -m` does ("x86_64", "aarch64"):
+//
+//   <enclosure xmlns:velmora="https://velmora.app/xml-namespaces/update" velmora:arch="x86_64"
+//              url="…" length="…" type="application/gzip" sparkle:os="linux" sparkle:edSignature="…"/>
+//
+// When the reader is given an architecture, only enclosures naming that one are taken; an
+// enclosure without the attribute is taken by no build (see UpdateEngine).
 
 #include "updates/Updater.h"
 
@@ -43,6 +53,11 @@ namespace velmora::updates {
 inline constexpr const char *appcastNamespace = "http://www.andymatuschak.org/xml-namespaces/sparkle";
 // The platform name this build looks for in sparkle:os.
 inline constexpr const char *appcastLinuxOs = "linux";
+// The namespace of velmora:arch.
+inline constexpr const char *velmoraFeedNamespace = "https://velmora.app/xml-namespaces/update";
+
+// The processor architecture this build runs on, as `uname -m` names it; empty when unknown.
+QString buildArchitecture();
 
 // One feed entry for the wanted platform.
 struct AppcastItem
@@ -55,6 +70,7 @@ struct AppcastItem
     qint64 contentLength = 0;     // the enclosure's length, 0 when absent or unreadable
     QString contentType;          // the enclosure's type
     QString edSignature;          // sparkle:edSignature of the enclosure, as written
+    QString architecture;         // velmora:arch of the enclosure, empty when absent
 
     UpdateItem updateItem() const
     {
@@ -75,10 +91,14 @@ struct AppcastParseResult
     bool ok() const { return error.isEmpty(); }
 };
 
-// Reads a feed and keeps the entries whose enclosure is for the platform os and whose channel
-// is the default one or one of allowedChannels (compared letter for letter).
+// A channel name the feed reader honours: ASCII letters, digits, '.', '-' and '_', at least one.
+bool isValidChannelName(const QString &name);
+
+// Reads a feed and keeps the entries whose enclosure is for the platform os (and, when
+// architecture is not empty, names that architecture) and whose channel is the default one or
+// one of allowedChannels (compared letter for letter).
 AppcastParseResult parseAppcast(const QByteArray &document, const QString &os = QLatin1String(appcastLinuxOs),
-                                const QStringList &allowedChannels = {});
+                                const QStringList &allowedChannels = {}, const QString &architecture = {});
 
 // The newest of items by compareVersions() (the first of equal ones), when it is newer than
 // runningVersion; nullopt when none is.

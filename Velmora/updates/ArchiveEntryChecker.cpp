@@ -48,7 +48,9 @@ bool linkStaysInside(const QString &target, qsizetype linkDepth)
 
 int permittedMode(int stored, bool directory)
 {
-    int mode = stored & 0777;
+    // No set-id or sticky bits, and nobody but the owner may write what is installed: the
+    // archive only chooses whether others may read and run it.
+    int mode = stored & 0755;
     mode |= directory ? 0700 : 0600;
     return mode;
 }

@@ -12,6 +12,8 @@ InstallRefusal decideInstallRefusal(const InstallFacts &facts)
         return InstallRefusal::PackageManaged;
     if (!facts.bundleWritable || !facts.parentWritable)
         return InstallRefusal::NotWritable;
+    if (facts.parentWritableByOthers)
+        return InstallRefusal::SharedParent;
     if (!facts.sameFileSystemAsParent)
         return InstallRefusal::SeparateFileSystem;
     if (!facts.hasPublicKeys)

@@ -16,6 +16,9 @@ struct InstallFacts
     // both.
     bool bundleWritable = false;
     bool parentWritable = false;
+    // Another user (besides root) may write the folder that holds the bundle, where the work
+    // folder is made and the exchange happens: they could put their own files in its way.
+    bool parentWritableByOthers = false;
     // The bundle lies on the same file system as the folder holding it (it is no mount point):
     // the staging folder beside it can only be exchanged with it then.
     bool sameFileSystemAsParent = false;
@@ -28,6 +31,7 @@ enum class InstallRefusal {
     NotABundle,
     PackageManaged,
     NotWritable,
+    SharedParent,
     SeparateFileSystem,
     NoPublicKeys,
 };

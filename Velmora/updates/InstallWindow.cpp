@@ -56,12 +56,15 @@ InstallWindow::InstallWindow(platform::UrlOpener &opener, QWidget *parent)
 
     m_heading = new QLabel(this);
     m_heading->setObjectName(QStringLiteral("install-heading"));
+    // Versions and messages carry texts from the feed: never read as markup.
+    m_heading->setTextFormat(Qt::PlainText);
     m_heading->setFont(appearance::systemFont(15, QFont::Bold));
     m_heading->setWordWrap(true);
     column->addWidget(m_heading);
 
     m_detail = new QLabel(this);
     m_detail->setObjectName(QStringLiteral("install-detail"));
+    m_detail->setTextFormat(Qt::PlainText);
     m_detail->setFont(appearance::systemFont(13));
     m_detail->setWordWrap(true);
     m_detail->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -76,6 +79,7 @@ InstallWindow::InstallWindow(platform::UrlOpener &opener, QWidget *parent)
     column->addWidget(m_progress);
     m_progressText = new QLabel(this);
     m_progressText->setObjectName(QStringLiteral("install-progress-text"));
+    m_progressText->setTextFormat(Qt::PlainText);
     m_progressText->setFont(appearance::systemFont(12));
     column->addWidget(m_progressText);
 
@@ -194,6 +198,12 @@ void InstallWindow::render(const InstallWindowState &state)
 
 void InstallWindow::closeEvent(QCloseEvent *event)
 {
+    // Only the user's close control is the engine's to interpret. The application's own close
+    // requests (quitting asks every window first, and one refusal cancels the quit) go through.
+    if (!event->spontaneous()) {
+        event->accept();
+        return;
+    }
     event->ignore();
     hide();
     emit dismissed();

@@ -14,5 +14,8 @@ inline const QString automaticChecksKey = QStringLiteral("SUEnableAutomaticCheck
 inline const QString automaticDownloadsKey = QStringLiteral("SUAutomaticallyUpdate");
 // The version the user chose to skip ("이 버전 건너뛰기"); checks without the user pass it by.
 inline const QString skippedVersionKey = QStringLiteral("SUSkippedVersion");
+// The version a start exchanged back because it did not come up; checks without the user pass
+// it by as they pass a skipped one.
+inline const QString rolledBackVersionKey = QStringLiteral("VelmoraRolledBackVersion");
 
 } // namespace velmora::updates

@@ -70,6 +70,7 @@ inline const QString openReleasePageTitle = QStringLiteral("릴리스 페이지 
 inline const QString packageManagedText = QStringLiteral("Velmora가 패키지 관리자(apt)로 설치되어 있어 여기서 업데이트를 설치하지 않습니다. 터미널에서 ‘sudo apt update && sudo apt upgrade’를 실행하거나, 새 버전의 .deb 파일을 내려받아 ‘sudo apt install ./파일이름.deb’로 설치해 주세요.");
 // %1: the bundle folder.
 inline const QString notWritableText = QStringLiteral("Velmora가 설치된 폴더(%1)를 바꿀 권한이 없어 업데이트를 설치할 수 없습니다. 릴리스 페이지에서 새 버전을 내려받아 직접 설치하거나, Velmora를 쓸 수 있는 폴더로 옮긴 뒤 다시 시도해 주세요.");
+inline const QString sharedParentText = QStringLiteral("Velmora 폴더가 들어 있는 폴더(%1)에 다른 사용자도 쓸 수 있어 업데이트를 설치하지 않습니다. 그 폴더에서 다른 사용자의 쓰기 권한을 없애거나 Velmora를 내 폴더로 옮긴 뒤 다시 시도해 주세요.");
 inline const QString separateFileSystemText = QStringLiteral("Velmora 폴더(%1)가 따로 연결된 저장 장치여서 업데이트를 설치할 수 없습니다. 릴리스 페이지에서 새 버전을 내려받아 직접 설치해 주세요.");
 inline const QString notABundleText = QStringLiteral("이 Velmora는 릴리스 묶음으로 설치된 것이 아니어서 업데이트를 설치할 수 없습니다. 릴리스 페이지에서 새 버전을 내려받아 주세요.");
 inline const QString noPublicKeysText = QStringLiteral("이 Velmora에는 업데이트 서명을 확인할 키가 없어 업데이트를 설치할 수 없습니다. 릴리스 페이지에서 새 버전을 내려받아 주세요.");
@@ -97,6 +98,7 @@ inline const QString busyText = QStringLiteral("다른 Velmora 창이 업데이�
 // %1: the system's own description of the failure.
 inline const QString fileErrorText = QStringLiteral("업데이트 파일을 준비하지 못했습니다: %1");
 inline const QString swapFailedText = QStringLiteral("업데이트를 설치하지 못해 지금 버전을 계속 사용합니다: %1");
+inline const QString cannotStartText = QStringLiteral("새 버전(v%1)이 이 컴퓨터에서 시작되지 않아 설치하지 않았습니다. 지금 버전을 계속 사용합니다. 문제가 계속되면 릴리스 페이지에서 새 버전을 내려받아 주세요.");
 inline const QString relaunchFailedText = QStringLiteral("새 버전을 시작하지 못해 지금 버전으로 되돌렸습니다: %1");
 
 // After a rollback, shown by the version that came back. %1: the new version, %2: the old one.

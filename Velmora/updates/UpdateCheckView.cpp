@@ -37,6 +37,8 @@ QPalette textPalette(const QColor &colour)
 QLabel *makeLabel(const QString &text, const QFont &font, const QColor &colour, QWidget *parent)
 {
     auto *label = new QLabel(text, parent);
+    // Versions and titles come from the feed: never read as markup.
+    label->setTextFormat(Qt::PlainText);
     label->setFont(font);
     label->setPalette(textPalette(colour));
     return label;

@@ -25,7 +25,7 @@ StandardUpdaterControllerFactory &defaultControllerFactory()
 
 UpdateController::PrepareForUpdate readyAtOnce()
 {
-    return []() -> QCoro::Task<bool> { co_return true; };
+    return [](platform::CancelToken) -> QCoro::Task<bool> { co_return true; };
 }
 
 } // namespace
@@ -275,6 +275,13 @@ bool UpdateController::shouldPostponeRelaunch(Updater &, const UpdateItem &, Rel
     return true;
 }
 
+void UpdateController::relaunchWithdrawn(Updater &)
+{
+    // "Later": the hold stops asking the backend, and a question under way is not followed by
+    // the page's preparation.
+    m_installationTask.cancel();
+}
+
 QCoro::Task<> UpdateController::holdRelaunch(PrepareForUpdate prepare, std::chrono::milliseconds interval,
                                              RelaunchContinuation continuation, platform::CancelToken token)
 {
@@ -285,7 +292,7 @@ QCoro::Task<> UpdateController::holdRelaunch(PrepareForUpdate prepare, std::chro
     for (;;) {
         if (token.isCancelled())
             co_return;
-        const bool ready = co_await prepare();
+        const bool ready = co_await prepare(token);
         // A newer request may have arrived while the backend was being asked: only the latest
         // continuation may run.
         if (token.isCancelled())

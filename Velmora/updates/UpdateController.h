@@ -78,7 +78,9 @@ public:
 
     // Answers whether the backend and its page have wound down so the application may be
     // replaced and relaunched.
-    using PrepareForUpdate = std::function<QCoro::Task<bool>()>;
+    // The token is cancelled once the relaunch has been withdrawn: the page is not asked to
+    // wind down for a relaunch that will not happen.
+    using PrepareForUpdate = std::function<QCoro::Task<bool>(platform::CancelToken token)>;
 
     // How often the relaunch hold asks again while the backend is not ready.
     static constexpr std::chrono::milliseconds relaunchPollInterval{2000};
@@ -164,6 +166,7 @@ public:
                               const std::optional<UpdaterError> &error) override;
     bool shouldPostponeRelaunch(Updater &updater, const UpdateItem &item,
                                 RelaunchContinuation continuation) override;
+    void relaunchWithdrawn(Updater &updater) override;
     // UserDriverDelegate
     bool shouldHandleShowingScheduledUpdate(const UpdateItem &item, bool immediateFocus) override;
     void willHandleShowingUpdate(bool handleShowingUpdate, const UpdateItem &item) override;

@@ -47,9 +47,16 @@ UpdateEngine::UpdateEngine(UpdaterDelegate &updaterDelegate, UserDriverDelegate 
     , m_http(configuration.http ? *configuration.http : platform::HttpClient::shared())
     , m_feedTimeout(configuration.feedTimeout)
     , m_allowedChannels(configuration.allowedChannels)
+    , m_architecture(!configuration.architecture.isEmpty() ? configuration.architecture
+                     : !buildArchitecture().isEmpty()     ? buildArchitecture()
+                                                          : QStringLiteral("?")) // names no download
     , m_releaseNotesHosts(configuration.releaseNotesHosts.value_or(platform::buildSettings().releaseNotesHosts))
     , m_urlOpener(configuration.urlOpener ? *configuration.urlOpener : platform::UrlOpener::system())
-    , m_quit(configuration.quit ? std::move(configuration.quit) : std::function<void()>([] { QCoreApplication::quit(); }))
+    , m_quit(configuration.quit ? std::move(configuration.quit) : std::function<void()>([] {
+        // The user chose to relaunch and the new version already waits for this process: the
+        // event loop ends without asking the windows, any of which could refuse a quit().
+        QCoreApplication::exit(0);
+    }))
     , m_installer(installerConfiguration(std::move(configuration.installer), m_runningVersion, m_http))
 {
     const QSettings settings;
@@ -135,6 +142,17 @@ bool UpdateEngine::sessionInProgress() const
 QString UpdateEngine::skippedVersion() const
 {
     return QSettings().value(skippedVersionKey).toString();
+}
+
+QString UpdateEngine::rolledBackVersion() const
+{
+    return QSettings().value(rolledBackVersionKey).toString();
+}
+
+void UpdateEngine::passOverRolledBackVersion(const QString &version)
+{
+    if (!version.isEmpty())
+        QSettings().setValue(rolledBackVersionKey, version);
 }
 
 void UpdateEngine::startUpdater()
@@ -270,7 +288,8 @@ QCoro::Task<> UpdateEngine::runCycle(UpdateCheckKind kind, platform::CancelToken
         co_return;
     }
 
-    const AppcastParseResult feedContent = parseAppcast(response.body, QLatin1String(appcastLinuxOs), m_allowedChannels);
+    const AppcastParseResult feedContent =
+        parseAppcast(response.body, QLatin1String(appcastLinuxOs), m_allowedChannels, m_architecture);
     if (!feedContent.ok()) {
         finishCycle(kind, engineError(UpdateEngineError::AppcastParseError, unreadableFeedText, feedContent.error));
         co_return;
@@ -279,7 +298,9 @@ QCoro::Task<> UpdateEngine::runCycle(UpdateCheckKind kind, platform::CancelToken
     std::optional<AppcastItem> found = selectUpdate(feedContent.items, m_runningVersion);
     // A skipped version waits for a newer one, unless the user asks.
     const bool userInitiated = kind != UpdateCheckKind::UpdatesInBackground;
-    if (found && !isOffered(found->versionString, skippedVersion(), userInitiated))
+    // So does a version that was rolled back.
+    if (found && (!isOffered(found->versionString, skippedVersion(), userInitiated)
+                  || !isOffered(found->versionString, rolledBackVersion(), userInitiated)))
         found.reset();
     if (!found) {
         finishCycle(kind, engineError(UpdateEngineError::NoUpdate, noUpdateText));
@@ -459,6 +480,8 @@ void UpdateEngine::install()
     // Choosing a skipped version after all takes the skip back.
     if (skippedVersion() == m_item.versionString)
         QSettings().remove(skippedVersionKey);
+    if (rolledBackVersion() == m_item.versionString)
+        QSettings().remove(rolledBackVersionKey);
     startPreparing(m_item, false);
 }
 
@@ -538,11 +561,17 @@ void UpdateEngine::later()
     case InstallPhase::Found:
         setPhase(InstallPhase::Idle);
         break;
-    case InstallPhase::Waiting:
-        // A continuation of this request arriving later does nothing.
+    case InstallPhase::Waiting: {
+        // A continuation of this request arriving later does nothing, and the delegate stops
+        // holding the relaunch for it.
         ++m_relaunchGeneration;
         setPhase(InstallPhase::Ready);
+        QPointer<UpdateEngine> self(this);
+        m_updaterDelegate.relaunchWithdrawn(*this);
+        if (!self)
+            return;
         break;
+    }
     default:
         break;
     }

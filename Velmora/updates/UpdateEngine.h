@@ -58,13 +58,19 @@ struct UpdateEngineConfiguration
     platform::HttpClient *http = nullptr; // default: platform::HttpClient::shared()
     std::chrono::milliseconds feedTimeout = feedRequestTimeout;
     QStringList allowedChannels = {};     // named feed channels offered besides the default one
+    // Only Linux downloads that name this architecture (velmora:arch) are offered. One that
+    // names none is not offered either: a validly signed archive for another processor would
+    // otherwise be exchanged in, and builds older than the attribute ignore it, so a feed can
+    // name every download's architecture at once. Default: buildArchitecture().
+    QString architecture = {};
     // The installation; its running version and HTTP client default to the ones above.
     InstallerConfiguration installer = {};
     // Hosts the engine's window loads release notes from; default: the build's.
     std::optional<QStringList> releaseNotesHosts = std::nullopt;
     std::chrono::milliseconds checkInterval = scheduledCheckInterval;
     platform::UrlOpener *urlOpener = nullptr; // default: the system's default handler
-    // Ends the application after the new version has been started; default: QCoreApplication::quit.
+    // Ends the application after the new version has been started, whatever its windows say;
+    // default: QCoreApplication::exit(0).
     std::function<void()> quit = {};
 };
 
@@ -104,6 +110,12 @@ public:
     QString runningVersion() const { return m_runningVersion; }
     // The version the user chose to skip; empty when none.
     QString skippedVersion() const;
+    // The version an earlier start rolled back; empty when none.
+    QString rolledBackVersion() const;
+    // Called by the start that reports a rollback: checks the user did not ask for pass the
+    // version by from now on (the user's own check may still offer it), so that the window of
+    // a launch check does not offer it again over the rollback's message.
+    static void passOverRolledBackVersion(const QString &version);
     // The engine's window while it exists (nullptr otherwise), and what it shows.
     InstallWindow *installWindow() const { return m_window.data(); }
     InstallPhase phase() const { return m_state.phase; }
@@ -154,6 +166,7 @@ private:
     platform::HttpClient &m_http;
     std::chrono::milliseconds m_feedTimeout;
     QStringList m_allowedChannels;
+    QString m_architecture;
     QStringList m_releaseNotesHosts;
     platform::UrlOpener &m_urlOpener;
     std::function<void()> m_quit;

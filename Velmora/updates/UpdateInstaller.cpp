@@ -19,6 +19,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
+#include <QProcess>
 #include <QScopeGuard>
 
 #include <cerrno>
@@ -28,6 +29,37 @@
 
 namespace velmora::updates {
 namespace {
+
+// Runs program's start check (on a worker thread: it blocks); empty when it passed, else what
+// went wrong, in English for the diagnostics.
+QString startCheckProblem(const QString &program, const QString &version, std::chrono::milliseconds bound)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // No window, no display needed; and not a relaunch of this process.
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.remove(QString::fromLatin1(platform::Relauncher::relaunchedFromVariable));
+    process.setProcessEnvironment(environment);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(program, {QLatin1String(startCheckArgument)});
+    if (!process.waitForStarted(int(bound.count())))
+        return QStringLiteral("it could not be started: %1").arg(process.errorString());
+    if (!process.waitForFinished(int(bound.count()))) {
+        process.kill();
+        process.waitForFinished(int(bound.count()));
+        return QStringLiteral("it did not finish within %1 ms").arg(bound.count());
+    }
+    const QString errors = QString::fromLocal8Bit(process.readAllStandardError()).right(500).trimmed();
+    if (process.exitStatus() != QProcess::NormalExit)
+        return QStringLiteral("it crashed: %1").arg(errors);
+    if (process.exitCode() != 0)
+        return QStringLiteral("it ended with status %1: %2").arg(process.exitCode()).arg(errors);
+    const QByteArray expected = QByteArray(startCheckAnswer) + version.toUtf8();
+    const QList<QByteArray> lines = process.readAllStandardOutput().split('\n');
+    if (!lines.contains(expected))
+        return QStringLiteral("it did not answer \"%1\"").arg(QString::fromUtf8(expected));
+    return {};
+}
 
 platform::RelaunchResult relaunchDetached(const QString &program)
 {
@@ -95,6 +127,7 @@ QString InstallFailure::message() const
         switch (refusal) {
         case InstallRefusal::PackageManaged: return packageManagedText;
         case InstallRefusal::NotWritable: return notWritableText.arg(bundlePath);
+        case InstallRefusal::SharedParent: return sharedParentText.arg(QFileInfo(bundlePath).absolutePath());
         case InstallRefusal::SeparateFileSystem: return separateFileSystemText.arg(bundlePath);
         case InstallRefusal::NoPublicKeys: return noPublicKeysText;
         case InstallRefusal::NotABundle:
@@ -120,6 +153,7 @@ QString InstallFailure::message() const
     case InstallError::FileError: return fileErrorText.arg(detail);
     case InstallError::SwapFailed: return swapFailedText.arg(detail);
     case InstallError::RelaunchFailed: return relaunchFailedText.arg(detail);
+    case InstallError::CannotStart: return cannotStartText.arg(bundleVersion);
     case InstallError::Cancelled: return QString();
     }
     return fileErrorText.arg(detail);
@@ -136,6 +170,7 @@ UpdateInstaller::UpdateInstaller(InstallerConfiguration configuration, QObject *
     , m_packages(configuration.packages ? *configuration.packages : platform::PackageOwnership::system())
     , m_relaunch(configuration.relaunch ? std::move(configuration.relaunch) : Relaunch(&relaunchDetached))
     , m_stallTimeout(configuration.stallTimeout)
+    , m_startCheckTimeout(configuration.startCheckTimeout)
     , m_maxArchiveBytes(configuration.maxArchiveBytes)
     , m_unpackLimits(configuration.unpackLimits)
     , m_reached(std::move(configuration.reached))
@@ -145,6 +180,25 @@ UpdateInstaller::UpdateInstaller(InstallerConfiguration configuration, QObject *
     const PublicKeys keys = decodePublicKeys(configuration.publicKeys.value_or(platform::buildSettings().updatePublicKeys));
     m_keys = keys.keys;
     m_keyError = keys.error;
+    if (!m_paths.bundle.isEmpty())
+        platform::detach(learnOwnership());
+}
+
+QCoro::Task<> UpdateInstaller::learnOwnership()
+{
+    // The package database is read off the main thread, on values only: the worker may outlive
+    // this installer and the ownership object it was given.
+    QPointer<UpdateInstaller> self(this);
+    const QString infoFolder = m_packages.infoFolder();
+    const QString executable = m_paths.bundle + QStringLiteral("/bin/velmora");
+    auto owned = std::make_shared<bool>(false);
+    // Named first: g++ 12 destroys some temporaries of a co_await expression twice.
+    std::function<void()> lookUp = [infoFolder, executable, owned] {
+        *owned = platform::PackageOwnership::listedByPackage(infoFolder, executable);
+    };
+    co_await platform::runOnWorkerThread(std::move(lookUp));
+    if (self)
+        self->m_ownedByPackage = *owned;
 }
 
 UpdateInstaller::~UpdateInstaller() = default;
@@ -158,9 +212,12 @@ InstallFacts UpdateInstaller::facts() const
     const QString executable = bundle + QStringLiteral("/bin/velmora");
     const QString parent = QFileInfo(bundle).absolutePath();
     facts.isBundle = QFileInfo(bundle + QStringLiteral("/Info.json")).isFile() && platform::isExecutableFile(executable);
-    facts.ownedByPackage = facts.isBundle && m_packages.ownsPath(executable);
+    // Asked before the worker has answered (the first instants of a start), the one small list
+    // is read here.
+    facts.ownedByPackage = facts.isBundle && m_ownedByPackage.value_or(m_packages.ownsPath(executable));
     facts.bundleWritable = platform::isWritableFolder(bundle);
     facts.parentWritable = platform::isWritableFolder(parent);
+    facts.parentWritableByOthers = platform::writableByOthers(parent);
     facts.sameFileSystemAsParent = platform::onSameFileSystem(bundle, parent);
     facts.hasPublicKeys = !m_keys.isEmpty();
     return facts;
@@ -245,6 +302,10 @@ QCoro::Task<std::optional<InstallFailure>> UpdateInstaller::prepare(UpdateItem i
     }
     if (!QDir().mkdir(m_paths.work, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
         co_return failure(InstallError::FileError, QStringLiteral("%1: %2").arg(m_paths.work, platform::systemErrorText(errno)));
+    // Made here just now, but checked all the same before anything goes into it: the user's
+    // own, closed to everyone else, and no link.
+    if (!platform::isPrivateFolder(m_paths.work))
+        co_return failure(InstallError::FileError, QStringLiteral("%1: not a private folder of this user").arg(m_paths.work));
     m_lock = std::make_unique<platform::FolderLock>(platform::FolderLock::tryLock(m_paths.work));
     if (!m_lock->isHeld()) {
         m_lock.reset();
@@ -399,6 +460,18 @@ QCoro::Task<std::optional<InstallFailure>> UpdateInstaller::prepare(UpdateItem i
     case BundleVersionCheck::NotNewer:
         co_return failure(InstallError::NotNewer);
     }
+
+    // Before anything is exchanged: the new version must be able to start on this system.
+    auto startProblem = std::make_shared<QString>();
+    std::function<void()> checkStart = [startProblem, program = m_paths.swap + QStringLiteral("/bin/velmora"),
+                                        version = info.version, bound = m_startCheckTimeout] {
+        *startProblem = startCheckProblem(program, version, bound);
+    };
+    co_await platform::runOnWorkerThread(std::move(checkStart));
+    if (!self || token.isCancelled())
+        co_return failure(InstallError::Cancelled);
+    if (!startProblem->isEmpty())
+        co_return failure(InstallError::CannotStart, *startProblem);
 
     // On disk before the journal says so.
     if (!platform::syncFileSystem(m_paths.work, &error))

@@ -91,8 +91,19 @@ enum class InstallError {
     FileError,
     SwapFailed,
     RelaunchFailed,
+    CannotStart,      // the unpacked version failed its start check on this system
     Cancelled,
 };
+
+// The start check: before an update is exchanged in, its bin/velmora runs once with this
+// argument, offscreen, and must print the answer followed by its version and end with status
+// 0 within the installer's bound. It proves that the program, its libraries and the platform
+// plugin load here and that it reads its own bundle; it claims nothing and touches no settings.
+inline constexpr const char *startCheckArgument = "--check-start";
+inline constexpr const char *startCheckAnswer = "velmora start check: ok ";
+// How long the start check may take: a cold load of the web engine's libraries on a busy
+// machine stays well within it.
+inline constexpr std::chrono::milliseconds startCheckTimeout{30000};
 
 struct InstallFailure
 {
@@ -122,6 +133,7 @@ struct InstallerConfiguration
     // and VELMORA_RELAUNCHED_FROM.
     std::function<platform::RelaunchResult(const QString &program)> relaunch;
     std::chrono::milliseconds stallTimeout{60000};
+    std::chrono::milliseconds startCheckTimeout = updates::startCheckTimeout;
     qint64 maxArchiveBytes = qint64(1) << 30;
     ArchiveLimits unpackLimits;
     // Told each moment as it is reached (for tests that stop a run there).
@@ -186,6 +198,7 @@ signals:
 
 private:
     InstallFacts facts() const;
+    QCoro::Task<> learnOwnership();
     bool writeJournal(JournalStep step, QString *error);
     void reach(InstallPoint point) const;
     void dropWork();
@@ -198,6 +211,7 @@ private:
     platform::PackageOwnership &m_packages;
     Relaunch m_relaunch;
     std::chrono::milliseconds m_stallTimeout;
+    std::chrono::milliseconds m_startCheckTimeout;
     qint64 m_maxArchiveBytes;
     ArchiveLimits m_unpackLimits;
     std::function<void(InstallPoint)> m_reached;
@@ -207,6 +221,8 @@ private:
     UpdateItem m_item;
     bool m_preparing = false;
     bool m_ready = false;
+    // Whether the package manager installed the bundle, once a worker thread has found out.
+    std::optional<bool> m_ownedByPackage;
 };
 
 } // namespace velmora::updates

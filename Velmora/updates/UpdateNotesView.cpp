@@ -43,6 +43,8 @@ UpdateNotesView::UpdateNotesView(platform::UrlOpener &opener, QWidget *parent)
     column->setSpacing(10);
 
     auto *heading = new QLabel(notesHeading, this);
+    // Like every label of the update windows: text, never markup.
+    heading->setTextFormat(Qt::PlainText);
     heading->setFont(appearance::systemFont(13, QFont::DemiBold));
     heading->setPalette(textPalette(appearance::label()));
     column->addWidget(heading);
@@ -53,6 +55,7 @@ UpdateNotesView::UpdateNotesView(platform::UrlOpener &opener, QWidget *parent)
     row->setSpacing(8);
     row->addWidget(new widgets::BusySpinner(appearance::activityIndicator(), m_loadingRow), 0, Qt::AlignVCenter);
     auto *loadingLabel = new QLabel(notesLoading, m_loadingRow);
+    loadingLabel->setTextFormat(Qt::PlainText);
     loadingLabel->setFont(appearance::systemFont(12));
     loadingLabel->setPalette(textPalette(appearance::label()));
     row->addWidget(loadingLabel, 0, Qt::AlignVCenter);
@@ -60,6 +63,7 @@ UpdateNotesView::UpdateNotesView(platform::UrlOpener &opener, QWidget *parent)
     column->addWidget(m_loadingRow);
 
     m_failureLine = new QLabel(notesFailed, this);
+    m_failureLine->setTextFormat(Qt::PlainText);
     m_failureLine->setFont(appearance::systemFont(12));
     m_failureLine->setPalette(textPalette(appearance::secondaryLabel()));
     m_failureLine->setWordWrap(true);

@@ -59,6 +59,9 @@ public:
     // Answering true takes over the relaunch until the continuation is called.
     virtual bool shouldPostponeRelaunch(Updater &updater, const UpdateItem &item,
                                         RelaunchContinuation continuation) = 0;
+    // The user postponed the relaunch that a continuation was waiting for: no relaunch follows,
+    // so whatever the delegate started for it stops, and that continuation will do nothing.
+    virtual void relaunchWithdrawn(Updater &) {}
 };
 
 class UserDriverDelegate

@@ -50,6 +50,7 @@ struct Backend
     QByteArray page = pageWith("");
     int statusRequests = 0;
     bool healthHangs = false;
+    std::chrono::milliseconds statusWait = statusTimeout;
     std::unique_ptr<BackendController> controller;
 
     bool listen()
@@ -83,7 +84,7 @@ struct Backend
         deps.processInfo = &info;
         deps.timing.pause = 20ms;
         deps.timing.probeTimeout = 5s;
-        deps.timing.statusTimeout = statusTimeout;
+        deps.timing.statusTimeout = statusWait;
         controller = std::make_unique<BackendController>(deps);
         return true;
     }
@@ -289,7 +290,7 @@ private slots:
         updates::UpdateController updates(std::move(deps));
         BackendController *controller = backend.controller.get();
         // As the application wires it.
-        updates.setPrepareForUpdate([controller] { return controller->prepareForUpdate(); });
+        updates.setPrepareForUpdate([controller](platform::CancelToken token) { return controller->prepareForUpdate(token); });
         updates.controller();
 
         int relaunched = 0;
@@ -300,6 +301,60 @@ private slots:
         backend.status = test::HttpReply::json("{\"busy\": false}");
         QTRY_COMPARE_WITH_TIMEOUT(relaunched, 1, patience);
         QCOMPARE(asked(*view), 1);
+    }
+
+    void laterWithdrawsTheHold_data()
+    {
+        QTest::addColumn<bool>("answerUnderWay");
+        QTest::newRow("between two questions") << false;
+        QTest::newRow("while the backend's answer is on its way") << true;
+    }
+
+    // "나중에" while the relaunch waits: the page is never asked to wind down for a relaunch
+    // that will not happen, and the backend is asked no more.
+    void laterWithdrawsTheHold()
+    {
+        QFETCH(bool, answerUnderWay);
+        Backend backend;
+        backend.status = answerUnderWay ? test::HttpReply{200, "{\"busy\": false}", {{"Content-Type", "application/json"}}, false, -1, 0, true}
+                                        : test::HttpReply::json("{\"busy\": true}");
+        // The held answer must not run into the status time-out, whatever the machine's pace.
+        backend.statusWait = std::chrono::milliseconds(patience);
+        backend.page = pageWith("window.prepareForAppUpdate = async () => { window.asked += 1; return true; };");
+        QVERIFY(backend.listen());
+        QVERIFY(backend.adopt());
+        std::unique_ptr<workspace::WorkspaceView> view = showPage(backend);
+        QVERIFY(view);
+
+        platform::FixedBundle bundle;
+        test::ScriptedController *engine = nullptr;
+        updates::UpdateController::Dependencies deps;
+        deps.controllerFactory = test::ScriptedController::factory(&engine);
+        deps.bundle = &bundle;
+        deps.relaunchPollInterval = 50ms;
+        updates::UpdateController updates(std::move(deps));
+        BackendController *controller = backend.controller.get();
+        updates.setPrepareForUpdate([controller](platform::CancelToken token) { return controller->prepareForUpdate(token); });
+        updates.controller();
+
+        int relaunched = 0;
+        QVERIFY(engine->postponeRelaunch([&relaunched] { ++relaunched; }));
+        QTRY_VERIFY_WITH_TIMEOUT(backend.statusRequests >= 1, patience);
+        if (answerUnderWay)
+            QTRY_COMPARE_WITH_TIMEOUT(backend.server.heldTransfers(), 1, patience);
+        engine->withdrawRelaunch();
+        const int questions = backend.statusRequests;
+        // From now on the backend is idle, and an answer under way says so.
+        backend.status = test::HttpReply::json("{\"busy\": false}");
+        backend.server.finishHeldTransfers();
+        // A question asked after the withdrawn one's answer has arrived: by its answer the
+        // withdrawn hold has had every chance to ask the page, and several poll intervals passed.
+        QTRY_COMPARE_WITH_TIMEOUT(backend.server.heldTransfers(), 0, patience);
+        QVERIFY(test::waitFor(platform::sleepFor(4 * 50ms)));
+        QCOMPARE(test::waitFor(controller->hasActiveWork()), std::optional<bool>(false));
+        QCOMPARE(backend.statusRequests, questions + 1);
+        QCOMPARE(asked(*view), 0);
+        QCOMPARE(relaunched, 0);
     }
 };
 

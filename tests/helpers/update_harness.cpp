@@ -6,8 +6,9 @@
 //                          --version V --running R --ca PEM [--stop-at POINT] [--confirm]
 //       prepares the update, swaps it in and, with --confirm, confirms it; with --stop-at it
 //       kills itself when the installation reaches POINT (an InstallPoint name).
-//   update_harness launch --bundle DIR [--stop-at POINT]
-//       a start of the bundle: recovery as Velmora makes it at launch. When the old version is
+//   update_harness launch --bundle DIR [--stop-at POINT] [--check-start]
+//       a start of the bundle: recovery as Velmora makes it at launch. With --check-start it
+//       only answers an installation's start check, as Velmora does, and ends. When the old version is
 //       back it replaces itself with DIR/bin/velmora, as Velmora does. Then it does what the
 //       bundle's Info.json names under "VelmoraTestBehaviour": "crash" aborts (a new version
 //       that fails before it is up), "confirm" confirms the installation; anything else ends.
@@ -18,6 +19,7 @@
 #include "platform/HttpClient.h"
 #include "platform/PackageOwnership.h"
 #include "platform/Relauncher.h"
+#include "updates/BundleInfo.h"
 #include "updates/UpdateInstaller.h"
 
 #include <QCommandLineParser>
@@ -130,6 +132,12 @@ QCoro::Task<> runInstall(const QCommandLineParser *args)
 int launch(const QCommandLineParser &args)
 {
     const QString bundle = args.value(QStringLiteral("bundle"));
+    if (args.isSet(QStringLiteral("check-start"))) {
+        QFile info(bundle + QStringLiteral("/Info.json"));
+        info.open(QIODevice::ReadOnly);
+        std::printf("%s%s\n", updates::startCheckAnswer, qPrintable(updates::parseBundleInfo(info.readAll()).version));
+        return 0;
+    }
     const auto recovery = updates::UpdateInstaller::recoverAtLaunch(bundle, stopAt(args.value(QStringLiteral("stop-at"))));
     std::printf("action %s\n", actionName(recovery.action));
     if (!recovery.message.isEmpty())
@@ -181,6 +189,7 @@ int main(int argc, char **argv)
         args.addOption(QCommandLineOption(QLatin1String(option), QString(), QStringLiteral("value")));
     args.addOption(QCommandLineOption(QStringLiteral("confirm")));
     args.addOption(QCommandLineOption(QStringLiteral("as-nobody")));
+    args.addOption(QCommandLineOption(QStringLiteral("check-start")));
     args.process(app);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 

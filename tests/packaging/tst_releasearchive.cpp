@@ -174,6 +174,9 @@ private slots:
         QCOMPARE(item.downloadURL.fileName(), QFileInfo(m_release.archive).fileName());
         QCOMPARE(item.contentLength, m_release.size);
         QCOMPARE(item.contentType, QStringLiteral("application/gzip"));
+        // Named for the machine it was made on, which is the architecture this build takes.
+        QCOMPARE(item.architecture, updates::buildArchitecture());
+        QVERIFY(m_release.archive.endsWith(QStringLiteral("-linux-") + item.architecture + QStringLiteral(".tar.gz")));
         QVERIFY(item.releaseNotesURL && item.releaseNotesURL->scheme() == QStringLiteral("https"));
     }
 

@@ -4,6 +4,7 @@
 #include "platform/Async.h"
 #include "platform/HttpClient.h"
 #include "platform/ListeningPorts.h"
+#include "platform/PackageOwnership.h"
 #include "platform/FileHandle.h"
 #include "platform/PortWatch.h"
 #include "platform/Process.h"
@@ -686,6 +687,37 @@ private:
         const QByteArray text = stat.readAll();
         const qsizetype close = text.lastIndexOf(')');
         return close < 0 || close + 2 >= text.size() ? 0 : text.at(close + 2);
+    }
+
+    void packageOwnershipReadsTheVelmoraListOnly_data()
+    {
+        QTest::addColumn<QString>("listName");
+        QTest::addColumn<QByteArray>("listed");
+        QTest::addColumn<bool>("owned");
+
+        const QByteArray bundle = "/usr/lib/velmora/bin/velmora";
+        QTest::newRow("the package's own list") << "velmora.list" << "/.\n/usr/lib/velmora\n" + bundle + "\n" << true;
+        QTest::newRow("its list named with the architecture")
+            << QStringLiteral("velmora:%1.list").arg(QLatin1String(platform::PackageOwnership::debianArchitecture()))
+            << "/.\n" + bundle << true;
+        QTest::newRow("its list for another architecture") << "velmora:s390x-other.list" << bundle + "\n" << false;
+        QTest::newRow("the path as the list's first line") << "velmora.list" << bundle + "\n/usr/bin/velmora\n" << true;
+        QTest::newRow("another package's list is not read") << "other-tools.list" << bundle + "\n" << false;
+        QTest::newRow("a package whose name only begins alike") << "velmora-extras.list" << bundle + "\n" << false;
+        QTest::newRow("a longer path is another file") << "velmora.list" << bundle + "-old\n" << false;
+    }
+
+    void packageOwnershipReadsTheVelmoraListOnly()
+    {
+        QFETCH(QString, listName);
+        QFETCH(QByteArray, listed);
+        QFETCH(bool, owned);
+        QTemporaryDir info;
+        QVERIFY(info.isValid());
+        QVERIFY(test::writeFile(info.filePath(listName), listed));
+        const platform::PackageOwnership packages(info.path());
+        QCOMPARE(packages.ownsPath(QStringLiteral("/usr/lib/velmora/bin/velmora")), owned);
+        QCOMPARE(platform::PackageOwnership::listedByPackage(info.path(), QStringLiteral("/usr/lib/velmora/bin/velmora")), owned);
     }
 };
 

@@ -123,6 +123,9 @@ public:
         return m_updaterDelegate.shouldPostponeRelaunch(scripted, updates::UpdateItem{}, std::move(continuation));
     }
 
+    // The user chose "later" while the relaunch was held.
+    void withdrawRelaunch() { m_updaterDelegate.relaunchWithdrawn(scripted); }
+
     // A factory that makes this controller; made points at the one it made.
     static updates::StandardUpdaterControllerFactory factory(ScriptedController **made = nullptr)
     {

@@ -17,6 +17,8 @@ private slots:
     void releaseNotesLanguage();
     void channels_data();
     void channels();
+    void architectures_data();
+    void architectures();
     void selectUpdate_data();
     void selectUpdate();
 };
@@ -114,6 +116,11 @@ void TestAppcast::parse_data()
                 "<foo><bar/></foo></item>" + linuxItem("1.5"))
         << true << QStringList{"1.5/1.5"};
     QTest::newRow("empty channel") << feed({}) << true << QStringList{};
+    QTest::newRow("items of a second channel are read too")
+        << QByteArray("<rss version=\"2.0\" xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\">"
+                      "<channel><title>a</title>") + linuxItem("1.0") + "</channel><channel><title>b</title>"
+               + linuxItem("2.0") + "</channel></rss>"
+        << true << QStringList{"1.0/1.0", "2.0/2.0"};
     QTest::newRow("delta enclosure is no full update")
         << feed("<item><sparkle:version>2.0</sparkle:version>"
                 "<enclosure url=\"https://u.example/1.0-2.0.delta\" sparkle:deltaFrom=\"1.0\" sparkle:os=\"linux\"/></item>")
@@ -284,6 +291,12 @@ void TestAppcast::channels_data()
     QTest::newRow("the first channel element counts")
         << linuxItem("5.0b2", "<sparkle:channel>beta</sparkle:channel><sparkle:channel>nightly</sparkle:channel>")
         << QStringList{"nightly"} << QStringList{};
+    QTest::newRow("a name that is not a valid name is the default channel")
+        << linuxItem("4.2", "<sparkle:channel>beta channel!</sparkle:channel>") << QStringList{} << QStringList{"4.2/4.2"};
+    QTest::newRow("non-ASCII letters make no valid name")
+        << linuxItem("4.3", "<sparkle:channel>베타</sparkle:channel>") << QStringList{} << QStringList{"4.3/4.3"};
+    QTest::newRow("dots, dashes and underscores are valid")
+        << linuxItem("5.1b1", "<sparkle:channel>beta-2_x.y</sparkle:channel>") << QStringList{} << QStringList{};
 }
 
 void TestAppcast::channels()
@@ -295,6 +308,50 @@ void TestAppcast::channels()
     const AppcastParseResult result = parseAppcast(feed(items), QLatin1String(appcastLinuxOs), allowed);
     QVERIFY2(result.ok(), qPrintable(result.error));
     QCOMPARE(versionsOf(result.items), expected);
+}
+
+void TestAppcast::architectures_data()
+{
+    QTest::addColumn<QByteArray>("items");
+    QTest::addColumn<QString>("architecture");
+    QTest::addColumn<QStringList>("expected");
+
+    auto enclosure = [](const QByteArray &url, const QByteArray &arch) {
+        const QByteArray attribute = arch.isEmpty() ? QByteArray()
+                                                    : " xmlns:velmora=\"https://velmora.app/xml-namespaces/update\" velmora:arch=\""
+                + arch + "\"";
+        return "<enclosure url=\"https://u.example/" + url + "\" sparkle:os=\"linux\"" + attribute + "/>";
+    };
+    auto itemWith = [](const QByteArray &version, const QByteArray &enclosures) {
+        return "<item><sparkle:version>" + version + "</sparkle:version>" + enclosures + "</item>";
+    };
+    const QByteArray both = itemWith("2.0", enclosure("arm.tgz", "aarch64") + enclosure("x86.tgz", "x86_64"));
+    QTest::newRow("the enclosure for this architecture of several") << both << "x86_64" << QStringList{"2.0 x86.tgz"};
+    QTest::newRow("the other one for another build") << both << "aarch64" << QStringList{"2.0 arm.tgz"};
+    QTest::newRow("an item only for another architecture")
+        << itemWith("3.0", enclosure("arm.tgz", "aarch64")) << "x86_64" << QStringList{};
+    QTest::newRow("an enclosure naming none is taken by no build")
+        << itemWith("3.0", enclosure("any.tgz", {})) << "x86_64" << QStringList{};
+    QTest::newRow("a reader not asking takes every Linux enclosure")
+        << itemWith("3.0", enclosure("any.tgz", {})) << "" << QStringList{"3.0 any.tgz"};
+    QTest::newRow("the attribute in another namespace does not count")
+        << itemWith("3.0", "<enclosure url=\"https://u.example/x.tgz\" sparkle:os=\"linux\" sparkle:arch=\"x86_64\"/>")
+        << "x86_64" << QStringList{};
+}
+
+void TestAppcast::architectures()
+{
+    QFETCH(QByteArray, items);
+    QFETCH(QString, architecture);
+    QFETCH(QStringList, expected);
+    const AppcastParseResult result = parseAppcast(feed(items), QLatin1String(appcastLinuxOs), {}, architecture);
+    QVERIFY2(result.ok(), qPrintable(result.error));
+    QStringList found;
+    for (const AppcastItem &item : result.items)
+        found << item.versionString + QLatin1Char(' ') + item.downloadURL.fileName();
+    QCOMPARE(found, expected);
+    // The build knows its own architecture by the name uname -m gives it.
+    QVERIFY(!buildArchitecture().isEmpty());
 }
 
 void TestAppcast::selectUpdate_data()

@@ -33,7 +33,7 @@ struct Backend
     UpdateController::PrepareForUpdate prepare()
     {
         clock.start();
-        return [this]() -> QCoro::Task<bool> {
+        return [this](platform::CancelToken) -> QCoro::Task<bool> {
             ++requests;
             requestTimes.push_back(clock.elapsed());
             if (gate.isValid())
@@ -122,6 +122,25 @@ private slots:
         drainEvents();
         QCOMPARE(first, 0);
         QCOMPARE(second, 1);
+    }
+
+    void withdrawnHoldAsksNoMore()
+    {
+        Backend backend;
+        backend.agreeing = false;
+        test::UpdateHarness h(asking(backend));
+        int continued = 0;
+        QVERIFY(h.engine->postponeRelaunch([&continued] { ++continued; }));
+        QTRY_VERIFY_WITH_TIMEOUT(backend.requests >= 1, test::patience);
+        h.engine->withdrawRelaunch();
+        QVERIFY(h.controller->installationTask().isCancelled());
+        const int asked = backend.requests;
+        // However ready the backend becomes now, the withdrawn hold neither asks nor relaunches.
+        backend.agreeing = true;
+        QVERIFY(test::waitFor(platform::sleepFor(3 * interval)));
+        drainEvents();
+        QCOMPARE(backend.requests, asked);
+        QCOMPARE(continued, 0);
     }
 
     void holdOutlivesTheController()

@@ -1,3 +1,4 @@
+#include "updates/Appcast.h"
 #include "updates/BundleInfo.h"
 #include "updates/SettingsKeys.h"
 #include "updates/Texts.h"
@@ -62,6 +63,7 @@ public:
         continuations << continuation;
         return postponeRelaunch;
     }
+    void relaunchWithdrawn(Updater &) override { events << QStringLiteral("withdrawn"); }
     bool shouldHandleShowingScheduledUpdate(const UpdateItem &item, bool immediateFocus) override
     {
         events << QStringLiteral("should show %1 focus=%2").arg(item.versionString).arg(immediateFocus);
@@ -99,9 +101,16 @@ QByteArray feed(const QByteArray &items)
         + items + "</channel></rss>";
 }
 
-QByteArray item(const QByteArray &version, const QByteArray &os = "linux")
+// The enclosure attribute that names this build's architecture.
+QByteArray ownArchitecture()
 {
-    const QByteArray osAttribute = os.isEmpty() ? QByteArray() : " sparkle:os=\"" + os + "\"";
+    return " xmlns:velmora=\"" + QByteArray(velmoraFeedNamespace) + "\" velmora:arch=\"" + buildArchitecture().toLatin1()
+        + "\"";
+}
+
+QByteArray item(const QByteArray &version, const QByteArray &os = "linux", const QByteArray &architecture = ownArchitecture())
+{
+    const QByteArray osAttribute = (os.isEmpty() ? QByteArray() : " sparkle:os=\"" + os + "\"") + architecture;
     return "<item><title>Velmora " + version + "</title><sparkle:version>" + version
         + "</sparkle:version><sparkle:shortVersionString>v" + version + "</sparkle:shortVersionString>"
           "<sparkle:releaseNotesLink>https://velmora.app/notes/" + version + ".md</sparkle:releaseNotesLink>"
@@ -145,7 +154,9 @@ private slots:
     void installPathInstallsAndRelaunches();
     void laterInstallsAtQuit();
     void continuationAfterLaterDoesNothing();
+    void feedTextsAreNeverMarkup();
     void skippedVersionWaitsForANewerOne();
+    void rolledBackVersionIsNotOfferedByItself();
     void cancelledDownloadLeavesNothing();
     void failuresAreToldInKorean_data();
     void failuresAreToldInKorean();
@@ -235,6 +246,13 @@ void TestUpdateEngine::informationCheck_data()
     QTest::newRow("empty feed") << 200 << feed({}) << "" << 1001;
     QTest::newRow("mac-only items ignored")
         << 200 << feed(item("9.0", "macos") + item("8.0", {}) + item("0.5")) << "" << 1001;
+    // A validly signed archive for another processor must never be installed.
+    QTest::newRow("another architecture's newer item passed over")
+        << 200 << feed(item("3.0", "linux", " xmlns:velmora=\"https://velmora.app/xml-namespaces/update\" velmora:arch=\"s390x-other\"")
+                       + item("1.2"))
+        << "1.2" << 0;
+    QTest::newRow("an item naming no architecture is not offered")
+        << 200 << feed(item("3.0", "linux", {})) << "" << 1001;
     QTest::newRow("garbage instead of a feed") << 200 << QByteArray("<html><p>captive portal") << "" << 1000;
     QTest::newRow("not found") << 404 << QByteArray("not here") << "" << 1002;
     QTest::newRow("server error") << 500 << feed(item("2.0")) << "" << 1002;
@@ -587,7 +605,7 @@ QByteArray TestUpdateEngine::linuxItem(const QByteArray &version, const QByteArr
         + "</sparkle:version><sparkle:shortVersionString>" + version + "</sparkle:shortVersionString>"
           "<sparkle:releaseNotesLink>" + notes + "</sparkle:releaseNotesLink>"
           "<enclosure url=\"" + url + "\" length=\"" + QByteArray::number(length)
-        + "\" type=\"application/gzip\" sparkle:os=\"linux\"" + signatureAttribute + "/></item>";
+        + "\" type=\"application/gzip\" sparkle:os=\"linux\"" + ownArchitecture() + signatureAttribute + "/></item>";
 }
 
 UpdateEngineConfiguration TestUpdateEngine::installConfiguration()
@@ -666,7 +684,7 @@ void TestUpdateEngine::installPathInstallsAndRelaunches()
     deps.http = &m_http;
     deps.urlOpener = &m_opener;
     deps.releaseNotesHosts = QStringList{QStringLiteral("localhost")};
-    deps.prepareForUpdate = [&backendIdle, &backendAsked]() -> QCoro::Task<bool> {
+    deps.prepareForUpdate = [&backendIdle, &backendAsked](platform::CancelToken) -> QCoro::Task<bool> {
         ++backendAsked;
         co_return backendIdle;
     };
@@ -785,22 +803,44 @@ void TestUpdateEngine::continuationAfterLaterDoesNothing()
     QCOMPARE(window->heading()->text(), waitingHeading);
     QCOMPARE(m_delegates.continuations.size(), 1);
 
-    // The user changed their mind while the backend worked: the hold's late answer does nothing.
+    // The user changed their mind while the backend worked: the hold is told to stop, and its
+    // late answer does nothing.
     window->laterButton()->click();
     QCOMPARE(engine->phase(), InstallPhase::Ready);
+    QCOMPARE(m_delegates.events.last(), QStringLiteral("withdrawn"));
+    QCOMPARE(m_delegates.events.count(QStringLiteral("withdrawn")), 1);
     m_delegates.continuations.first()();
     QCOMPARE(engine->phase(), InstallPhase::Ready);
     QCOMPARE(test::describeTree(m_bundle), m_oldTree);
     QVERIFY(m_relaunched.isEmpty());
 
-    // Asked again, the new hold's answer installs.
+    // Asked again, the new hold's answer installs; nothing was withdrawn this time.
     engine->checkForUpdates();
     window->relaunchButton()->click();
     QCOMPARE(m_delegates.continuations.size(), 2);
     m_delegates.continuations.last()();
+    QCOMPARE(m_delegates.events.count(QStringLiteral("withdrawn")), 1);
     QCOMPARE(bundleVersion(), QStringLiteral("1.1"));
     QCOMPARE(m_relaunched, QStringList{m_bundle + QStringLiteral("/bin/velmora")});
     QCOMPARE(m_quits, 1);
+}
+
+void TestUpdateEngine::feedTextsAreNeverMarkup()
+{
+    stageInstall();
+    // A version text that would be a picture and bold type if it were read as markup.
+    m_feedBody.replace("<sparkle:shortVersionString>1.1</sparkle:shortVersionString>",
+                       "<sparkle:shortVersionString>&lt;img src=x&gt;&lt;b&gt;1.1&lt;/b&gt;</sparkle:shortVersionString>");
+    auto engine = makeInstallEngine(installConfiguration());
+    engine->checkForUpdates();
+    QTRY_COMPARE_WITH_TIMEOUT(engine->phase(), InstallPhase::Found, patience);
+    InstallWindow *window = engine->installWindow();
+    QVERIFY(window->detail()->text().contains(QStringLiteral("<img src=x><b>1.1</b>")));
+    // Every label of the window, whatever it shows now or later.
+    const QList<QLabel *> labels = window->findChildren<QLabel *>();
+    QVERIFY(labels.size() >= 3);
+    for (const QLabel *label : labels)
+        QVERIFY2(label->textFormat() == Qt::PlainText, qPrintable(label->objectName() + ": " + label->text()));
 }
 
 void TestUpdateEngine::skippedVersionWaitsForANewerOne()
@@ -837,6 +877,36 @@ void TestUpdateEngine::skippedVersionWaitsForANewerOne()
     QCOMPARE(engine->phase(), InstallPhase::Found);
     QVERIFY(engine->installWindow()->isVisible());
     QVERIFY(engine->installWindow()->detail()->text().contains(QStringLiteral("v1.2")));
+}
+
+void TestUpdateEngine::rolledBackVersionIsNotOfferedByItself()
+{
+    stageInstall();
+    m_delegates.engineShowsScheduled = true;
+    auto engine = makeInstallEngine(installConfiguration());
+    // The start that put the old version back tells the engine so.
+    UpdateEngine::passOverRolledBackVersion(QStringLiteral("1.1"));
+    QCOMPARE(engine->rolledBackVersion(), QStringLiteral("1.1"));
+
+    // The launch check and the scheduled ones pass it by: no window covers the rollback's message.
+    engine->checkForUpdatesInBackground();
+    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, patience);
+    QCOMPARE(m_delegates.onlyErrorCode(), noUpdateErrorCode);
+    QVERIFY(!engine->installWindow());
+
+    // The user's own check still offers it.
+    engine->checkForUpdates();
+    QTRY_COMPARE_WITH_TIMEOUT(engine->phase(), InstallPhase::Found, patience);
+    engine->installWindow()->laterButton()->click();
+
+    // A newer version is offered again without the user.
+    m_feedBody = feed(linuxItem("1.2", m_server->url(QStringLiteral("/Velmora-1.2.tar.gz")).toString().toUtf8(), 100, "x"));
+    m_delegates = RecordingDelegates();
+    m_delegates.engineShowsScheduled = true;
+    engine->checkForUpdatesInBackground();
+    QTRY_COMPARE_WITH_TIMEOUT(m_delegates.finished.size(), 1, patience);
+    QCOMPARE(m_delegates.onlyErrorCode(), 0);
+    QCOMPARE(engine->phase(), InstallPhase::Found);
 }
 
 void TestUpdateEngine::cancelledDownloadLeavesNothing()

@@ -17,6 +17,7 @@
 #include "TreeSnapshot.h"
 #include "UpdateFixtures.h"
 
+#include <QDirIterator>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -89,6 +90,9 @@ private slots:
     void killedAtEachStep_data();
     void killedAtEachStep();
     void crashingNewVersionIsRolledBack();
+    void versionThatCannotStartIsRefused_data();
+    void versionThatCannotStartIsRefused();
+    void realVelmoraPassesTheStartCheck();
 
 private:
     InstallerConfiguration configuration();
@@ -135,6 +139,9 @@ void TestUpdateInstaller::init()
     // The new version, with a file large enough to arrive in many pieces.
     QList<TarEntry> entries = test::bundleEntries(next, test::harnessLauncher(), "\"VelmoraTestBehaviour\": \"confirm\"");
     entries << TarEntry::file("velmora/Resources/app/model.bin", test::incompressible(3 * 1024 * 1024));
+    // Entries that would let others change the installed program.
+    entries << TarEntry::folder("velmora/Resources/shared/", 0777)
+            << TarEntry::file("velmora/Resources/shared/settings.txt", "anyone\n", 0666);
     m_archive = test::makeTarGz(entries);
     const QString reference = m_dir.filePath(QStringLiteral("reference"));
     QVERIFY(QDir().mkpath(reference));
@@ -146,6 +153,8 @@ void TestUpdateInstaller::init()
         tar.closeWriteChannel();
         QVERIFY(tar.waitForFinished(test::patience) && tar.exitCode() == 0);
     }
+    // As the installation must leave it: whatever the archive says, only the owner may write.
+    QCOMPARE(QProcess::execute(QStringLiteral("chmod"), {QStringLiteral("-R"), QStringLiteral("go-w"), reference}), 0);
     m_newTree = test::describeTree(reference + QStringLiteral("/velmora"));
     QVERIFY(m_newTree.contains(QStringLiteral("bin/velmora")));
 
@@ -403,6 +412,14 @@ void TestUpdateInstaller::installsSwapsRelaunchesAndConfirms()
     QCOMPARE(journal->step, JournalStep::Ready);
     QCOMPARE(QFileInfo(paths.work).permissions() & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
 
+    // Nothing unpacked is writable by the group or others, whatever the archive said.
+    for (const QString &name : {QStringLiteral("Resources/shared"), QStringLiteral("Resources/shared/settings.txt")}) {
+        const QFileInfo unpacked(paths.swap + QLatin1Char('/') + name);
+        QVERIFY2(unpacked.exists(), qPrintable(name));
+        QCOMPARE(unpacked.permissions() & (QFile::WriteGroup | QFile::WriteOther), QFile::Permissions());
+        QVERIFY(unpacked.permissions() & QFile::ReadOther);
+    }
+
     QVERIFY(!installer.swap());
     QCOMPARE(test::describeTree(m_bundle), m_newTree);
     QCOMPARE(test::describeTree(paths.swap), m_oldTree); // the backup
@@ -499,6 +516,7 @@ void TestUpdateInstaller::bundlesTheEngineMustNotReplace_data()
     QTest::addColumn<int>("refusal");
     QTest::newRow("installed by the package manager") << "package" << int(InstallRefusal::PackageManaged);
     QTest::newRow("in a folder the user cannot write") << "read-only" << int(InstallRefusal::NotWritable);
+    QTest::newRow("in a folder others may write") << "shared" << int(InstallRefusal::SharedParent);
     QTest::newRow("without Info.json") << "no info" << int(InstallRefusal::NotABundle);
     QTest::newRow("a build without keys") << "no keys" << int(InstallRefusal::NoPublicKeys);
     QTest::newRow("an ordinary bundle") << "fine" << int(InstallRefusal::None);
@@ -516,6 +534,10 @@ void TestUpdateInstaller::bundlesTheEngineMustNotReplace()
                                     + "/bin/velmora\n/usr/bin/velmora\n"));
     } else if (kind == QLatin1String("no info")) {
         QVERIFY(QFile::remove(m_bundle + QStringLiteral("/Info.json")));
+    } else if (kind == QLatin1String("shared")) {
+        QVERIFY(QFile::setPermissions(m_dir.filePath(QStringLiteral("Apps")),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
+                                          | QFile::WriteOther | QFile::ExeOther));
     } else if (kind == QLatin1String("no keys")) {
         configured.publicKeys = QStringList();
     } else if (kind == QLatin1String("read-only")) {
@@ -546,6 +568,10 @@ void TestUpdateInstaller::bundlesTheEngineMustNotReplace()
     QCOMPARE(int(failure->refusal), refusal);
     if (kind == QLatin1String("package"))
         QVERIFY(failure->message().contains(QStringLiteral("sudo apt")));
+    if (kind == QLatin1String("shared"))
+        QCOMPARE(failure->message(), sharedParentText.arg(m_dir.filePath(QStringLiteral("Apps"))));
+    // Nothing was made beside the bundle.
+    QVERIFY(!QFileInfo::exists(InstallPaths::forBundle(m_bundle).work));
     QVERIFY(m_server->requests().isEmpty());
 }
 
@@ -658,6 +684,83 @@ void TestUpdateInstaller::crashingNewVersionIsRolledBack()
     // Told once: the next start is an ordinary one.
     const ProcessRun fourth = runProgram(velmora, {});
     QCOMPARE(fourth.out.trimmed(), QStringLiteral("action Nothing"));
+}
+
+void TestUpdateInstaller::versionThatCannotStartIsRefused_data()
+{
+    QTest::addColumn<QByteArray>("executable");
+    QTest::addColumn<QString>("detail"); // a part of the English diagnostics
+
+    QTest::newRow("exits at once") << QByteArray("#!/bin/sh\nexit 1\n") << "status 1";
+    QTest::newRow("exits at once without a word") << QByteArray("#!/bin/sh\nexit 0\n") << "did not answer";
+    QTest::newRow("crashes before its window") << QByteArray("#!/bin/sh\nkill -SEGV $$\n") << "crashed";
+    QTest::newRow("needs a library that is not there")
+        << test::readFile(test::helperProgram(QStringLiteral("needs_absent_library"))) << "status 127";
+    // The first bytes of a 64-bit little-endian executable for AArch64 (machine 183): the
+    // kernel refuses to run it here.
+    QByteArray foreign("\x7f" "ELF\x02\x01\x01", 7);
+    foreign += QByteArray(9, '\0');
+    foreign += QByteArray("\x02\x00\xb7\x00\x01\x00\x00\x00", 8);
+    foreign += QByteArray(48, '\0');
+    QTest::newRow("built for another architecture") << foreign << "could not be started";
+    QTest::newRow("answers for another version")
+        << QByteArray("#!/bin/sh\necho 'velmora start check: ok 9.9'\n") << "did not answer";
+}
+
+void TestUpdateInstaller::versionThatCannotStartIsRefused()
+{
+    QFETCH(QByteArray, executable);
+    QFETCH(QString, detail);
+    const QByteArray archive = test::makeTarGz(test::bundleEntries(next, executable));
+    serve(archive);
+    UpdateInstaller installer(configuration());
+    const auto failure = test::waitFor(installer.prepare(itemFor(archive)));
+    QVERIFY(failure);
+    QCOMPARE(failure->error, InstallError::CannotStart);
+    QVERIFY2(failure->detail.contains(detail), qPrintable(failure->detail));
+    QCOMPARE(failure->message(), cannotStartText.arg(next));
+    // Nothing was exchanged, nothing is left beside the bundle, and the next start is ordinary.
+    QVERIFY(!installer.isReady());
+    QCOMPARE(test::describeTree(m_bundle), m_oldTree);
+    QVERIFY(!QFileInfo::exists(InstallPaths::forBundle(m_bundle).work));
+    QCOMPARE(UpdateInstaller::recoverAtLaunch(m_bundle).action, RecoveryAction::Nothing);
+}
+
+void TestUpdateInstaller::realVelmoraPassesTheStartCheck()
+{
+    // The velmora program of this build as the new version's.
+    const QByteArray velmora = test::readFile(QStringLiteral(VELMORA_TEST_BIN_DIR "/../../bin/velmora"));
+    QVERIFY(velmora.size() > 1000);
+
+    // Asked by itself, with empty user folders: it answers and leaves them as they were.
+    const QString bundle = m_dir.filePath(QStringLiteral("checked/velmora"));
+    QVERIFY(test::writeBundle(bundle, next, velmora));
+    QProcess check;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    for (const char *variable : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"}) {
+        const QString folder = m_dir.filePath(QStringLiteral("user/") + QLatin1String(variable));
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        environment.insert(QLatin1String(variable), folder);
+    }
+    check.setProcessEnvironment(environment);
+    check.start(bundle + QStringLiteral("/bin/velmora"), {QLatin1String(startCheckArgument)});
+    QVERIFY(check.waitForFinished(test::patience));
+    QCOMPARE(check.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(check.exitCode(), 0);
+    QCOMPARE(check.readAllStandardOutput(), QByteArray(startCheckAnswer) + next.toUtf8() + '\n');
+    QDirIterator written(m_dir.filePath(QStringLiteral("user")), QDir::Files | QDir::Hidden | QDir::System,
+                         QDirIterator::Subdirectories);
+    QVERIFY2(!written.hasNext(), qPrintable(written.hasNext() ? written.next() : QString()));
+
+    // And through an installation: prepared, ready to be exchanged in.
+    const QByteArray archive = test::makeTarGz(test::bundleEntries(next, velmora));
+    serve(archive);
+    UpdateInstaller installer(configuration());
+    const auto failure = test::waitFor(installer.prepare(itemFor(archive)), 3 * test::patience);
+    QVERIFY2(!failure, failure ? qPrintable(failure->detail) : "");
+    QVERIFY(installer.isReady());
 }
 
 QTEST_GUILESS_MAIN(TestUpdateInstaller)

@@ -209,7 +209,10 @@ void TestUpdateRules::entryModes_data()
     QTest::newRow("set-id and sticky bits dropped") << file("velmora/bin/velmora", 1, 06755) << 0755;
     QTest::newRow("read-only file stays removable") << file("velmora/a", 1, 0444) << 0644;
     QTest::newRow("locked folder stays searchable") << folder("velmora/a/", 0500) << 0700;
-    QTest::newRow("sticky folder") << folder("velmora/a/", 01777) << 0777;
+    QTest::newRow("sticky folder loses the others' write") << folder("velmora/a/", 01777) << 0755;
+    QTest::newRow("group-writable file") << file("velmora/a", 1, 0664) << 0644;
+    QTest::newRow("world-writable executable") << file("velmora/bin/velmora", 1, 0777) << 0755;
+    QTest::newRow("group-writable folder") << folder("velmora/a/", 0775) << 0755;
 }
 
 void TestUpdateRules::entryModes()
@@ -550,7 +553,7 @@ void TestUpdateRules::installRefusal_data()
     QTest::addColumn<InstallFacts>("facts");
     QTest::addColumn<InstallRefusal>("expected");
 
-    const InstallFacts fine{true, false, true, true, true, true};
+    const InstallFacts fine{true, false, true, true, false, true, true};
     auto with = [&fine](auto change) {
         InstallFacts facts = fine;
         change(facts);
@@ -566,6 +569,11 @@ void TestUpdateRules::installRefusal_data()
     QTest::newRow("bundle read-only") << with([](InstallFacts &f) { f.bundleWritable = false; }) << InstallRefusal::NotWritable;
     QTest::newRow("folder around it read-only") << with([](InstallFacts &f) { f.parentWritable = false; })
                                                 << InstallRefusal::NotWritable;
+    QTest::newRow("others may write the folder around it")
+        << with([](InstallFacts &f) { f.parentWritableByOthers = true; }) << InstallRefusal::SharedParent;
+    QTest::newRow("read-only and shared: the user's own lack comes first")
+        << with([](InstallFacts &f) { f.parentWritable = false; f.parentWritableByOthers = true; })
+        << InstallRefusal::NotWritable;
     QTest::newRow("mount point") << with([](InstallFacts &f) { f.sameFileSystemAsParent = false; })
                                  << InstallRefusal::SeparateFileSystem;
     QTest::newRow("no signing key") << with([](InstallFacts &f) { f.hasPublicKeys = false; }) << InstallRefusal::NoPublicKeys;

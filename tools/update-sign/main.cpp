@@ -9,19 +9,22 @@
 //       Prints the public key of a private key.
 //   velmora-update-sign sign KEY_FILE ARCHIVE [--url URL]
 //       Prints the enclosure attributes of ARCHIVE: sparkle:edSignature="…" length="…". With
-//       --url, the whole enclosure element of a Linux item instead.
+//       --url, the whole enclosure element of a Linux item instead, with velmora:arch taken
+//       from the archive's name (Velmora-VERSION-linux-ARCH.tar.gz), else this machine's.
 //   velmora-update-sign verify PUBLIC_KEY ARCHIVE SIGNATURE
 //       Exit status 0 when SIGNATURE (base64) is PUBLIC_KEY's signature of ARCHIVE.
 //
 // KEY_FILE "-" reads the private key from standard input (for a key kept in a secret store).
 
 #include "platform/MappedFile.h"
+#include "updates/Appcast.h"
 #include "updates/UpdateSignature.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTextStream>
 
 #include <cerrno>
@@ -126,12 +129,17 @@ int sign(const QString &keyPath, const QString &archivePath, const QString &url)
         return fail(archive.error());
     const QString signature = updates::signData(archive.data(), *pair);
     const QString attributes = QStringLiteral("sparkle:edSignature=\"%1\" length=\"%2\"").arg(signature).arg(archive.size());
-    if (url.isEmpty())
+    if (url.isEmpty()) {
         std::printf("%s\n", qPrintable(attributes));
-    else
-        std::printf("<enclosure url=\"%s\" length=\"%lld\" type=\"application/gzip\" sparkle:os=\"linux\" "
-                    "sparkle:edSignature=\"%s\"/>\n",
-                    qPrintable(url.toHtmlEscaped()), static_cast<long long>(archive.size()), qPrintable(signature));
+        return 0;
+    }
+    const auto named =
+        QRegularExpression(QStringLiteral("-linux-([A-Za-z0-9_]+)\\.tar\\.gz$")).match(QFileInfo(archivePath).fileName());
+    const QString architecture = named.hasMatch() ? named.captured(1) : updates::buildArchitecture();
+    std::printf("<enclosure url=\"%s\" length=\"%lld\" type=\"application/gzip\" xmlns:velmora=\"%s\" "
+                "velmora:arch=\"%s\" sparkle:os=\"linux\" sparkle:edSignature=\"%s\"/>\n",
+                qPrintable(url.toHtmlEscaped()), static_cast<long long>(archive.size()), updates::velmoraFeedNamespace,
+                qPrintable(architecture), qPrintable(signature));
     return 0;
 }
 
