@@ -31,6 +31,10 @@ StartupFailureView::StartupFailureView(platform::UrlOpener &opener, QWidget *par
     m_errorLabel->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
 
     auto *retryButton = new QPushButton(retryTitle, this);
+    retryButton->setObjectName(QStringLiteral("startup-retry"));
+    // The screen's one action: focused when the screen shows, and Enter presses it.
+    retryButton->setAutoDefault(true);
+    setFocusProxy(retryButton);
     connect(retryButton, &QPushButton::clicked, this, &StartupFailureView::retryRequested);
     connect(m_openLogButton, &QPushButton::clicked, this, &StartupFailureView::openLog);
     m_openLogButton->setVisible(false);
@@ -46,6 +50,12 @@ StartupFailureView::StartupFailureView(platform::UrlOpener &opener, QWidget *par
     layout->addWidget(retryButton, 0, Qt::AlignHCenter);
     layout->addWidget(m_openLogButton, 0, Qt::AlignHCenter);
     layout->addStretch(1);
+}
+
+void StartupFailureView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    setFocus(Qt::OtherFocusReason);
 }
 
 void StartupFailureView::setError(const QString &error)

@@ -34,6 +34,9 @@ signals:
     /// The user asked for a new start attempt.
     void retryRequested();
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void openLog();
 
