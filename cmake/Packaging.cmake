@@ -32,6 +32,8 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://velmora.app/")
 # the fonts that draw Korean text, are not linked and so are named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3 (>= 3.10), python3-fastapi, python3-uvicorn, fonts-noto-cjk, qt6-translations-l10n")
+# The desktop's own file panels: GTK's on GTK-based desktops, the portal's elsewhere.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-gtk-platformtheme, qt6-xdgdesktopportal-platformtheme")
 # The summary above is the description's first line.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Velmora turns voice memos and other audio and video recordings into plain
 text, subtitles and Markdown on this computer. It runs its own service on the

@@ -10,8 +10,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
   qt6-webengine-dev qt6-webengine-dev-tools qt6-webchannel-dev
   qcoro-qt6-dev
-  # Qt's own dialogs in Korean
-  qt6-translations-l10n
+  # Qt's own dialogs in Korean; the desktop's file panels through Qt's platform themes
+  qt6-translations-l10n qt6-gtk-platformtheme qt6-xdgdesktopportal-platformtheme
   # X11 window list for placing the access guide
   libxcb1-dev libxcb-ewmh-dev
   # updates: Ed25519 signatures of release archives, and reading those archives (tar.gz)

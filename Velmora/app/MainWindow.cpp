@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
+#include <QShortcut>
 #include <QSettings>
 #include <QVBoxLayout>
 
@@ -23,8 +24,13 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 
     QMenuBar *bar = menuBar();
     bar->setAccessibleName(applicationMenuTitle);
-    m_applicationMenu = bar->addMenu(applicationMenuTitle);
+    // Alt+V opens it through its mnemonic, F10 as on the desktops' other programs.
+    m_applicationMenu = bar->addMenu(QStringLiteral("&") + applicationMenuTitle);
     m_applicationMenu->setAccessibleName(applicationMenuTitle);
+    auto *openMenu = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    openMenu->setContext(Qt::WindowShortcut);
+    connect(openMenu, &QShortcut::activated, this,
+            [this] { menuBar()->setActiveAction(m_applicationMenu->menuAction()); });
     m_about = m_applicationMenu->addAction(aboutTitle);
     m_about->setMenuRole(QAction::AboutRole);
     // Right after the About item, as the application's own command.

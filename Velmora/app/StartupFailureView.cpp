@@ -32,6 +32,10 @@ StartupFailureView::StartupFailureView(platform::UrlOpener &opener, QWidget *par
     m_errorLabel->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
 
     auto *retryButton = new QPushButton(retryTitle, this);
+    retryButton->setObjectName(QStringLiteral("startup-retry"));
+    // The screen's one action: focused when the screen shows, and Enter presses it.
+    retryButton->setAutoDefault(true);
+    setFocusProxy(retryButton);
     connect(retryButton, &QPushButton::clicked, this, &StartupFailureView::retryRequested);
     connect(m_openLogButton, &QPushButton::clicked, this, &StartupFailureView::openLog);
     m_openLogButton->setVisible(false);
@@ -57,6 +61,12 @@ QString StartupFailureView::title() const
 void StartupFailureView::setTitle(const QString &title)
 {
     m_heading->setText(title);
+}
+
+void StartupFailureView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    setFocus(Qt::OtherFocusReason);
 }
 
 void StartupFailureView::setError(const QString &error)

@@ -38,6 +38,9 @@ signals:
     /// The user asked for a new start attempt.
     void retryRequested();
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void openLog();
 

@@ -25,10 +25,14 @@ inline const QString aboutTitle = QStringLiteral("Velmora 정보");
 inline const QString checkForUpdatesTitle = QStringLiteral("업데이트 확인…");
 inline const QString quitTitle = QStringLiteral("종료");
 
-// The About box: the application's name, its version and icon.
+// The About box: the application's name, its version and icon, what it does, its licence.
 inline const QString productName = QStringLiteral("Velmora");
 inline const QString versionLine = QStringLiteral("버전 %1");
 inline const QString closeAboutTitle = QStringLiteral("확인");
+inline const QString aboutDescription = QStringLiteral("녹음을 텍스트, 자막, 마크다운으로 바꿉니다");
+inline const QString aboutLicence = QStringLiteral("© 2026 Velmora 개발자. 모든 권리 보유.");
+// The home page link's name for screen readers; %1 is the site, as the link shows it.
+inline const QString aboutHomePageTitle = QStringLiteral("홈페이지 %1");
 
 // The status-area icon while the window is hidden; its quit entry is quitTitle.
 inline const QString openTitle = QStringLiteral("열기");

@@ -1,6 +1,7 @@
 // Velmora: one window that follows the startup sequence, from the access check through the
 // backend start to the backend's page (or the failure screen); VelmoraApp is all of it.
 
+#include "app/DesktopDefaults.h"
 #include "app/InstalledUpdate.h"
 #include "app/VelmoraApp.h"
 
@@ -8,12 +9,15 @@
 
 int main(int argc, char *argv[])
 {
+    velmora::app::applyLoggingDefaults();
+    velmora::app::choosePlatformTheme();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
     // An update being installed asks this version, before it is exchanged in, whether it can
     // start here at all: by now its libraries and the platform plugin have loaded.
     if (velmora::app::isStartCheck(QCoreApplication::arguments()))
         return velmora::app::answerStartCheck();
+    velmora::app::restoreEnvironment();
     velmora::app::VelmoraApp::describeApplication();
     velmora::app::VelmoraApp velmora;
     return velmora.run();

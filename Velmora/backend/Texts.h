@@ -10,10 +10,17 @@
 
 namespace velmora::backend {
 
-// Launch plan and port.
+// Launch plan and port. A moved development tree and a damaged installation are put right the
+// way each system builds and installs Velmora: a build script and a disk image on macOS, the
+// development start script and the package (or release archive) on Linux.
+#ifdef Q_OS_MACOS
 inline const QString scriptMissingMessage = QStringLiteral("프로젝트 폴더를 옮겼다면 ./scripts/build-mac-app.sh 로 다시 빌드해 주세요.");
-inline const QString resourcesMissingMessage = QStringLiteral("앱 파일을 확인해 주세요.");
 inline const QString interpreterMissingMessage = QStringLiteral("앱 실행 파일이 누락됐습니다. 최신 DMG에서 앱 전체를 다시 복사해 주세요.");
+#else
+inline const QString scriptMissingMessage = QStringLiteral("프로젝트 폴더를 옮겼다면 scripts/run.sh 로 다시 빌드해 실행해 주세요.");
+inline const QString interpreterMissingMessage = QStringLiteral("앱 실행 파일이 누락됐습니다. Velmora 패키지나 릴리스 압축 파일을 다시 설치해 주세요.");
+#endif
+inline const QString resourcesMissingMessage = QStringLiteral("앱 파일을 확인해 주세요.");
 inline const QString portRangeMessage = QStringLiteral("VELMORA_DESKTOP_PORT는 1024~65535 범위의 포트여야 합니다.");
 // Only reached when the platform names no user data folder at all.
 inline const QString dataFolderMissingMessage = QStringLiteral("사용자 데이터 폴더를 찾을 수 없습니다. 홈 폴더 설정을 확인해 주세요.");

@@ -1,11 +1,11 @@
 #include "platform/ApplicationLauncher.h"
 
 #include "platform/DesktopEntry.h"
+#include "platform/DetachedStart.h"
 #include "platform/FileSystem.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QStandardPaths>
 
 namespace velmora::platform {
@@ -49,7 +49,7 @@ bool ApplicationLauncher::openApplication(const QString &applicationId)
     if (program.isEmpty())
         return false;
     const QString workingDirectory = QDir(entry->path).exists() ? entry->path : QString();
-    return QProcess::startDetached(program, arguments->mid(1), workingDirectory);
+    return startDetachedQuietly(program, arguments->mid(1), workingDirectory);
 }
 
 ApplicationLauncher &ApplicationLauncher::system()

@@ -1,5 +1,7 @@
 #include "platform/FilePanel.h"
 
+#include "platform/FolderPanel.h"
+
 #include <QFileDialog>
 
 #include <memory>
@@ -13,12 +15,13 @@ void FilePanel::chooseFiles(const FilePanelRequest &request, std::function<void(
     panel->setObjectName(QStringLiteral("velmora.filePanel"));
     panel->setAttribute(Qt::WA_DeleteOnClose);
     panel->setWindowModality(Qt::NonModal);
-    panel->setOption(QFileDialog::DontUseNativeDialog);
+    // The desktop's own panel where there is one, as for the folder panels.
     // The filter's patterns run into the hundreds; its name says enough.
     panel->setOption(QFileDialog::HideNameFilterDetails);
     panel->setAcceptMode(QFileDialog::AcceptOpen);
     panel->setFileMode(request.multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
     panel->setLabelText(QFileDialog::Accept, request.prompt);
+    panel->setDirectory(panelStartFolder(QString()));
     panel->setNameFilter(request.filterName + QStringLiteral(" (") + request.namePatterns.join(QLatin1Char(' '))
                          + QLatin1Char(')'));
 

@@ -13,12 +13,14 @@ namespace velmora::platform {
 
 FileRevealer::FileRevealer(UrlOpener &opener) : m_opener(opener) {}
 
-void FileRevealer::reveal(const QString &file)
+void FileRevealer::reveal(const QString &file, std::function<void(bool)> done)
 {
+    if (!done)
+        done = [](bool) {};
     const QUrl folder = QUrl::fromLocalFile(QFileInfo(file).absolutePath());
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        m_opener.openUrl(folder);
+        done(m_opener.openUrl(folder));
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
@@ -28,9 +30,8 @@ void FileRevealer::reveal(const QString &file)
     call << QStringList{QUrl::fromLocalFile(file).toString()} << QString();
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, int(answerTimeout.count())));
     UrlOpener *opener = &m_opener;
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, opener, folder] {
-        if (watcher->isError())
-            opener->openUrl(folder);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, opener, folder, done] {
+        done(!watcher->isError() || opener->openUrl(folder));
         watcher->deleteLater();
     });
 }

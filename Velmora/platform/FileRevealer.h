@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
 
 namespace velmora::platform {
 
@@ -22,8 +23,10 @@ public:
     explicit FileRevealer(UrlOpener &opener);
     virtual ~FileRevealer() = default;
 
-    // Asks for the file to be shown and returns at once.
-    virtual void reveal(const QString &file);
+    // Asks for the file to be shown and returns at once. done (if set) is called once, on the
+    // main thread: true when a file manager took the request or the folder's opener was
+    // started, false when nothing could be started.
+    virtual void reveal(const QString &file, std::function<void(bool)> done = {});
 
     static FileRevealer &system();
 

@@ -5,7 +5,13 @@
 #include <functional>
 #include <optional>
 
+class QFileDialog;
+
 namespace velmora::platform {
+
+// The folder a panel opens in: wanted when it is an existing folder, otherwise the user's home
+// folder; never the process's working directory, where Qt's own panel would open.
+QString panelStartFolder(const QString &wanted);
 
 // What a folder panel shows and allows.
 struct FolderPanelRequest
@@ -15,13 +21,15 @@ struct FolderPanelRequest
     QString message;
     // The confirm button's text.
     QString prompt;
-    // Empty: the panel's own default.
+    // Empty or missing: the home folder.
     QString startFolder;
     bool canCreateFolders = false;
 };
 
 // A panel in which the user picks one folder. Each request gets a panel of its own, shown
 // free-standing (no window waits for it) and answered when it ends; several may be open.
+// Folder, save and file panels are the desktop's own where Qt's platform theme offers them,
+// Qt's own panels where it does not or where Qt::AA_DontUseNativeDialogs is set.
 class FolderPanel
 {
 public:
@@ -33,6 +41,9 @@ public:
     virtual void chooseFolder(const FolderPanelRequest &request, std::function<void(std::optional<QString>)> done);
 
     static FolderPanel &system();
+
+    // True when a shown panel is the desktop's own rather than drawn by Qt.
+    static bool drawnByDesktop(const QFileDialog *panel);
 };
 
 } // namespace velmora::platform

@@ -1,5 +1,7 @@
 #include "platform/SavePanel.h"
 
+#include "platform/FolderPanel.h"
+
 #include <QFileDialog>
 
 #include <memory>
@@ -13,13 +15,11 @@ void SavePanel::chooseDestination(const SavePanelRequest &request, std::function
     panel->setObjectName(QStringLiteral("velmora.savePanel"));
     panel->setAttribute(Qt::WA_DeleteOnClose);
     panel->setWindowModality(Qt::NonModal);
-    // Qt's own dialog, as the folder panels use: the same look, and it runs without a desktop.
-    panel->setOption(QFileDialog::DontUseNativeDialog);
+    // The desktop's own panel where there is one, as for the folder panels.
     panel->setAcceptMode(QFileDialog::AcceptSave);
     panel->setFileMode(QFileDialog::AnyFile);
     panel->setLabelText(QFileDialog::Accept, request.prompt);
-    if (!request.startFolder.isEmpty())
-        panel->setDirectory(request.startFolder);
+    panel->setDirectory(panelStartFolder(request.startFolder));
     panel->selectFile(request.suggestedName);
 
     auto answered = std::make_shared<bool>(false);

@@ -15,7 +15,7 @@ struct SavePanelRequest
     QString prompt;
     // The name the panel's name field holds at first.
     QString suggestedName;
-    // Empty: the panel's own default.
+    // Empty or missing: the home folder.
     QString startFolder;
 };
 

@@ -1,6 +1,7 @@
 #include "platform/SettingsOpener.h"
 
-#include <QProcess>
+#include "platform/DetachedStart.h"
+
 #include <QStandardPaths>
 
 namespace velmora::platform {
@@ -41,7 +42,7 @@ bool SettingsOpener::openPrivacySettings()
         const QString program = QStandardPaths::findExecutable(command.program);
         if (program.isEmpty())
             continue;
-        if (QProcess::startDetached(program, command.arguments))
+        if (startDetachedQuietly(program, command.arguments))
             return true;
     }
     return false;

@@ -3,6 +3,7 @@
 #include "updates/Texts.h"
 #include "updates/UpdateAppearance.h"
 #include "updates/UpdateNotesView.h"
+#include "widgets/WindowKeys.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -42,6 +43,7 @@ InstallWindow::InstallWindow(platform::UrlOpener &opener, QWidget *parent)
 {
     setObjectName(QStringLiteral("install-window"));
     setWindowTitle(installWindowTitle);
+    widgets::presentAsDialog(this);
     setAttribute(Qt::WA_DeleteOnClose, false);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, appearance::windowBackground());

@@ -3,6 +3,7 @@
 #include "updates/Texts.h"
 #include "updates/UpdateAppearance.h"
 #include "updates/UpdateCheckView.h"
+#include "widgets/WindowKeys.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -17,6 +18,8 @@ UpdateWindow::UpdateWindow(UpdateController &updates, QSize contentSize)
     setWindowTitle(updateWindowTitle);
     // Closing only hides the window; the next request shows it again with current state.
     setAttribute(Qt::WA_DeleteOnClose, false);
+    widgets::presentAsDialog(this);
+    widgets::closeWithKeyboard(this);
     QPalette light = palette();
     light.setColor(QPalette::Window, appearance::windowBackground());
     light.setColor(QPalette::WindowText, appearance::label());

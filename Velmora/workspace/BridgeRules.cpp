@@ -103,6 +103,11 @@ QString textSaveDirectory(const QVariant &stored, const QString &downloadsFolder
     return withoutTrailingSeparators(homeFolder) + QStringLiteral("/Downloads");
 }
 
+QString presentFolder(const QString &folder, bool folderExists, const QString &homeFolder)
+{
+    return withoutTrailingSeparators(folderExists && !folder.isEmpty() ? folder : homeFolder);
+}
+
 QVariantMap folderReply(const QString &folder)
 {
     const QString path = withoutTrailingSeparators(folder);

@@ -67,6 +67,11 @@ QString revealTextFilePath(const QJsonValue &body);
 // separators are dropped.
 QString textSaveDirectory(const QVariant &stored, const QString &downloadsFolder, const QString &homeFolder);
 
+// The folder the page is told about and panels start in: folder itself when it exists,
+// otherwise the home folder (a save folder that has gone, a Downloads folder the system never
+// had), so that neither the page nor a panel is pointed at nothing.
+QString presentFolder(const QString &folder, bool folderExists, const QString &homeFolder);
+
 // {"path": folder, "name": its last component}.
 QVariantMap folderReply(const QString &folder);
 

@@ -6,6 +6,7 @@
 #include "platform/FileRevealer.h"
 #include "platform/FileSystem.h"
 #include "platform/FolderPanel.h"
+#include "platform/SettingsOpener.h"
 #include "updates/UpdateController.h"
 #include "workspace/BridgeEndpoint.h"
 #include "workspace/BridgeRules.h"
@@ -14,6 +15,7 @@
 #include "workspace/WorkspaceResources.h"
 
 #include <QDir>
+#include <QEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -89,6 +91,7 @@ ScriptBridge::ScriptBridge(QWebEnginePage *page, const QUrl &origin, Dependencie
     , m_bundle(dependencies.bundle ? *dependencies.bundle : platform::Bundle::main())
     , m_updates(dependencies.updates)
     , m_assistant(dependencies.assistant)
+    , m_settingsOpener(dependencies.settingsOpener)
     , m_recordingPlaces(std::move(dependencies.recordingPlaces))
     , m_endpoint(new BridgeEndpoint(*this))
 {
@@ -134,9 +137,17 @@ void ScriptBridge::installScripts()
 
 QString ScriptBridge::textSaveDirectory()
 {
-    return workspace::textSaveDirectory(QSettings().value(textSaveDirectoryKey),
-                                        QStandardPaths::standardLocations(QStandardPaths::DownloadLocation).value(0),
-                                        QDir::homePath());
+    const QString folder =
+        workspace::textSaveDirectory(QSettings().value(textSaveDirectoryKey),
+                                     QStandardPaths::standardLocations(QStandardPaths::DownloadLocation).value(0),
+                                     QDir::homePath());
+    return presentFolder(folder, QFileInfo(folder).isDir(), QDir::homePath());
+}
+
+QString ScriptBridge::modelFolderStart()
+{
+    const QString folder = QSettings().value(modelFolderKey).toString();
+    return presentFolder(folder, QFileInfo(folder).isDir(), QDir::homePath());
 }
 
 QString ScriptBridge::asyncFunctionCall(const QString &token, const QString &body)
@@ -238,8 +249,7 @@ void ScriptBridge::chooseFolder(bool saveMode, const Reply &reply)
     request.title = saveMode ? saveFolderPanelTitle : modelFolderPanelTitle;
     request.message = saveMode ? saveFolderPanelMessage : modelFolderPanelMessage;
     request.prompt = folderPanelPrompt;
-    if (saveMode)
-        request.startFolder = textSaveDirectory();
+    request.startFolder = saveMode ? textSaveDirectory() : modelFolderStart();
     request.canCreateFolders = saveMode;
     // A panel that ends after its page has gone changes nothing and answers no one.
     QPointer<ScriptBridge> self(this);
@@ -249,6 +259,7 @@ void ScriptBridge::chooseFolder(bool saveMode, const Reply &reply)
         if (!folder) {
             reply(BridgeReply::noValue());
         } else if (!saveMode) {
+            QSettings().setValue(modelFolderKey, *folder);
             reply(BridgeReply::withValue(*folder));
         } else if (!platform::isWritable(*folder)) {
             reply(BridgeReply::failure(saveFolderNotWritableMessage));
@@ -272,12 +283,70 @@ void ScriptBridge::revealTextFile(const QString &body, const Reply &reply)
         reply(BridgeReply::failure(revealFileMissingMessage));
         return;
     }
-    m_fileRevealer.reveal(path);
-    reply(BridgeReply::withValue(true));
+    // The page hears true only once something shows the file (or its folder).
+    QPointer<ScriptBridge> self(this);
+    m_fileRevealer.reveal(path, [self, reply](bool shown) {
+        if (!self)
+            return;
+        reply(shown ? BridgeReply::withValue(true) : BridgeReply::failure(revealFailedMessage));
+    });
 }
+
+namespace {
+
+// Tells a page of the user's return from the desktop's settings: the first time its window
+// becomes active again after it lost that to the settings. Only the latest request waits.
+class SettingsReturnWatch : public QObject
+{
+public:
+    SettingsReturnWatch(QWidget *window, QWebEnginePage *page) : QObject(window), m_page(page)
+    {
+        window->installEventFilter(this);
+        m_left = !window->isActiveWindow();
+    }
+
+    static void replaceWith(SettingsReturnWatch *watch)
+    {
+        static QPointer<SettingsReturnWatch> latest;
+        delete latest.data();
+        latest = watch;
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::WindowDeactivate) {
+            m_left = true;
+        } else if (event->type() == QEvent::WindowActivate && m_left) {
+            if (m_page)
+                m_page->runJavaScript(permissionReturnScript);
+            deleteLater();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QPointer<QWebEnginePage> m_page;
+    bool m_left = false;
+};
+
+} // namespace
 
 void ScriptBridge::openVoiceMemoPrivacy(const Reply &reply)
 {
+    QWebEngineView *postingView = m_page ? QWebEngineView::forPage(m_page) : nullptr;
+    if (!recordingsNeedPermission) {
+        // Nothing to grant here, so no guide: the desktop's application-permission settings
+        // where it has them, and an error where it has none.
+        if (!settingsOpener().openPrivacySettings()) {
+            reply(BridgeReply::failure(privacySettingsUnavailableMessage));
+            return;
+        }
+        SettingsReturnWatch::replaceWith(postingView ? new SettingsReturnWatch(postingView->window(), m_page) : nullptr);
+        reply(BridgeReply::withValue(true));
+        return;
+    }
+
     access::FullDiskAccessAssistant &guide = accessAssistant();
     // Only the latest request's page hears of the return, and only while it exists.
     QPointer<QWebEnginePage> page = m_page;
@@ -285,14 +354,18 @@ void ScriptBridge::openVoiceMemoPrivacy(const Reply &reply)
         if (page)
             page->runJavaScript(permissionReturnScript);
     };
-    QWebEngineView *view = m_page ? QWebEngineView::forPage(m_page) : nullptr;
-    guide.parentWindow = view ? view->window() : nullptr;
+    guide.parentWindow = postingView ? postingView->window() : nullptr;
     reply(BridgeReply::withValue(guide.openSettingsAndPositionGuide()));
 }
 
 updates::UpdateController &ScriptBridge::updateController() const
 {
     return m_updates ? *m_updates : updates::UpdateController::shared();
+}
+
+platform::SettingsOpener &ScriptBridge::settingsOpener() const
+{
+    return m_settingsOpener ? *m_settingsOpener : platform::SettingsOpener::system();
 }
 
 access::FullDiskAccessAssistant &ScriptBridge::accessAssistant() const

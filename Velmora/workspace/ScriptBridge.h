@@ -17,6 +17,7 @@ class ApplicationLauncher;
 class Bundle;
 class FileRevealer;
 class FolderPanel;
+class SettingsOpener;
 } // namespace velmora::platform
 
 namespace velmora::access {
@@ -41,6 +42,8 @@ struct ScriptBridgeDependencies
     platform::Bundle *bundle = nullptr;
     updates::UpdateController *updates = nullptr;
     access::FullDiskAccessAssistant *assistant = nullptr;
+    // The desktop's settings, where recordings need no permission (Linux).
+    platform::SettingsOpener *settingsOpener = nullptr;
     std::optional<RecordingPlaces> recordingPlaces;
 };
 
@@ -72,8 +75,11 @@ public:
 
     QUrl origin() const { return m_origin; }
 
-    // The text save directory as the settings say now (see textSaveDirectory in BridgeRules).
+    // The text save directory as the settings say now (see textSaveDirectory in BridgeRules),
+    // or the home folder while that folder does not exist.
     static QString textSaveDirectory();
+    // Where the model folder panel starts: the model folder chosen last, or the home folder.
+    static QString modelFolderStart();
 
     // A script for the page's own world that runs body as the body of an asynchronous function
     // and reports the value it settles to through settled() under token. It evaluates to false
@@ -103,6 +109,7 @@ private:
 
     updates::UpdateController &updateController() const;
     access::FullDiskAccessAssistant &accessAssistant() const;
+    platform::SettingsOpener &settingsOpener() const;
 
     QPointer<QWebEnginePage> m_page;
     QUrl m_origin;
@@ -112,6 +119,7 @@ private:
     platform::Bundle &m_bundle;
     updates::UpdateController *m_updates;
     access::FullDiskAccessAssistant *m_assistant;
+    platform::SettingsOpener *m_settingsOpener;
     std::optional<RecordingPlaces> m_recordingPlaces;
     BridgeEndpoint *m_endpoint = nullptr;
 };

@@ -13,12 +13,17 @@ inline const QString bridgeRefusedMessage = QStringLiteral("이 앱에서만 폴
 inline const QString revealPathInvalidMessage = QStringLiteral("파일 경로를 확인해 주세요.");
 // "revealTextFile": nothing, or a folder, at that path.
 inline const QString revealFileMissingMessage = QStringLiteral("파일을 찾을 수 없습니다.");
+// "revealTextFile": no file manager answered and no folder opener could be started.
+inline const QString revealFailedMessage = QStringLiteral("파일 관리자를 열 수 없습니다.");
 
 // "chooseSaveLocation": the chosen folder cannot be written to.
 inline const QString saveFolderNotWritableMessage = QStringLiteral("선택한 폴더에 저장할 권한이 없습니다. 다른 폴더를 선택해 주세요.");
 
 // "openVoiceMemos": no sound recorder is installed.
 inline const QString voiceMemosMissingMessage = QStringLiteral("음성 메모 앱을 찾을 수 없습니다.");
+
+// "openVoiceMemoPrivacy" on a desktop without application-permission settings.
+inline const QString privacySettingsUnavailableMessage = QStringLiteral("이 데스크톱에서는 개인정보 보호 설정을 열 수 없습니다.");
 
 // The two folder panels.
 inline const QString modelFolderPanelTitle = QStringLiteral("다운로드한 모델 폴더 선택");
@@ -53,5 +58,12 @@ inline const QString savePanelPrompt = QStringLiteral("저장");
 inline const QString mediaPanelTitle = QStringLiteral("오디오 또는 비디오 파일 선택");
 inline const QString mediaPanelPrompt = QStringLiteral("열기");
 inline const QString mediaFilterName = QStringLiteral("오디오 및 비디오 파일");
+
+// The web view's own context menu, which holds editing actions only.
+inline const QString contextMenuCutText = QStringLiteral("잘라내기");
+inline const QString contextMenuCopyText = QStringLiteral("복사");
+inline const QString contextMenuPasteText = QStringLiteral("붙여넣기");
+inline const QString contextMenuSelectAllText = QStringLiteral("모두 선택");
+inline const QString contextMenuCopyLinkText = QStringLiteral("링크 주소 복사");
 
 } // namespace velmora::workspace

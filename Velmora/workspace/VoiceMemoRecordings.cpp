@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QThreadPool>
 
+#include <cerrno>
+
 #include <dirent.h>
 
 namespace velmora::workspace {
@@ -30,22 +32,34 @@ QStringList recordingFolders(const RecordingPlaces &places)
     return folders;
 }
 
+FolderAccess folderAccess(const QString &folder)
+{
+    // QDir cannot tell an empty folder from one it may not read; the directory stream can.
+    DIR *stream = ::opendir(QFile::encodeName(folder).constData());
+    if (!stream)
+        return errno == ENOENT || errno == ENOTDIR ? FolderAccess::Missing : FolderAccess::Refused;
+    errno = 0;
+    while (::readdir(stream)) {
+    }
+    const bool listed = errno == 0;
+    ::closedir(stream);
+    return listed ? FolderAccess::Listed : FolderAccess::Refused;
+}
+
 bool canListAnyFolder(const QStringList &folders)
 {
     for (const QString &folder : folders) {
-        // QDir cannot tell an empty folder from one it may not read; the directory stream can.
-        DIR *stream = ::opendir(QFile::encodeName(folder).constData());
-        if (!stream)
-            continue;
-        errno = 0;
-        while (::readdir(stream)) {
-        }
-        const bool listed = errno == 0;
-        ::closedir(stream);
-        if (listed)
+        if (folderAccess(folder) == FolderAccess::Listed)
             return true;
     }
     return false;
+}
+
+bool recordingsReadable(const QList<FolderAccess> &found, bool permissionSystem)
+{
+    if (found.contains(FolderAccess::Listed))
+        return true;
+    return !permissionSystem && !found.contains(FolderAccess::Refused);
 }
 
 void probeVoiceMemoAccess(const RecordingPlaces &places, QObject *receiver, std::function<void(bool)> completion)
@@ -53,7 +67,13 @@ void probeVoiceMemoAccess(const RecordingPlaces &places, QObject *receiver, std:
     const QStringList folders = recordingFolders(places);
     QPointer<QObject> target(receiver);
     QThreadPool::globalInstance()->start([folders, target, completion = std::move(completion)]() {
-        const bool readable = canListAnyFolder(folders);
+        QList<FolderAccess> found;
+        for (const QString &folder : folders) {
+            found.append(folderAccess(folder));
+            if (found.last() == FolderAccess::Listed)
+                break;
+        }
+        const bool readable = recordingsReadable(found, recordingsNeedPermission);
         // The receiver is only looked at on the main thread, where it lives and may go away.
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),

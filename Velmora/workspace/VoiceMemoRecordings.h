@@ -63,8 +63,31 @@ QStringList recordingFolders(const RecordingPlaces &places);
 // A missing folder, a file in its place or a refused read moves on to the next.
 bool canListAnyFolder(const QStringList &folders);
 
-// Lists the recording folders of places on a worker thread and calls completion with the
-// result on the main thread; nothing is called when receiver (an object of the main thread)
+// What listing one recording folder finds.
+enum class FolderAccess {
+    Listed,  // listed, even when empty
+    Missing, // nothing there, or a file in its place
+    Refused, // there, but this process may not read it
+};
+FolderAccess folderAccess(const QString &folder);
+
+// Whether the recordings can be read now, from what listing each folder found.
+// With a permission system (macOS) only a listed folder counts: the system hides the Voice
+// Memos folders from an application without Full Disk Access. Linux has no such permission:
+// no recorder folder yet means no recordings yet, which the page hears as true (and then
+// finds none); false means a folder is there that cannot be read.
+bool recordingsReadable(const QList<FolderAccess> &found, bool permissionSystem);
+
+// Whether this system guards the recordings with a permission the user grants (macOS).
+constexpr bool recordingsNeedPermission =
+#ifdef Q_OS_MACOS
+    true;
+#else
+    false;
+#endif
+
+// Lists the recording folders of places on a worker thread and calls completion with
+// recordingsReadable for this system on the main thread; nothing is called when receiver (an object of the main thread)
 // is gone by then.
 void probeVoiceMemoAccess(const RecordingPlaces &places, QObject *receiver, std::function<void(bool)> completion);
 

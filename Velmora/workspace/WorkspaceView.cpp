@@ -4,6 +4,7 @@
 #include "workspace/Coordinator.h"
 #include "workspace/PageRecovery.h"
 #include "workspace/PageScripts.h"
+#include "workspace/WorkspaceContextMenu.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -65,6 +66,7 @@ WorkspaceView::WorkspaceView(const QUrl &url, WorkspaceViewDependencies dependen
     m_coordinator = new Coordinator(m_url, opener, workspaceProfile(), std::move(dependencies.bridge),
                                     std::move(dependencies.downloads), dependencies.filePanel, m_webView);
     m_webView->setPage(m_coordinator);
+    new WorkspaceContextMenu(m_webView);
     layout->addWidget(m_webView);
 
     m_loadTimer.setSingleShot(true);

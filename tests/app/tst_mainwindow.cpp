@@ -3,6 +3,7 @@
 // the backend's state, and the quit command that does not ask the close guard. Also the
 // accessible names and roles of every control of Velmora's windows.
 #include "AccessDoubles.h"
+#include "RecordingUrlOpener.h"
 #include "TestSupport.h"
 #include "ScriptedUpdater.h"
 
@@ -18,6 +19,7 @@
 #include "platform/BuildInfo.h"
 #include "platform/Bundle.h"
 #include "platform/TrayIcon.h"
+#include "updates/InstallWindow.h"
 #include "updates/UpdateController.h"
 
 #include <QAccessible>
@@ -28,6 +30,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QUrl>
 #include <QTest>
 
 #include <memory>
@@ -261,6 +264,111 @@ private slots:
         window.aboutAction()->trigger();
         QCOMPARE(application.app->aboutBox(), box);
         QVERIFY(box->isVisible());
+    }
+
+    void theAboutBoxIsAFixedDialogWithItsInformation()
+    {
+        test::RecordingUrlOpener opener;
+        AboutBox box(QGuiApplication::windowIcon(), QStringLiteral("1.2.3"), QUrl(QStringLiteral("https://velmora.app/")),
+                     opener);
+        box.show();
+        box.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&box));
+        // Neither resizable nor maximisable, and wide enough for its title.
+        QCOMPARE(box.minimumSize(), box.maximumSize());
+        QVERIFY(box.width() >= AboutBox::minimumWidth);
+        QCOMPARE(box.versionLabel()->text(), QStringLiteral("버전 1.2.3"));
+        QCOMPARE(box.descriptionLabel()->text(), aboutDescription);
+        QCOMPARE(box.licenceLabel()->text(), aboutLicence);
+        QCOMPARE(box.homePageLink()->text(), QStringLiteral("velmora.app"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(&box)->role(), QAccessible::Dialog);
+
+        // The keyboard reaches the link, shows where it is, and opens it.
+        QTRY_COMPARE_WITH_TIMEOUT(QApplication::focusWidget(), box.closeButton(), patience);
+        const QImage unfocused = box.homePageLink()->grab().toImage();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), box.homePageLink());
+        QVERIFY2(box.homePageLink()->grab().toImage() != unfocused, "the focus does not show on the link");
+        QTest::keyClick(box.homePageLink(), Qt::Key_Space);
+        QCOMPARE(opener.opened, QList<QUrl>{QUrl(QStringLiteral("https://velmora.app/"))});
+    }
+
+    void homePageOfABuild_data()
+    {
+        QTest::addColumn<QUrl>("releasePage");
+        QTest::addColumn<QUrl>("homePage");
+        QTest::newRow("release page") << QUrl("https://velmora.app/releases/latest") << QUrl("https://velmora.app/");
+        QTest::newRow("with a port") << QUrl("http://127.0.0.1:8080/r?x=1#y") << QUrl("http://127.0.0.1:8080/");
+        QTest::newRow("no address") << QUrl() << QUrl();
+    }
+
+    void homePageOfABuild()
+    {
+        QFETCH(QUrl, releasePage);
+        QFETCH(QUrl, homePage);
+        QCOMPARE(AboutBox::homePageOf(releasePage), homePage);
+    }
+
+    void escapeAndCtrlWCloseTheAboutBoxAndTheUpdateWindow_data()
+    {
+        QTest::addColumn<QKeySequence>("keys");
+        QTest::newRow("Escape") << QKeySequence(Qt::Key_Escape);
+        QTest::newRow("Ctrl+W") << QKeySequence(Qt::CTRL | Qt::Key_W);
+    }
+
+    void escapeAndCtrlWCloseTheAboutBoxAndTheUpdateWindow()
+    {
+        QFETCH(QKeySequence, keys);
+        Application application;
+        MainWindow &window = application.app->openWindow();
+        window.show();
+        application.app->showAbout();
+        QWidget *about = application.app->aboutBox();
+        application.app->checkForUpdates();
+        QWidget *update = application.updates->updateWindow();
+        for (QWidget *dialog : {about, update}) {
+            QVERIFY(dialog->isVisible());
+            dialog->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(dialog));
+            QTest::keySequence(dialog, keys);
+            QTRY_VERIFY_WITH_TIMEOUT(!dialog->isVisible(), patience);
+        }
+        QVERIFY(window.isVisible());
+    }
+
+    void screenReadersSeeDialogs()
+    {
+        Application application;
+        application.app->showAbout();
+        application.app->checkForUpdates();
+        test::RecordingUrlOpener opener;
+        updates::InstallWindow install(opener);
+        for (QWidget *dialog : {static_cast<QWidget *>(application.app->aboutBox()),
+                                static_cast<QWidget *>(application.updates->updateWindow()),
+                                static_cast<QWidget *>(&install)})
+            QCOMPARE(QAccessible::queryAccessibleInterface(dialog)->role(), QAccessible::Dialog);
+    }
+
+    void theApplicationMenuOpensFromTheKeyboard_data()
+    {
+        QTest::addColumn<QKeySequence>("keys");
+        QTest::newRow("F10") << QKeySequence(Qt::Key_F10);
+        QTest::newRow("Alt and the mnemonic") << QKeySequence(Qt::ALT | Qt::Key_V);
+    }
+
+    void theApplicationMenuOpensFromTheKeyboard()
+    {
+        QFETCH(QKeySequence, keys);
+        Application application;
+        MainWindow &window = application.app->openWindow();
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTRY_COMPARE_WITH_TIMEOUT(application.app->rootView()->screen(), StartupScreen::Access, patience);
+        QTest::keySequence(&window, keys);
+        QTRY_VERIFY_WITH_TIMEOUT(window.applicationMenu()->isVisible(), patience);
+        QCOMPARE(window.applicationMenu()->accessibleName(), applicationMenuTitle);
+        window.applicationMenu()->close();
     }
 
     void everyControlOfEveryWindowHasANameAndARole()

@@ -8,7 +8,9 @@
 #include "widgets/BusySpinner.h"
 #include "widgets/ElidedLabel.h"
 
+#include <QApplication>
 #include <QLabel>
+#include <QVBoxLayout>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -66,6 +68,42 @@ private slots:
             openLog->click();
             QCOMPARE(opener.opened, QList<QUrl>{logURL});
         }
+    }
+
+    // The screen replaces another one in a shown window, as the root view does: "다시 시도" has
+    // the focus, and Enter (either key) presses it.
+    void theKeyboardRetries()
+    {
+        test::RecordingUrlOpener opener;
+        QWidget window;
+        auto *layout = new QVBoxLayout(&window);
+        auto *before = new QLabel(app::openingStatus, &window);
+        layout->addWidget(before);
+        window.resize(1100, 720);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        auto *view = new StartupFailureView(opener, &window);
+        view->setError(QStringLiteral("백엔드를 시작하지 못했습니다."));
+        view->setLogURL(QUrl::fromLocalFile(QStringLiteral("/tmp/desktop.log")));
+        delete before;
+        layout->addWidget(view);
+        view->show();
+        QPushButton *retry = buttonTitled(*view, app::retryTitle);
+        QTRY_COMPARE_WITH_TIMEOUT(QApplication::focusWidget(), retry, test::patience);
+        QSignalSpy retries(view, &StartupFailureView::retryRequested);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(retries.count(), 2);
+        QVERIFY(opener.opened.isEmpty());
+        // Tab reaches the log button; it shows that it has the focus.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QPushButton *openLog = buttonTitled(*view, app::openLogTitle);
+        QCOMPARE(QApplication::focusWidget(), openLog);
+        const QImage focused = openLog->grab().toImage();
+        retry->setFocus();
+        QCOMPARE(QApplication::focusWidget(), retry);
+        QVERIFY2(openLog->grab().toImage() != focused, "the focus does not show on the button");
     }
 
     void logButtonFollowsLaterLogURL()

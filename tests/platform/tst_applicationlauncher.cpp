@@ -166,6 +166,22 @@ private slots:
         QVERIFY(test::readFile(apps.marker()).endsWith("\nhome\n"));
     }
 
+    void startedProgramWritesToNoTerminal()
+    {
+        // Whatever the recorder prints is its own: it never reaches the terminal Velmora runs in.
+        StagedApplications apps;
+        QVERIFY(test::writeFile(apps.dir.filePath("home/applications/org.gnome.SoundRecorder.desktop"),
+                                "[Desktop Entry]\nType=Application\nName=Recorder\nExec=\""
+                                    + QFile::encodeName(test::helperProgram("record_streams")) + "\"\n"));
+        const QString streams = apps.dir.filePath("streams");
+        qputenv("VELMORA_STREAMS_FILE", QFile::encodeName(streams));
+        auto restore = qScopeGuard([] { qunsetenv("VELMORA_STREAMS_FILE"); });
+        QVERIFY(platform::ApplicationLauncher::system().openApplication("org.gnome.SoundRecorder"));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(streams), test::patience);
+        QCOMPARE(QString::fromUtf8(test::readFile(streams)).split('\n', Qt::SkipEmptyParts),
+                 QStringList({"/dev/null", "/dev/null", "/dev/null"}));
+    }
+
     void entriesThatDoNotCount_data()
     {
         QTest::addColumn<QString>("id");

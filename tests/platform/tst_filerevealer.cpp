@@ -2,12 +2,14 @@
 #include "TestSupport.h"
 
 #include "platform/FileRevealer.h"
+#include "platform/UrlOpener.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusContext>
 #include <QGuiApplication>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -54,13 +56,65 @@ private slots:
         QVERIFY(test::writeFile(file(), "1\n"));
     }
 
-    void init() { m_opener.opened.clear(); }
+    void init()
+    {
+        m_opener.opened.clear();
+        m_opener.answer = true;
+    }
+
+    void withoutAFileManagerTheFolderOpens_data()
+    {
+        QTest::addColumn<bool>("openerStarts");
+        QTest::newRow("folder opener starts") << true;
+        QTest::newRow("nothing can open the folder") << false;
+    }
 
     void withoutAFileManagerTheFolderOpens()
     {
+        QFETCH(bool, openerStarts);
+        m_opener.answer = openerStarts;
         platform::FileRevealer revealer(m_opener);
-        revealer.reveal(file());
-        QTRY_COMPARE_WITH_TIMEOUT(m_opener.opened, QList<QUrl>{folder()}, patience);
+        std::optional<bool> shown;
+        revealer.reveal(file(), [&shown](bool started) { shown = started; });
+        QTRY_VERIFY_WITH_TIMEOUT(shown.has_value(), patience);
+        QCOMPARE(*shown, openerStarts);
+        QCOMPARE(m_opener.opened, QList<QUrl>{folder()});
+    }
+
+    void theSystemOpenerStartsXdgOpenWithoutATerminal_data()
+    {
+        QTest::addColumn<bool>("installed");
+        QTest::newRow("xdg-open installed") << true;
+        QTest::newRow("no opener at all") << false;
+    }
+
+    // The real opener, with a PATH that holds only a stand-in xdg-open (or nothing): the
+    // reveal answers whether it really started something, and what it started writes nowhere.
+    void theSystemOpenerStartsXdgOpenWithoutATerminal()
+    {
+        QFETCH(bool, installed);
+        QTemporaryDir bin;
+        if (installed)
+            QVERIFY(QFile::link(test::helperProgram("record_streams"), bin.filePath("xdg-open")));
+        const QString streams = bin.filePath("streams");
+        const QByteArray savedPath = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin.path()));
+        qputenv("VELMORA_STREAMS_FILE", QFile::encodeName(streams));
+        auto restore = qScopeGuard([&] {
+            qputenv("PATH", savedPath);
+            qunsetenv("VELMORA_STREAMS_FILE");
+        });
+        platform::UrlOpener opener;
+        platform::FileRevealer revealer(opener);
+        std::optional<bool> shown;
+        revealer.reveal(file(), [&shown](bool started) { shown = started; });
+        QTRY_VERIFY_WITH_TIMEOUT(shown.has_value(), patience);
+        QCOMPARE(*shown, installed);
+        if (installed) {
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(streams), patience);
+            QCOMPARE(QString::fromUtf8(test::readFile(streams)).split('\n', Qt::SkipEmptyParts),
+                     QStringList({"/dev/null", "/dev/null", "/dev/null", folder().toLocalFile()}));
+        }
     }
 
     void aFileManagerShowsTheFileSelected()
@@ -76,8 +130,11 @@ private slots:
         QVERIFY(bus.registerService("org.freedesktop.FileManager1"));
 
         platform::FileRevealer revealer(m_opener);
-        revealer.reveal(file());
+        m_opener.answer = false; // only the file manager can answer true here
+        std::optional<bool> shown;
+        revealer.reveal(file(), [&shown](bool started) { shown = started; });
         QTRY_COMPARE_WITH_TIMEOUT(manager.shown.size(), 1, patience);
+        QTRY_COMPARE_WITH_TIMEOUT(shown, std::optional(true), patience);
         QCOMPARE(manager.shown.first(), QStringList{QUrl::fromLocalFile(file()).toString()});
         test::drainEvents();
         QVERIFY(m_opener.opened.isEmpty());

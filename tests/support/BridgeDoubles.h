@@ -52,8 +52,15 @@ class RecordingFileRevealer : public platform::FileRevealer
 {
 public:
     RecordingFileRevealer() : platform::FileRevealer(platform::UrlOpener::system()) {}
-    void reveal(const QString &file) override { revealed.append(file); }
+    void reveal(const QString &file, std::function<void(bool)> done) override
+    {
+        revealed.append(file);
+        if (done)
+            done(shows);
+    }
     QStringList revealed;
+    // False: as on a desktop where neither a file manager nor a folder opener can start.
+    bool shows = true;
 };
 
 // A desktop with the given applications installed: records what was asked for and starts

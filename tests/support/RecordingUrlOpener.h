@@ -14,9 +14,11 @@ public:
     bool openUrl(const QUrl &url) override
     {
         opened.append(url);
-        return true;
+        return answer;
     }
     QList<QUrl> opened;
+    // What openUrl answers: false as where no handler could be started.
+    bool answer = true;
 };
 
 } // namespace velmora::test

@@ -114,6 +114,25 @@ private slots:
         QCOMPARE(velmora::workspace::pathExtension(path), extension);
     }
 
+    void presentFolder_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<bool>("exists");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("an existing folder") << "/home/user/texts" << true << "/home/user/texts";
+        QTest::newRow("trailing separator dropped") << "/home/user/texts/" << true << "/home/user/texts";
+        QTest::newRow("a folder that has gone") << "/home/user/texts" << false << "/home/user";
+        QTest::newRow("Downloads the system never had") << "/home/user/Downloads" << false << "/home/user";
+        QTest::newRow("nothing at all") << "" << false << "/home/user";
+    }
+    void presentFolder()
+    {
+        QFETCH(QString, folder);
+        QFETCH(bool, exists);
+        QFETCH(QString, expected);
+        QCOMPARE(velmora::workspace::presentFolder(folder, exists, QStringLiteral("/home/user/")), expected);
+    }
+
     void textSaveDirectory_data()
     {
         QTest::addColumn<QVariant>("stored");

@@ -309,6 +309,8 @@ private slots:
 int main(int argc, char *argv[])
 {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // Qt's own panels, which a test can reach, even where a desktop's would be shown.
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     QApplication app(argc, argv);
     QStandardPaths::setTestModeEnabled(true);
     TestFileInputs test;

@@ -72,6 +72,8 @@ class TestReferencePage : public QObject
         return seen;
     }
 
+    QTemporaryDir m_backendHome;
+
 private slots:
     void initTestCase()
     {
@@ -81,6 +83,9 @@ private slots:
         // Long enough that the job is still running when the app prepares its update.
         env.insert("VELMORA_BACKEND_JOB_SECONDS", "600");
         env.remove("VELMORA_DESKTOP_PARENT_PID");
+        // The backend looks for recordings in a home of its own, which has none.
+        env.insert("HOME", m_backendHome.path());
+        env.remove("XDG_DATA_HOME");
         m_backend.setProcessEnvironment(env);
         m_backend.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_backend.start("/bin/bash", {QStringLiteral(VELMORA_SOURCE_DIR "/scripts/run-app.sh")});
@@ -102,6 +107,7 @@ private slots:
     {
         m_settings = std::make_unique<test::TemporarySettings>();
         m_folders = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir().mkpath(m_folders->filePath("저장")));
         QSettings().setValue(workspace::textSaveDirectoryKey, m_folders->filePath("저장"));
         m_panel = {};
         m_bundle.info = {{"CFBundleShortVersionString", "2.3.1"}};
@@ -144,12 +150,39 @@ private slots:
         m_panel.answer(1, m_folders->filePath("texts"));
         QTRY_COMPARE_WITH_TIMEOUT(text("save-folder"), QStringLiteral("texts — ") + m_folders->filePath("texts"), patience);
 
-        // No recording folder can be read: the page offers the privacy settings.
+        // No recorder folder at all: not a matter of permission, simply no recordings yet.
         evaluate(page(), "$('load-recordings').click()");
-        QTRY_COMPARE_WITH_TIMEOUT(evaluate(page(), "$('privacy').hidden").toBool(), false, patience);
-        // No sound recorder is installed: the app's text reaches the page.
+        QTRY_COMPARE_WITH_TIMEOUT(text("recordings-message"),
+                                  QStringLiteral("녹음 파일이 아직 없습니다. 녹음 앱으로 녹음하면 여기에 표시됩니다."), patience);
+        QCOMPARE(evaluate(page(), "$('privacy').hidden").toBool(), true);
+        // No sound recorder is installed: the app's text reaches the page, with what to install.
         evaluate(page(), "$('open-recorder').click()");
-        QTRY_COMPARE_WITH_TIMEOUT(text("recordings-message"), QStringLiteral("음성 메모 앱을 찾을 수 없습니다."), patience);
+        QTRY_COMPARE_WITH_TIMEOUT(text("recordings-message"),
+                                  QStringLiteral("음성 메모 앱을 찾을 수 없습니다. GNOME 녹음기 또는 KDE KRecorder를 설치해 주세요."),
+                                  patience);
+    }
+
+    void koreanWordsStayWholeAndTheFileInputLooksLikeTheOtherControls()
+    {
+        QCOMPARE(evaluate(page(), "getComputedStyle(document.body).wordBreak").toString(), QStringLiteral("keep-all"));
+        // A Korean word in a box narrower than it: it overflows rather than breaking inside.
+        const QVariant lines = evaluate(page(), "(() => { const p = document.createElement('p');"
+                                                " p.style.width = '1px'; p.style.lineHeight = '20px';"
+                                                " p.style.overflowWrap = 'normal'; p.textContent = '받아쓰기';"
+                                                " document.body.append(p); const n = Math.round(p.offsetHeight / 20);"
+                                                " p.remove(); return n; })()");
+        QCOMPARE(lines.toInt(), 1);
+        // The engine computes no style for the button part of a file input; its rule says it.
+        const QString chooser = QStringLiteral("[...document.styleSheets].flatMap(s => [...s.cssRules]).find(r =>"
+                                               " r.selectorText === 'input[type=\"file\"]::file-selector-button')"
+                                               ".style.%1");
+        const QString download = QStringLiteral("(() => { const a = document.createElement('a'); a.className ="
+                                                " 'download'; document.body.append(a); const v ="
+                                                " getComputedStyle(a).%1; a.remove(); return v; })()");
+        for (const char *property : {"backgroundColor", "color", "borderRadius", "paddingLeft"}) {
+            QCOMPARE(evaluate(page(), chooser.arg(QLatin1String(property))).toString(),
+                     evaluate(page(), download.arg(QLatin1String(property))).toString());
+        }
     }
 
     void aRunningJobIsBusyUntilTheAppPreparesItsUpdate()

@@ -8,6 +8,7 @@
 
 #include "access/FullDiskAccessAssistant.h"
 #include "platform/Bundle.h"
+#include "platform/FolderPanel.h"
 #include "updates/UpdateController.h"
 #include "workspace/Coordinator.h"
 #include "workspace/NavigationPolicy.h"
@@ -20,8 +21,11 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -153,6 +157,7 @@ class TestScriptBridge : public QObject
         deps.bundle = &m_bundle;
         deps.updates = m_updates.get();
         deps.assistant = m_assistant.get();
+        deps.settingsOpener = &m_settingsOpener;
         deps.recordingPlaces = workspace::RecordingPlaces{m_home->filePath("home"), m_home->filePath("data")};
         return deps;
     }
@@ -231,6 +236,7 @@ private slots:
         m_home = std::make_unique<QTemporaryDir>();
         m_panel = {};
         m_revealer.revealed.clear();
+        m_revealer.shows = true;
         m_launcher = {};
         m_settingsOpener.opened = 0;
         m_settingsOpener.answer = true;
@@ -419,6 +425,7 @@ private slots:
     {
         QTemporaryDir secret;
         const QString folder = secret.filePath("secret-folder-3141");
+        QVERIFY(QDir().mkpath(folder));
         QSettings().setValue(workspace::textSaveDirectoryKey, folder);
         m_origin->setHandler([](const QByteArray &, const QString &) {
             return html(pageScript + test::bridgepages::honestPartScript);
@@ -448,27 +455,39 @@ private slots:
 
     void getSaveLocation_data()
     {
-        QTest::addColumn<QVariant>("stored");
-        QTest::addColumn<bool>("fromDownloads");
-        QTest::newRow("fresh installation") << QVariant() << true;
-        QTest::newRow("stored empty string") << QVariant("") << true;
-        QTest::newRow("a chosen folder that has gone since") << QVariant("/nonexistent/texts") << false;
+        QTest::addColumn<QVariant>("stored"); // %1: a folder that exists
+        QTest::addColumn<bool>("hasDownloads");
+        QTest::addColumn<QString>("expected"); // "downloads", "home" or "stored"
+        QTest::newRow("fresh installation") << QVariant() << true << "downloads";
+        QTest::newRow("fresh installation, no Downloads folder") << QVariant() << false << "home";
+        QTest::newRow("stored empty string") << QVariant("") << true << "downloads";
+        QTest::newRow("a chosen folder") << QVariant("%1/texts") << true << "stored";
+        QTest::newRow("a chosen folder that has gone since") << QVariant("/nonexistent/texts") << true << "home";
     }
     void getSaveLocation()
     {
         QFETCH(QVariant, stored);
-        QFETCH(bool, fromDownloads);
-        if (stored.isValid())
-            QSettings().setValue(workspace::textSaveDirectoryKey, stored);
+        QFETCH(bool, hasDownloads);
+        QFETCH(QString, expected);
+        // The page first: the web view's profile keeps its storage under the real test home.
         QVERIFY(openPage());
+        // A home of the test's own, with or without the Downloads folder of its user.
+        QTemporaryDir home;
+        const QByteArray savedHome = qgetenv("HOME");
+        qputenv("HOME", QFile::encodeName(home.path()));
+        auto restore = qScopeGuard([&] { qputenv("HOME", savedHome); });
+        const QString downloads = QStandardPaths::standardLocations(QStandardPaths::DownloadLocation).value(0);
+        QVERIFY(downloads.startsWith(home.path()));
+        if (hasDownloads)
+            QVERIFY(QDir().mkpath(downloads));
+        QVERIFY(QDir().mkpath(home.filePath("texts")));
+        if (stored.isValid())
+            QSettings().setValue(workspace::textSaveDirectoryKey, stored.toString().replace("%1", home.path()));
         const QVariantMap reply = call("getSaveLocation").value("value").toMap();
-        if (fromDownloads) {
-            QCOMPARE(reply.value("name"), QVariant("Downloads"));
-            QCOMPARE(reply.value("path").toString(),
-                     QStandardPaths::standardLocations(QStandardPaths::DownloadLocation).value(0));
-        } else {
-            QCOMPARE(reply, (QVariantMap{{"path", "/nonexistent/texts"}, {"name", "texts"}}));
-        }
+        const QString path = expected == "downloads" ? downloads
+            : expected == "stored"                   ? home.filePath("texts")
+                                                     : home.path();
+        QCOMPARE(reply, (QVariantMap{{"path", path}, {"name", QFileInfo(path).fileName()}}));
     }
 
     void revealTextFile_data()
@@ -476,23 +495,28 @@ private slots:
         QTest::addColumn<QString>("body");
         QTest::addColumn<QString>("error");
         QTest::addColumn<QString>("revealed");
-        QTest::newRow("existing file, extension in capitals") << "{path: '%1/NOTES.TXT'}" << "" << "%1/NOTES.TXT";
-        QTest::newRow("subtitles") << "{path: '%1/talk.srt', note: 'extra members are ignored'}" << "" << "%1/talk.srt";
-        QTest::newRow("a link to a text file") << "{path: '%1/link.md'}" << "" << "%1/link.md";
-        QTest::newRow("relative path") << "{path: 'NOTES.TXT'}" << workspace::revealPathInvalidMessage << "";
-        QTest::newRow("pdf") << "{path: '%1/paper.pdf'}" << workspace::revealPathInvalidMessage << "";
-        QTest::newRow("plain string body") << "'%1/NOTES.TXT'" << workspace::revealPathInvalidMessage << "";
-        QTest::newRow("dictionary without path") << "{file: '%1/NOTES.TXT'}" << workspace::revealPathInvalidMessage << "";
-        QTest::newRow("no body") << "undefined" << workspace::revealPathInvalidMessage << "";
-        QTest::newRow("folder named like a text file") << "{path: '%1/folder.txt'}" << workspace::revealFileMissingMessage << "";
-        QTest::newRow("missing file") << "{path: '%1/missing.vtt'}" << workspace::revealFileMissingMessage << "";
-        QTest::newRow("a link to nothing") << "{path: '%1/dangling.md'}" << workspace::revealFileMissingMessage << "";
+        QTest::addColumn<bool>("shows"); // a file manager or a folder opener can be started
+        QTest::newRow("existing file, extension in capitals") << "{path: '%1/NOTES.TXT'}" << "" << "%1/NOTES.TXT" << true;
+        QTest::newRow("subtitles") << "{path: '%1/talk.srt', note: 'extra members are ignored'}" << "" << "%1/talk.srt" << true;
+        QTest::newRow("a link to a text file") << "{path: '%1/link.md'}" << "" << "%1/link.md" << true;
+        QTest::newRow("relative path") << "{path: 'NOTES.TXT'}" << workspace::revealPathInvalidMessage << "" << true;
+        QTest::newRow("pdf") << "{path: '%1/paper.pdf'}" << workspace::revealPathInvalidMessage << "" << true;
+        QTest::newRow("plain string body") << "'%1/NOTES.TXT'" << workspace::revealPathInvalidMessage << "" << true;
+        QTest::newRow("dictionary without path") << "{file: '%1/NOTES.TXT'}" << workspace::revealPathInvalidMessage << "" << true;
+        QTest::newRow("no body") << "undefined" << workspace::revealPathInvalidMessage << "" << true;
+        QTest::newRow("folder named like a text file") << "{path: '%1/folder.txt'}" << workspace::revealFileMissingMessage << "" << true;
+        QTest::newRow("missing file") << "{path: '%1/missing.vtt'}" << workspace::revealFileMissingMessage << "" << true;
+        QTest::newRow("a link to nothing") << "{path: '%1/dangling.md'}" << workspace::revealFileMissingMessage << "" << true;
+        QTest::newRow("nothing can show it") << "{path: '%1/talk.srt'}" << workspace::revealFailedMessage
+                                             << "%1/talk.srt" << false;
     }
     void revealTextFile()
     {
         QFETCH(QString, body);
         QFETCH(QString, error);
         QFETCH(QString, revealed);
+        QFETCH(bool, shows);
+        m_revealer.shows = shows;
         QTemporaryDir files;
         QVERIFY(test::writeFile(files.filePath("NOTES.TXT"), "notes"));
         QVERIFY(test::writeFile(files.filePath("talk.srt"), "1\n"));
@@ -501,13 +525,11 @@ private slots:
         QVERIFY(QDir().mkpath(files.filePath("folder.txt")));
         QVERIFY(openPage());
         const QVariantMap result = call("revealTextFile", QString(body).replace("%1", files.path()));
-        if (error.isEmpty()) {
-            QCOMPARE(result, resolvedWith(true));
-            QCOMPARE(m_revealer.revealed, QStringList{QString(revealed).replace("%1", files.path())});
-        } else {
-            QCOMPARE(result, rejectedWith(error));
+        QCOMPARE(result, error.isEmpty() ? resolvedWith(true) : rejectedWith(error));
+        if (revealed.isEmpty())
             QVERIFY(m_revealer.revealed.isEmpty());
-        }
+        else
+            QCOMPARE(m_revealer.revealed, QStringList{QString(revealed).replace("%1", files.path())});
     }
 
     void chooseSaveLocation_data()
@@ -523,6 +545,7 @@ private slots:
         QTemporaryDir folders;
         const QString before = folders.filePath("before");
         const QString chosen = folders.filePath("새 폴더");
+        QVERIFY(QDir().mkpath(before));
         QVERIFY(QDir().mkpath(chosen));
         QSettings().setValue(workspace::textSaveDirectoryKey, before);
         QVERIFY(openPage());
@@ -568,12 +591,25 @@ private slots:
         QCOMPARE(request.title, workspace::modelFolderPanelTitle);
         QCOMPARE(request.message, workspace::modelFolderPanelMessage);
         QCOMPARE(request.prompt, workspace::folderPanelPrompt);
-        QCOMPARE(request.startFolder, QString());
+        // Never Velmora's working folder: the home folder until a model folder was chosen.
+        QCOMPARE(request.startFolder, QDir::homePath());
         QVERIFY(!request.canCreateFolders);
         // The folder is not looked into, and it need not even be writable.
         m_panel.answer(0, cancelled ? std::nullopt : std::optional(readOnlyFolder()));
         QCOMPARE(waitForOutcome(key), cancelled ? resolvedWithoutValue : resolvedWith(readOnlyFolder()));
         QVERIFY(!QSettings().contains(workspace::textSaveDirectoryKey));
+
+        // The next panel starts in the folder chosen now (if one was), while it exists.
+        start("chooseModelFolder");
+        QTRY_COMPARE_WITH_TIMEOUT(m_panel.open.size(), 2, patience);
+        QCOMPARE(m_panel.requests.at(1).startFolder, cancelled ? QDir::homePath() : readOnlyFolder());
+        m_panel.answer(1, std::nullopt);
+        if (!cancelled) {
+            QSettings().setValue(workspace::modelFolderKey, readOnlyFolder() + "/gone");
+            start("chooseModelFolder");
+            QTRY_COMPARE_WITH_TIMEOUT(m_panel.open.size(), 3, patience);
+            QCOMPARE(m_panel.requests.at(2).startFolder, QDir::homePath());
+        }
     }
 
     void twoPanelsAreAnsweredEachByItsOwn()
@@ -607,7 +643,9 @@ private slots:
         QVERIFY(!QSettings().contains(workspace::textSaveDirectoryKey));
     }
 
-    void theDesktopsFolderPanel()
+    // The real folder panel under the tests' setting (Qt::AA_DontUseNativeDialogs): Qt's own
+    // panel, with the message above the folders.
+    void theRealFolderPanel()
     {
         QTemporaryDir folders;
         QVERIFY(QDir().mkpath(folders.filePath("모델")));
@@ -620,23 +658,25 @@ private slots:
         QVERIFY(waitForLoad(*m_view));
         const QString key = start("chooseModelFolder");
         QFileDialog *dialog = nullptr;
-        QWidget *panel = nullptr;
         QVERIFY(QTest::qWaitFor(
             [&] {
                 for (QWidget *w : QApplication::topLevelWidgets()) {
-                    if (w->objectName() == QLatin1String("velmora.folderPanel") && w->isVisible()) {
-                        panel = w;
-                        dialog = w->findChild<QFileDialog *>();
-                    }
+                    if (w->objectName() == QLatin1String("velmora.folderPanel") && w->isVisible())
+                        dialog = qobject_cast<QFileDialog *>(w);
                 }
                 return dialog != nullptr;
             },
             patience));
-        QCOMPARE(panel->windowTitle(), workspace::modelFolderPanelTitle);
-        QCOMPARE(panel->windowModality(), Qt::NonModal);
-        QVERIFY(panel->parentWidget() == nullptr);
+        QVERIFY(!platform::FolderPanel::drawnByDesktop(dialog));
+        QCOMPARE(dialog->windowTitle(), workspace::modelFolderPanelTitle);
+        QCOMPARE(dialog->windowModality(), Qt::NonModal);
+        QVERIFY(dialog->parentWidget() == nullptr);
         QCOMPARE(dialog->labelText(QFileDialog::Accept), workspace::folderPanelPrompt);
         QCOMPARE(dialog->fileMode(), QFileDialog::Directory);
+        auto *message = dialog->findChild<QLabel *>("velmora.folderPanel.message");
+        QVERIFY(message && message->isVisible());
+        QCOMPARE(message->text(), workspace::modelFolderPanelMessage);
+        QCOMPARE(dialog->directory().absolutePath(), QDir::homePath());
         // The user goes into the folder and confirms it.
         dialog->setDirectory(folders.filePath("모델"));
         static_cast<QDialog *>(dialog)->accept();
@@ -726,7 +766,8 @@ private slots:
         QTest::newRow("GNOME Sound Recorder's folder") << "data/org.gnome.SoundRecorder" << true;
         QTest::newRow("GNOME Sound Recorder's Flatpak folder")
             << "home/.var/app/org.gnome.SoundRecorder/data/org.gnome.SoundRecorder" << true;
-        QTest::newRow("none") << "" << false;
+        // Linux has no permission to ask for: no recorder folder yet is no recordings yet.
+        QTest::newRow("none") << "" << !workspace::recordingsNeedPermission;
     }
     void requestVoiceMemosAccess()
     {
@@ -742,10 +783,58 @@ private slots:
     {
         QTest::addColumn<bool>("settingsOpen");
         QTest::newRow("settings opened") << true;
-        QTest::newRow("settings could not be opened") << false;
+        QTest::newRow("the desktop has no such settings") << false;
     }
+    // Linux has no permission to grant: the desktop's settings open without the guide, and a
+    // desktop without them is an error.
     void openVoiceMemoPrivacy()
     {
+        if (workspace::recordingsNeedPermission)
+            QSKIP("On macOS the guide goes with the settings.");
+        QFETCH(bool, settingsOpen);
+        m_settingsOpener.answer = settingsOpen;
+        QVERIFY(openPage());
+        QCOMPARE(call("openVoiceMemoPrivacy"),
+                 settingsOpen ? resolvedWith(true) : rejectedWith(workspace::privacySettingsUnavailableMessage));
+        QCOMPARE(m_settingsOpener.opened, 1);
+        test::drainEvents();
+        QVERIFY(!m_assistant->window() || !m_assistant->window()->isVisible());
+        QVERIFY(!m_assistant->parentWindow);
+        QVERIFY(!m_assistant->onComplete);
+    }
+
+    void theUserComingBackFromTheSettingsIsAnnounced()
+    {
+        if (workspace::recordingsNeedPermission)
+            QSKIP("On macOS the guide's closing announces it.");
+        QVERIFY(openPage());
+        m_view->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_view.get()));
+        QCOMPARE(call("openVoiceMemoPrivacy"), resolvedWith(true));
+        // The settings take the focus; the user comes back to Velmora's window, twice.
+        QWidget settings;
+        for (int round = 0; round < 2; ++round) {
+            settings.show();
+            settings.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&settings));
+            m_view->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(m_view.get()));
+            QTRY_COMPARE_WITH_TIMEOUT(evaluate(page(), "permissionReturns").toInt(), 1, patience);
+        }
+        test::drainEvents();
+        QCOMPARE(evaluate(page(), "permissionReturns").toInt(), 1);
+    }
+
+    void openVoiceMemoPrivacyWithTheGuide_data()
+    {
+        QTest::addColumn<bool>("settingsOpen");
+        QTest::newRow("settings opened") << true;
+        QTest::newRow("settings could not be opened") << false;
+    }
+    void openVoiceMemoPrivacyWithTheGuide()
+    {
+        if (!workspace::recordingsNeedPermission)
+            QSKIP("The guide serves a permission that only macOS has.");
         QFETCH(bool, settingsOpen);
         m_settingsOpener.answer = settingsOpen;
         QVERIFY(openPage());
@@ -765,6 +854,8 @@ private slots:
 
     void theLatestRequestsPageHearsOfTheReturn()
     {
+        if (!workspace::recordingsNeedPermission)
+            QSKIP("The guide serves a permission that only macOS has.");
         QVERIFY(openPage());
         std::unique_ptr<WorkspaceView> second = makeView();
         QVERIFY(waitForLoad(*second));
@@ -777,6 +868,8 @@ private slots:
 
     void aReturnAfterThePageIsGoneDoesNothing()
     {
+        if (!workspace::recordingsNeedPermission)
+            QSKIP("The guide serves a permission that only macOS has.");
         QVERIFY(openPage());
         QCOMPARE(call("openVoiceMemoPrivacy"), resolvedWith(true));
         m_view.reset();
@@ -789,6 +882,8 @@ private slots:
 int main(int argc, char *argv[])
 {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // Qt's own panels, which a test can reach, even where a desktop's would be shown.
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     QApplication app(argc, argv);
     // The page's profile keeps its storage in the data folders; keep it out of the real ones.
     QStandardPaths::setTestModeEnabled(true);

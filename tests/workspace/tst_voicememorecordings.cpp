@@ -101,6 +101,49 @@ private slots:
         QCOMPARE(canListAnyFolder(folders), readable);
     }
 
+    void whatListingFinds()
+    {
+        StagedHome staged;
+        const QStringList folders = staged.folders();
+        QVERIFY(QDir().mkpath(folders.at(0)));
+        QVERIFY(test::writeFile(folders.at(1), "not a folder"));
+        QCOMPARE(workspace::folderAccess(folders.at(0)), FolderAccess::Listed);
+        QCOMPARE(workspace::folderAccess(folders.at(1)), FolderAccess::Missing);
+        QCOMPARE(workspace::folderAccess(folders.at(2)), FolderAccess::Missing);
+        if (::geteuid() != 0) {
+            QVERIFY(QFile::setPermissions(folders.at(0), QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+            auto restore = qScopeGuard([&] {
+                QFile::setPermissions(folders.at(0), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+            });
+            QCOMPARE(workspace::folderAccess(folders.at(0)), FolderAccess::Refused);
+        }
+    }
+
+    void recordingsReadable_data()
+    {
+        using F = FolderAccess;
+        QTest::addColumn<QList<FolderAccess>>("found");
+        QTest::addColumn<bool>("permissionSystem");
+        QTest::addColumn<bool>("readable");
+        const QList<F> noneYet{F::Missing, F::Missing, F::Missing, F::Missing, F::Missing};
+        const QList<F> refused{F::Missing, F::Missing, F::Missing, F::Refused, F::Missing};
+        const QList<F> oneListed{F::Missing, F::Missing, F::Missing, F::Refused, F::Listed};
+        QTest::newRow("Linux: no recorder folder yet") << noneYet << false << true;
+        QTest::newRow("Linux: a folder that cannot be read") << refused << false << false;
+        QTest::newRow("Linux: one readable folder is enough") << oneListed << false << true;
+        QTest::newRow("macOS: nothing found is no access") << noneYet << true << false;
+        QTest::newRow("macOS: refused") << refused << true << false;
+        QTest::newRow("macOS: one readable folder") << oneListed << true << true;
+    }
+
+    void recordingsReadable()
+    {
+        QFETCH(QList<FolderAccess>, found);
+        QFETCH(bool, permissionSystem);
+        QFETCH(bool, readable);
+        QCOMPARE(workspace::recordingsReadable(found, permissionSystem), readable);
+    }
+
     void unreadableFoldersDoNotCount()
     {
         if (::geteuid() == 0)

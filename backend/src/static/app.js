@@ -18,13 +18,17 @@ const texts = {
   privacyOpened: '설정에서 권한을 준 뒤 Velmora로 돌아오세요.',
   privacyNotOpened: '개인정보 보호 설정을 열지 못했습니다.',
   privacyReturned: '설정에서 돌아왔습니다. 녹음 폴더를 다시 확인합니다.',
-  noRecordings: '읽을 수 있는 녹음 폴더에 녹음이 없습니다.',
+  noRecordings: '녹음 파일이 아직 없습니다. 녹음 앱으로 녹음하면 여기에 표시됩니다.',
+  installRecorder: 'GNOME 녹음기 또는 KDE KRecorder를 설치해 주세요.',
   noSource: '받아쓸 파일을 먼저 고르거나 음성 메모를 불러오세요.',
   updateRequested: '업데이트를 확인하고 있습니다.',
   revealed: '파일 관리자에서 파일을 보여 줍니다.',
 };
 
 const $ = (id) => document.getElementById(id);
+
+// macOS guards the recordings with Full Disk Access and ships its recorder; Linux has neither.
+const onMac = navigator.platform.startsWith('Mac');
 
 // --- The app's messages ---------------------------------------------------------------------
 
@@ -148,6 +152,8 @@ function formatSize(bytes) {
   return bytes >= 1048576 ? (bytes / 1048576).toFixed(1) + ' MB' : Math.max(1, Math.round(bytes / 1024)) + ' KB';
 }
 
+// "requestVoiceMemosAccess" answers false only when recordings are there but cannot be read;
+// on Linux a system without any recorder folder yet answers true, and the list below is empty.
 async function loadRecordings() {
   $('recording-list').replaceChildren();
   try {
@@ -202,7 +208,7 @@ $('open-recorder').addEventListener('click', async () => {
     await native('openVoiceMemos');
     say('recordings-message', texts.recorderOpened);
   } catch (error) {
-    say('recordings-message', error.message, true);
+    say('recordings-message', onMac ? error.message : error.message + ' ' + texts.installRecorder, true);
   }
 });
 
@@ -343,6 +349,9 @@ window.prepareForAppUpdate = async function () {
 };
 
 // --- Start ----------------------------------------------------------------------------------
+
+$('privacy-mac').hidden = !onMac;
+$('privacy-linux').hidden = onMac;
 
 showModelFolder();
 showAppInfo();
