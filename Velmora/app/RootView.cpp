@@ -90,6 +90,19 @@ void RootView::render()
     delete m_arrivingWorkspace.data();
     if (m_hasScreen && next == m_screen)
         return;
+    if (next == StartupScreen::Failure && m_hasScreen && m_screen == StartupScreen::StartupProgress) {
+        const auto shown = std::chrono::milliseconds(m_progressShown.elapsed());
+        if (shown < minimumProgressTime) {
+            if (!m_failureWaits) {
+                m_failureWaits = true;
+                QTimer::singleShot(minimumProgressTime - shown, this, [this] {
+                    m_failureWaits = false;
+                    render();
+                });
+            }
+            return;
+        }
+    }
     showScreen(next, makeScreen(next));
 }
 
@@ -108,6 +121,8 @@ void RootView::showScreen(StartupScreen screen, QWidget *widget)
     }
     m_screen = screen;
     m_hasScreen = true;
+    if (screen == StartupScreen::StartupProgress)
+        m_progressShown.start();
     emit screenChanged(screen);
 }
 
@@ -212,6 +227,7 @@ QWidget *RootView::makeScreen(StartupScreen screen)
         auto *view = new StartupFailureView(m_opener, this);
         view->setTitle(backend.backendLost() ? backendLostTitle : failureTitle);
         view->setError(backend.error());
+        view->setAlternative(backend.portTaken() ? startOnAnotherPortTitle : QString());
         view->setLogURL(backend.logURL());
         // The error can change on this screen only through a new failure, while the log
         // may appear at any time.
@@ -220,10 +236,12 @@ QWidget *RootView::makeScreen(StartupScreen screen)
                 return;
             view->setTitle(backend.backendLost() ? backendLostTitle : failureTitle);
             view->setError(backend.error());
+            view->setAlternative(backend.portTaken() ? startOnAnotherPortTitle : QString());
         });
         connect(&backend, &backend::BackendController::logURLChanged, view,
                 [view, &backend] { view->setLogURL(backend.logURL()); });
         connect(view, &StartupFailureView::retryRequested, this, [this] { m_app.retryBackendStart(); });
+        connect(view, &StartupFailureView::alternativeRequested, this, [this] { m_app.startBackendOnAnotherPort(); });
         return view;
     }
     case StartupScreen::StartupProgress:

@@ -4,11 +4,13 @@
 #include "platform/Async.h"
 #include "platform/UrlOpener.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QStackedWidget>
 
 #include <QCoro/QCoroTask>
 
+#include <chrono>
 #include <functional>
 
 namespace velmora::workspace {
@@ -17,6 +19,10 @@ class WorkspaceView;
 namespace velmora::app {
 
 class VelmoraApp;
+
+// A start that fails at once still shows its progress this long before the failure screen
+// comes back, so that a retry is seen to have tried.
+inline constexpr std::chrono::milliseconds minimumProgressTime{600};
 
 // The content of the main window: the one screen that the access gate and the backend's state
 // call for, replaced whenever one of the four values it depends on changes. It also installs
@@ -78,6 +84,9 @@ private:
     QPointer<workspace::WorkspaceView> m_preparedWorkspace;
     // The workspace whose page loads out of sight before it is shown.
     QPointer<workspace::WorkspaceView> m_arrivingWorkspace;
+    // Since when the progress screen shows, and whether a failure waits for its minimum time.
+    QElapsedTimer m_progressShown;
+    bool m_failureWaits = false;
     QUrl m_preparingFor;
 };
 

@@ -14,6 +14,7 @@ StartupFailureView::StartupFailureView(platform::UrlOpener &opener, QWidget *par
     , m_opener(opener)
     , m_heading(new QLabel(failureTitle, this))
     , m_errorLabel(new QLabel(this))
+    , m_alternativeButton(new QPushButton(this))
     , m_openLogButton(new QPushButton(openLogTitle, this))
 {
     auto *symbol = new widgets::FailureSymbol(this);
@@ -39,6 +40,8 @@ StartupFailureView::StartupFailureView(platform::UrlOpener &opener, QWidget *par
     connect(retryButton, &QPushButton::clicked, this, &StartupFailureView::retryRequested);
     connect(m_openLogButton, &QPushButton::clicked, this, &StartupFailureView::openLog);
     m_openLogButton->setVisible(false);
+    connect(m_alternativeButton, &QPushButton::clicked, this, &StartupFailureView::alternativeRequested);
+    m_alternativeButton->setVisible(false);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(40, 40, 40, 40);
@@ -49,6 +52,7 @@ StartupFailureView::StartupFailureView(platform::UrlOpener &opener, QWidget *par
     // The error spans the width so that a long text wraps there, each line centred.
     layout->addWidget(m_errorLabel);
     layout->addWidget(retryButton, 0, Qt::AlignHCenter);
+    layout->addWidget(m_alternativeButton, 0, Qt::AlignHCenter);
     layout->addWidget(m_openLogButton, 0, Qt::AlignHCenter);
     layout->addStretch(1);
 }
@@ -87,6 +91,12 @@ void StartupFailureView::setLogURL(const QUrl &logURL)
     // A hidden widget takes no room in the layout, so the spacing stays as if it never was.
     m_openLogButton->setVisible(!logURL.isEmpty());
     emit logURLChanged();
+}
+
+void StartupFailureView::setAlternative(const QString &title)
+{
+    m_alternativeButton->setText(title);
+    m_alternativeButton->setVisible(!title.isEmpty());
 }
 
 void StartupFailureView::openLog()

@@ -31,12 +31,16 @@ public:
     /// The backend's log file; the log button shows only while this is set.
     QUrl logURL() const { return m_logURL; }
     void setLogURL(const QUrl &logURL);
+    /// A second way out beside retry, shown below it while its title is not empty.
+    void setAlternative(const QString &title);
 
 signals:
     void errorChanged();
     void logURLChanged();
     /// The user asked for a new start attempt.
     void retryRequested();
+    /// The user chose the alternative (setAlternative).
+    void alternativeRequested();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -49,6 +53,7 @@ private:
     QUrl m_logURL;
     QLabel *m_heading;
     QLabel *m_errorLabel;
+    QPushButton *m_alternativeButton;
     QPushButton *m_openLogButton;
 };
 

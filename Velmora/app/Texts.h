@@ -12,6 +12,8 @@ inline const QString openingStatus = QStringLiteral("Velmora를 여는 중…");
 inline const QString failureTitle = QStringLiteral("Velmora를 시작하지 못했어요");
 inline const QString retryTitle = QStringLiteral("다시 시도");
 inline const QString openLogTitle = QStringLiteral("로그 보기");
+// Another program holds the backend's port: this run starts on a free one instead.
+inline const QString startOnAnotherPortTitle = QStringLiteral("다른 포트로 시작");
 // The backend was ready and went away; the message says how (backend/Texts.h).
 inline const QString backendLostTitle = QStringLiteral("Velmora 작업 환경이 멈췄어요");
 // The page's render process ended twice in a short time.

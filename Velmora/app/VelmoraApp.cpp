@@ -303,4 +303,10 @@ void VelmoraApp::retryBackendStart()
         platform::detach(m_backend->start());
 }
 
+void VelmoraApp::startBackendOnAnotherPort()
+{
+    if (m_backend)
+        platform::detach(m_backend->startOnAnotherPort());
+}
+
 } // namespace velmora::app

@@ -112,6 +112,8 @@ public:
     void applicationBecameActive();
     /// Starts a new backend attempt without a new access check (the failure screen's retry).
     void retryBackendStart();
+    /// The failure screen's way out of a port another program holds.
+    void startBackendOnAnotherPort();
 
 private:
     // Lets a start that was cancelled as Velmora quit come to its end: its suspended steps

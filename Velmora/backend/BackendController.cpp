@@ -99,6 +99,15 @@ void BackendController::cancelStart()
     m_attemptTask.cancel();
 }
 
+QCoro::Task<> BackendController::startOnAnotherPort()
+{
+    if (m_starting || !m_url.isEmpty())
+        return start();
+    if (const std::optional<quint16> free = platform::freeLoopbackPort())
+        m_portOverride = *free;
+    return start();
+}
+
 QCoro::Task<> BackendController::attempt(platform::CancelToken token)
 {
     QPointer<BackendController> self(this);
@@ -109,7 +118,12 @@ QCoro::Task<> BackendController::attempt(platform::CancelToken token)
         co_return;
     }
     const LaunchPlan plan = resolution.plan;
-    const PortResolution port = resolvePort(m_processInfo);
+    PortResolution port = resolvePort(m_processInfo);
+    if (m_portOverride != 0) {
+        port = PortResolution{};
+        port.port = m_portOverride;
+        port.baseUrl = QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_portOverride));
+    }
     if (!port.ok()) {
         failPlainly(port.error);
         co_return;
@@ -135,7 +149,8 @@ QCoro::Task<> BackendController::attempt(platform::CancelToken token)
         succeed(port.baseUrl);
         co_return;
     case Health::Foreign:
-        failPlainly(portInUseMessage(port.port));
+        setError(portInUseMessage(port.port), ErrorKind::PortTaken);
+        setStarting(false);
         co_return;
     case Health::Unreachable:
         break;
@@ -277,7 +292,7 @@ void BackendController::loseBackend(std::optional<platform::ExitStatus> status)
     writeToLog(exitLogLine(status));
     stop();
     // The error first, so that the page gives way to the failure screen directly.
-    setError(backendLostMessage(status), true);
+    setError(backendLostMessage(status), ErrorKind::BackendLost);
     setUrl(QUrl());
 }
 
@@ -373,12 +388,15 @@ void BackendController::setUrl(const QUrl &url)
     emit urlChanged();
 }
 
-void BackendController::setError(const QString &error, bool backendLost)
+void BackendController::setError(const QString &error, ErrorKind kind)
 {
-    if (m_error == error && m_backendLost == backendLost)
+    const bool lost = !error.isEmpty() && kind == ErrorKind::BackendLost;
+    const bool taken = !error.isEmpty() && kind == ErrorKind::PortTaken;
+    if (m_error == error && m_backendLost == lost && m_portTaken == taken)
         return;
     m_error = error;
-    m_backendLost = backendLost;
+    m_backendLost = lost;
+    m_portTaken = taken;
     emit errorChanged();
 }
 

@@ -68,6 +68,8 @@ class BackendController : public QObject
     Q_PROPERTY(QString error READ error NOTIFY errorChanged)
     // True when error tells of a ready backend that went away rather than a failed start.
     Q_PROPERTY(bool backendLost READ backendLost NOTIFY errorChanged)
+    // True when error says that another program holds the backend's port.
+    Q_PROPERTY(bool portTaken READ portTaken NOTIFY errorChanged)
     // File URL of the backend's log, known once an attempt prepared a launch; never cleared.
     Q_PROPERTY(QUrl logURL READ logURL NOTIFY logURLChanged)
     // True while an attempt runs.
@@ -90,6 +92,10 @@ public:
     QString error() const { return m_error; }
     /// Whether error is about a ready backend that went away (exited, or stopped answering).
     bool backendLost() const { return m_backendLost; }
+    /// Whether error says that something else answers on the backend's port.
+    bool portTaken() const { return m_portTaken; }
+    /// The port this run uses instead of the configured one; 0 when none was chosen.
+    quint16 portOverride() const { return m_portOverride; }
     /// File URL of the backend's log file; empty until an attempt reached it.
     QUrl logURL() const { return m_logURL; }
     /// True while a start attempt is in progress.
@@ -106,6 +112,10 @@ public:
     /// Ends an attempt in progress as a cancelled one, whoever started it (its waits end at
     /// once). For the application's end, so that no attempt is left suspended.
     void cancelStart();
+    /// Starts anew on a loopback port that nothing uses now, chosen by the system, in place of
+    /// the configured one for the rest of this run (the port of VELMORA_DESKTOP_PORT is taken
+    /// by another program). The start's rules are the usual ones.
+    QCoro::Task<> startOnAnotherPort();
 
     /// The workspace's page, held weakly; set by the web view host when it makes the view.
     WorkspacePage *webView() const;
@@ -143,7 +153,8 @@ private:
     void writeToLog(const QByteArray &line);
 
     void setUrl(const QUrl &url);
-    void setError(const QString &error, bool backendLost = false);
+    enum class ErrorKind { StartFailed, PortTaken, BackendLost };
+    void setError(const QString &error, ErrorKind kind = ErrorKind::StartFailed);
     void setLogURL(const QUrl &logURL);
     void setStarting(bool starting);
 
@@ -162,6 +173,8 @@ private:
     QUrl m_url;
     QString m_error;
     bool m_backendLost = false;
+    bool m_portTaken = false;
+    quint16 m_portOverride = 0;
     QUrl m_logURL;
     std::unique_ptr<platform::Process> m_process;
     platform::FileHandle m_log;

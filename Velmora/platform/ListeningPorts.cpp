@@ -1,6 +1,7 @@
 #include "platform/ListeningPorts.h"
 
 #include <QFile>
+#include <QTcpServer>
 
 namespace velmora::platform {
 
@@ -68,6 +69,14 @@ bool socketTableListensOn(QByteArrayView table, quint16 port)
             return true;
     }
     return false;
+}
+
+std::optional<quint16> freeLoopbackPort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return std::nullopt;
+    return probe.serverPort();
 }
 
 std::optional<bool> isListeningOn(quint16 port)

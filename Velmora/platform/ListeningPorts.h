@@ -12,6 +12,10 @@ namespace velmora::platform {
 // Empty where the table cannot be read (not Linux, or /proc not mounted).
 std::optional<bool> isListeningOn(quint16 port);
 
+// A TCP port of the loopback address that nothing uses at this moment, as the system hands
+// one out; empty when it would not.
+std::optional<quint16> freeLoopbackPort();
+
 // The rule behind it: whether the text of a socket table in the form of /proc/net/tcp or
 // /proc/net/tcp6 lists a socket in the listening state on port, at any local address.
 bool socketTableListensOn(QByteArrayView table, quint16 port);

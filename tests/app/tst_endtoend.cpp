@@ -73,32 +73,6 @@ bool markBusy(quint16 port)
     return reply.startsWith("HTTP/1.1 200");
 }
 
-// The parent of a process, from /proc; 0 when it is gone.
-qint64 parentOf(qint64 pid)
-{
-    const QByteArray stat = test::readFile(QStringLiteral("/proc/%1/stat").arg(pid));
-    const qsizetype close = stat.lastIndexOf(')');
-    return close < 0 ? 0 : stat.mid(close + 2).split(' ').value(1).toLongLong();
-}
-
-// The web engine's render process of velmora (pid), the newest one; 0 when there is none. The
-// engine's zygote, a child of velmora, forks the render processes, which keep its command line.
-qint64 rendererOf(qint64 pid)
-{
-    qint64 found = 0;
-    const QFileInfoList processes = QDir(QStringLiteral("/proc")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QFileInfo &entry : processes) {
-        const qint64 candidate = entry.fileName().toLongLong();
-        if (candidate <= found)
-            continue;
-        const qint64 zygote = parentOf(candidate);
-        if (zygote > 0 && parentOf(zygote) == pid
-            && test::readFile(QStringLiteral("/proc/%1/cmdline").arg(zygote)).contains("--type=zygote"))
-            found = candidate;
-    }
-    return found;
-}
-
 // waitForFinished() answers false for a process that has already ended.
 bool ended(QProcess &process, int patience)
 {
@@ -386,50 +360,6 @@ private slots:
         // Nothing was started again by itself: that is the user's choice on the failure screen.
         QCOMPARE(test::readFile(backendLogPath()).count("=== Velmora "), 1);
 #endif
-    }
-
-    // The page's render process killed: the page is loaded again once by itself; killed again
-    // soon after, it is not (the failure screen offers that), and velmora stays.
-    void aKilledPageIsLoadedAgainOnce()
-    {
-        startVelmora({});
-        QVERIFY(m_velmora->waitForStarted(startPatience));
-        QVERIFY2(soonWhileVelmoraRuns([&] { return pageServed(backendLogPath(), m_port); }), "velmora asked for no page");
-        const auto pageRequests = [&] {
-            const QByteArray log = test::readFile(backendLogPath());
-            const qsizetype start = log.lastIndexOf("on port " + QByteArray::number(m_port) + ' ');
-            return log.mid(start).count("\"GET / HTTP/1.1\" 200");
-        };
-        QCOMPARE(pageRequests(), 1);
-
-        qint64 renderer = 0;
-        QVERIFY2(soonWhileVelmoraRuns([&] { return (renderer = rendererOf(m_velmora->processId())) > 0; }), "no render process");
-        ::kill(pid_t(renderer), SIGKILL);
-        QVERIFY2(soonWhileVelmoraRuns([&] { return pageRequests() == 2; }), "the page was not loaded again");
-
-        qint64 second = 0;
-        QVERIFY2(soonWhileVelmoraRuns([&] { return (second = rendererOf(m_velmora->processId())) > 0 && second != renderer; }),
-                 "no new render process");
-        ::kill(pid_t(second), SIGKILL);
-        QVERIFY(QTest::qWaitFor([&] { return processGone(second); }, stopPatience));
-        // Bounded look for a reload that must not come.
-        QTest::qWait(2000);
-        QCOMPARE(pageRequests(), 2);
-        QCOMPARE(m_velmora->state(), QProcess::Running);
-    }
-
-    void screenshotIsWrittenAndTheBackendStopsWithVelmora()
-    {
-        QTemporaryDir dir;
-        const QString shot = dir.filePath(QStringLiteral("velmora.png"));
-        startVelmora({QStringLiteral("--screenshot"), shot});
-        QVERIFY(m_velmora->waitForStarted(startPatience));
-        QVERIFY(m_velmora->waitForFinished(startPatience));
-        QCOMPARE(m_velmora->exitStatus(), QProcess::NormalExit);
-        QCOMPARE(m_velmora->exitCode(), 0);
-        const QImage image(shot);
-        QCOMPARE(image.size(), QSize(1480, 900));
-        verifyStoppedByVelmora();
     }
 
     // No blank page between the progress screen and the page: the workspace becomes the

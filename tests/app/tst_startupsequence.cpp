@@ -13,6 +13,7 @@
 #include "app/Texts.h"
 #include "app/VelmoraApp.h"
 #include "backend/BackendController.h"
+#include "backend/Texts.h"
 #include "platform/Bundle.h"
 #include "platform/ProcessInfo.h"
 
@@ -302,6 +303,41 @@ private slots:
         openLog->click();
         QCOMPARE(startup.opener.opened, QList<QUrl>{startup.controller->logURL()});
         QVERIFY(QFile::exists(startup.controller->logURL().toLocalFile()));
+    }
+
+    void aPortTakenByAnotherProgramCanBeLeftForAFreeOne()
+    {
+        // Another program answers on the configured port, not as a Velmora backend.
+        test::LoopbackHttpServer foreign;
+        QVERIFY(foreign.listen());
+        foreign.setHandler([](const QByteArray &, const QString &) { return test::HttpReply{404, "not here", {}, false}; });
+        Startup startup(QStringLiteral("exec '") + test::helperProgram("fake_backend") + QStringLiteral("'\n"));
+        startup.usePort(QString::number(foreign.port()));
+        startup.granted = true;
+        startup.build();
+        startup.view->show();
+        QTRY_COMPARE_WITH_TIMEOUT(startup.view->screen(), StartupScreen::Failure, patience);
+        QCOMPARE(startup.controller->error(), backend::portInUseMessage(foreign.port()));
+        QVERIFY(buttonTitled(*startup.view, app::startOnAnotherPortTitle));
+
+        // Retry on the still-taken port: the progress screen shows, then the failure again.
+        buttonTitled(*startup.view, app::retryTitle)->click();
+        QCOMPARE(startup.view->screen(), StartupScreen::StartupProgress);
+        QTRY_COMPARE_WITH_TIMEOUT(startup.view->screen(), StartupScreen::Failure, patience);
+        QCOMPARE(names(startup.shown.mid(startup.shown.size() - 3)),
+                 names(screens({StartupScreen::Failure, StartupScreen::StartupProgress, StartupScreen::Failure})));
+
+        // Another port: the backend starts there, and the log says which.
+        const int requestsBefore = foreign.requests().size();
+        buttonTitled(*startup.view, app::startOnAnotherPortTitle)->click();
+        QTRY_COMPARE_WITH_TIMEOUT(startup.view->screen(), StartupScreen::Workspace, patience);
+        const quint16 chosen = startup.controller->portOverride();
+        QVERIFY(chosen != 0 && chosen != foreign.port());
+        QCOMPARE(startup.workspaceUrls.last(), QUrl(QStringLiteral("http://127.0.0.1:%1").arg(chosen)));
+        QCOMPARE(foreign.requests().size(), requestsBefore);
+        QVERIFY(test::readFile(startup.controller->logURL().toLocalFile()).contains(QStringLiteral(", port %1) ===").arg(chosen).toUtf8()));
+        QVERIFY(!startup.controller->portTaken());
+        startup.controller->stop();
     }
 
     void aBackendThatEndsAfterItsPageIsShownCanBeStartedAgain_data()
