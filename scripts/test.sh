@@ -29,7 +29,7 @@ while [ $# -gt 0 ]; do
 done
 if [ "$sanitize" -eq 1 ]; then
   build=build-sanitize
-  # The packaging tests make and inspect a packaged g++ build of their own, and the benchmarks
+  # The packaging tests make and inspect a packaged build of their own, and the benchmarks
   # and the screen gallery run no test: under the sanitizers they would only be built again.
   options+=(-DCMAKE_CXX_COMPILER=clang++ -DVELMORA_SANITIZE=ON -DVELMORA_PACKAGING_TESTS=OFF
             -DVELMORA_BUILD_EXTRAS=OFF)
