@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   # toolchain
   build-essential cmake ninja-build pkg-config git
+  # compiler cache: scripts/test.sh and the packaged build compile through it when present
+  ccache
   # Qt 6 and coroutines
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
   qt6-webengine-dev qt6-webengine-dev-tools qt6-webchannel-dev
@@ -27,6 +29,8 @@ packages=(
   # sanitizer build and fuzz targets (scripts/test.sh --sanitize, scripts/fuzz.sh): clang 14
   # with its sanitizer and libFuzzer runtimes, llvm-symbolizer for readable reports
   clang libclang-rt-14-dev llvm
+  # format and lint checks of .ci/run (scripts/check-format.sh, scripts/lint.sh)
+  clang-format-14 clang-tidy-14
 )
 
 SUDO=""

@@ -34,7 +34,7 @@ QFont systemFont(int pixelSize, QFont::Weight weight = QFont::Normal)
 
 QColor withAlpha(QColor colour, qreal alpha)
 {
-    colour.setAlphaF(alpha);
+    colour.setAlphaF(float(alpha));
     return colour;
 }
 

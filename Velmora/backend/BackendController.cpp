@@ -354,9 +354,13 @@ QCoro::Task<bool> BackendController::prepareForUpdate(platform::CancelToken toke
 QCoro::Task<std::optional<bool>> BackendController::askUpdateStatus(QUrl baseUrl)
 {
     // The backend answers itself: a redirect is its answer, not followed. Nothing of this
-    // object is used after the await.
-    const platform::HttpResponse response = co_await m_http.get(updateStatusUrl(baseUrl), platform::RedirectPolicy::none(),
-                                                                m_timing.statusTimeout, {}, updateStatusMaxBytes);
+    // object is used after the await. (Arguments named first: g++ 12 destroys some temporaries
+    // of a co_await expression twice.)
+    const QUrl url = updateStatusUrl(baseUrl);
+    const platform::RedirectPolicy noRedirects = platform::RedirectPolicy::none();
+    const platform::CancelToken never;
+    const platform::HttpResponse response = co_await m_http.get(url, noRedirects, m_timing.statusTimeout, never,
+                                                                updateStatusMaxBytes);
     co_return classifyUpdateStatus(response);
 }
 

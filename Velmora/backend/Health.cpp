@@ -52,8 +52,10 @@ QCoro::Task<Health> probeHealth(platform::HttpClient &http, QUrl baseUrl, qint64
                                 std::chrono::milliseconds timeout, platform::CancelToken token)
 {
     // The backend answers on the loopback interface itself: a redirect is no answer of its own.
-    const platform::HttpResponse response
-        = co_await http.get(healthUrl(baseUrl), platform::RedirectPolicy::none(), timeout, token);
+    // (Arguments named first: g++ 12 destroys some temporaries of a co_await expression twice.)
+    const QUrl url = healthUrl(baseUrl);
+    const platform::RedirectPolicy noRedirects = platform::RedirectPolicy::none();
+    const platform::HttpResponse response = co_await http.get(url, noRedirects, timeout, token);
     co_return classifyHealth(response, ownProcessId);
 }
 

@@ -51,10 +51,10 @@ QIcon applicationIcon(const QString &bundlePath)
         if (!file.isNull())
             return QIcon(file);
     }
-    const QIcon windowIcon = QGuiApplication::windowIcon();
+    QIcon windowIcon = QGuiApplication::windowIcon();
     if (!windowIcon.isNull())
         return windowIcon;
-    const QIcon themed = QIcon::fromTheme(applicationId);
+    QIcon themed = QIcon::fromTheme(applicationId);
     if (!themed.isNull())
         return themed;
     static const QIcon drawn = drawnIcon();

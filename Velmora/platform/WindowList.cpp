@@ -175,8 +175,8 @@ private:
             bounds.adjust(-int(frame.left), -int(frame.top), int(frame.right), int(frame.bottom));
         bounds.adjust(int(shadow[0]), int(shadow[2]), -int(shadow[1]), -int(shadow[3]));
         description.bounds = m_scale == 1 ? bounds
-                                          : QRect(QPoint(std::lround(bounds.x() / m_scale), std::lround(bounds.y() / m_scale)),
-                                                  QSize(std::lround(bounds.width() / m_scale), std::lround(bounds.height() / m_scale)));
+                                          : QRect(QPoint(int(std::lround(bounds.x() / m_scale)), int(std::lround(bounds.y() / m_scale))),
+                                                  QSize(int(std::lround(bounds.width() / m_scale)), int(std::lround(bounds.height() / m_scale))));
         return description;
     }
 

@@ -53,7 +53,7 @@ void BusySpinner::paintEvent(QPaintEvent *)
     for (int i = 0; i < m_look.spokes; ++i) {
         // The spoke at the current step is darkest; the ones behind it fade out.
         const int age = (m_step - i + m_look.spokes) % m_look.spokes;
-        colour.setAlphaF(m_look.darkestAlpha - m_look.fadePerSpoke * age);
+        colour.setAlphaF(float(m_look.darkestAlpha - m_look.fadePerSpoke * age));
         pen.setColor(colour);
         painter.setPen(pen);
         painter.save();

@@ -77,7 +77,7 @@ QString revealTextFilePath(const QJsonValue &body)
     const QJsonValue path = body.toObject().value(QLatin1String("path"));
     if (!path.isString())
         return {};
-    const QString text = path.toString();
+    QString text = path.toString();
     if (!text.startsWith(QLatin1Char('/')) || !textFileExtensions.contains(pathExtension(text)))
         return {};
     return text;

@@ -123,7 +123,7 @@ QStringList FileInputPanel::chooseFiles(bool multiple, bool filesToOpen)
     if (!self)
         return {};
     // The panel's filter only guides the eye: a typed name can still name any file.
-    const QStringList files = outcome->done ? acceptedMediaFiles(outcome->files, multiple) : QStringList();
+    QStringList files = outcome->done ? acceptedMediaFiles(outcome->files, multiple) : QStringList();
     emit answered(true, files);
     return files;
 }

@@ -1,5 +1,7 @@
 #include "access/AccessProbe.h"
 
+#include "UnprivilegedRun.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -113,8 +115,10 @@ private slots:
 
     void unreadableSandboxInformationMeansNoAccess()
     {
-        if (::geteuid() == 0)
-            QSKIP("root reads any file");
+        if (const std::optional<bool> passed = velmora::test::rerunUnprivilegedIfRoot()) {
+            QVERIFY2(*passed, "the case run as nobody failed");
+            return;
+        }
         QTemporaryDir root;
         QFile file(root.filePath(QStringLiteral(".flatpak-info")));
         QVERIFY(file.open(QIODevice::WriteOnly));
