@@ -52,7 +52,8 @@ struct Probe
 QCoro::Task<> pollUntilReady(std::shared_ptr<Probe> probe, QUrl health, QString ownPid)
 {
     while (probe->polling && probe->readyAt < 0) {
-        const platform::HttpResponse r = co_await platform::HttpClient::shared().get(health, platform::RedirectPolicy::none(), 200ms);
+        const platform::HttpResponse r = co_await platform::HttpClient::shared().get(
+            health, platform::RedirectPolicy::none(), 200ms);
         if (r.received && r.status == 200
             && QJsonDocument::fromJson(r.body).object().value(QStringLiteral("desktop_parent_pid")).toString() == ownPid) {
             probe->readyAt = probe->clock.elapsed();
@@ -67,7 +68,8 @@ QCoro::Task<> pollUntilReady(std::shared_ptr<Probe> probe, QUrl health, QString 
 QCoro::Task<> waitUntilGone(QUrl health)
 {
     for (int i = 0; i < 100; ++i) {
-        const platform::HttpResponse r = co_await platform::HttpClient::shared().get(health, platform::RedirectPolicy::none(), 200ms);
+        const platform::HttpResponse r = co_await platform::HttpClient::shared().get(
+            health, platform::RedirectPolicy::none(), 200ms);
         if (!r.received)
             co_return;
         co_await platform::sleepFor(100ms);
@@ -95,8 +97,7 @@ int main(int argc, char *argv[])
         // logURL is published right before the backend is spawned.
         QObject::connect(&controller, &backend::BackendController::logURLChanged,
                          [&] { launchedAt = probe->clock.elapsed(); });
-        QObject::connect(&controller, &backend::BackendController::urlChanged,
-                         [&] { urlAt = probe->clock.elapsed(); });
+        QObject::connect(&controller, &backend::BackendController::urlChanged, [&] { urlAt = probe->clock.elapsed(); });
 
         probe->clock.start();
         platform::detach(pollUntilReady(probe, health, ownPid));
@@ -122,14 +123,13 @@ int main(int argc, char *argv[])
         own.push_back(probe->readyAt);
         lag.push_back(urlAt - probe->readyAt);
         launch.push_back(launchedAt);
-        std::printf("run %d: start->url %lld ms = backend ready %lld ms (spawned at %lld ms) + detection lag %lld ms\n",
-                    i, urlAt, probe->readyAt, launchedAt, urlAt - probe->readyAt);
+        std::printf("run %d: start->url %lld ms = backend ready %lld ms (spawned at %lld ms) + detection lag %lld ms\n", i,
+                    urlAt, probe->readyAt, launchedAt, urlAt - probe->readyAt);
         std::fflush(stdout);
         QCoro::waitFor(waitUntilGone(health));
     }
     std::printf("median over %d runs: start->url %.0f ms = backend start-up %.0f ms + detection lag %.0f ms "
                 "(max lag %.0f ms; spawned after %.0f ms)\n",
-                runs, median(total), median(own), median(lag), *std::max_element(lag.begin(), lag.end()),
-                median(launch));
+                runs, median(total), median(own), median(lag), *std::max_element(lag.begin(), lag.end()), median(launch));
     return 0;
 }

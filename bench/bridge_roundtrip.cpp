@@ -20,10 +20,10 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTimer>
 #include <QFile>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
 #include <QWebChannel>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
@@ -65,12 +65,11 @@ public:
     Q_INVOKABLE QVariantMap echo() const { return {{"path", "/home/u/Downloads"}, {"name", "Downloads"}}; }
 };
 
-const QString bareChannelSetup = QStringLiteral(
-    "new QWebChannel(qt.webChannelTransport, (channel) => {"
-    "  const echo = channel.objects.echo;"
-    "  window.bare = () => new Promise((resolve) => echo.echo(resolve));"
-    "  window.bareReady = true;"
-    "});");
+const QString bareChannelSetup = QStringLiteral("new QWebChannel(qt.webChannelTransport, (channel) => {"
+                                                "  const echo = channel.objects.echo;"
+                                                "  window.bare = () => new Promise((resolve) => echo.echo(resolve));"
+                                                "  window.bareReady = true;"
+                                                "});");
 
 // Waiting runs a plain event loop: QTest::qWaitFor sleeps 10 ms between its rounds, and the
 // web channel's messages wait for the main thread.
@@ -158,7 +157,8 @@ int main(int argc, char *argv[])
         return 1;
     }
     server.setHandler([](const QByteArray &, const QString &) {
-        return test::HttpReply{200, page,
+        return test::HttpReply{200,
+                               page,
                                {{"Content-Type", "text/html; charset=utf-8"},
                                 {"Cross-Origin-Opener-Policy", "same-origin"},
                                 {"Cross-Origin-Embedder-Policy", "require-corp"}},
@@ -172,11 +172,19 @@ int main(int argc, char *argv[])
     workspace::WorkspaceView view(server.url("/"));
     view.resize(1100, 720);
     view.show();
-    if (!QTest::qWaitForWindowExposed(&view, 60000) || !waitUntil([&] { return evaluate(view.coordinator(), "typeof window.bridge === 'function' && document.readyState === 'complete'").toBool(); }, 60000)) {
+    if (!QTest::qWaitForWindowExposed(&view, 60000)
+        || !waitUntil(
+            [&] {
+                return evaluate(view.coordinator(),
+                                "typeof window.bridge === 'function' && document.readyState === 'complete'")
+                    .toBool();
+            },
+            60000)) {
         std::fprintf(stderr, "page did not load\n");
         return 1;
     }
-    std::printf("crossOriginIsolated: %s\n", evaluate(view.coordinator(), "String(self.crossOriginIsolated)").toString().toUtf8().constData());
+    std::printf("crossOriginIsolated: %s\n",
+                evaluate(view.coordinator(), "String(self.crossOriginIsolated)").toString().toUtf8().constData());
 
     // The bare channel, in a page of its own.
     QWebEngineView bareView;
@@ -221,8 +229,11 @@ int main(int argc, char *argv[])
     // Hidden: the window goes away as the close guard hides it while the backend works.
     bareView.hide();
     view.hide();
-    (void)waitUntil([&] { return evaluate(view.coordinator(), "document.visibilityState").toString() == QLatin1String("hidden"); }, 10000);
-    std::printf("hidden page visibilityState: %s\n", evaluate(view.coordinator(), "document.visibilityState").toString().toUtf8().constData());
+    (void)waitUntil(
+        [&] { return evaluate(view.coordinator(), "document.visibilityState").toString() == QLatin1String("hidden"); },
+        10000);
+    std::printf("hidden page visibilityState: %s\n",
+                evaluate(view.coordinator(), "document.visibilityState").toString().toUtf8().constData());
     const std::vector<double> hidden = measure(view.coordinator(), "bridge", 50);
     report("bridge getSaveLocation, hidden", hidden);
     std::printf("load average at the end %s\n", loadAverage().constData());

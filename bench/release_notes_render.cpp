@@ -21,8 +21,8 @@
 #include <QTextDocument>
 
 #include <algorithm>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <vector>
 
@@ -133,10 +133,10 @@ Timing timed(const std::function<void()> &step)
 
 struct Measure
 {
-    Timing setNotes;  // the call itself: reading, the first slice and its layout
-    Timing paint;     // the first paint of the shown box right after it
-    Timing longest;   // the longest turn of the event loop until the notes are complete
-    Timing complete;  // from the call until every slice is written and laid out
+    Timing setNotes; // the call itself: reading, the first slice and its layout
+    Timing paint;    // the first paint of the shown box right after it
+    Timing longest;  // the longest turn of the event loop until the notes are complete
+    Timing complete; // from the call until every slice is written and laid out
     int turns = 0;
 };
 
@@ -181,8 +181,8 @@ int main(int argc, char **argv)
 
     std::printf("input size %lld characters, worst of %d runs per input; wall ms (thread CPU ms)\n",
                 static_cast<long long>(size), runs);
-    std::printf("%-26s %17s %17s %17s %19s %6s\n", "input", "setNotes", "first paint", "longest turn",
-                "until complete", "turns");
+    std::printf("%-26s %17s %17s %17s %19s %6s\n", "input", "setNotes", "first paint", "longest turn", "until complete",
+                "turns");
 
     double largest = 0;
     QString largestWhat;
@@ -202,9 +202,9 @@ int main(int argc, char **argv)
             keepWorse(worst.complete, m.complete);
             worst.turns = std::max(worst.turns, m.turns);
         }
-        std::printf("%-26s %7.1f (%7.1f) %7.1f (%7.1f) %7.1f (%7.1f) %8.1f (%8.1f) %6d\n", input.name,
-                    worst.setNotes.wall, worst.setNotes.cpu, worst.paint.wall, worst.paint.cpu,
-                    worst.longest.wall, worst.longest.cpu, worst.complete.wall, worst.complete.cpu, worst.turns);
+        std::printf("%-26s %7.1f (%7.1f) %7.1f (%7.1f) %7.1f (%7.1f) %8.1f (%8.1f) %6d\n", input.name, worst.setNotes.wall,
+                    worst.setNotes.cpu, worst.paint.wall, worst.paint.cpu, worst.longest.wall, worst.longest.cpu,
+                    worst.complete.wall, worst.complete.cpu, worst.turns);
         std::fflush(stdout);
         // The render time: the longest the main thread is held at once.
         for (const auto &[timing, what] : {std::pair{worst.setNotes, "setNotes"}, std::pair{worst.paint, "first paint"},
@@ -215,7 +215,6 @@ int main(int argc, char **argv)
             }
         }
     }
-    std::printf("largest render time (longest hold of the main thread): %.1f ms (%s)\n", largest,
-                qPrintable(largestWhat));
+    std::printf("largest render time (longest hold of the main thread): %.1f ms (%s)\n", largest, qPrintable(largestWhat));
     return 0;
 }

@@ -5,10 +5,22 @@
 namespace velmora::access::AccessGuidePlacement {
 namespace {
 
-qreal minX(const QRectF &r) { return r.x(); }
-qreal maxX(const QRectF &r) { return r.x() + r.width(); }
-qreal minY(const QRectF &r) { return r.y(); }
-qreal maxY(const QRectF &r) { return r.y() + r.height(); }
+qreal minX(const QRectF &r)
+{
+    return r.x();
+}
+qreal maxX(const QRectF &r)
+{
+    return r.x() + r.width();
+}
+qreal minY(const QRectF &r)
+{
+    return r.y();
+}
+qreal maxY(const QRectF &r)
+{
+    return r.y() + r.height();
+}
 
 // Rectangles that only share an edge do not overlap.
 qreal overlapArea(const QRectF &a, const QRectF &b)

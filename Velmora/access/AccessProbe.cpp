@@ -49,7 +49,8 @@ bool opensAsRegularFile(const QStringList &candidates)
         const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
         if (fd < 0)
             continue;
-        struct stat status{};
+        struct stat status
+        {};
         const bool inspected = ::fstat(fd, &status) == 0;
         ::close(fd);
         if (inspected && (status.st_mode & S_IFMT) == S_IFREG)

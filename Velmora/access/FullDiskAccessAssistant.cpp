@@ -23,9 +23,8 @@ public:
     std::function<void()> willClose;
 
     AssistantPanel()
-        : QWidget(nullptr,
-                  Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                      | Qt::WindowCloseButtonHint)
+        : QWidget(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                               | Qt::WindowCloseButtonHint)
     {
         setWindowTitle(QStringLiteral("Velmora"));
         // Kept for the next presentation; stays up while the settings are in front.
@@ -57,7 +56,8 @@ FullDiskAccessAssistant::FullDiskAccessAssistant(Dependencies dependencies, QObj
     , m_appURL(dependencies.appURL.isEmpty() ? platform::Bundle::main().bundleURL() : dependencies.appURL)
     , m_settingsOpener(dependencies.settingsOpener ? dependencies.settingsOpener : &platform::SettingsOpener::system())
     , m_windowList(dependencies.windowList ? dependencies.windowList : &platform::WindowList::system())
-    , m_screens(dependencies.screens ? std::move(dependencies.screens) : std::function<platform::ScreenLayout()>(&platform::ScreenLayout::current))
+    , m_screens(dependencies.screens ? std::move(dependencies.screens)
+                                     : std::function<platform::ScreenLayout()>(&platform::ScreenLayout::current))
     , m_timing(dependencies.timing)
 {
     auto *panel = new AssistantPanel;

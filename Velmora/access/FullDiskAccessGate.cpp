@@ -72,9 +72,9 @@ FullDiskAccessGate::FullDiskAccessGate(Probe probe, Dependencies dependencies, Q
     , m_probe(probe ? std::move(probe) : Probe([] { return access::probeAuthorization(); }))
     , m_relauncher(dependencies.relauncher ? dependencies.relauncher : &platform::Relauncher::system())
     , m_processInfo(dependencies.processInfo ? dependencies.processInfo : &platform::ProcessInfo::current())
-    , m_terminate(dependencies.terminate ? std::move(dependencies.terminate) : std::function<void()>([] { QCoreApplication::quit(); }))
-{
-}
+    , m_terminate(dependencies.terminate ? std::move(dependencies.terminate)
+                                         : std::function<void()>([] { QCoreApplication::quit(); }))
+{}
 
 FullDiskAccessGate::~FullDiskAccessGate() = default;
 

@@ -54,8 +54,7 @@ QLabel *makeLine(const QString &text, const QFont &font, const QColor &colour, Q
 class StepBadge : public QWidget
 {
 public:
-    StepBadge(const QString &number, const QColor &ink, QWidget *parent)
-        : QWidget(parent), m_number(number), m_ink(ink)
+    StepBadge(const QString &number, const QColor &ink, QWidget *parent) : QWidget(parent), m_number(number), m_ink(ink)
     {
         setFixedSize(19, 19);
     }
@@ -99,8 +98,7 @@ QPalette lightPalette()
 
 } // namespace
 
-GuideStepRow::GuideStepRow(const QString &number, const QString &text, const QColor &ink, QWidget *parent)
-    : QWidget(parent)
+GuideStepRow::GuideStepRow(const QString &number, const QString &text, const QColor &ink, QWidget *parent) : QWidget(parent)
 {
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
@@ -114,8 +112,8 @@ GuideStepRow::GuideStepRow(const QString &number, const QString &text, const QCo
     row->addWidget(label, 1, Qt::AlignTop);
 }
 
-FullDiskAccessGuide::FullDiskAccessGuide(const QUrl &appURL, std::function<void()> openSettings,
-                                         std::function<void()> done, const QColor &ink, QWidget *parent)
+FullDiskAccessGuide::FullDiskAccessGuide(const QUrl &appURL, std::function<void()> openSettings, std::function<void()> done,
+                                         const QColor &ink, QWidget *parent)
     : QWidget(parent)
 {
     setPalette(lightPalette());

@@ -90,8 +90,8 @@ QColor StartupAccessView::backgroundColor()
     return QColor::fromRgbF(0.95, 0.97, 0.94);
 }
 
-StartupAccessView::StartupAccessView(FullDiskAccessGate &access, std::function<void()> recheck,
-                                     const QUrl &appURL, const QColor &ink, QWidget *parent)
+StartupAccessView::StartupAccessView(FullDiskAccessGate &access, std::function<void()> recheck, const QUrl &appURL,
+                                     const QColor &ink, QWidget *parent)
     : QWidget(parent)
     , m_access(access)
     , m_recheck(std::move(recheck))
@@ -142,10 +142,10 @@ StartupAccessView::StartupAccessView(FullDiskAccessGate &access, std::function<v
     m_restartButton->setFlat(true);
     m_restartButton->setFont(systemFont(12, QFont::Medium));
     m_restartButton->setCursor(Qt::PointingHandCursor);
-    m_restartButton->setStyleSheet(QStringLiteral(
-        "QPushButton { border: none; background: transparent; padding: 0px; color: %1; }"
-        "QPushButton:disabled { color: %2; }")
-        .arg(m_ink.name(QColor::HexArgb), withAlpha(m_ink, 0.35).name(QColor::HexArgb)));
+    m_restartButton->setStyleSheet(
+        QStringLiteral("QPushButton { border: none; background: transparent; padding: 0px; color: %1; }"
+                       "QPushButton:disabled { color: %2; }")
+            .arg(m_ink.name(QColor::HexArgb), withAlpha(m_ink, 0.35).name(QColor::HexArgb)));
 
     auto *footer = new QVBoxLayout;
     footer->setSpacing(8);

@@ -41,8 +41,8 @@ class StartupAccessView : public QWidget
 public:
     /// access: the gate it follows and relaunches; recheck: runs the startup sequence again;
     /// appURL: the application bundle, for its icon; ink: colour of the titles.
-    StartupAccessView(FullDiskAccessGate &access, std::function<void()> recheck, const QUrl &appURL,
-                      const QColor &ink, QWidget *parent = nullptr);
+    StartupAccessView(FullDiskAccessGate &access, std::function<void()> recheck, const QUrl &appURL, const QColor &ink,
+                      QWidget *parent = nullptr);
 
     /// Where the open-settings button finds the assistant it presents, asked on each press; by default
     /// the shared one.

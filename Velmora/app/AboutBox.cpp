@@ -36,8 +36,7 @@ void setPixelSize(QLabel *label, int size)
 AboutBox::AboutBox(const QIcon &icon, const QString &version, QWidget *parent)
     : AboutBox(icon, version, homePageOf(QUrl(platform::buildSettings().releasePageUrl)), platform::UrlOpener::system(),
                parent)
-{
-}
+{}
 
 AboutBox::AboutBox(const QIcon &icon, const QString &version, const QUrl &homePage, platform::UrlOpener &opener,
                    QWidget *parent)

@@ -8,8 +8,7 @@
 
 namespace velmora::app {
 
-AccessCheckProgressView::AccessCheckProgressView(QWidget *parent)
-    : QWidget(parent)
+AccessCheckProgressView::AccessCheckProgressView(QWidget *parent) : QWidget(parent)
 {
     auto *spinner = new widgets::BusySpinner(widgets::SpinnerLook::regularControl(), this);
     auto *text = new QLabel(accessCheckLabel, this);

@@ -43,7 +43,8 @@ void AppDelegate::reopen()
 {
     bool hasVisibleWindows = false;
     for (QWidget *window : QApplication::topLevelWidgets())
-        hasVisibleWindows = hasVisibleWindows || (window->isVisible() && window->objectName() == window::WindowLifecycleView::windowID);
+        hasVisibleWindows = hasVisibleWindows
+                            || (window->isVisible() && window->objectName() == window::WindowLifecycleView::windowID);
     // A desktop launcher asks a running application to come forward, visible or not; Linux
     // has no handling of its own for that, so the one window is brought to the front either way.
     if (applicationShouldHandleReopen(hasVisibleWindows))

@@ -34,8 +34,8 @@ class AppDelegate : public QObject
 public:
     /// Made before anything can launch the backend. quit: the status-area icon's quit entry;
     /// empty = QCoreApplication::quit().
-    AppDelegate(QCoreApplication &application, backend::BackendController &backend,
-                updates::UpdateController &updates, std::function<void()> quit = {}, QObject *parent = nullptr);
+    AppDelegate(QCoreApplication &application, backend::BackendController &backend, updates::UpdateController &updates,
+                std::function<void()> quit = {}, QObject *parent = nullptr);
     ~AppDelegate() override;
 
     /// Launching has finished: starts the update controller.

@@ -31,8 +31,8 @@ std::optional<QByteArray> preferredPlatformTheme(const QByteArray &userTheme, co
 
 void choosePlatformTheme()
 {
-    const std::optional<QByteArray> theme =
-        preferredPlatformTheme(qgetenv("QT_QPA_PLATFORMTHEME"), qgetenv("XDG_CURRENT_DESKTOP"));
+    const std::optional<QByteArray> theme = preferredPlatformTheme(qgetenv("QT_QPA_PLATFORMTHEME"),
+                                                                   qgetenv("XDG_CURRENT_DESKTOP"));
     if (!theme)
         return;
     qputenv("QT_QPA_PLATFORMTHEME", *theme);

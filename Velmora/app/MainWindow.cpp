@@ -7,8 +7,8 @@
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
-#include <QShortcut>
 #include <QSettings>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 namespace velmora::app {
@@ -29,8 +29,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     m_applicationMenu->setAccessibleName(applicationMenuTitle);
     auto *openMenu = new QShortcut(QKeySequence(Qt::Key_F10), this);
     openMenu->setContext(Qt::WindowShortcut);
-    connect(openMenu, &QShortcut::activated, this,
-            [this] { menuBar()->setActiveAction(m_applicationMenu->menuAction()); });
+    connect(openMenu, &QShortcut::activated, this, [this] { menuBar()->setActiveAction(m_applicationMenu->menuAction()); });
     m_about = m_applicationMenu->addAction(aboutTitle);
     m_about->setMenuRole(QAction::AboutRole);
     // Right after the About item, as the application's own command.

@@ -20,8 +20,7 @@
 
 namespace velmora::app {
 
-RootView::RootView(VelmoraApp &app, platform::UrlOpener &opener, WorkspaceFactory makeWorkspace,
-                   QWidget *parent)
+RootView::RootView(VelmoraApp &app, platform::UrlOpener &opener, WorkspaceFactory makeWorkspace, QWidget *parent)
     : QStackedWidget(parent)
     , m_app(app)
     , m_makeWorkspace(std::move(makeWorkspace))
@@ -205,14 +204,15 @@ void RootView::showPageFailure(workspace::WorkspaceView *view)
     failure->setError(pageFailedMessage);
     addWidget(failure);
     setCurrentWidget(failure);
-    connect(failure, &StartupFailureView::retryRequested, this, [this, failure, view = QPointer<workspace::WorkspaceView>(view)] {
-        if (view) {
-            view->reload();
-            setCurrentWidget(view);
-        }
-        removeWidget(failure);
-        failure->deleteLater();
-    });
+    connect(failure, &StartupFailureView::retryRequested, this,
+            [this, failure, view = QPointer<workspace::WorkspaceView>(view)] {
+                if (view) {
+                    view->reload();
+                    setCurrentWidget(view);
+                }
+                removeWidget(failure);
+                failure->deleteLater();
+            });
 }
 
 QWidget *RootView::makeScreen(StartupScreen screen)

@@ -7,11 +7,11 @@ namespace velmora::app {
 
 // The five things the main window can show before and after the backend is up.
 enum class StartupScreen {
-    Workspace,        // the backend's page
-    Failure,          // the last start failed
-    StartupProgress,  // the backend is starting
-    Access,           // access is missing and the user has to act
-    AccessCheck,      // the first access check has not answered yet
+    Workspace,       // the backend's page
+    Failure,         // the last start failed
+    StartupProgress, // the backend is starting
+    Access,          // access is missing and the user has to act
+    AccessCheck,     // the first access check has not answered yet
 };
 
 // The screen for the current state of the access gate and of the backend. Access comes first:

@@ -63,15 +63,18 @@ void takeScreenshotWhenSettled(QWidget &window, RootView &root, const QString &p
             // The workspace is shown once its page has loaded (or failed to).
             if (auto *workspace = qobject_cast<workspace::WorkspaceView *>(view->screenWidget())) {
                 const int code = workspace->pageLoaded() ? PageShown : PageNotLoaded;
-                QTimer::singleShot(0, target, [target, view, path, code] { saveScreenshotAndQuit(target, view, path, code); });
+                QTimer::singleShot(0, target,
+                                   [target, view, path, code] { saveScreenshotAndQuit(target, view, path, code); });
             }
             break;
         // Once the new screen has been laid out.
         case StartupScreen::Failure:
-            QTimer::singleShot(0, target, [target, view, path] { saveScreenshotAndQuit(target, view, path, StartFailed, 0); });
+            QTimer::singleShot(0, target,
+                               [target, view, path] { saveScreenshotAndQuit(target, view, path, StartFailed, 0); });
             break;
         case StartupScreen::Access:
-            QTimer::singleShot(0, target, [target, view, path] { saveScreenshotAndQuit(target, view, path, AccessMissing, 0); });
+            QTimer::singleShot(0, target,
+                               [target, view, path] { saveScreenshotAndQuit(target, view, path, AccessMissing, 0); });
             break;
         case StartupScreen::StartupProgress:
         case StartupScreen::AccessCheck:

@@ -51,8 +51,7 @@ void installProcessHandlers()
 
 } // namespace
 
-ShutdownGuard::ShutdownGuard(QCoreApplication &app, backend::BackendController &backend, QObject *parent)
-    : QObject(parent)
+ShutdownGuard::ShutdownGuard(QCoreApplication &app, backend::BackendController &backend, QObject *parent) : QObject(parent)
 {
     connect(&m_terminationSignals, &TerminationSignals::received, &app, &QCoreApplication::quit);
     // A start still in progress ends first, while its waits can still be cut short: nothing of

@@ -19,8 +19,7 @@ class StartupFailureView : public QWidget
     Q_PROPERTY(QString error READ error WRITE setError NOTIFY errorChanged)
     Q_PROPERTY(QUrl logURL READ logURL WRITE setLogURL NOTIFY logURLChanged)
 public:
-    explicit StartupFailureView(platform::UrlOpener &opener = platform::UrlOpener::system(),
-                                QWidget *parent = nullptr);
+    explicit StartupFailureView(platform::UrlOpener &opener = platform::UrlOpener::system(), QWidget *parent = nullptr);
 
     /// The heading; failureTitle unless set.
     QString title() const;

@@ -1,7 +1,7 @@
 #include "app/StartupProgressView.h"
 
-#include "widgets/ElidedLabel.h"
 #include "widgets/BusySpinner.h"
+#include "widgets/ElidedLabel.h"
 
 #include <QEvent>
 #include <QVBoxLayout>

@@ -5,7 +5,7 @@
 namespace velmora::widgets {
 class BusySpinner;
 class ElidedLabel;
-}
+} // namespace velmora::widgets
 
 namespace velmora::app {
 

@@ -60,10 +60,7 @@ double sinceProcessStartMs()
 class ExposeWatcher : public QObject
 {
 public:
-    explicit ExposeWatcher(QWidget &window) : QObject(&window), m_window(&window)
-    {
-        window.installEventFilter(this);
-    }
+    explicit ExposeWatcher(QWidget &window) : QObject(&window), m_window(&window) { window.installEventFilter(this); }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
@@ -95,9 +92,8 @@ public:
     {
         m_timer.setTimerType(Qt::PreciseTimer);
         m_timer.setInterval(tickMs);
-        QObject::connect(&m_timer, &QTimer::timeout, this, [this] {
-            m_longest = std::max(m_longest, m_sinceTick.restart());
-        });
+        QObject::connect(&m_timer, &QTimer::timeout, this,
+                         [this] { m_longest = std::max(m_longest, m_sinceTick.restart()); });
         m_sinceTick.start();
         m_timer.start();
     }

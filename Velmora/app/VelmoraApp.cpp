@@ -86,12 +86,9 @@ VelmoraAppDependencies withShellObjects(backend::BackendController &backend,
 VelmoraApp::VelmoraApp(backend::BackendController &backend, std::unique_ptr<access::FullDiskAccessGate> fileAccess,
                        access::FullDiskAccessAssistant *assistant, QObject *parent)
     : VelmoraApp(withShellObjects(backend, std::move(fileAccess), assistant), parent)
-{
-}
+{}
 
-VelmoraApp::VelmoraApp() : VelmoraApp(Dependencies{})
-{
-}
+VelmoraApp::VelmoraApp() : VelmoraApp(Dependencies{}) {}
 
 VelmoraApp::~VelmoraApp()
 {

@@ -19,12 +19,12 @@
 namespace velmora::access {
 class FullDiskAccessAssistant;
 class FullDiskAccessGate;
-}
+} // namespace velmora::access
 namespace velmora::platform {
 class SingleInstance;
 class TrayIcon;
 class UrlOpener;
-}
+} // namespace velmora::platform
 namespace velmora::app {
 
 class AppDelegate;
@@ -33,14 +33,14 @@ class MainWindow;
 // What a VelmoraApp is made with; every empty field means the application's real one.
 struct VelmoraAppDependencies
 {
-    backend::BackendController *backend = nullptr;       // nullptr = BackendController::shared()
-    updates::UpdateController *updates = nullptr;        // nullptr = UpdateController::shared()
+    backend::BackendController *backend = nullptr;          // nullptr = BackendController::shared()
+    updates::UpdateController *updates = nullptr;           // nullptr = UpdateController::shared()
     std::unique_ptr<access::FullDiskAccessGate> fileAccess; // empty = a new gate with the platform's probe
-    access::FullDiskAccessAssistant *assistant = nullptr; // nullptr = the shared one, made when first needed
-    window::WindowLifecycleView::ActiveWork activeWork; // empty = the backend's answer (app::activeWork)
-    std::function<void()> quit;                          // empty = QCoreApplication::quit()
-    platform::UrlOpener *opener = nullptr;               // where the log and outside links go
-    RootView::WorkspaceFactory makeWorkspace;            // empty = the real WorkspaceView
+    access::FullDiskAccessAssistant *assistant = nullptr;   // nullptr = the shared one, made when first needed
+    window::WindowLifecycleView::ActiveWork activeWork;     // empty = the backend's answer (app::activeWork)
+    std::function<void()> quit;                             // empty = QCoreApplication::quit()
+    platform::UrlOpener *opener = nullptr;                  // where the log and outside links go
+    RootView::WorkspaceFactory makeWorkspace;               // empty = the real WorkspaceView
 };
 
 // The application object and composition root: it owns the long-lived objects for the whole
@@ -57,8 +57,7 @@ public:
     explicit VelmoraApp(Dependencies dependencies, QObject *parent = nullptr);
     /// backend: the controller to start; fileAccess: the gate to ask, nullptr for a new gate
     /// with the platform's probe; assistant: the access assistant, nullptr for the shared one.
-    explicit VelmoraApp(backend::BackendController &backend,
-                        std::unique_ptr<access::FullDiskAccessGate> fileAccess = {},
+    explicit VelmoraApp(backend::BackendController &backend, std::unique_ptr<access::FullDiskAccessGate> fileAccess = {},
                         access::FullDiskAccessAssistant *assistant = nullptr, QObject *parent = nullptr);
     /// The application's own objects.
     VelmoraApp();

@@ -44,18 +44,18 @@ QByteArray exitLogLine(const std::optional<platform::ExitStatus> &status)
     if (!status)
         return "=== backend exited ===\n";
     return (status->signalled ? "=== backend exited with signal " : "=== backend exited with code ")
-        + QByteArray::number(status->code) + " ===\n";
+           + QByteArray::number(status->code) + " ===\n";
 }
 
 } // namespace
 
 BackendController::BackendController(Dependencies deps, QObject *parent)
-    : QObject(parent),
-      m_bundle(deps.bundle ? *deps.bundle : platform::Bundle::main()),
-      m_processInfo(deps.processInfo ? *deps.processInfo : platform::ProcessInfo::current()),
-      m_launcher(deps.launcher ? *deps.launcher : platform::ProcessLauncher::system()),
-      m_http(deps.http ? *deps.http : platform::HttpClient::shared()),
-      m_timing(deps.timing)
+    : QObject(parent)
+    , m_bundle(deps.bundle ? *deps.bundle : platform::Bundle::main())
+    , m_processInfo(deps.processInfo ? *deps.processInfo : platform::ProcessInfo::current())
+    , m_launcher(deps.launcher ? *deps.launcher : platform::ProcessLauncher::system())
+    , m_http(deps.http ? *deps.http : platform::HttpClient::shared())
+    , m_timing(deps.timing)
 {
     m_adoptedCheck.setInterval(m_timing.adoptedCheckInterval);
     m_adoptedCheck.setTimerType(Qt::VeryCoarseTimer);
@@ -174,9 +174,8 @@ QCoro::Task<> BackendController::attempt(platform::CancelToken token)
     }
     }
 
-    platform::AppendingFile log = platform::openAppendingFile(logFilePath(plan.runtimeDirectory), [this](const QString &file) {
-        setLogURL(QUrl::fromLocalFile(file));
-    });
+    platform::AppendingFile log = platform::openAppendingFile(
+        logFilePath(plan.runtimeDirectory), [this](const QString &file) { setLogURL(QUrl::fromLocalFile(file)); });
     if (!log.ok()) {
         failAfterLaunchPreparation(log.error);
         co_return;
@@ -189,7 +188,8 @@ QCoro::Task<> BackendController::attempt(platform::CancelToken token)
     description.environment = backendEnvironment(plan, port.port, m_processInfo, m_bundle);
     description.workingDirectory = plan.runtimeDirectory;
     description.outputFd = m_log.fd();
-    description.outputHeader = launchLogLine(m_bundle.infoValue(QStringLiteral("CFBundleShortVersionString")).toString(), port.port);
+    description.outputHeader = launchLogLine(m_bundle.infoValue(QStringLiteral("CFBundleShortVersionString")).toString(),
+                                             port.port);
     platform::LaunchResult launched = m_launcher.launch(description);
     if (!launched.process) {
         failAfterLaunchPreparation(launched.error);
@@ -241,8 +241,7 @@ QCoro::Task<> BackendController::attempt(platform::CancelToken token)
 
 QCoro::Task<Health> BackendController::health(QUrl at, platform::CancelToken token)
 {
-    return probeHealth(m_http, std::move(at), m_processInfo.processId(), m_timing.probeTimeout,
-                       std::move(token));
+    return probeHealth(m_http, std::move(at), m_processInfo.processId(), m_timing.probeTimeout, std::move(token));
 }
 
 void BackendController::watchReadyBackend()

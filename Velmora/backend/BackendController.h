@@ -26,7 +26,8 @@ namespace velmora::backend {
 
 // Pauses, probe limit and cycle counts of a start attempt. The defaults are the real ones;
 // tests pass shorter values.
-struct BackendTiming {
+struct BackendTiming
+{
     std::chrono::milliseconds pause{500};
     std::chrono::milliseconds probeTimeout{1000};
     int waitCycles = 40;
@@ -45,7 +46,8 @@ struct BackendTiming {
 
 // The services a BackendController works through; nullptr = the real platform service.
 // (Declared outside the class so that "Dependencies deps = {}" is a valid default argument.)
-struct BackendDependencies {
+struct BackendDependencies
+{
     platform::Bundle *bundle = nullptr;
     platform::ProcessInfo *processInfo = nullptr;
     platform::ProcessLauncher *launcher = nullptr;

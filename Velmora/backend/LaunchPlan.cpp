@@ -77,10 +77,18 @@ LaunchPlanResolution resolveLaunchPlan(const platform::Bundle &bundle)
         return result;
     }
     plan.baseArguments = {
-        QStringLiteral("-m"),     QStringLiteral("uvicorn"),   QStringLiteral("src.main:app"),
-        QStringLiteral("--loop"), QStringLiteral("asyncio"),   QStringLiteral("--http"),
-        QStringLiteral("h11"),    QStringLiteral("--ws"),      QStringLiteral("none"),
-        QStringLiteral("--host"), loopbackHost,                QStringLiteral("--port"),
+        QStringLiteral("-m"),
+        QStringLiteral("uvicorn"),
+        QStringLiteral("src.main:app"),
+        QStringLiteral("--loop"),
+        QStringLiteral("asyncio"),
+        QStringLiteral("--http"),
+        QStringLiteral("h11"),
+        QStringLiteral("--ws"),
+        QStringLiteral("none"),
+        QStringLiteral("--host"),
+        loopbackHost,
+        QStringLiteral("--port"),
     };
     plan.packaged = true;
     return result;
@@ -119,8 +127,7 @@ PortResolution resolvePort(const platform::ProcessInfo &processInfo)
 {
     PortResolution result;
     const QProcessEnvironment environment = processInfo.environment();
-    const QString text = environment.contains(portVariable) ? environment.value(portVariable)
-                                                            : QString::number(defaultPort);
+    const QString text = environment.contains(portVariable) ? environment.value(portVariable) : QString::number(defaultPort);
     const qint64 number = parseDecimalInteger(text).value_or(defaultPort);
     if (number < lowestPort || number > highestPort) {
         result.error = portRangeMessage;
@@ -139,22 +146,18 @@ QStringList argumentVector(const LaunchPlan &plan, int port)
 {
     if (!plan.packaged)
         return plan.baseArguments;
-    return plan.baseArguments
-        + QStringList{QString::number(port), QStringLiteral("--workers"), QStringLiteral("1")};
+    return plan.baseArguments + QStringList{QString::number(port), QStringLiteral("--workers"), QStringLiteral("1")};
 }
 
-QProcessEnvironment backendEnvironment(const LaunchPlan &plan, int port,
-                                       const platform::ProcessInfo &processInfo,
+QProcessEnvironment backendEnvironment(const LaunchPlan &plan, int port, const platform::ProcessInfo &processInfo,
                                        const platform::Bundle &bundle)
 {
     QProcessEnvironment environment = processInfo.environment();
     const QString path = QStringLiteral("PATH");
-    environment.insert(path, (environment.contains(path) ? environment.value(path) : fallbackPath)
-                                 + pathSuffix);
+    environment.insert(path, (environment.contains(path) ? environment.value(path) : fallbackPath) + pathSuffix);
     environment.insert(QStringLiteral("VELMORA_DESKTOP_HOST"), loopbackHost);
     environment.insert(portVariable, QString::number(port));
-    environment.insert(QStringLiteral("VELMORA_DESKTOP_PARENT_PID"),
-                       QString::number(processInfo.processId()));
+    environment.insert(QStringLiteral("VELMORA_DESKTOP_PARENT_PID"), QString::number(processInfo.processId()));
 
     if (!plan.packaged)
         return environment;
@@ -173,8 +176,7 @@ QProcessEnvironment backendEnvironment(const LaunchPlan &plan, int port,
     environment.insert(QStringLiteral("VELMORA_BUNDLED_RESOURCES"), QDir::cleanPath(*resources));
     environment.insert(QStringLiteral("UV_BIN"), appending(runtime, QStringLiteral("runtime-tools/uv")));
     environment.insert(QStringLiteral("UV_CACHE_DIR"), appending(runtime, QStringLiteral(".cache/uv")));
-    environment.insert(QStringLiteral("UV_PYTHON_INSTALL_DIR"),
-                       appending(runtime, QStringLiteral(".cache/uv/python")));
+    environment.insert(QStringLiteral("UV_PYTHON_INSTALL_DIR"), appending(runtime, QStringLiteral(".cache/uv/python")));
     return environment;
 }
 

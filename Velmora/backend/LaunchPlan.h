@@ -74,8 +74,7 @@ QStringList argumentVector(const LaunchPlan &plan, int port);
 // The backend's environment: the application's own, with the loopback address, the port and
 // the parent process id added, and in packaged mode the interpreter and runtime folders. The
 // resource directory is asked of the bundle again here.
-QProcessEnvironment backendEnvironment(const LaunchPlan &plan, int port,
-                                       const platform::ProcessInfo &processInfo,
+QProcessEnvironment backendEnvironment(const LaunchPlan &plan, int port, const platform::ProcessInfo &processInfo,
                                        const platform::Bundle &bundle);
 
 // The log file inside a runtime directory: runtime/logs/desktop.log.

@@ -20,8 +20,8 @@ inline const QString updateStatusPath = QStringLiteral("api/update-status");
 
 // Run in the page, as the body of an asynchronous function, before a relaunch: the page's own
 // preparation, when it has one, decides.
-inline const QString pagePreparationScript =
-    QStringLiteral("return typeof window.prepareForAppUpdate === 'function' && await window.prepareForAppUpdate();");
+inline const QString pagePreparationScript = QStringLiteral(
+    "return typeof window.prepareForAppUpdate === 'function' && await window.prepareForAppUpdate();");
 
 // A status answer is a few bytes; a longer one is not read as one.
 inline constexpr qint64 updateStatusMaxBytes = 64 * 1024;

@@ -40,7 +40,8 @@ QCoro::Task<void> runOnWorkerThread(std::function<void()> work)
     std::shared_ptr<WorkerDone> done(new WorkerDone, [](WorkerDone *object) { object->deleteLater(); });
     QThreadPool::globalInstance()->start([work = std::move(work), done] {
         work();
-        QMetaObject::invokeMethod(done.get(), [done] { emit done->done(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            done.get(), [done] { emit done->done(); }, Qt::QueuedConnection);
     });
     // The announcement is queued to this thread, so it cannot arrive before this wait begins.
     co_await qCoro(done.get(), &WorkerDone::done);

@@ -7,14 +7,15 @@
 namespace velmora::platform {
 
 // Values fixed when Velmora is built (see the top-level CMakeLists.txt).
-struct BuildSettings {
-    QString projectRoot;     // source tree of a development build, empty for a packaged build
-    QString version;         // CFBundleShortVersionString
-    QString updateFeedUrl;   // update feed (appcast) address
+struct BuildSettings
+{
+    QString projectRoot;           // source tree of a development build, empty for a packaged build
+    QString version;               // CFBundleShortVersionString
+    QString updateFeedUrl;         // update feed (appcast) address
     QStringList releaseNotesHosts; // exactly two host names
-    QString releasePageUrl;  // latest-release page
-    QString bundledInterpreter; // interpreter entry of a packaged build, relative to Resources
-    QStringList updatePublicKeys; // base64 Ed25519 keys that update signatures are checked with
+    QString releasePageUrl;        // latest-release page
+    QString bundledInterpreter;    // interpreter entry of a packaged build, relative to Resources
+    QStringList updatePublicKeys;  // base64 Ed25519 keys that update signatures are checked with
 };
 
 const BuildSettings &buildSettings();

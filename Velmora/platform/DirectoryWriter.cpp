@@ -112,8 +112,8 @@ FileHandle DirectoryWriter::createFile(const QString &relative, int mode)
         fail(relative, EISDIR);
         return {};
     }
-    FileHandle file(::openat(parent.fd(), name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                             mode_t(mode)));
+    FileHandle file(
+        ::openat(parent.fd(), name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode_t(mode)));
     if (!file.isOpen()) {
         fail(relative, errno);
         return {};

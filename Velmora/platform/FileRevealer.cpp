@@ -23,10 +23,9 @@ void FileRevealer::reveal(const QString &file, std::function<void(bool)> done)
         done(m_opener.openUrl(folder));
         return;
     }
-    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
-                                                       QStringLiteral("/org/freedesktop/FileManager1"),
-                                                       QStringLiteral("org.freedesktop.FileManager1"),
-                                                       QStringLiteral("ShowItems"));
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
     call << QStringList{QUrl::fromLocalFile(file).toString()} << QString();
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, int(answerTimeout.count())));
     UrlOpener *opener = &m_opener;

@@ -39,7 +39,6 @@ struct AppendingFile
 // for appending; nothing is ever truncated. The path is handed to locationKnown as soon as the
 // folder exists, before the file is opened, so a caller can point at the file even when the
 // open fails.
-AppendingFile openAppendingFile(const QString &path,
-                                const std::function<void(const QString &path)> &locationKnown = {});
+AppendingFile openAppendingFile(const QString &path, const std::function<void(const QString &path)> &locationKnown = {});
 
 } // namespace velmora::platform

@@ -69,9 +69,8 @@ void FolderPanel::chooseFolder(const FolderPanelRequest &request, std::function<
     };
     QObject::connect(panel, &QFileDialog::finished, panel, [panel, answer](int result) {
         const QStringList chosen = panel->selectedFiles();
-        answer(result == QDialog::Accepted && !chosen.isEmpty() && !chosen.first().isEmpty()
-                   ? std::optional(chosen.first())
-                   : std::nullopt);
+        answer(result == QDialog::Accepted && !chosen.isEmpty() && !chosen.first().isEmpty() ? std::optional(chosen.first())
+                                                                                             : std::nullopt);
     });
     QObject::connect(panel, &QObject::destroyed, [answer] { answer(std::nullopt); });
     panel->show();

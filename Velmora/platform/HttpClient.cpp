@@ -42,8 +42,8 @@ std::optional<QUrl> RedirectPolicy::target(const QUrl &from, const QString &loca
         if (anyHost) {
             // The same check as for listed hosts, with the host as written for its list.
             return !written.host().isEmpty() && written.isHttpsOn(QStringList(written.host()))
-                ? std::optional<QUrl>(written.url())
-                : std::nullopt;
+                       ? std::optional<QUrl>(written.url())
+                       : std::nullopt;
         }
         return written.isHttpsOn(allowedHosts) ? std::optional<QUrl>(written.url()) : std::nullopt;
     }
@@ -211,8 +211,7 @@ QCoro::Task<DownloadResult> HttpClient::download(QUrl url, RedirectPolicy redire
 }
 
 QCoro::Task<HttpClient::StreamAnswer> HttpClient::stream(QUrl url, const DownloadOptions &options,
-                                                         const std::function<bool(QByteArrayView)> &sink,
-                                                         CancelToken token)
+                                                         const std::function<bool(QByteArrayView)> &sink, CancelToken token)
 {
     DownloadResult result;
     if (token.isCancelled()) {
@@ -302,8 +301,9 @@ QCoro::Task<HttpClient::StreamAnswer> HttpClient::stream(QUrl url, const Downloa
         result.errorString = QStringLiteral("cancelled");
     } else if (stalled) {
         result.errorString = QStringLiteral("No data arrived for %1 ms.").arg(options.stallTimeout.count());
-    } else if (status.isValid() && (raw->error() == QNetworkReply::NoError || result.tooLong || result.sinkFailed
-                                    || raw->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)) {
+    } else if (status.isValid()
+               && (raw->error() == QNetworkReply::NoError || result.tooLong || result.sinkFailed
+                   || raw->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)) {
         result.received = true;
         result.status = status.toInt();
     } else {

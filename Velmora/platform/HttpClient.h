@@ -86,8 +86,8 @@ struct DownloadResult
     bool received = false;
     // The HTTP status when a response arrived. Only the body of a 200 answer reaches the sink.
     int status = 0;
-    qint64 bytes = 0;      // bytes handed to the sink
-    bool tooLong = false;  // the body (or its announced length) went past maxBytes: cut off
+    qint64 bytes = 0;        // bytes handed to the sink
+    bool tooLong = false;    // the body (or its announced length) went past maxBytes: cut off
     bool sinkFailed = false; // the sink refused a piece (it could not write it)
     bool cancelled = false;
     QString errorString;
@@ -105,15 +105,13 @@ public:
     // Follows redirects as redirects allows. A body longer than maxBodyBytes ends the transfer
     // early and sets bodyTooLarge.
     virtual QCoro::Task<HttpResponse> get(QUrl url, RedirectPolicy redirects, std::chrono::milliseconds timeout,
-                                          CancelToken token = {},
-                                          qint64 maxBodyBytes = 64 * 1024 * 1024);
+                                          CancelToken token = {}, qint64 maxBodyBytes = 64 * 1024 * 1024);
 
     // Streams the body of a 200 answer into sink, piece by piece, instead of keeping it: for
     // large files. Follows redirects as redirects allows; the body of any other answer is
     // dropped. sink answers false when it cannot take a piece, which ends the transfer.
     virtual QCoro::Task<DownloadResult> download(QUrl url, RedirectPolicy redirects, DownloadOptions options,
-                                                 std::function<bool(QByteArrayView piece)> sink,
-                                                 CancelToken token = {});
+                                                 std::function<bool(QByteArrayView piece)> sink, CancelToken token = {});
 
     // Extra TLS settings (for example a test's own certificate authority).
     void setSslConfiguration(const QSslConfiguration &configuration) { m_ssl = configuration; }

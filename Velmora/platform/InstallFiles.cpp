@@ -145,13 +145,14 @@ bool removeTree(const QString &path, QString *error)
     }
     // Writable folders first, so a read-only folder of the tree does not stop the removal.
     if (S_ISDIR(st.st_mode)) {
-        ::nftw(native(path).constData(),
-               [](const char *entry, const struct stat *entryStat, int type, struct FTW *) {
-                   if (type == FTW_D && (entryStat->st_mode & S_IRWXU) != S_IRWXU)
-                       ::chmod(entry, (entryStat->st_mode & 07777) | S_IRWXU);
-                   return 0;
-               },
-               64, FTW_PHYS);
+        ::nftw(
+            native(path).constData(),
+            [](const char *entry, const struct stat *entryStat, int type, struct FTW *) {
+                if (type == FTW_D && (entryStat->st_mode & S_IRWXU) != S_IRWXU)
+                    ::chmod(entry, (entryStat->st_mode & 07777) | S_IRWXU);
+                return 0;
+            },
+            64, FTW_PHYS);
     }
     const int failure = ::nftw(native(path).constData(), removeEntry, 64, FTW_DEPTH | FTW_PHYS);
     if (failure != 0) {
@@ -185,15 +186,14 @@ bool isPrivateFolder(const QString &path)
 {
     struct stat folder;
     return ::lstat(native(path).constData(), &folder) == 0 && S_ISDIR(folder.st_mode) && folder.st_uid == ::geteuid()
-        && (folder.st_mode & 077) == 0;
+           && (folder.st_mode & 077) == 0;
 }
 
 bool onSameFileSystem(const QString &first, const QString &second)
 {
     struct stat a;
     struct stat b;
-    return ::stat(native(first).constData(), &a) == 0 && ::stat(native(second).constData(), &b) == 0
-        && a.st_dev == b.st_dev;
+    return ::stat(native(first).constData(), &a) == 0 && ::stat(native(second).constData(), &b) == 0 && a.st_dev == b.st_dev;
 }
 
 bool syncFileSystem(const QString &path, QString *error)

@@ -19,8 +19,7 @@ MappedFile::MappedFile(MappedFile &&other) noexcept
     , m_size(std::exchange(other.m_size, 0))
     , m_open(std::exchange(other.m_open, false))
     , m_error(std::move(other.m_error))
-{
-}
+{}
 
 MappedFile &MappedFile::operator=(MappedFile &&other) noexcept
 {

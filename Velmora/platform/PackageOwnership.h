@@ -15,8 +15,7 @@ public:
     // Reads the lists in infoFolder (dpkg's "/var/lib/dpkg/info" unless given).
     explicit PackageOwnership(QString infoFolder = QStringLiteral("/var/lib/dpkg/info"))
         : m_infoFolder(std::move(infoFolder))
-    {
-    }
+    {}
     virtual ~PackageOwnership() = default;
 
     // True when the velmora package lists the absolute path exactly.

@@ -4,9 +4,12 @@
 
 namespace velmora::platform {
 
-PortWatch::PortWatch(const QString &host, quint16 port, std::chrono::milliseconds interval,
-                     std::chrono::milliseconds period, QObject *parent)
-    : QObject(parent), m_address(host), m_port(port), m_period(period)
+PortWatch::PortWatch(const QString &host, quint16 port, std::chrono::milliseconds interval, std::chrono::milliseconds period,
+                     QObject *parent)
+    : QObject(parent)
+    , m_address(host)
+    , m_port(port)
+    , m_period(period)
 {
     m_tick.setInterval(interval);
     connect(&m_tick, &QTimer::timeout, this, &PortWatch::tryOnce);

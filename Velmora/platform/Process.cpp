@@ -166,11 +166,11 @@ public:
         const quint64 key = ++m_lastKey;
         // The watch is deleted from its own callback: later, on the loop.
         m_watches.emplace(key, std::make_unique<ExitWatch>(pid, [this, pid, key, keepOpen] {
-            reapIfExited(pid);
-            if (keepOpen >= 0)
-                ::close(keepOpen);
-            QTimer::singleShot(0, [this, key] { m_watches.erase(key); });
-        }));
+                              reapIfExited(pid);
+                              if (keepOpen >= 0)
+                                  ::close(keepOpen);
+                              QTimer::singleShot(0, [this, key] { m_watches.erase(key); });
+                          }));
     }
 
 private:
@@ -272,7 +272,7 @@ struct ChildSetup
     // The output header around its "{pid}": written before the exec, with the pid between.
     const QByteArray *headerBeforePid;
     const QByteArray *headerAfterPid;
-    int reportFd;       // write end of the pipe that carries a failure's errno to the parent
+    int reportFd; // write end of the pipe that carries a failure's errno to the parent
     pid_t parent;
     bool endWithParent; // ask the kernel for SIGTERM when the parent dies (no watch)
     sigset_t noSignals;
@@ -347,9 +347,9 @@ bool redirect(int fd, int target) noexcept
         failInChild(setup, errno);
     if (setup.workingDirectory && ::chdir(setup.workingDirectory) != 0)
         failInChild(setup, errno);
-    // Standard input, output and error only: whatever else this process holds (its own pipes,
-    // sockets, the web engine's descriptors) stays here, opened with close-on-exec or not.
-    // The report pipe is close-on-exec already.
+        // Standard input, output and error only: whatever else this process holds (its own pipes,
+        // sockets, the web engine's descriptors) stays here, opened with close-on-exec or not.
+        // The report pipe is close-on-exec already.
 #ifdef SYS_close_range
     if (::syscall(SYS_close_range, 3U, ~0U, 4U /* CLOSE_RANGE_CLOEXEC */) != 0)
 #endif
@@ -401,8 +401,8 @@ int startWatch(const QByteArray &program, pid_t child)
     char *envp[] = {nullptr};
     pid_t watch = 0;
     const int error = theirs < 0 || child4 < 0
-        ? EBADF
-        : ::posix_spawn(&watch, program.constData(), &actions, &attributes, argv, envp);
+                          ? EBADF
+                          : ::posix_spawn(&watch, program.constData(), &actions, &attributes, argv, envp);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (theirs >= 0)

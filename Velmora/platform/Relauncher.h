@@ -25,9 +25,9 @@ class Relauncher
 public:
     // An empty program means the running executable with the running arguments.
     explicit Relauncher(QString program = {}, QStringList arguments = {})
-        : m_program(std::move(program)), m_arguments(std::move(arguments))
-    {
-    }
+        : m_program(std::move(program))
+        , m_arguments(std::move(arguments))
+    {}
     virtual ~Relauncher() = default;
 
     // Requests the relaunch. completion runs exactly once, possibly on another thread and

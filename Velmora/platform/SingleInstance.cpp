@@ -55,9 +55,10 @@ bool isZombieOrGone(qint64 pid)
 } // namespace
 
 SingleInstance::SingleInstance(QString folder, QString name, QObject *parent)
-    : QObject(parent), m_folder(std::move(folder)), m_name(std::move(name))
-{
-}
+    : QObject(parent)
+    , m_folder(std::move(folder))
+    , m_name(std::move(name))
+{}
 
 SingleInstance::~SingleInstance()
 {

@@ -11,8 +11,7 @@ TrayIcon::TrayIcon(QIcon icon, QString toolTip, QString openTitle, QString quitT
     , m_toolTip(std::move(toolTip))
     , m_openTitle(std::move(openTitle))
     , m_quitTitle(std::move(quitTitle))
-{
-}
+{}
 
 TrayIcon::~TrayIcon()
 {

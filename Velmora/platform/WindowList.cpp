@@ -26,9 +26,9 @@ std::optional<QList<WindowDescription>> WindowList::windows()
 bool isDesktopSettingsProcess(const QString &processName)
 {
     static const QStringList names{
-        QStringLiteral("gnome-control-center"), QStringLiteral("systemsettings"),
-        QStringLiteral("systemsettings5"),      QStringLiteral("xfce4-settings-manager"),
-        QStringLiteral("cinnamon-settings"),    QStringLiteral("mate-control-center"),
+        QStringLiteral("gnome-control-center"),  QStringLiteral("systemsettings"),
+        QStringLiteral("systemsettings5"),       QStringLiteral("xfce4-settings-manager"),
+        QStringLiteral("cinnamon-settings"),     QStringLiteral("mate-control-center"),
         QStringLiteral("budgie-control-center"), QStringLiteral("unity-control-center"),
     };
     if (processName.isEmpty())
@@ -66,12 +66,13 @@ class X11WindowList final : public WindowList
 {
 public:
     explicit X11WindowList(xcb_connection_t *connection, int screenNumber)
-        : m_connection(connection), m_screenNumber(screenNumber)
+        : m_connection(connection)
+        , m_screenNumber(screenNumber)
     {
         xcb_intern_atom_cookie_t *cookies = xcb_ewmh_init_atoms(m_connection, &m_ewmh);
         m_ready = xcb_ewmh_init_atoms_replies(&m_ewmh, cookies, nullptr);
-        const xcb_intern_atom_cookie_t gtkCookie =
-            xcb_intern_atom(m_connection, 0, strlen("_GTK_FRAME_EXTENTS"), "_GTK_FRAME_EXTENTS");
+        const xcb_intern_atom_cookie_t gtkCookie = xcb_intern_atom(m_connection, 0, strlen("_GTK_FRAME_EXTENTS"),
+                                                                   "_GTK_FRAME_EXTENTS");
         Freed<xcb_intern_atom_reply_t> gtk{xcb_intern_atom_reply(m_connection, gtkCookie, nullptr)};
         if (gtk)
             m_gtkFrameExtents = gtk->atom;
@@ -97,8 +98,9 @@ public:
         xcb_ewmh_get_windows_reply_t clients;
         bool stacked = xcb_ewmh_get_client_list_stacking_reply(
             &m_ewmh, xcb_ewmh_get_client_list_stacking(&m_ewmh, m_screenNumber), &clients, nullptr);
-        if (!stacked && !xcb_ewmh_get_client_list_reply(&m_ewmh, xcb_ewmh_get_client_list(&m_ewmh, m_screenNumber),
-                                                        &clients, nullptr))
+        if (!stacked
+            && !xcb_ewmh_get_client_list_reply(&m_ewmh, xcb_ewmh_get_client_list(&m_ewmh, m_screenNumber), &clients,
+                                               nullptr))
             return std::nullopt;
         QList<xcb_window_t> order(clients.windows, clients.windows + clients.windows_len);
         xcb_ewmh_get_windows_reply_wipe(&clients);
@@ -122,8 +124,8 @@ private:
         const auto stateCookie = xcb_ewmh_get_wm_state(&m_ewmh, window);
         const auto frameCookie = xcb_ewmh_get_frame_extents(&m_ewmh, window);
         const auto gtkCookie = m_gtkFrameExtents
-            ? xcb_get_property(m_connection, 0, window, m_gtkFrameExtents, XCB_ATOM_CARDINAL, 0, 4)
-            : xcb_get_property_cookie_t{0};
+                                   ? xcb_get_property(m_connection, 0, window, m_gtkFrameExtents, XCB_ATOM_CARDINAL, 0, 4)
+                                   : xcb_get_property_cookie_t{0};
         const auto attributesCookie = xcb_get_window_attributes(m_connection, window);
         const auto geometryCookie = xcb_get_geometry(m_connection, window);
         const auto positionCookie = xcb_translate_coordinates(m_connection, window, root, 0, 0);
@@ -175,8 +177,10 @@ private:
             bounds.adjust(-int(frame.left), -int(frame.top), int(frame.right), int(frame.bottom));
         bounds.adjust(int(shadow[0]), int(shadow[2]), -int(shadow[1]), -int(shadow[3]));
         description.bounds = m_scale == 1 ? bounds
-                                          : QRect(QPoint(int(std::lround(bounds.x() / m_scale)), int(std::lround(bounds.y() / m_scale))),
-                                                  QSize(int(std::lround(bounds.width() / m_scale)), int(std::lround(bounds.height() / m_scale))));
+                                          : QRect(QPoint(int(std::lround(bounds.x() / m_scale)),
+                                                         int(std::lround(bounds.y() / m_scale))),
+                                                  QSize(int(std::lround(bounds.width() / m_scale)),
+                                                        int(std::lround(bounds.height() / m_scale))));
         return description;
     }
 

@@ -75,7 +75,8 @@ QString chosen(const QList<Localized> &occurrences)
 
 void appendElementText(QXmlStreamReader &reader, QList<Localized> &occurrences)
 {
-    const QString language = reader.attributes().value(QLatin1String(xmlNamespace), QLatin1String("lang")).toString().trimmed();
+    const QString language
+        = reader.attributes().value(QLatin1String(xmlNamespace), QLatin1String("lang")).toString().trimmed();
     occurrences.append(Localized{reader.readElementText(QXmlStreamReader::SkipChildElements).trimmed(), language});
 }
 
@@ -130,7 +131,7 @@ std::optional<AppcastItem> applicableItem(const RawItem &raw, const QString &os,
         return std::nullopt;
     const auto enclosure = std::find_if(raw.enclosures.cbegin(), raw.enclosures.cend(), [&](const Enclosure &e) {
         return !e.delta && e.os.compare(os, Qt::CaseInsensitive) == 0
-            && (architecture.isEmpty() || e.architecture == architecture);
+               && (architecture.isEmpty() || e.architecture == architecture);
     });
     if (enclosure == raw.enclosures.cend())
         return std::nullopt;
@@ -143,7 +144,7 @@ std::optional<AppcastItem> applicableItem(const RawItem &raw, const QString &os,
         return std::nullopt;
     const QString shortVersion = chosen(raw.shortVersion);
     item.displayVersionString = !enclosure->shortVersion.isEmpty() ? enclosure->shortVersion
-                              : !shortVersion.isEmpty()            ? shortVersion
+                                : !shortVersion.isEmpty()          ? shortVersion
                                                                    : item.versionString;
 
     item.downloadURL = QUrl(enclosure->url, QUrl::StrictMode);
@@ -172,8 +173,8 @@ bool isValidChannelName(const QString &name)
     if (name.isEmpty())
         return false;
     for (const QChar c : name) {
-        const bool allowed = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')
-            || c == u'.' || c == u'-' || c == u'_';
+        const bool allowed = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'.'
+                             || c == u'-' || c == u'_';
         if (!allowed)
             return false;
     }

@@ -63,14 +63,14 @@ QString buildArchitecture();
 struct AppcastItem
 {
     QString title;
-    QString versionString;        // sparkle:version, compared with compareVersions()
-    QString displayVersionString; // sparkle:shortVersionString, or the version when absent
+    QString versionString;                               // sparkle:version, compared with compareVersions()
+    QString displayVersionString;                        // sparkle:shortVersionString, or the version when absent
     std::optional<platform::LiteralUrl> releaseNotesURL; // as the feed wrote it
-    QUrl downloadURL;             // the enclosure's url
-    qint64 contentLength = 0;     // the enclosure's length, 0 when absent or unreadable
-    QString contentType;          // the enclosure's type
-    QString edSignature;          // sparkle:edSignature of the enclosure, as written
-    QString architecture;         // velmora:arch of the enclosure, empty when absent
+    QUrl downloadURL;                                    // the enclosure's url
+    qint64 contentLength = 0;                            // the enclosure's length, 0 when absent or unreadable
+    QString contentType;                                 // the enclosure's type
+    QString edSignature;                                 // sparkle:edSignature of the enclosure, as written
+    QString architecture;                                // velmora:arch of the enclosure, empty when absent
 
     UpdateItem updateItem() const
     {

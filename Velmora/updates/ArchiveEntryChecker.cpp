@@ -58,9 +58,9 @@ int permittedMode(int stored, bool directory)
 } // namespace
 
 ArchiveEntryChecker::ArchiveEntryChecker(QString topFolder, ArchiveLimits limits)
-    : m_topFolder(std::move(topFolder)), m_limits(limits)
-{
-}
+    : m_topFolder(std::move(topFolder))
+    , m_limits(limits)
+{}
 
 EntryVerdict ArchiveEntryChecker::check(const ArchiveEntry &entry)
 {
@@ -145,7 +145,7 @@ EntryVerdict ArchiveEntryChecker::check(const ArchiveEntry &entry)
     }
 
     const Kind kind = entry.type == ArchiveEntryType::Directory ? Kind::Directory
-                    : entry.type == ArchiveEntryType::File      ? Kind::File
+                      : entry.type == ArchiveEntryType::File    ? Kind::File
                                                                 : Kind::Symlink;
     if (!inside.isEmpty()) {
         const auto seen = m_seen.constFind(verdict.relativePath);
@@ -153,7 +153,7 @@ EntryVerdict ArchiveEntryChecker::check(const ArchiveEntry &entry)
             // A folder may be named again (first implied by its content, then as itself);
             // anything else named twice is refused rather than overwritten.
             const bool folderAgain = kind == Kind::Directory
-                                  && (*seen == Kind::ImpliedDirectory || *seen == Kind::Directory);
+                                     && (*seen == Kind::ImpliedDirectory || *seen == Kind::Directory);
             if (!folderAgain)
                 return refuse(EntryProblem::Duplicate);
         }
@@ -166,21 +166,36 @@ EntryVerdict ArchiveEntryChecker::check(const ArchiveEntry &entry)
 QString describe(EntryProblem problem)
 {
     switch (problem) {
-    case EntryProblem::None: return QStringLiteral("accepted");
-    case EntryProblem::EmptyPath: return QStringLiteral("an entry without a usable name");
-    case EntryProblem::AbsolutePath: return QStringLiteral("an absolute path");
-    case EntryProblem::ParentReference: return QStringLiteral("a path with \"..\"");
-    case EntryProblem::OutsideTopFolder: return QStringLiteral("an entry outside the bundle folder");
-    case EntryProblem::TopFolderNotDirectory: return QStringLiteral("the bundle folder is not a folder");
-    case EntryProblem::AbsoluteLink: return QStringLiteral("a link to an absolute path");
-    case EntryProblem::EscapingLink: return QStringLiteral("a link that leads out of the bundle");
-    case EntryProblem::HardLink: return QStringLiteral("a hard link");
-    case EntryProblem::SpecialFile: return QStringLiteral("a device, pipe or socket");
-    case EntryProblem::ThroughLink: return QStringLiteral("a path through a link");
-    case EntryProblem::Duplicate: return QStringLiteral("a path given twice");
-    case EntryProblem::TooLong: return QStringLiteral("a path over the length limit");
-    case EntryProblem::TooLarge: return QStringLiteral("more content than the size limit");
-    case EntryProblem::TooManyEntries: return QStringLiteral("more entries than the limit");
+    case EntryProblem::None:
+        return QStringLiteral("accepted");
+    case EntryProblem::EmptyPath:
+        return QStringLiteral("an entry without a usable name");
+    case EntryProblem::AbsolutePath:
+        return QStringLiteral("an absolute path");
+    case EntryProblem::ParentReference:
+        return QStringLiteral("a path with \"..\"");
+    case EntryProblem::OutsideTopFolder:
+        return QStringLiteral("an entry outside the bundle folder");
+    case EntryProblem::TopFolderNotDirectory:
+        return QStringLiteral("the bundle folder is not a folder");
+    case EntryProblem::AbsoluteLink:
+        return QStringLiteral("a link to an absolute path");
+    case EntryProblem::EscapingLink:
+        return QStringLiteral("a link that leads out of the bundle");
+    case EntryProblem::HardLink:
+        return QStringLiteral("a hard link");
+    case EntryProblem::SpecialFile:
+        return QStringLiteral("a device, pipe or socket");
+    case EntryProblem::ThroughLink:
+        return QStringLiteral("a path through a link");
+    case EntryProblem::Duplicate:
+        return QStringLiteral("a path given twice");
+    case EntryProblem::TooLong:
+        return QStringLiteral("a path over the length limit");
+    case EntryProblem::TooLarge:
+        return QStringLiteral("more content than the size limit");
+    case EntryProblem::TooManyEntries:
+        return QStringLiteral("more entries than the limit");
     }
     return {};
 }

@@ -32,13 +32,13 @@ enum class EntryProblem {
     OutsideTopFolder,
     TopFolderNotDirectory,
     AbsoluteLink,
-    EscapingLink,   // a link whose target leaves the bundle, or could through another link
+    EscapingLink, // a link whose target leaves the bundle, or could through another link
     HardLink,
-    SpecialFile,    // device, pipe, socket or anything else that is no file, folder or link
-    ThroughLink,    // the path passes through a link of the archive
-    Duplicate,      // the same path again as something it cannot be both of
-    TooLong,        // a path over the length or depth limit
-    TooLarge,       // the content over the size limit
+    SpecialFile, // device, pipe, socket or anything else that is no file, folder or link
+    ThroughLink, // the path passes through a link of the archive
+    Duplicate,   // the same path again as something it cannot be both of
+    TooLong,     // a path over the length or depth limit
+    TooLarge,    // the content over the size limit
     TooManyEntries,
 };
 

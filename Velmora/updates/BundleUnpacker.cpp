@@ -93,8 +93,8 @@ UnpackOutcome unpackBundle(QByteArrayView archive, const QString &destination, c
                               QStringLiteral("%1: %2").arg(name, platform::systemErrorText(writeError)));
             if (!read || writeFailed || written != entry.size)
                 return finish(UnpackOutcome::Result::Damaged,
-                              QStringLiteral("%1: %2").arg(name, reader.error().isEmpty() ? QStringLiteral("content cut short")
-                                                                                         : reader.error()));
+                              QStringLiteral("%1: %2").arg(
+                                  name, reader.error().isEmpty() ? QStringLiteral("content cut short") : reader.error()));
             break;
         }
         case platform::ArchiveEntryType::HardLink:

@@ -17,7 +17,7 @@ struct UnpackOutcome
     enum class Result { Unpacked, Damaged, Refused, WriteFailed, Stopped };
     Result result = Result::Damaged;
     EntryProblem problem = EntryProblem::None; // Refused: which rule the entry broke
-    QString detail; // English: the entry or the error
+    QString detail;                            // English: the entry or the error
 
     bool ok() const { return result == Result::Unpacked; }
 };

@@ -52,8 +52,8 @@ struct Delimiter
 {
     qsizetype piece;
     QChar marker;
-    qsizetype length;     // markers left
-    qsizetype runLength;  // markers in the run as written
+    qsizetype length;    // markers left
+    qsizetype runLength; // markers in the run as written
     bool canOpen;
     bool canClose;
     int previous = -1;
@@ -251,10 +251,8 @@ private:
     {
         const QChar before = at > 0 ? m_text.at(at - 1) : QChar(u' ');
         const QChar after = at + run < m_size ? m_text.at(at + run) : QChar(u' ');
-        const bool leftFlanking = !after.isSpace()
-            && (!isPunctuation(after) || before.isSpace() || isPunctuation(before));
-        const bool rightFlanking = !before.isSpace()
-            && (!isPunctuation(before) || after.isSpace() || isPunctuation(after));
+        const bool leftFlanking = !after.isSpace() && (!isPunctuation(after) || before.isSpace() || isPunctuation(before));
+        const bool rightFlanking = !before.isSpace() && (!isPunctuation(before) || after.isSpace() || isPunctuation(after));
         bool canOpen = leftFlanking;
         bool canClose = rightFlanking;
         if (marker == u'_') {
@@ -305,8 +303,7 @@ private:
             return false;
         // A run that can both open and close does not pair across a multiple of three
         // ("*a**b*"), as in CommonMark.
-        if (closer.marker != u'~' && (opener.canClose || closer.canOpen)
-            && (opener.runLength + closer.runLength) % 3 == 0
+        if (closer.marker != u'~' && (opener.canClose || closer.canOpen) && (opener.runLength + closer.runLength) % 3 == 0
             && !(opener.runLength % 3 == 0 && closer.runLength % 3 == 0))
             return false;
         return true;
@@ -391,8 +388,8 @@ private:
         pairEmphasis(bracket.delimiterBottom);
         Piece &open = m_pieces[bracket.piece];
         open.end = open.start; // the "[" is not shown
-        m_links.push_back({bracket.piece + 1, qsizetype(m_pieces.size()),
-                           m_text.mid(addressStart, addressEnd - addressStart)});
+        m_links.push_back(
+            {bracket.piece + 1, qsizetype(m_pieces.size()), m_text.mid(addressStart, addressEnd - addressStart)});
         m_pieces.push_back({close + 1, close + 1, Piece::LinkClose});
         // No link inside a link: the brackets before this one are plain text now.
         for (auto earlier = m_brackets.rbegin(); earlier != m_brackets.rend() && earlier->active; ++earlier)
@@ -451,7 +448,7 @@ InlineMarkdownText Reader::result() const
                              link < qsizetype(m_links.size()) && m_links[link].from <= i ? link : -1};
         if (out.runs.empty() || !(out.styles[out.runs.back().style] == style)) {
             const qint64 key = (qint64(style.link + 1) << 4) | (style.strong ? 1 : 0) | (style.emphasis ? 2 : 0)
-                             | (style.code ? 4 : 0) | (style.strike ? 8 : 0);
+                               | (style.code ? 4 : 0) | (style.strike ? 8 : 0);
             const auto known = styleIndex.constFind(key);
             if (known != styleIndex.cend()) {
                 out.runs.push_back({0, *known});
@@ -523,8 +520,7 @@ struct InlineMarkdownWriter::Private
     }
 };
 
-InlineMarkdownWriter::InlineMarkdownWriter(QTextDocument &document, const QString &text,
-                                           const QTextBlockFormat &blockFormat)
+InlineMarkdownWriter::InlineMarkdownWriter(QTextDocument &document, const QString &text, const QTextBlockFormat &blockFormat)
     : d(std::make_unique<Private>())
 {
     Reader reader(text);

@@ -29,8 +29,7 @@ public:
 
     // Empties document and reads text; every block written gets blockFormat. The document must
     // outlive the writer and be changed by nobody else meanwhile.
-    InlineMarkdownWriter(QTextDocument &document, const QString &text,
-                         const QTextBlockFormat &blockFormat = {});
+    InlineMarkdownWriter(QTextDocument &document, const QString &text, const QTextBlockFormat &blockFormat = {});
     ~InlineMarkdownWriter();
 
     // Writes about budget more characters (a line break counts as several); true once all of

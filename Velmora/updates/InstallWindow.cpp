@@ -170,8 +170,8 @@ void InstallWindow::render(const InstallWindowState &state)
         m_notes->setNotes(state.notes, state.notesLoading, state.notesFailed);
 
     const bool downloading = phase == InstallPhase::Downloading;
-    const bool busy = phase == InstallPhase::Checking || phase == InstallPhase::Preparing
-                   || phase == InstallPhase::Waiting || phase == InstallPhase::Installing;
+    const bool busy = phase == InstallPhase::Checking || phase == InstallPhase::Preparing || phase == InstallPhase::Waiting
+                      || phase == InstallPhase::Installing;
     m_progress->setVisible(downloading || busy);
     if (downloading) {
         // Bytes in thousands keep large files within the bar's int range.

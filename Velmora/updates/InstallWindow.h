@@ -15,9 +15,9 @@ class UpdateNotesView;
 
 // Where the engine's own install path stands, as its window shows it.
 enum class InstallPhase {
-    Idle,        // nothing to show
-    Checking,    // a check the user asked for runs
-    Found,       // an update waits for the user's word: install, later, skip
+    Idle,     // nothing to show
+    Checking, // a check the user asked for runs
+    Found,    // an update waits for the user's word: install, later, skip
     NoUpdate,
     CheckFailed,
     Downloading, // with bytes and total
@@ -25,8 +25,8 @@ enum class InstallPhase {
     Ready,       // prepared: install and relaunch, or later (then at quit)
     Waiting,     // the relaunch waits for the backend to wind down
     Installing,
-    Failed,      // message says why
-    Refused,     // this bundle is not the engine's to replace; message says how to update
+    Failed,  // message says why
+    Refused, // this bundle is not the engine's to replace; message says how to update
 };
 
 struct InstallWindowState

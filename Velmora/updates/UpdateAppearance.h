@@ -10,12 +10,30 @@
 
 namespace velmora::updates::appearance {
 
-inline QColor accent() { return QColor::fromRgbF(0.07f, 0.57f, 0.35f, 1.0f); }
-inline QColor windowBackground() { return QColor(0xec, 0xec, 0xec); }
-inline QColor controlBackground() { return QColor(Qt::white); }
-inline QColor label() { return QColor::fromRgbF(0, 0, 0, 0.85f); }
-inline QColor secondaryLabel() { return QColor::fromRgbF(0, 0, 0, 0.5f); }
-inline QColor separator() { return QColor::fromRgbF(0, 0, 0, 0.1f); }
+inline QColor accent()
+{
+    return QColor::fromRgbF(0.07f, 0.57f, 0.35f, 1.0f);
+}
+inline QColor windowBackground()
+{
+    return QColor(0xec, 0xec, 0xec);
+}
+inline QColor controlBackground()
+{
+    return QColor(Qt::white);
+}
+inline QColor label()
+{
+    return QColor::fromRgbF(0, 0, 0, 0.85f);
+}
+inline QColor secondaryLabel()
+{
+    return QColor::fromRgbF(0, 0, 0, 0.5f);
+}
+inline QColor separator()
+{
+    return QColor::fromRgbF(0, 0, 0, 0.1f);
+}
 
 // The small progress indicator of the window and its release notes: eight black spokes.
 inline widgets::SpinnerLook activityIndicator()

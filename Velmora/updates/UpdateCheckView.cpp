@@ -24,7 +24,6 @@
 namespace velmora::updates {
 namespace {
 
-
 QPalette textPalette(const QColor &colour)
 {
     QPalette palette;
@@ -156,7 +155,9 @@ QString colourName(QColor colour, qreal alpha = 1.0)
 } // namespace
 
 UpdateCheckView::UpdateCheckView(UpdateController &updates, QColor accent, QWidget *parent)
-    : QWidget(parent), m_updates(updates), m_accent(accent)
+    : QWidget(parent)
+    , m_updates(updates)
+    , m_accent(accent)
 {
     setFixedWidth(500);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Maximum);
@@ -171,8 +172,7 @@ UpdateCheckView::UpdateCheckView(UpdateController &updates, QColor accent, QWidg
     header->addWidget(new RefreshBadge(accent, this), 0, Qt::AlignTop);
     auto *titles = new QVBoxLayout;
     titles->setSpacing(6);
-    titles->addWidget(makeLabel(updateTitle, appearance::systemFont(20, QFont::DemiBold),
-                                appearance::label(), this));
+    titles->addWidget(makeLabel(updateTitle, appearance::systemFont(20, QFont::DemiBold), appearance::label(), this));
     m_version = makeLabel(QString(), appearance::systemFont(12), appearance::secondaryLabel(), this);
     titles->addWidget(m_version);
     titles->addStretch(1);
@@ -223,12 +223,12 @@ UpdateCheckView::UpdateCheckView(UpdateController &updates, QColor accent, QWidg
     m_releaseLink->setFont(appearance::systemFont(12));
     m_releaseLink->setCursor(Qt::PointingHandCursor);
     m_releaseLink->setFlat(true);
-    m_releaseLink->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0; background: transparent; color: %1; }"
-                                                "QPushButton:hover { text-decoration: underline; }")
-                                     .arg(colourName(accent)));
-    connect(m_releaseLink, &QPushButton::clicked, this, [this] {
-        m_updates.urlOpener().openUrl(QUrl(platform::buildSettings().releasePageUrl));
-    });
+    m_releaseLink->setStyleSheet(
+        QStringLiteral("QPushButton { border: none; padding: 0; background: transparent; color: %1; }"
+                       "QPushButton:hover { text-decoration: underline; }")
+            .arg(colourName(accent)));
+    connect(m_releaseLink, &QPushButton::clicked, this,
+            [this] { m_updates.urlOpener().openUrl(QUrl(platform::buildSettings().releasePageUrl)); });
     actions->addWidget(m_releaseLink, 0, Qt::AlignVCenter);
     actions->addStretch(1);
     m_primary = new QPushButton(this);
@@ -245,10 +245,11 @@ UpdateCheckView::UpdateCheckView(UpdateController &updates, QColor accent, QWidg
     actions->addWidget(m_primary, 0, Qt::AlignVCenter);
     column->addLayout(actions);
 
-    for (auto signal : {&UpdateController::canCheckForUpdatesChanged, &UpdateController::automaticallyChecksForUpdatesChanged,
-                        &UpdateController::isCheckingChanged, &UpdateController::updateAvailableChanged,
-                        &UpdateController::releaseNotesChanged, &UpdateController::isLoadingNotesChanged,
-                        &UpdateController::notesFailedChanged, &UpdateController::statusChanged})
+    for (auto signal :
+         {&UpdateController::canCheckForUpdatesChanged, &UpdateController::automaticallyChecksForUpdatesChanged,
+          &UpdateController::isCheckingChanged, &UpdateController::updateAvailableChanged,
+          &UpdateController::releaseNotesChanged, &UpdateController::isLoadingNotesChanged,
+          &UpdateController::notesFailedChanged, &UpdateController::statusChanged})
         connect(&updates, signal, this, &UpdateCheckView::render);
     render();
 }
@@ -256,8 +257,7 @@ UpdateCheckView::UpdateCheckView(UpdateController &updates, QColor accent, QWidg
 void UpdateCheckView::render()
 {
     const QVariant version = m_updates.bundle().infoValue(QStringLiteral("CFBundleShortVersionString"));
-    m_version->setText(currentVersionPrefix
-                       + (version.typeId() == QMetaType::QString ? version.toString() : QString()));
+    m_version->setText(currentVersionPrefix + (version.typeId() == QMetaType::QString ? version.toString() : QString()));
 
     m_checkingIndicator->setVisible(m_updates.isChecking());
     m_status->setText(m_updates.status());

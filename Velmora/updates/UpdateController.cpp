@@ -15,7 +15,6 @@
 namespace velmora::updates {
 namespace {
 
-
 // The real engine unless the application registers another one.
 StandardUpdaterControllerFactory &defaultControllerFactory()
 {
@@ -30,9 +29,7 @@ UpdateController::PrepareForUpdate readyAtOnce()
 
 } // namespace
 
-UpdateController::UpdateController() : UpdateController(Dependencies{})
-{
-}
+UpdateController::UpdateController() : UpdateController(Dependencies{}) {}
 
 UpdateController::UpdateController(Dependencies deps, QObject *parent)
     : QObject(parent)
@@ -44,8 +41,7 @@ UpdateController::UpdateController(Dependencies deps, QObject *parent)
     , m_prepareForUpdate(deps.prepareForUpdate ? std::move(deps.prepareForUpdate) : readyAtOnce())
     , m_relaunchPollInterval(deps.relaunchPollInterval)
     , m_status(initialStatus)
-{
-}
+{}
 
 UpdateController::~UpdateController()
 {
@@ -81,7 +77,8 @@ bool UpdateController::isDevelopmentBuild() const
 StandardUpdaterController &UpdateController::controller()
 {
     if (!m_controller) {
-        const StandardUpdaterControllerFactory &factory = m_controllerFactory ? m_controllerFactory : defaultControllerFactory();
+        const StandardUpdaterControllerFactory &factory = m_controllerFactory ? m_controllerFactory
+                                                                              : defaultControllerFactory();
         m_controller = factory ? factory(*this, *this) : makeStandardUpdaterController(*this, *this);
     }
     return *m_controller;
@@ -109,16 +106,16 @@ void UpdateController::start()
         if (value && m_checkWaiting)
             refreshUpdateInformation();
     };
-    m_observers.push_back(connect(&engine, &Updater::canCheckForUpdatesChanged, this, canCheckChanged,
-                                  Qt::QueuedConnection));
+    m_observers.push_back(
+        connect(&engine, &Updater::canCheckForUpdatesChanged, this, canCheckChanged, Qt::QueuedConnection));
     m_observers.push_back(connect(&engine, &Updater::automaticallyChecksForUpdatesChanged, this,
                                   &UpdateController::setAutomaticallyChecksMirror, Qt::QueuedConnection));
     // The initial values go the same way, ahead of any change the calls below cause.
-    QMetaObject::invokeMethod(this, [canCheckChanged, value = engine.canCheckForUpdates()] { canCheckChanged(value); },
-                              Qt::QueuedConnection);
-    QMetaObject::invokeMethod(this, [this, value = engine.automaticallyChecksForUpdates()] {
-        setAutomaticallyChecksMirror(value);
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [canCheckChanged, value = engine.canCheckForUpdates()] { canCheckChanged(value); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, value = engine.automaticallyChecksForUpdates()] { setAutomaticallyChecksMirror(value); },
+        Qt::QueuedConnection);
 
     setAutomaticallyChecksMirror(engine.automaticallyChecksForUpdates());
 
@@ -242,12 +239,12 @@ void UpdateController::startReleaseNotesLoad(std::optional<platform::LiteralUrl>
     setIsLoadingNotes(true);
     m_releaseNotesTask.cancel();
     m_releaseNotesTask = platform::TaskHandle::make();
-    platform::detach(loadReleaseNotes(QPointer<UpdateController>(this), &m_http, address->url(),
-                                      m_releaseNotesHosts, m_releaseNotesTask.token()));
+    platform::detach(loadReleaseNotes(QPointer<UpdateController>(this), &m_http, address->url(), m_releaseNotesHosts,
+                                      m_releaseNotesTask.token()));
 }
 
-QCoro::Task<> UpdateController::loadReleaseNotes(QPointer<UpdateController> self, platform::HttpClient *http,
-                                                 QUrl address, QStringList hosts, platform::CancelToken token)
+QCoro::Task<> UpdateController::loadReleaseNotes(QPointer<UpdateController> self, platform::HttpClient *http, QUrl address,
+                                                 QStringList hosts, platform::CancelToken token)
 {
     const std::optional<QString> notes = co_await fetchReleaseNotes(*http, std::move(address), std::move(hosts), token);
     // A load that a newer check cancelled writes nothing, whatever stage it reached.
@@ -270,8 +267,8 @@ bool UpdateController::shouldPostponeRelaunch(Updater &, const UpdateItem &, Rel
 {
     m_installationTask.cancel();
     m_installationTask = platform::TaskHandle::make();
-    platform::detach(holdRelaunch(m_prepareForUpdate, m_relaunchPollInterval, std::move(continuation),
-                                  m_installationTask.token()));
+    platform::detach(
+        holdRelaunch(m_prepareForUpdate, m_relaunchPollInterval, std::move(continuation), m_installationTask.token()));
     return true;
 }
 

@@ -54,12 +54,15 @@ class UpdateWindow;
 // - The relaunch hold asks the backend from the next turn of the event loop on, so the engine
 //   has its answer before any continuation runs, and only the latest continuation can run
 //   (tst_relaunchhold: idleBackendRelaunchesAfterTheFirstAnswer, secondRequestCancelsTheFirst).
-class UpdateController : public QObject, public UpdaterDelegate, public UserDriverDelegate
+class UpdateController
+    : public QObject
+    , public UpdaterDelegate
+    , public UserDriverDelegate
 {
     Q_OBJECT
     Q_PROPERTY(bool canCheckForUpdates READ canCheckForUpdates NOTIFY canCheckForUpdatesChanged)
-    Q_PROPERTY(bool automaticallyChecksForUpdates READ automaticallyChecksForUpdates
-                   WRITE setAutomaticallyChecksForUpdates NOTIFY automaticallyChecksForUpdatesChanged)
+    Q_PROPERTY(bool automaticallyChecksForUpdates READ automaticallyChecksForUpdates WRITE setAutomaticallyChecksForUpdates
+                   NOTIFY automaticallyChecksForUpdatesChanged)
     Q_PROPERTY(bool isChecking READ isChecking NOTIFY isCheckingChanged)
     Q_PROPERTY(bool updateAvailable READ updateAvailable NOTIFY updateAvailableChanged)
     Q_PROPERTY(QString releaseNotes READ releaseNotes NOTIFY releaseNotesChanged)
@@ -93,9 +96,9 @@ public:
     {
         // Makes the engine's standard controller; empty = the default factory (the real engine).
         StandardUpdaterControllerFactory controllerFactory;
-        platform::Bundle *bundle = nullptr;          // nullptr = the application's own bundle
-        platform::HttpClient *http = nullptr;        // nullptr = the shared client
-        platform::UrlOpener *urlOpener = nullptr;    // nullptr = the system's default handler
+        platform::Bundle *bundle = nullptr;       // nullptr = the application's own bundle
+        platform::HttpClient *http = nullptr;     // nullptr = the shared client
+        platform::UrlOpener *urlOpener = nullptr; // nullptr = the system's default handler
         // The only hosts release notes are loaded from, compared letter for letter.
         QStringList releaseNotesHosts = platform::buildSettings().releaseNotesHosts;
         // Empty = an answer of true at once (no backend to wait for).
@@ -162,10 +165,8 @@ public:
 
     // UpdaterDelegate
     void didFindValidUpdate(Updater &updater, const UpdateItem &item) override;
-    void didFinishUpdateCycle(Updater &updater, UpdateCheckKind kind,
-                              const std::optional<UpdaterError> &error) override;
-    bool shouldPostponeRelaunch(Updater &updater, const UpdateItem &item,
-                                RelaunchContinuation continuation) override;
+    void didFinishUpdateCycle(Updater &updater, UpdateCheckKind kind, const std::optional<UpdaterError> &error) override;
+    bool shouldPostponeRelaunch(Updater &updater, const UpdateItem &item, RelaunchContinuation continuation) override;
     void relaunchWithdrawn(Updater &updater) override;
     // UserDriverDelegate
     bool shouldHandleShowingScheduledUpdate(const UpdateItem &item, bool immediateFocus) override;
@@ -194,8 +195,8 @@ private:
     Updater &updater() { return controller().updater(); }
     void setWindowContentSize(QSize size);
     void startReleaseNotesLoad(std::optional<platform::LiteralUrl> address);
-    static QCoro::Task<> loadReleaseNotes(QPointer<UpdateController> self, platform::HttpClient *http,
-                                          QUrl address, QStringList hosts, platform::CancelToken token);
+    static QCoro::Task<> loadReleaseNotes(QPointer<UpdateController> self, platform::HttpClient *http, QUrl address,
+                                          QStringList hosts, platform::CancelToken token);
     static QCoro::Task<> holdRelaunch(PrepareForUpdate prepare, std::chrono::milliseconds interval,
                                       RelaunchContinuation continuation, platform::CancelToken token);
 

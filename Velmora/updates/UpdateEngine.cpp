@@ -48,8 +48,8 @@ UpdateEngine::UpdateEngine(UpdaterDelegate &updaterDelegate, UserDriverDelegate 
     , m_feedTimeout(configuration.feedTimeout)
     , m_allowedChannels(configuration.allowedChannels)
     , m_architecture(!configuration.architecture.isEmpty() ? configuration.architecture
-                     : !buildArchitecture().isEmpty()     ? buildArchitecture()
-                                                          : QStringLiteral("?")) // names no download
+                     : !buildArchitecture().isEmpty()      ? buildArchitecture()
+                                                           : QStringLiteral("?")) // names no download
     , m_releaseNotesHosts(configuration.releaseNotesHosts.value_or(platform::buildSettings().releaseNotesHosts))
     , m_urlOpener(configuration.urlOpener ? *configuration.urlOpener : platform::UrlOpener::system())
     , m_quit(configuration.quit ? std::move(configuration.quit) : std::function<void()>([] {
@@ -236,8 +236,7 @@ void UpdateEngine::startCycle(UpdateCheckKind kind)
         // The running cycle (if any) is left alone; this request alone ends, still later on the
         // event loop like every cycle end, so a caller waiting for it is never left hanging.
         QMetaObject::invokeMethod(
-            this,
-            [this, kind] { reportCycleEnd(kind, engineError(UpdateEngineError::CheckRefused, checkRefusedText)); },
+            this, [this, kind] { reportCycleEnd(kind, engineError(UpdateEngineError::CheckRefused, checkRefusedText)); },
             Qt::QueuedConnection);
         return;
     }
@@ -273,8 +272,7 @@ QCoro::Task<> UpdateEngine::runCycle(UpdateCheckKind kind, platform::CancelToken
         co_return;
 
     if (!response.received) {
-        finishCycle(kind, engineError(UpdateEngineError::AppcastUnavailable, unavailableFeedText,
-                                      response.errorString));
+        finishCycle(kind, engineError(UpdateEngineError::AppcastUnavailable, unavailableFeedText, response.errorString));
         co_return;
     }
     if (response.status != 200) {
@@ -288,8 +286,8 @@ QCoro::Task<> UpdateEngine::runCycle(UpdateCheckKind kind, platform::CancelToken
         co_return;
     }
 
-    const AppcastParseResult feedContent =
-        parseAppcast(response.body, QLatin1String(appcastLinuxOs), m_allowedChannels, m_architecture);
+    const AppcastParseResult feedContent = parseAppcast(response.body, QLatin1String(appcastLinuxOs), m_allowedChannels,
+                                                        m_architecture);
     if (!feedContent.ok()) {
         finishCycle(kind, engineError(UpdateEngineError::AppcastParseError, unreadableFeedText, feedContent.error));
         co_return;
@@ -299,8 +297,9 @@ QCoro::Task<> UpdateEngine::runCycle(UpdateCheckKind kind, platform::CancelToken
     // A skipped version waits for a newer one, unless the user asks.
     const bool userInitiated = kind != UpdateCheckKind::UpdatesInBackground;
     // So does a version that was rolled back.
-    if (found && (!isOffered(found->versionString, skippedVersion(), userInitiated)
-                  || !isOffered(found->versionString, rolledBackVersion(), userInitiated)))
+    if (found
+        && (!isOffered(found->versionString, skippedVersion(), userInitiated)
+            || !isOffered(found->versionString, rolledBackVersion(), userInitiated)))
         found.reset();
     if (!found) {
         finishCycle(kind, engineError(UpdateEngineError::NoUpdate, noUpdateText));
@@ -413,9 +412,8 @@ void UpdateEngine::showWindow()
         connect(window, &InstallWindow::relaunchClicked, this, &UpdateEngine::installAndRelaunch);
         connect(window, &InstallWindow::closeClicked, this, &UpdateEngine::dismissed);
         connect(window, &InstallWindow::dismissed, this, &UpdateEngine::dismissed);
-        connect(window, &InstallWindow::releasePageClicked, this, [this] {
-            m_urlOpener.openUrl(QUrl(platform::buildSettings().releasePageUrl));
-        });
+        connect(window, &InstallWindow::releasePageClicked, this,
+                [this] { m_urlOpener.openUrl(QUrl(platform::buildSettings().releasePageUrl)); });
         m_window = window;
     }
     m_window->render(m_state);

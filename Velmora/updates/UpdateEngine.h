@@ -36,12 +36,12 @@ namespace velmora::updates {
 
 // Codes in updaterErrorDomain with which the engine ends an update cycle.
 enum class UpdateEngineError : int {
-    InsecureFeedUrl = 3,       // the feed address is not https; nothing was requested
-    InvalidFeedUrl = 4,        // the feed address is empty or has no host
-    CheckRefused = 5,          // a check was asked for before startUpdater() or during another cycle
-    AppcastParseError = 1000,  // the feed arrived but is not a readable feed
+    InsecureFeedUrl = 3,          // the feed address is not https; nothing was requested
+    InvalidFeedUrl = 4,           // the feed address is empty or has no host
+    CheckRefused = 5,             // a check was asked for before startUpdater() or during another cycle
+    AppcastParseError = 1000,     // the feed arrived but is not a readable feed
     NoUpdate = noUpdateErrorCode, // 1001: no entry for this platform is newer than the running version
-    AppcastUnavailable = 1002, // no response, time-out, a status other than 200, or a body over the limit
+    AppcastUnavailable = 1002,    // no response, time-out, a status other than 200, or a body over the limit
 };
 
 // Whole-request limit of the feed download, and the largest feed accepted.
@@ -53,11 +53,11 @@ inline constexpr std::chrono::milliseconds scheduledCheckInterval = std::chrono:
 // What the engine works with; an empty or null field takes the build's value.
 struct UpdateEngineConfiguration
 {
-    QString feedUrl;          // default: platform::buildSettings().updateFeedUrl
-    QString runningVersion;   // default: platform::buildSettings().version
+    QString feedUrl;                      // default: platform::buildSettings().updateFeedUrl
+    QString runningVersion;               // default: platform::buildSettings().version
     platform::HttpClient *http = nullptr; // default: platform::HttpClient::shared()
     std::chrono::milliseconds feedTimeout = feedRequestTimeout;
-    QStringList allowedChannels = {};     // named feed channels offered besides the default one
+    QStringList allowedChannels = {}; // named feed channels offered besides the default one
     // Only Linux downloads that name this architecture (velmora:arch) are offered. One that
     // names none is not offered either: a validly signed archive for another processor would
     // otherwise be exchanged in, and builds older than the attribute ignore it, so a feed can
@@ -74,7 +74,9 @@ struct UpdateEngineConfiguration
     std::function<void()> quit = {};
 };
 
-class UpdateEngine final : public Updater, public StandardUpdaterController
+class UpdateEngine final
+    : public Updater
+    , public StandardUpdaterController
 {
     Q_OBJECT
 public:

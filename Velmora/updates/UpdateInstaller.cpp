@@ -7,8 +7,8 @@
 #include "platform/HttpClient.h"
 #include "platform/MappedFile.h"
 #include "platform/PackageOwnership.h"
-#include "platform/SystemError.h"
 #include "platform/Relauncher.h"
+#include "platform/SystemError.h"
 #include "updates/BundleInfo.h"
 #include "updates/BundleUnpacker.h"
 #include "updates/Texts.h"
@@ -125,36 +125,63 @@ QString InstallFailure::message() const
     switch (error) {
     case InstallError::Refused:
         switch (refusal) {
-        case InstallRefusal::PackageManaged: return packageManagedText;
-        case InstallRefusal::NotWritable: return notWritableText.arg(bundlePath);
-        case InstallRefusal::SharedParent: return sharedParentText.arg(QFileInfo(bundlePath).absolutePath());
-        case InstallRefusal::SeparateFileSystem: return separateFileSystemText.arg(bundlePath);
-        case InstallRefusal::NoPublicKeys: return noPublicKeysText;
+        case InstallRefusal::PackageManaged:
+            return packageManagedText;
+        case InstallRefusal::NotWritable:
+            return notWritableText.arg(bundlePath);
+        case InstallRefusal::SharedParent:
+            return sharedParentText.arg(QFileInfo(bundlePath).absolutePath());
+        case InstallRefusal::SeparateFileSystem:
+            return separateFileSystemText.arg(bundlePath);
+        case InstallRefusal::NoPublicKeys:
+            return noPublicKeysText;
         case InstallRefusal::NotABundle:
-        case InstallRefusal::None: return notABundleText;
+        case InstallRefusal::None:
+            return notABundleText;
         }
         return notABundleText;
-    case InstallError::Busy: return busyText;
-    case InstallError::InsecureUrl: return insecureDownloadText;
-    case InstallError::RedirectRefused: return redirectRefusedText;
-    case InstallError::NoLength: return noLengthText;
-    case InstallError::TooLarge: return tooLargeText;
-    case InstallError::DiskFull: return diskFullText;
-    case InstallError::DownloadFailed: return downloadFailedText;
-    case InstallError::HttpStatus: return downloadStatusText.arg(httpStatus);
-    case InstallError::LengthMismatch: return lengthMismatchText;
-    case InstallError::MissingSignature: return missingSignatureText;
-    case InstallError::BadSignature: return badSignatureText;
-    case InstallError::Damaged: return damagedArchiveText;
-    case InstallError::UnsafeArchive: return unsafeArchiveText;
-    case InstallError::NotABundle: return notABundleArchiveText;
-    case InstallError::WrongVersion: return wrongVersionText.arg(bundleVersion, feedVersion);
-    case InstallError::NotNewer: return notNewerText.arg(bundleVersion, runningVersion);
-    case InstallError::FileError: return fileErrorText.arg(detail);
-    case InstallError::SwapFailed: return swapFailedText.arg(detail);
-    case InstallError::RelaunchFailed: return relaunchFailedText.arg(detail);
-    case InstallError::CannotStart: return cannotStartText.arg(bundleVersion);
-    case InstallError::Cancelled: return QString();
+    case InstallError::Busy:
+        return busyText;
+    case InstallError::InsecureUrl:
+        return insecureDownloadText;
+    case InstallError::RedirectRefused:
+        return redirectRefusedText;
+    case InstallError::NoLength:
+        return noLengthText;
+    case InstallError::TooLarge:
+        return tooLargeText;
+    case InstallError::DiskFull:
+        return diskFullText;
+    case InstallError::DownloadFailed:
+        return downloadFailedText;
+    case InstallError::HttpStatus:
+        return downloadStatusText.arg(httpStatus);
+    case InstallError::LengthMismatch:
+        return lengthMismatchText;
+    case InstallError::MissingSignature:
+        return missingSignatureText;
+    case InstallError::BadSignature:
+        return badSignatureText;
+    case InstallError::Damaged:
+        return damagedArchiveText;
+    case InstallError::UnsafeArchive:
+        return unsafeArchiveText;
+    case InstallError::NotABundle:
+        return notABundleArchiveText;
+    case InstallError::WrongVersion:
+        return wrongVersionText.arg(bundleVersion, feedVersion);
+    case InstallError::NotNewer:
+        return notNewerText.arg(bundleVersion, runningVersion);
+    case InstallError::FileError:
+        return fileErrorText.arg(detail);
+    case InstallError::SwapFailed:
+        return swapFailedText.arg(detail);
+    case InstallError::RelaunchFailed:
+        return relaunchFailedText.arg(detail);
+    case InstallError::CannotStart:
+        return cannotStartText.arg(bundleVersion);
+    case InstallError::Cancelled:
+        return QString();
     }
     return fileErrorText.arg(detail);
 }
@@ -301,11 +328,13 @@ QCoro::Task<std::optional<InstallFailure>> UpdateInstaller::prepare(UpdateItem i
             co_return failure(InstallError::FileError, error);
     }
     if (!QDir().mkdir(m_paths.work, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
-        co_return failure(InstallError::FileError, QStringLiteral("%1: %2").arg(m_paths.work, platform::systemErrorText(errno)));
+        co_return failure(InstallError::FileError,
+                          QStringLiteral("%1: %2").arg(m_paths.work, platform::systemErrorText(errno)));
     // Made here just now, but checked all the same before anything goes into it: the user's
     // own, closed to everyone else, and no link.
     if (!platform::isPrivateFolder(m_paths.work))
-        co_return failure(InstallError::FileError, QStringLiteral("%1: not a private folder of this user").arg(m_paths.work));
+        co_return failure(InstallError::FileError,
+                          QStringLiteral("%1: not a private folder of this user").arg(m_paths.work));
     m_lock = std::make_unique<platform::FolderLock>(platform::FolderLock::tryLock(m_paths.work));
     if (!m_lock->isHeld()) {
         m_lock.reset();
@@ -351,9 +380,7 @@ QCoro::Task<std::optional<InstallFailure>> UpdateInstaller::prepare(UpdateItem i
             self->reach(InstallPoint::Downloading);
         }
     };
-    const auto sink = [archive](QByteArrayView piece) {
-        return archive->write(piece.data(), piece.size()) == piece.size();
-    };
+    const auto sink = [archive](QByteArrayView piece) { return archive->write(piece.data(), piece.size()) == piece.size(); };
     // Arguments named first: g++ 12 destroys some temporaries of a co_await expression twice.
     // The archive's content is checked by its signature, so mirrors on other hosts may serve it.
     const platform::RedirectPolicy anywhere = platform::RedirectPolicy::httpsAnyHost();
@@ -445,7 +472,8 @@ QCoro::Task<std::optional<InstallFailure>> UpdateInstaller::prepare(UpdateItem i
     // What was unpacked must be a bundle of the announced version.
     if (!isExecutableRegularFile(m_paths.swap + QStringLiteral("/bin/velmora")))
         co_return failure(InstallError::NotABundle, QStringLiteral("no executable bin/velmora"));
-    const platform::SmallFile infoFile = platform::readSmallFile(m_paths.swap + QStringLiteral("/Info.json"), maxBundleInfoBytes);
+    const platform::SmallFile infoFile = platform::readSmallFile(m_paths.swap + QStringLiteral("/Info.json"),
+                                                                 maxBundleInfoBytes);
     if (!infoFile.exists || !infoFile.error.isEmpty() || infoFile.tooLarge)
         co_return failure(InstallError::NotABundle, QStringLiteral("no readable Info.json"));
     const BundleInfo info = parseBundleInfo(infoFile.content);
@@ -653,7 +681,8 @@ bool UpdateInstaller::confirm(const QString &bundle, const std::function<void(In
         platform::removeTree(paths.work);
         return false;
     }
-    if ((journal.step != JournalStep::Swapped && journal.step != JournalStep::Swapping) || atBundle != std::optional(journal.newBundle))
+    if ((journal.step != JournalStep::Swapped && journal.step != JournalStep::Swapping)
+        || atBundle != std::optional(journal.newBundle))
         return false;
     journal.step = JournalStep::Confirmed;
     if (!platform::writeFileAtomically(paths.journal, serializeJournal(journal), nullptr))

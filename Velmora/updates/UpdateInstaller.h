@@ -57,22 +57,22 @@ struct InstallPaths
 // Moments of an installation that a test can stop a run at (by killing it there). The
 // journal has been written, or the effect done, when the moment is reached.
 enum class InstallPoint {
-    Downloading,       // the first piece of the archive is on disk
-    Downloaded,        // verified; "downloaded" written
-    Unpacking,         // "unpacking" written, nothing unpacked yet
-    Unpacked,          // the new bundle is in "swap", its files not yet synced
-    Ready,             // "ready" written
-    Swapping,          // "swapping" written, nothing exchanged yet
-    Exchanged,         // the bundle's path holds the new version; the journal still says "swapping"
-    Swapped,           // "swapped" written
-    Confirming,        // "confirmed" written, the backup still there
-    RollingBack,       // "rollingBack" written, nothing exchanged yet
-    ExchangedBack,     // the old version is back; the journal still says "rollingBack"
+    Downloading,   // the first piece of the archive is on disk
+    Downloaded,    // verified; "downloaded" written
+    Unpacking,     // "unpacking" written, nothing unpacked yet
+    Unpacked,      // the new bundle is in "swap", its files not yet synced
+    Ready,         // "ready" written
+    Swapping,      // "swapping" written, nothing exchanged yet
+    Exchanged,     // the bundle's path holds the new version; the journal still says "swapping"
+    Swapped,       // "swapped" written
+    Confirming,    // "confirmed" written, the backup still there
+    RollingBack,   // "rollingBack" written, nothing exchanged yet
+    ExchangedBack, // the old version is back; the journal still says "rollingBack"
 };
 
 enum class InstallError {
-    Refused,          // see InstallFailure::refusal
-    Busy,             // another Velmora holds the work folder
+    Refused, // see InstallFailure::refusal
+    Busy,    // another Velmora holds the work folder
     InsecureUrl,
     RedirectRefused,
     NoLength,
@@ -91,7 +91,7 @@ enum class InstallError {
     FileError,
     SwapFailed,
     RelaunchFailed,
-    CannotStart,      // the unpacked version failed its start check on this system
+    CannotStart, // the unpacked version failed its start check on this system
     Cancelled,
 };
 
@@ -124,10 +124,10 @@ struct InstallFailure
 // What an installer works with; an empty or null field takes the running application's value.
 struct InstallerConfiguration
 {
-    QString bundle;         // empty: the running application's bundle folder
-    QString runningVersion; // empty: the build's version
-    std::optional<QStringList> publicKeys; // nullopt: the build's keys
-    platform::HttpClient *http = nullptr;  // nullptr: the shared client
+    QString bundle;                                 // empty: the running application's bundle folder
+    QString runningVersion;                         // empty: the build's version
+    std::optional<QStringList> publicKeys;          // nullopt: the build's keys
+    platform::HttpClient *http = nullptr;           // nullptr: the shared client
     platform::PackageOwnership *packages = nullptr; // nullptr: the system's package database
     // Starts the new version; empty: the program, detached, with this process's arguments
     // and VELMORA_RELAUNCHED_FROM.
@@ -145,7 +145,6 @@ class UpdateInstaller : public QObject
     Q_OBJECT
 public:
     using Relaunch = std::function<platform::RelaunchResult(const QString &program)>;
-
 
     explicit UpdateInstaller(InstallerConfiguration configuration = {}, QObject *parent = nullptr);
     ~UpdateInstaller() override;
@@ -186,8 +185,7 @@ public:
         QString error; // what failed, in English; empty when everything went as planned
     };
     // Called early at every start, before the backend is started.
-    static LaunchRecovery recoverAtLaunch(const QString &bundle,
-                                          const std::function<void(InstallPoint)> &reached = {});
+    static LaunchRecovery recoverAtLaunch(const QString &bundle, const std::function<void(InstallPoint)> &reached = {});
     // The new version is up (its window and its backend): its installation is complete. True
     // when an installation was confirmed by this call.
     static bool confirm(const QString &bundle, const std::function<void(InstallPoint)> &reached = {});

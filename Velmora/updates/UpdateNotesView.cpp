@@ -15,7 +15,6 @@
 namespace velmora::updates {
 namespace {
 
-
 constexpr int notesHeight = 190;
 constexpr int extraLineSpacing = 5;
 // Characters written into the notes per turn of the event loop: a few milliseconds of layout.
@@ -32,8 +31,7 @@ QPalette textPalette(const QColor &colour)
 
 } // namespace
 
-UpdateNotesView::UpdateNotesView(platform::UrlOpener &opener, QWidget *parent)
-    : QWidget(parent), m_opener(opener)
+UpdateNotesView::UpdateNotesView(platform::UrlOpener &opener, QWidget *parent) : QWidget(parent), m_opener(opener)
 {
     setObjectName(QStringLiteral("update-release-notes"));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);

@@ -21,8 +21,7 @@ class UpdateNotesView : public QWidget
     Q_OBJECT
 public:
     // Links in the notes open through opener.
-    explicit UpdateNotesView(platform::UrlOpener &opener = platform::UrlOpener::system(),
-                             QWidget *parent = nullptr);
+    explicit UpdateNotesView(platform::UrlOpener &opener = platform::UrlOpener::system(), QWidget *parent = nullptr);
     ~UpdateNotesView() override;
 
     // Shows text (read as inline Markdown), or the loading row while loading, or the failure

@@ -26,8 +26,8 @@ std::optional<QByteArray> decodeBase64Exactly(QStringView text, qsizetype size)
         return std::nullopt;
     for (QChar c : text) {
         const char16_t u = c.unicode();
-        const bool alphabet = (u >= u'A' && u <= u'Z') || (u >= u'a' && u <= u'z') || (u >= u'0' && u <= u'9')
-                           || u == u'+' || u == u'/' || u == u'=';
+        const bool alphabet = (u >= u'A' && u <= u'Z') || (u >= u'a' && u <= u'z') || (u >= u'0' && u <= u'9') || u == u'+'
+                              || u == u'/' || u == u'=';
         if (!alphabet)
             return std::nullopt;
     }
@@ -119,8 +119,8 @@ QString signData(QByteArrayView data, const KeyPair &keys)
                              reinterpret_cast<const unsigned char *>(keys.seed.constData()));
     QByteArray signature(crypto_sign_BYTES, Qt::Uninitialized);
     crypto_sign_detached(reinterpret_cast<unsigned char *>(signature.data()), nullptr,
-                         reinterpret_cast<const unsigned char *>(data.data()),
-                         static_cast<unsigned long long>(data.size()), secret);
+                         reinterpret_cast<const unsigned char *>(data.data()), static_cast<unsigned long long>(data.size()),
+                         secret);
     sodium_memzero(secret, sizeof secret);
     return QString::fromLatin1(signature.toBase64());
 }

@@ -54,11 +54,9 @@ class UpdaterDelegate
 public:
     virtual ~UpdaterDelegate() = default;
     virtual void didFindValidUpdate(Updater &updater, const UpdateItem &item) = 0;
-    virtual void didFinishUpdateCycle(Updater &updater, UpdateCheckKind kind,
-                                      const std::optional<UpdaterError> &error) = 0;
+    virtual void didFinishUpdateCycle(Updater &updater, UpdateCheckKind kind, const std::optional<UpdaterError> &error) = 0;
     // Answering true takes over the relaunch until the continuation is called.
-    virtual bool shouldPostponeRelaunch(Updater &updater, const UpdateItem &item,
-                                        RelaunchContinuation continuation) = 0;
+    virtual bool shouldPostponeRelaunch(Updater &updater, const UpdateItem &item, RelaunchContinuation continuation) = 0;
     // The user postponed the relaunch that a continuation was waiting for: no relaunch follows,
     // so whatever the delegate started for it stops, and that continuation will do nothing.
     virtual void relaunchWithdrawn(Updater &) {}
@@ -79,8 +77,8 @@ class Updater : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(bool canCheckForUpdates READ canCheckForUpdates NOTIFY canCheckForUpdatesChanged)
-    Q_PROPERTY(bool automaticallyChecksForUpdates READ automaticallyChecksForUpdates
-                   WRITE setAutomaticallyChecksForUpdates NOTIFY automaticallyChecksForUpdatesChanged)
+    Q_PROPERTY(bool automaticallyChecksForUpdates READ automaticallyChecksForUpdates WRITE setAutomaticallyChecksForUpdates
+                   NOTIFY automaticallyChecksForUpdatesChanged)
 public:
     using QObject::QObject;
 

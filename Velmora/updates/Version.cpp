@@ -86,9 +86,7 @@ VersionKey keyOf(QStringView version)
 
 std::weak_ordering fromInt(int order)
 {
-    return order < 0 ? std::weak_ordering::less
-         : order > 0 ? std::weak_ordering::greater
-                     : std::weak_ordering::equivalent;
+    return order < 0 ? std::weak_ordering::less : order > 0 ? std::weak_ordering::greater : std::weak_ordering::equivalent;
 }
 
 std::weak_ordering compareNumbers(const QString &a, const QString &b)

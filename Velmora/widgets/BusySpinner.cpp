@@ -12,8 +12,8 @@ SpinnerLook controlLook(int side)
     constexpr int spokes = 12;
     const qreal radius = side / 2.0;
     // From darkest to lightest over the twelve spokes.
-    return SpinnerLook{side, spokes, radius * 0.45, radius * 0.95, qMax(1.5, side / 11.0),
-                       0.85, 0.6 / (spokes - 1), QColor(), 80};
+    return SpinnerLook{side,     spokes, radius * 0.45, radius * 0.95, qMax(1.5, side / 11.0), 0.85, 0.6 / (spokes - 1),
+                       QColor(), 80};
 }
 
 } // namespace

@@ -9,7 +9,7 @@ namespace velmora::widgets {
 // How a spinner is drawn; each screen that shows one keeps its own look.
 struct SpinnerLook
 {
-    int side;          // width and height, in logical pixels
+    int side; // width and height, in logical pixels
     int spokes;
     qreal innerRadius; // where a spoke starts and ends, from the centre
     qreal outerRadius;

@@ -5,8 +5,7 @@
 
 namespace velmora::widgets {
 
-ElidedLabel::ElidedLabel(QWidget *parent)
-    : QWidget(parent)
+ElidedLabel::ElidedLabel(QWidget *parent) : QWidget(parent)
 {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }

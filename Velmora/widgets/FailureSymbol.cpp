@@ -6,8 +6,7 @@
 
 namespace velmora::widgets {
 
-FailureSymbol::FailureSymbol(QWidget *parent)
-    : QWidget(parent)
+FailureSymbol::FailureSymbol(QWidget *parent) : QWidget(parent)
 {
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setAttribute(Qt::WA_TranslucentBackground);

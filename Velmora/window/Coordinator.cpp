@@ -7,9 +7,10 @@
 namespace velmora::window {
 
 WindowLifecycleView::Coordinator::Coordinator(ActiveWork activeWork, Quit quit, QObject *parent)
-    : QObject(parent), m_activeWork(std::move(activeWork)), m_quit(std::move(quit))
-{
-}
+    : QObject(parent)
+    , m_activeWork(std::move(activeWork))
+    , m_quit(std::move(quit))
+{}
 
 WindowLifecycleView::Coordinator::~Coordinator()
 {

@@ -11,8 +11,8 @@ const QString WindowLifecycleView::windowID = QStringLiteral("velmora.workspace"
 
 WindowLifecycleView::WindowLifecycleView(ActiveWork activeWork, Quit quit, QWidget *parent)
     : QWidget(parent)
-    , m_coordinator(new Coordinator(std::move(activeWork),
-                                    quit ? std::move(quit) : Quit([] { QCoreApplication::quit(); }), this))
+    , m_coordinator(
+          new Coordinator(std::move(activeWork), quit ? std::move(quit) : Quit([] { QCoreApplication::quit(); }), this))
 {
     // Nothing to see, nothing to click: it only finds its window.
     setAttribute(Qt::WA_TransparentForMouseEvents);

@@ -17,13 +17,15 @@ namespace velmora::workspace {
 WorkspaceView::Coordinator::Coordinator(const QUrl &origin, platform::UrlOpener &opener, QWebEngineProfile *profile,
                                         QObject *parent)
     : Coordinator(origin, opener, profile, ScriptBridge::Dependencies{}, DownloadSaver::Dependencies{}, nullptr, parent)
-{
-}
+{}
 
 WorkspaceView::Coordinator::Coordinator(const QUrl &origin, platform::UrlOpener &opener, QWebEngineProfile *profile,
                                         ScriptBridge::Dependencies bridge, DownloadSaver::Dependencies downloads,
                                         platform::FilePanel *filePanel, QObject *parent)
-    : QWebEnginePage(profile, parent), m_origin(origin), m_opener(opener), m_activations(platform::randomToken())
+    : QWebEnginePage(profile, parent)
+    , m_origin(origin)
+    , m_opener(opener)
+    , m_activations(platform::randomToken())
 {
     installActivationScript();
     m_bridge = new ScriptBridge(this, m_origin, std::move(bridge), this);
@@ -66,8 +68,8 @@ void WorkspaceView::Coordinator::installActivationScript()
 bool WorkspaceView::Coordinator::acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame)
 {
     Q_UNUSED(isMainFrame); // every frame is held to the same origin
-    const bool linkActivated =
-        type == NavigationTypeLinkClicked && m_activations.consume(url, LinkActivations::Clock::now());
+    const bool linkActivated = type == NavigationTypeLinkClicked
+                               && m_activations.consume(url, LinkActivations::Clock::now());
     const NavigationDecision decision = decideNavigation(m_origin, {url, linkActivated, false});
     const bool opened = decision.openExternally && m_opener.openUrl(url);
     // The engine turns a download-attribute link into a download before asking here, so an
@@ -88,8 +90,7 @@ void WorkspaceView::Coordinator::answerNewWindowRequest(QWebEngineNewWindowReque
     // target=_blank and window.open: the same rule as any navigation, and never a second
     // window. The request is left unanswered, so the engine drops the new page.
     const QUrl url = request.requestedUrl();
-    const bool linkActivated =
-        request.isUserInitiated() && m_activations.consume(url, LinkActivations::Clock::now());
+    const bool linkActivated = request.isUserInitiated() && m_activations.consume(url, LinkActivations::Clock::now());
     const NavigationDecision decision = decideNavigation(m_origin, {url, linkActivated, false});
     const bool opened = decision.openExternally && m_opener.openUrl(url);
     emit navigationDecided(url, false, opened);

@@ -2,9 +2,9 @@
 
 #include "platform/UrlOpener.h"
 #include "workspace/DownloadSaver.h"
+#include "workspace/LinkActivations.h"
 #include "workspace/ScriptBridge.h"
 #include "workspace/SettingsKeys.h"
-#include "workspace/LinkActivations.h"
 #include "workspace/WorkspaceView.h"
 
 #include <QWebEnginePage>
@@ -32,8 +32,7 @@ public:
     // origin: the page URL whose scheme, host and port every navigation and every bridge
     // message must match. bridge: the services of the page's script bridge; downloads and
     // filePanel: what saving downloads and serving file inputs use (nullptr: the real panel).
-    Coordinator(const QUrl &origin, platform::UrlOpener &opener, QWebEngineProfile *profile,
-                QObject *parent = nullptr);
+    Coordinator(const QUrl &origin, platform::UrlOpener &opener, QWebEngineProfile *profile, QObject *parent = nullptr);
     Coordinator(const QUrl &origin, platform::UrlOpener &opener, QWebEngineProfile *profile,
                 ScriptBridge::Dependencies bridge, DownloadSaver::Dependencies downloads = {},
                 platform::FilePanel *filePanel = nullptr, QObject *parent = nullptr);

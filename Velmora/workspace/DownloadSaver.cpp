@@ -27,8 +27,8 @@ QString defaultStagingFolder()
     return QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/downloads");
 }
 
-#define VELMORA_SAME_REASON(name)                                                                               \
-    static_assert(int(DownloadInterruptReason::name) == int(QWebEngineDownloadRequest::name),                   \
+#define VELMORA_SAME_REASON(name) \
+    static_assert(int(DownloadInterruptReason::name) == int(QWebEngineDownloadRequest::name), \
                   "the engine's reason " #name " has another value")
 VELMORA_SAME_REASON(NoReason);
 VELMORA_SAME_REASON(FileFailed);
@@ -80,8 +80,7 @@ DownloadSaver::DownloadSaver(QWebEnginePage *page, Dependencies dependencies, QO
     , m_savePanel(dependencies.savePanel ? *dependencies.savePanel : platform::SavePanel::system())
     , m_alert(dependencies.alert ? *dependencies.alert : platform::Alert::system())
     , m_stagingFolder(dependencies.stagingFolder.isEmpty() ? defaultStagingFolder() : dependencies.stagingFolder)
-{
-}
+{}
 
 DownloadSaver::~DownloadSaver()
 {

@@ -9,9 +9,9 @@ constexpr qsizetype maximumReports = 4;
 } // namespace
 
 FileInputActivations::FileInputActivations(QString token, std::chrono::milliseconds lifetime)
-    : m_token(std::move(token)), m_lifetime(lifetime)
-{
-}
+    : m_token(std::move(token))
+    , m_lifetime(lifetime)
+{}
 
 bool FileInputActivations::takeMessage(const QString &message, Clock::time_point now)
 {

@@ -19,8 +19,8 @@
 
 namespace velmora::workspace {
 
-FileInputPanel::FileInputPanel(QWebEnginePage *page, const QUrl &origin, const QString &token,
-                               platform::FilePanel *panel, QObject *parent)
+FileInputPanel::FileInputPanel(QWebEnginePage *page, const QUrl &origin, const QString &token, platform::FilePanel *panel,
+                               QObject *parent)
     : QObject(parent)
     , m_page(page)
     , m_origin(origin)

@@ -10,9 +10,9 @@ constexpr qsizetype maximumRecent = 8;
 } // namespace
 
 LinkActivations::LinkActivations(QString token, std::chrono::milliseconds lifetime)
-    : m_token(std::move(token)), m_lifetime(lifetime)
-{
-}
+    : m_token(std::move(token))
+    , m_lifetime(lifetime)
+{}
 
 QString LinkActivations::scriptSource(const QString &scriptTemplate, const QString &token)
 {

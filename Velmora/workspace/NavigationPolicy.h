@@ -13,14 +13,10 @@ namespace velmora::workspace {
 // The nine script-message names of the bridge, in registration order; the same list gates
 // incoming messages.
 inline const QStringList bridgeMessageNames = {
-    QStringLiteral("chooseModelFolder"),
-    QStringLiteral("getSaveLocation"),
-    QStringLiteral("chooseSaveLocation"),
-    QStringLiteral("revealTextFile"),
-    QStringLiteral("getAppInfo"),
-    QStringLiteral("checkForUpdates"),
-    QStringLiteral("openVoiceMemos"),
-    QStringLiteral("requestVoiceMemosAccess"),
+    QStringLiteral("chooseModelFolder"),    QStringLiteral("getSaveLocation"),
+    QStringLiteral("chooseSaveLocation"),   QStringLiteral("revealTextFile"),
+    QStringLiteral("getAppInfo"),           QStringLiteral("checkForUpdates"),
+    QStringLiteral("openVoiceMemos"),       QStringLiteral("requestVoiceMemosAccess"),
     QStringLiteral("openVoiceMemoPrivacy"),
 };
 

@@ -53,9 +53,11 @@ private:
 
 PageScripts::PageScripts(QWebEnginePage *page, ScriptBridge *bridge, std::chrono::milliseconds settleTimeout,
                          QObject *parent)
-    : backend::WorkspacePage(parent), m_page(page), m_bridge(bridge), m_settleTimeout(settleTimeout)
-{
-}
+    : backend::WorkspacePage(parent)
+    , m_page(page)
+    , m_bridge(bridge)
+    , m_settleTimeout(settleTimeout)
+{}
 
 QCoro::Task<backend::PageScriptResult> PageScripts::runAsyncFunction(QString body)
 {

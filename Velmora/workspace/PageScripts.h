@@ -23,8 +23,8 @@ public:
     // hold up its caller (the relaunch after an update) for ever. Expiry counts as a failed run.
     static constexpr std::chrono::milliseconds defaultSettleTimeout{30'000};
 
-    PageScripts(QWebEnginePage *page, ScriptBridge *bridge,
-                std::chrono::milliseconds settleTimeout = defaultSettleTimeout, QObject *parent = nullptr);
+    PageScripts(QWebEnginePage *page, ScriptBridge *bridge, std::chrono::milliseconds settleTimeout = defaultSettleTimeout,
+                QObject *parent = nullptr);
 
     /// Fails (ok false) when the page or its bridge is gone, the page has no bridge in its
     /// current document, the script throws or is rejected, the page loads another document

@@ -137,10 +137,9 @@ void ScriptBridge::installScripts()
 
 QString ScriptBridge::textSaveDirectory()
 {
-    const QString folder =
-        workspace::textSaveDirectory(QSettings().value(textSaveDirectoryKey),
-                                     QStandardPaths::standardLocations(QStandardPaths::DownloadLocation).value(0),
-                                     QDir::homePath());
+    const QString folder = workspace::textSaveDirectory(
+        QSettings().value(textSaveDirectoryKey),
+        QStandardPaths::standardLocations(QStandardPaths::DownloadLocation).value(0), QDir::homePath());
     return presentFolder(folder, QFileInfo(folder).isDir(), QDir::homePath());
 }
 

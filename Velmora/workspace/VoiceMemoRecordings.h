@@ -92,7 +92,7 @@ constexpr bool recordingsNeedPermission =
 void probeVoiceMemoAccess(const RecordingPlaces &places, QObject *receiver, std::function<void(bool)> completion);
 
 // Announces the user's return from the permission settings to the page.
-inline const QString permissionReturnScript =
-    QStringLiteral("window.dispatchEvent(new Event('velmora-voice-memo-permission-return'));");
+inline const QString permissionReturnScript = QStringLiteral(
+    "window.dispatchEvent(new Event('velmora-voice-memo-permission-return'));");
 
 } // namespace velmora::workspace

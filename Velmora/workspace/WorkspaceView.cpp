@@ -32,8 +32,7 @@ QWebEngineProfile *workspaceProfile()
 
 WorkspaceView::WorkspaceView(const QUrl &url, platform::UrlOpener &opener, QWidget *parent)
     : WorkspaceView(url, opener, defaultLoadTimeout, parent)
-{
-}
+{}
 
 namespace {
 
@@ -50,11 +49,11 @@ WorkspaceViewDependencies withOpener(platform::UrlOpener &opener, std::chrono::m
 WorkspaceView::WorkspaceView(const QUrl &url, platform::UrlOpener &opener, std::chrono::milliseconds loadTimeout,
                              QWidget *parent)
     : WorkspaceView(url, withOpener(opener, loadTimeout), parent)
-{
-}
+{}
 
 WorkspaceView::WorkspaceView(const QUrl &url, WorkspaceViewDependencies dependencies, QWidget *parent)
-    : QWidget(parent), m_url(url)
+    : QWidget(parent)
+    , m_url(url)
 {
     platform::UrlOpener &opener = dependencies.opener ? *dependencies.opener : platform::UrlOpener::system();
     auto *layout = new QVBoxLayout(this);
@@ -125,7 +124,8 @@ void WorkspaceView::reload()
 
 void WorkspaceView::renderProcessEnded(bool abnormal)
 {
-    switch (decidePageRecovery(abnormal, QCoreApplication::closingDown(), m_lastRecovery, std::chrono::steady_clock::now())) {
+    switch (
+        decidePageRecovery(abnormal, QCoreApplication::closingDown(), m_lastRecovery, std::chrono::steady_clock::now())) {
     case PageRecovery::Nothing:
         return;
     case PageRecovery::Reload:

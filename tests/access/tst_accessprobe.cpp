@@ -38,14 +38,22 @@ private slots:
         QTest::addColumn<QString>("user");
         QTest::addColumn<bool>("granted");
         // Each database is "file", "folder", "link" (to a regular file), "pipe" or "missing".
-        QTest::newRow("system database opens") << "file" << "missing" << true;
-        QTest::newRow("user database opens") << "missing" << "file" << true;
-        QTest::newRow("system folder, user file") << "folder" << "file" << true;
-        QTest::newRow("system link, user file") << "link" << "file" << true;
-        QTest::newRow("links are not followed") << "link" << "link" << false;
-        QTest::newRow("folders are not files") << "folder" << "folder" << false;
-        QTest::newRow("named pipe does not block") << "pipe" << "missing" << false;
-        QTest::newRow("neither exists") << "missing" << "missing" << false;
+        QTest::newRow("system database opens") << "file"
+                                               << "missing" << true;
+        QTest::newRow("user database opens") << "missing"
+                                             << "file" << true;
+        QTest::newRow("system folder, user file") << "folder"
+                                                  << "file" << true;
+        QTest::newRow("system link, user file") << "link"
+                                                << "file" << true;
+        QTest::newRow("links are not followed") << "link"
+                                                << "link" << false;
+        QTest::newRow("folders are not files") << "folder"
+                                               << "folder" << false;
+        QTest::newRow("named pipe does not block") << "pipe"
+                                                   << "missing" << false;
+        QTest::newRow("neither exists") << "missing"
+                                        << "missing" << false;
     }
 
     void privacyDatabaseProbe()

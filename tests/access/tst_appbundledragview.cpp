@@ -16,9 +16,18 @@ void send(QWidget &widget, QEvent::Type type, QPointF position, Qt::MouseButton 
     QApplication::sendEvent(&widget, &event);
 }
 
-void press(QWidget &w, QPointF p) { send(w, QEvent::MouseButtonPress, p, Qt::LeftButton, Qt::LeftButton); }
-void drag(QWidget &w, QPointF p) { send(w, QEvent::MouseMove, p, Qt::NoButton, Qt::LeftButton); }
-void release(QWidget &w, QPointF p) { send(w, QEvent::MouseButtonRelease, p, Qt::LeftButton, Qt::NoButton); }
+void press(QWidget &w, QPointF p)
+{
+    send(w, QEvent::MouseButtonPress, p, Qt::LeftButton, Qt::LeftButton);
+}
+void drag(QWidget &w, QPointF p)
+{
+    send(w, QEvent::MouseMove, p, Qt::NoButton, Qt::LeftButton);
+}
+void release(QWidget &w, QPointF p)
+{
+    send(w, QEvent::MouseButtonRelease, p, Qt::LeftButton, Qt::NoButton);
+}
 
 } // namespace
 

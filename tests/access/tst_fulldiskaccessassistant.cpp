@@ -14,8 +14,8 @@
 using namespace velmora;
 using namespace std::chrono_literals;
 using access::FullDiskAccessAssistant;
-using test::CountingSettingsOpener;
 using platform::WindowDescription;
+using test::CountingSettingsOpener;
 
 Q_DECLARE_METATYPE(QList<QRectF>)
 Q_DECLARE_METATYPE(std::optional<QRectF>)
@@ -85,8 +85,9 @@ struct AssistantFixture
     QPoint placedBeside(const QRect &anchor, std::optional<QSize> size = {}) const
     {
         const auto screens = platform::ScreenLayout::current();
-        const QRectF frame = access::AccessGuidePlacement::frame(QSizeF(size.value_or(assistant->window()->frameGeometry().size())),
-                                                                 screens.fromTopLeft(QRectF(anchor)), screens.visibleFrames);
+        const QRectF frame = access::AccessGuidePlacement::frame(
+            QSizeF(size.value_or(assistant->window()->frameGeometry().size())), screens.fromTopLeft(QRectF(anchor)),
+            screens.visibleFrames);
         return screens.toTopLeft(frame).topLeft().toPoint();
     }
 
@@ -121,14 +122,13 @@ private slots:
         QTest::newRow("two screens") << panel << QRectF(1500, 50, 1800, 1000) << QList<QRectF>{laptop, second}
                                      << QRectF(2992, 640, 356, 410);
         // Without screens the anchor inset by 12 bounds the panel.
-        QTest::newRow("no screens") << panel << QRectF(100, 200, 800, 600) << QList<QRectF>{}
-                                    << QRectF(532, 212, 356, 410);
+        QTest::newRow("no screens") << panel << QRectF(100, 200, 800, 600) << QList<QRectF>{} << QRectF(532, 212, 356, 410);
         // An anchor on no screen uses the first screen.
-        QTest::newRow("anchor off every screen") << panel << QRectF(5000, 5000, 400, 300) << QList<QRectF>{laptop, second}
-                                                 << QRectF(1072, 453, 356, 410);
+        QTest::newRow("anchor off every screen")
+            << panel << QRectF(5000, 5000, 400, 300) << QList<QRectF>{laptop, second} << QRectF(1072, 453, 356, 410);
         // A panel larger than the bounds keeps to their left and bottom edges.
-        QTest::newRow("panel larger than the screen") << panel << QRectF(0, 0, 100, 100) << QList<QRectF>{QRectF(0, 0, 300, 300)}
-                                                      << QRectF(12, 12, 356, 410);
+        QTest::newRow("panel larger than the screen")
+            << panel << QRectF(0, 0, 100, 100) << QList<QRectF>{QRectF(0, 0, 300, 300)} << QRectF(12, 12, 356, 410);
     }
 
     void placement()
@@ -155,8 +155,8 @@ private slots:
         QTest::newRow("299 high") << QList{settings({0, 0, 900, 299})} << std::optional<QRectF>();
         QTest::newRow("dialog") << QList{settings(big, false)} << std::optional<QRectF>();
         QTest::newRow("minimised") << QList{settings(big, true, false)} << std::optional<QRectF>();
-        QTest::newRow("another application") << QList{settings(big, true, true, QStringLiteral("firefox"))}
-                                             << std::optional<QRectF>();
+        QTest::newRow("another application")
+            << QList{settings(big, true, true, QStringLiteral("firefox"))} << std::optional<QRectF>();
         QTest::newRow("no windows") << QList<WindowDescription>{} << std::optional<QRectF>();
     }
 
@@ -350,7 +350,8 @@ private slots:
         QFETCH(int, plasma);
         QFETCH(QString, first);
         const auto commands = platform::SettingsOpener::privacySettingsCommands(desktop, plasma);
-        QCOMPARE(commands.isEmpty() ? QString() : commands.first().program + u' ' + commands.first().arguments.join(u' '), first);
+        QCOMPARE(commands.isEmpty() ? QString() : commands.first().program + u' ' + commands.first().arguments.join(u' '),
+                 first);
     }
 };
 

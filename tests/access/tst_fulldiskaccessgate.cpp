@@ -17,7 +17,6 @@
 #include <mutex>
 #include <thread>
 
-
 using namespace velmora;
 using access::FullDiskAccessGate;
 
@@ -76,8 +75,7 @@ public:
 
 struct GateFixture
 {
-    explicit GateFixture(bool answer, bool held = false)
-        : probe(answer, held)
+    explicit GateFixture(bool answer, bool held = false) : probe(answer, held)
     {
         processInfo.pid = 4242;
         FullDiskAccessGate::Dependencies deps;
@@ -211,7 +209,7 @@ private slots:
 
     void restartIsRefusedWhileBusyOrReady()
     {
-        {   // checking
+        { // checking
             GateFixture f(false, /*held=*/true);
             auto running = f.gate->check();
             f.gate->restart();
@@ -220,14 +218,14 @@ private slots:
             f.probe.release();
             test::waitFor(running);
         }
-        {   // ready
+        { // ready
             GateFixture f(true);
             QVERIFY(test::waitFor(f.gate->check()));
             f.gate->restart();
             QCOMPARE(f.relauncher.requests, 0);
             QVERIFY(!f.gate->isRestarting());
         }
-        {   // already restarting
+        { // already restarting
             GateFixture f(false);
             f.relauncher.answers = false;
             f.gate->restart();

@@ -91,7 +91,8 @@ private slots:
     {
         QFETCH(int, width);
         int reopened = 0, done = 0;
-        FullDiskAccessGuide guide(QUrl::fromLocalFile(QStringLiteral("/opt/Velmora")), [&] { ++reopened; }, [&] { ++done; });
+        FullDiskAccessGuide guide(
+            QUrl::fromLocalFile(QStringLiteral("/opt/Velmora")), [&] { ++reopened; }, [&] { ++done; });
         guide.resize(width, 410);
         guide.show();
         QVERIFY(QTest::qWaitForWindowExposed(&guide));

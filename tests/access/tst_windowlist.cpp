@@ -103,8 +103,8 @@ private slots:
 
         const xcb_window_t shadowed = makeWindow(300, 200, 520, 420, true);
         const char gtkExtents[] = "_GTK_FRAME_EXTENTS";
-        xcb_intern_atom_reply_t *atom =
-            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof gtkExtents - 1, gtkExtents), nullptr);
+        xcb_intern_atom_reply_t *atom = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof gtkExtents - 1, gtkExtents),
+                                                              nullptr);
         QVERIFY(atom);
         const uint32_t shadow[4] = {10, 10, 10, 10};
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, shadowed, atom->atom, XCB_ATOM_CARDINAL, 32, 4, shadow);

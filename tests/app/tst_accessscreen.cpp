@@ -46,7 +46,8 @@ struct Screen : test::HeldGate
     Screen()
     {
         assistant = std::make_unique<FullDiskAccessAssistant>(test::assistantDependencies(settingsOpener, windowList));
-        view = std::make_unique<StartupAccessView>(*gate, [this] { ++rechecks; }, QUrl(), inkColour);
+        view = std::make_unique<StartupAccessView>(
+            *gate, [this] { ++rechecks; }, QUrl(), inkColour);
         view->setAssistant([this]() -> FullDiskAccessAssistant & { return *assistant; });
         view->resize(1100, 720);
         view->show();
@@ -87,10 +88,10 @@ private slots:
 
         QTest::newRow("idle after a negative check")
             << false << false << QString() << AccessScreenLook{true, recheckTitle, true, true, hintText};
-        QTest::newRow("checking")
-            << true << false << QString() << AccessScreenLook{true, checkingTitle, false, false, hintText};
-        QTest::newRow("restarting")
-            << false << true << QString() << AccessScreenLook{false, recheckTitle, false, false, hintText};
+        QTest::newRow("checking") << true << false << QString()
+                                  << AccessScreenLook{true, checkingTitle, false, false, hintText};
+        QTest::newRow("restarting") << false << true << QString()
+                                    << AccessScreenLook{false, recheckTitle, false, false, hintText};
         QTest::newRow("after a failed relaunch")
             << false << false << relaunchFailed << AccessScreenLook{true, recheckTitle, true, true, relaunchFailed};
         QTest::newRow("checking after a failed relaunch")

@@ -4,8 +4,8 @@
 // StatusNotifier host, no XEmbed tray): the icon is a stand-in that records what it is told,
 // behind the same interface as the real one. (That the restored window gets the focus is
 // shown on a real X server by tst_windowlifecycle.)
-#include "TestSupport.h"
 #include "ScriptedUpdater.h"
+#include "TestSupport.h"
 
 #include "app/AppDelegate.h"
 #include "backend/BackendController.h"

@@ -66,7 +66,8 @@ bool markBusy(quint16 port)
         return false;
     const QByteArray body = "{\"busy\": true}";
     socket.write("POST /api/debug/busy HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
-                 "Connection: close\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+                 "Connection: close\r\nContent-Length: "
+                 + QByteArray::number(body.size()) + "\r\n\r\n" + body);
     QByteArray reply;
     while (socket.waitForReadyRead(test::patience))
         reply += socket.readAll();
@@ -178,7 +179,8 @@ class TestEndToEnd : public QObject
     {
         const qint64 pid = m_velmora->processId();
         std::optional<quint32> window;
-        soonWhileVelmoraRuns([&] { return (window = test::findWindow(display, QStringLiteral("Velmora"), pid, "velmora")).has_value(); });
+        soonWhileVelmoraRuns(
+            [&] { return (window = test::findWindow(display, QStringLiteral("Velmora"), pid, "velmora")).has_value(); });
         return window;
     }
 #endif
@@ -232,12 +234,18 @@ private slots:
     {
         QTest::addColumn<QString>("state"); // the backend's state when velmora ends: ready, starting, failed
         QTest::addColumn<QString>("end");   // SIGTERM, SIGINT, SIGKILL, or quit (velmora's own)
-        QTest::newRow("ready, SIGTERM") << "ready" << "SIGTERM";
-        QTest::newRow("ready, SIGINT") << "ready" << "SIGINT";
-        QTest::newRow("ready, velmora's own quit") << "ready" << "quit";
-        QTest::newRow("ready, SIGKILL") << "ready" << "SIGKILL";
-        QTest::newRow("still starting, SIGTERM") << "starting" << "SIGTERM";
-        QTest::newRow("never ready (asked at the failure), then SIGTERM") << "failed" << "SIGTERM";
+        QTest::newRow("ready, SIGTERM") << "ready"
+                                        << "SIGTERM";
+        QTest::newRow("ready, SIGINT") << "ready"
+                                       << "SIGINT";
+        QTest::newRow("ready, velmora's own quit") << "ready"
+                                                   << "quit";
+        QTest::newRow("ready, SIGKILL") << "ready"
+                                        << "SIGKILL";
+        QTest::newRow("still starting, SIGTERM") << "starting"
+                                                 << "SIGTERM";
+        QTest::newRow("never ready (asked at the failure), then SIGTERM") << "failed"
+                                                                          << "SIGTERM";
     }
 
     void theBackendIsAskedToTerminateExactlyOnce()
@@ -265,13 +273,15 @@ private slots:
         const qint64 backend = standInPid();
         QVERIFY(backend > 0);
         // It holds standard input, output and error of velmora's, nothing else.
-        QVERIFY2(test::readFile(backendLogPath()).contains("fake_backend: fds 0 1 2\n"), test::readFile(backendLogPath()).constData());
+        QVERIFY2(test::readFile(backendLogPath()).contains("fake_backend: fds 0 1 2\n"),
+                 test::readFile(backendLogPath()).constData());
 
         if (state == QLatin1String("ready") && end != QLatin1String("quit"))
             QVERIFY2(backendStartedByVelmora(), "the backend did not become ready");
         if (state == QLatin1String("starting"))
-            QVERIFY2(soonWhileVelmoraRuns([&] { return test::readFile(backendLogPath()).contains("fake_backend: listening"); }),
-                     "the backend did not start listening");
+            QVERIFY2(
+                soonWhileVelmoraRuns([&] { return test::readFile(backendLogPath()).contains("fake_backend: listening"); }),
+                "the backend did not start listening");
         if (state == QLatin1String("failed")) {
             // 60 probes answered "ok": false, then the failure and its one request.
             QVERIFY2(soonWhileVelmoraRuns([&] { return test::readFile(m_signalFile) == "SIGTERM\n"; }),
@@ -328,11 +338,13 @@ private slots:
         QVERIFY(m_velmora->waitForStarted(startPatience));
         QVERIFY2(backendStartedByVelmora(), "velmora's backend did not come up");
         // By the page's request the window holds its web view (which makes it anew on X11).
-        QVERIFY2(soonWhileVelmoraRuns([&] { return test::readFile(backendLogPath()).contains("fake_backend: page requested"); }),
-                 "velmora asked for no page");
+        QVERIFY2(
+            soonWhileVelmoraRuns([&] { return test::readFile(backendLogPath()).contains("fake_backend: page requested"); }),
+            "velmora asked for no page");
         const std::optional<quint32> window = velmoraWindow(x11.name());
         QVERIFY2(window, "velmora made no window");
-        QVERIFY2(soonWhileVelmoraRuns([&] { return test::isMapped(x11.name(), *window); }), "velmora's window was not shown");
+        QVERIFY2(soonWhileVelmoraRuns([&] { return test::isMapped(x11.name(), *window); }),
+                 "velmora's window was not shown");
         if (hidden) {
             QVERIFY(test::sendCloseRequest(x11.name(), *window));
             QTRY_VERIFY_WITH_TIMEOUT(!test::isMapped(x11.name(), *window), stopPatience);
@@ -341,9 +353,8 @@ private slots:
         const qint64 backend = standInPid();
         QVERIFY(backend > 0);
         ::kill(pid_t(backend), SIGKILL);
-        QVERIFY2(soonWhileVelmoraRuns([&] {
-                     return test::readFile(backendLogPath()).endsWith("=== backend exited with signal 9 ===\n");
-                 }),
+        QVERIFY2(soonWhileVelmoraRuns(
+                     [&] { return test::readFile(backendLogPath()).endsWith("=== backend exited with signal 9 ===\n"); }),
                  test::readFile(backendLogPath()).constData());
         QCOMPARE(m_velmora->state(), QProcess::Running);
         QCOMPARE(test::isMapped(x11.name(), *window), !hidden);
@@ -375,7 +386,8 @@ private slots:
         QCOMPARE(m_velmora->exitCode(), 0);
         const QString trace = QString::fromUtf8(m_velmora->readAllStandardError());
         const auto at = [&trace](const QString &event) {
-            const QRegularExpression line(QStringLiteral("^velmora-trace %1 ([0-9.]+)$").arg(event), QRegularExpression::MultilineOption);
+            const QRegularExpression line(QStringLiteral("^velmora-trace %1 ([0-9.]+)$").arg(event),
+                                          QRegularExpression::MultilineOption);
             const QRegularExpressionMatch match = line.match(trace);
             return match.hasMatch() ? match.captured(1).toDouble() : -1.0;
         };
@@ -442,7 +454,8 @@ private slots:
         QVERIFY(markBusy(m_port));
         const std::optional<quint32> window = velmoraWindow(x11.name());
         QVERIFY2(window, "velmora made no window");
-        QVERIFY2(soonWhileVelmoraRuns([&] { return test::isMapped(x11.name(), *window); }), "velmora's window was not shown");
+        QVERIFY2(soonWhileVelmoraRuns([&] { return test::isMapped(x11.name(), *window); }),
+                 "velmora's window was not shown");
 
         QVERIFY(test::sendCloseRequest(x11.name(), *window));
         QTRY_VERIFY_WITH_TIMEOUT(!test::isMapped(x11.name(), *window), stopPatience);
@@ -484,10 +497,12 @@ private slots:
         startVelmora({}, withBackend ? QString() : QStringLiteral("80"), x11.name());
         QVERIFY(m_velmora->waitForStarted(startPatience));
         if (withBackend)
-            QVERIFY2(soonWhileVelmoraRuns([&] { return pageServed(backendLogPath(), m_port); }), "velmora asked for no page");
+            QVERIFY2(soonWhileVelmoraRuns([&] { return pageServed(backendLogPath(), m_port); }),
+                     "velmora asked for no page");
         const std::optional<quint32> window = velmoraWindow(x11.name());
         QVERIFY2(window, "velmora made no window");
-        QVERIFY2(soonWhileVelmoraRuns([&] { return test::isMapped(x11.name(), *window); }), "velmora's window was not shown");
+        QVERIFY2(soonWhileVelmoraRuns([&] { return test::isMapped(x11.name(), *window); }),
+                 "velmora's window was not shown");
         QVERIFY(test::sendCloseRequest(x11.name(), *window));
         QVERIFY(ended(*m_velmora, stopPatience));
         QCOMPARE(m_velmora->exitStatus(), QProcess::NormalExit);

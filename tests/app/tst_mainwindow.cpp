@@ -4,8 +4,8 @@
 // accessible names and roles of every control of Velmora's windows.
 #include "AccessDoubles.h"
 #include "RecordingUrlOpener.h"
-#include "TestSupport.h"
 #include "ScriptedUpdater.h"
+#include "TestSupport.h"
 
 #include "access/FullDiskAccessAssistant.h"
 #include "access/FullDiskAccessGate.h"
@@ -30,8 +30,8 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSettings>
-#include <QUrl>
 #include <QTest>
+#include <QUrl>
 
 #include <memory>
 
@@ -53,7 +53,8 @@ struct Application
         updates = std::make_unique<updates::UpdateController>(std::move(updateDeps));
         updates->controller();
         engine->scripted.automaticChecks = false;
-        assistant = std::make_unique<access::FullDiskAccessAssistant>(test::assistantDependencies(settingsOpener, windowList));
+        assistant = std::make_unique<access::FullDiskAccessAssistant>(
+            test::assistantDependencies(settingsOpener, windowList));
 
         VelmoraApp::Dependencies deps;
         deps.backend = &backend;
@@ -99,10 +100,10 @@ int mainWindows()
 QStringList unnamedControls(QWidget *root)
 {
     static const QList<QAccessible::Role> controlRoles = {
-        QAccessible::PushButton, QAccessible::CheckBox,    QAccessible::RadioButton, QAccessible::StaticText,
+        QAccessible::PushButton, QAccessible::CheckBox,     QAccessible::RadioButton, QAccessible::StaticText,
         QAccessible::Graphic,    QAccessible::EditableText, QAccessible::ProgressBar, QAccessible::Link,
-        QAccessible::MenuBar,    QAccessible::PopupMenu,   QAccessible::MenuItem,    QAccessible::Dialog,
-        QAccessible::Window,     QAccessible::Animation,   QAccessible::Document,    QAccessible::ComboBox};
+        QAccessible::MenuBar,    QAccessible::PopupMenu,    QAccessible::MenuItem,    QAccessible::Dialog,
+        QAccessible::Window,     QAccessible::Animation,    QAccessible::Document,    QAccessible::ComboBox};
     QStringList faults;
     QList<QWidget *> widgets = root->findChildren<QWidget *>();
     widgets.prepend(root);
@@ -343,9 +344,9 @@ private slots:
         application.app->checkForUpdates();
         test::RecordingUrlOpener opener;
         updates::InstallWindow install(opener);
-        for (QWidget *dialog : {static_cast<QWidget *>(application.app->aboutBox()),
-                                static_cast<QWidget *>(application.updates->updateWindow()),
-                                static_cast<QWidget *>(&install)})
+        for (QWidget *dialog :
+             {static_cast<QWidget *>(application.app->aboutBox()),
+              static_cast<QWidget *>(application.updates->updateWindow()), static_cast<QWidget *>(&install)})
             QCOMPARE(QAccessible::queryAccessibleInterface(dialog)->role(), QAccessible::Dialog);
     }
 

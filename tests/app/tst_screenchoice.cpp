@@ -31,7 +31,8 @@ private slots:
         QTest::newRow("ready, error") << true << true << none << error << StartupScreen::Failure;
         QTest::newRow("ready, error, hasChecked false") << true << false << none << error << StartupScreen::Failure;
         QTest::newRow("ready, nothing yet") << true << true << none << noError << StartupScreen::StartupProgress;
-        QTest::newRow("ready, nothing yet, hasChecked false") << true << false << none << noError << StartupScreen::StartupProgress;
+        QTest::newRow("ready, nothing yet, hasChecked false")
+            << true << false << none << noError << StartupScreen::StartupProgress;
         // Not ready: the backend's values never matter.
         QTest::newRow("checked, missing") << false << true << none << noError << StartupScreen::Access;
         QTest::newRow("checked, missing, url") << false << true << url << noError << StartupScreen::Access;

@@ -126,7 +126,8 @@ private slots:
         // Ready: the backend answered as the harness's own.
         if (signalNumber != 0 || onDisplay) {
             QByteArray output;
-            QTRY_VERIFY_WITH_TIMEOUT((output += harness.readAllStandardOutput()).contains("shutdown_harness: ready"), patience);
+            QTRY_VERIFY_WITH_TIMEOUT((output += harness.readAllStandardOutput()).contains("shutdown_harness: ready"),
+                                     patience);
             if (signalNumber != 0)
                 ::kill(pid_t(harness.processId()), signalNumber);
             else

@@ -10,10 +10,10 @@
 
 #include <QApplication>
 #include <QLabel>
-#include <QVBoxLayout>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QVBoxLayout>
 
 using namespace velmora;
 using namespace velmora::app;

@@ -108,7 +108,8 @@ struct Startup
             ++probes;
             return granted.load();
         });
-        assistant = std::make_unique<access::FullDiskAccessAssistant>(test::assistantDependencies(settingsOpener, windowList));
+        assistant = std::make_unique<access::FullDiskAccessAssistant>(
+            test::assistantDependencies(settingsOpener, windowList));
         app = std::make_unique<VelmoraApp>(*controller, std::move(gate), assistant.get());
         // The web page itself is another test's concern: a label stands in for it here.
         view = std::make_unique<RootView>(*app, opener, [this](const QUrl &url, QWidget *parent) {
@@ -218,9 +219,8 @@ private slots:
         QVERIFY(recheck);
         recheck->click();
         QTRY_COMPARE_WITH_TIMEOUT(startup.view->screen(), StartupScreen::Workspace, patience);
-        QCOMPARE(names(startup.shown),
-                 names(screens({StartupScreen::AccessCheck, StartupScreen::Access, StartupScreen::StartupProgress,
-                                StartupScreen::Workspace})));
+        QCOMPARE(names(startup.shown), names(screens({StartupScreen::AccessCheck, StartupScreen::Access,
+                                                      StartupScreen::StartupProgress, StartupScreen::Workspace})));
         QCOMPARE(startup.probes.load(), 3);
     }
 
@@ -246,9 +246,8 @@ private slots:
         QVERIFY(!panel->isVisible());
         QVERIFY(!startup.assistant->onComplete);
         QCOMPARE(startup.probes.load(), 2);
-        QCOMPARE(names(startup.shown),
-                 names(screens({StartupScreen::AccessCheck, StartupScreen::Access, StartupScreen::StartupProgress,
-                                StartupScreen::Workspace})));
+        QCOMPARE(names(startup.shown), names(screens({StartupScreen::AccessCheck, StartupScreen::Access,
+                                                      StartupScreen::StartupProgress, StartupScreen::Workspace})));
         QCOMPARE(startup.workspaceUrls.size(), 1);
     }
 
@@ -335,7 +334,8 @@ private slots:
         QVERIFY(chosen != 0 && chosen != foreign.port());
         QCOMPARE(startup.workspaceUrls.last(), QUrl(QStringLiteral("http://127.0.0.1:%1").arg(chosen)));
         QCOMPARE(foreign.requests().size(), requestsBefore);
-        QVERIFY(test::readFile(startup.controller->logURL().toLocalFile()).contains(QStringLiteral(", port %1) ===").arg(chosen).toUtf8()));
+        QVERIFY(test::readFile(startup.controller->logURL().toLocalFile())
+                    .contains(QStringLiteral(", port %1) ===").arg(chosen).toUtf8()));
         QVERIFY(!startup.controller->portTaken());
         startup.controller->stop();
     }
@@ -359,7 +359,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(startup.view->screen(), StartupScreen::Workspace, patience);
         const QString log = startup.controller->logURL().toLocalFile();
         const qint64 backend = QRegularExpression(QStringLiteral("fake_backend: pid (\\d+)"))
-                                   .match(QString::fromUtf8(test::readFile(log))).captured(1).toLongLong();
+                                   .match(QString::fromUtf8(test::readFile(log)))
+                                   .captured(1)
+                                   .toLongLong();
         QVERIFY(backend > 0);
         if (hidden)
             startup.view->hide();

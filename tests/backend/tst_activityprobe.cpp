@@ -1,6 +1,6 @@
 #include "RecordingUrlOpener.h"
-#include "TestSupport.h"
 #include "ScriptedUpdater.h"
+#include "TestSupport.h"
 
 #include "backend/BackendController.h"
 #include "platform/Bundle.h"
@@ -172,40 +172,49 @@ private slots:
             return QVariant::fromValue(QVariantList{reply.status, reply.body});
         };
         QTest::newRow("silent beyond the time-out") << QVariant("silent") << agrees << true << undetermined << false << 0;
-        QTest::newRow("503 with busy false") << json("{\"busy\": false}", 503) << agrees << true << undetermined << false << 0;
+        QTest::newRow("503 with busy false")
+            << json("{\"busy\": false}", 503) << agrees << true << undetermined << false << 0;
         QTest::newRow("busy \"no\"") << json("{\"busy\": \"no\"}") << agrees << true << undetermined << false << 0;
         QTest::newRow("empty object") << json("{}") << agrees << true << undetermined << false << 0;
         QTest::newRow("array") << json("[{\"busy\": false}]") << agrees << true << undetermined << false << 0;
         QTest::newRow("not JSON") << json("busy") << agrees << true << undetermined << false << 0;
-        QTest::newRow("busy: the page is not asked") << json("{\"busy\": true}") << agrees << true << std::optional(true) << false << 0;
-        QTest::newRow("idle, no web view") << json("{\"busy\": false}") << agrees << false << std::optional(false) << true << 0;
-        QTest::newRow("idle, the page agrees") << json("{\"busy\": false}") << agrees << true << std::optional(false) << true << 1;
+        QTest::newRow("busy: the page is not asked")
+            << json("{\"busy\": true}") << agrees << true << std::optional(true) << false << 0;
+        QTest::newRow("idle, no web view")
+            << json("{\"busy\": false}") << agrees << false << std::optional(false) << true << 0;
+        QTest::newRow("idle, the page agrees")
+            << json("{\"busy\": false}") << agrees << true << std::optional(false) << true << 1;
         QTest::newRow("idle, page without the function")
             << json("{\"busy\": false}") << QByteArray() << true << std::optional(false) << false << 0;
         QTest::newRow("idle, page answers false")
-            << json("{\"busy\": false}") << QByteArray("window.prepareForAppUpdate = async () => { window.asked += 1; return false; };")
-            << true << std::optional(false) << false << 1;
+            << json("{\"busy\": false}")
+            << QByteArray("window.prepareForAppUpdate = async () => { window.asked += 1; return false; };") << true
+            << std::optional(false) << false << 1;
         QTest::newRow("idle, page answers the string \"true\"")
-            << json("{\"busy\": false}") << QByteArray("window.prepareForAppUpdate = async () => { window.asked += 1; return 'true'; };")
-            << true << std::optional(false) << false << 1;
+            << json("{\"busy\": false}")
+            << QByteArray("window.prepareForAppUpdate = async () => { window.asked += 1; return 'true'; };") << true
+            << std::optional(false) << false << 1;
         QTest::newRow("idle, page answers no value")
             << json("{\"busy\": false}") << QByteArray("window.prepareForAppUpdate = async () => { window.asked += 1; };")
             << true << std::optional(false) << false << 1;
         QTest::newRow("idle, plain function answering true")
-            << json("{\"busy\": false}") << QByteArray("window.prepareForAppUpdate = () => { window.asked += 1; return true; };")
-            << true << std::optional(false) << true << 1;
+            << json("{\"busy\": false}")
+            << QByteArray("window.prepareForAppUpdate = () => { window.asked += 1; return true; };") << true
+            << std::optional(false) << true << 1;
         QTest::newRow("idle, the page changes its address within the document")
             << json("{\"busy\": false}")
-            << QByteArray("window.prepareForAppUpdate = async () => { window.asked += 1; history.pushState({}, '', '/saved');"
-                          " location.hash = 'done'; await new Promise((r) => setTimeout(r, 50)); return true; };")
+            << QByteArray(
+                   "window.prepareForAppUpdate = async () => { window.asked += 1; history.pushState({}, '', '/saved');"
+                   " location.hash = 'done'; await new Promise((r) => setTimeout(r, 50)); return true; };")
             << true << std::optional(false) << true << 1;
         QTest::newRow("idle, page function rejects")
             << json("{\"busy\": false}")
             << QByteArray("window.prepareForAppUpdate = async () => { window.asked += 1; throw new Error('busy saving'); };")
             << true << std::optional(false) << false << 1;
         QTest::newRow("idle, page function never settles")
-            << json("{\"busy\": false}") << QByteArray("window.prepareForAppUpdate = () => { window.asked += 1; return new Promise(() => {}); };")
-            << true << std::optional(false) << false << 1;
+            << json("{\"busy\": false}")
+            << QByteArray("window.prepareForAppUpdate = () => { window.asked += 1; return new Promise(() => {}); };") << true
+            << std::optional(false) << false << 1;
     }
     void statusAndPage()
     {
@@ -256,7 +265,8 @@ private slots:
     void aWebViewThatGoesAwayIsNoLongerAsked()
     {
         Backend backend;
-        backend.page = pageWith("window.prepareForAppUpdate = () => { document.title = 'asked'; return new Promise(() => {}); };");
+        backend.page = pageWith(
+            "window.prepareForAppUpdate = () => { document.title = 'asked'; return new Promise(() => {}); };");
         QVERIFY(backend.listen());
         QVERIFY(backend.adopt());
         std::unique_ptr<workspace::WorkspaceView> view = showPage(backend);
@@ -290,7 +300,8 @@ private slots:
         updates::UpdateController updates(std::move(deps));
         BackendController *controller = backend.controller.get();
         // As the application wires it.
-        updates.setPrepareForUpdate([controller](platform::CancelToken token) { return controller->prepareForUpdate(token); });
+        updates.setPrepareForUpdate(
+            [controller](platform::CancelToken token) { return controller->prepareForUpdate(token); });
         updates.controller();
 
         int relaunched = 0;
@@ -316,8 +327,10 @@ private slots:
     {
         QFETCH(bool, answerUnderWay);
         Backend backend;
-        backend.status = answerUnderWay ? test::HttpReply{200, "{\"busy\": false}", {{"Content-Type", "application/json"}}, false, -1, 0, true}
-                                        : test::HttpReply::json("{\"busy\": true}");
+        backend.status
+            = answerUnderWay
+                  ? test::HttpReply{200, "{\"busy\": false}", {{"Content-Type", "application/json"}}, false, -1, 0, true}
+                  : test::HttpReply::json("{\"busy\": true}");
         // The held answer must not run into the status time-out, whatever the machine's pace.
         backend.statusWait = std::chrono::milliseconds(patience);
         backend.page = pageWith("window.prepareForAppUpdate = async () => { window.asked += 1; return true; };");
@@ -334,7 +347,8 @@ private slots:
         deps.relaunchPollInterval = 50ms;
         updates::UpdateController updates(std::move(deps));
         BackendController *controller = backend.controller.get();
-        updates.setPrepareForUpdate([controller](platform::CancelToken token) { return controller->prepareForUpdate(token); });
+        updates.setPrepareForUpdate(
+            [controller](platform::CancelToken token) { return controller->prepareForUpdate(token); });
         updates.controller();
 
         int relaunched = 0;

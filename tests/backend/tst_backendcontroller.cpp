@@ -5,8 +5,8 @@
 #include "backend/LaunchPlan.h"
 
 #include <QDir>
-#include <QRegularExpression>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -37,7 +37,8 @@ int openHandlesTo(const QString &path)
 {
     int count = 0;
     const QString target = QFileInfo(path).canonicalFilePath();
-    const QFileInfoList fds = QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    const QFileInfoList fds = QDir(QStringLiteral("/proc/self/fd"))
+                                  .entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo &fd : fds) {
         if (fd.symLinkTarget() == target)
             ++count;
@@ -66,13 +67,12 @@ public:
 class CountingHttpClient : public platform::HttpClient
 {
 public:
-    QCoro::Task<platform::HttpResponse> get(QUrl url, platform::RedirectPolicy redirects,
-                                            std::chrono::milliseconds timeout, platform::CancelToken token,
-                                            qint64 maxBodyBytes) override
+    QCoro::Task<platform::HttpResponse> get(QUrl url, platform::RedirectPolicy redirects, std::chrono::milliseconds timeout,
+                                            platform::CancelToken token, qint64 maxBodyBytes) override
     {
         ++sent;
-        platform::HttpResponse response =
-            co_await platform::HttpClient::get(std::move(url), redirects, timeout, std::move(token), maxBodyBytes);
+        platform::HttpResponse response = co_await platform::HttpClient::get(std::move(url), redirects, timeout,
+                                                                             std::move(token), maxBodyBytes);
         ++answered;
         co_return response;
     }
@@ -138,10 +138,7 @@ struct Stage
         return std::make_unique<BackendController>(deps);
     }
 
-    QString runtimeDirectory() const
-    {
-        return mode == Packaged ? dir.filePath("support/Velmora") : dir.filePath("project");
-    }
+    QString runtimeDirectory() const { return mode == Packaged ? dir.filePath("support/Velmora") : dir.filePath("project"); }
     QString logFile() const { return runtimeDirectory() + "/logs/desktop.log"; }
     QString signalFile() const { return dir.filePath("signals"); }
     QByteArray log() const { return readFile(logFile()); }
@@ -151,8 +148,7 @@ struct Stage
 
 // A fake backend started by the test itself, as an earlier run of an application would have
 // left it: its output goes to output.log in folder, parentPid is the pid it reports.
-std::unique_ptr<platform::Process> launchEarlierBackend(const Stage &stage, const QTemporaryDir &folder,
-                                                        qint64 parentPid,
+std::unique_ptr<platform::Process> launchEarlierBackend(const Stage &stage, const QTemporaryDir &folder, qint64 parentPid,
                                                         const QList<QPair<QString, QString>> &extra = {})
 {
     platform::FileHandle output(::open(QFile::encodeName(folder.filePath("output.log")).constData(),
@@ -188,16 +184,24 @@ private slots:
         QTest::addColumn<Health>("expected");
 
         QTest::newRow("ours") << 200 << healthBody("\"777777\"") << Health::Ours;
-        QTest::newRow("ours, extra members") << 200 << QByteArray("{\"x\":[1],\"app\":\"Velmora\",\"ok\":true,\"desktop_parent_pid\":\"777777\"}") << Health::Ours;
+        QTest::newRow("ours, extra members")
+            << 200 << QByteArray("{\"x\":[1],\"app\":\"Velmora\",\"ok\":true,\"desktop_parent_pid\":\"777777\"}")
+            << Health::Ours;
         QTest::newRow("other instance") << 200 << healthBody("\"1234\"") << Health::OtherInstance;
         QTest::newRow("404 with a healthy body") << 404 << healthBody("\"777777\"") << Health::Foreign;
         QTest::newRow("500") << 500 << QByteArray("{}") << Health::Foreign;
         QTest::newRow("redirect to a healthy answer is not followed") << 302 << healthBody("\"777777\"") << Health::Foreign;
         QTest::newRow("JSON array") << 200 << QByteArray("[1,2]") << Health::Foreign;
-        QTest::newRow("app missing") << 200 << QByteArray("{\"ok\":true,\"desktop_parent_pid\":\"777777\"}") << Health::Foreign;
-        QTest::newRow("app of another name") << 200 << QByteArray("{\"app\":\"velmora\",\"ok\":true,\"desktop_parent_pid\":\"777777\"}") << Health::Foreign;
-        QTest::newRow("ok false") << 200 << QByteArray("{\"app\":\"Velmora\",\"ok\":false,\"desktop_parent_pid\":\"777777\"}") << Health::Foreign;
-        QTest::newRow("ok as text") << 200 << QByteArray("{\"app\":\"Velmora\",\"ok\":\"true\",\"desktop_parent_pid\":\"777777\"}") << Health::Foreign;
+        QTest::newRow("app missing") << 200 << QByteArray("{\"ok\":true,\"desktop_parent_pid\":\"777777\"}")
+                                     << Health::Foreign;
+        QTest::newRow("app of another name")
+            << 200 << QByteArray("{\"app\":\"velmora\",\"ok\":true,\"desktop_parent_pid\":\"777777\"}") << Health::Foreign;
+        QTest::newRow("ok false") << 200
+                                  << QByteArray("{\"app\":\"Velmora\",\"ok\":false,\"desktop_parent_pid\":\"777777\"}")
+                                  << Health::Foreign;
+        QTest::newRow("ok as text") << 200
+                                    << QByteArray("{\"app\":\"Velmora\",\"ok\":\"true\",\"desktop_parent_pid\":\"777777\"}")
+                                    << Health::Foreign;
         QTest::newRow("pid as number") << 200 << healthBody("777777") << Health::Foreign;
         QTest::newRow("pid missing") << 200 << QByteArray("{\"app\":\"Velmora\",\"ok\":true}") << Health::Foreign;
         QTest::newRow("not JSON") << 200 << QByteArray("<html>hello</html>") << Health::Unreachable;
@@ -251,14 +255,18 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::addColumn<bool>("removeDataFolder");
 
-        QTest::newRow("script missing") << int(Stage::Development) << true << false << QString() << backend::scriptMissingMessage << false;
+        QTest::newRow("script missing") << int(Stage::Development) << true << false << QString()
+                                        << backend::scriptMissingMessage << false;
         QTest::newRow("script missing and bad port: the script wins")
             << int(Stage::Development) << true << false << "80" << backend::scriptMissingMessage << false;
-        QTest::newRow("no resources") << int(Stage::Packaged) << false << true << QString() << backend::resourcesMissingMessage << false;
-        QTest::newRow("interpreter missing") << int(Stage::Packaged) << false << false << QString() << backend::interpreterMissingMessage << false;
-        QTest::newRow("port out of range") << int(Stage::Development) << false << false << "65536" << backend::portRangeMessage << false;
-        QTest::newRow("no user data folder") << int(Stage::Packaged) << false << false << QString()
-                                             << backend::dataFolderMissingMessage << true;
+        QTest::newRow("no resources") << int(Stage::Packaged) << false << true << QString()
+                                      << backend::resourcesMissingMessage << false;
+        QTest::newRow("interpreter missing")
+            << int(Stage::Packaged) << false << false << QString() << backend::interpreterMissingMessage << false;
+        QTest::newRow("port out of range")
+            << int(Stage::Development) << false << false << "65536" << backend::portRangeMessage << false;
+        QTest::newRow("no user data folder")
+            << int(Stage::Packaged) << false << false << QString() << backend::dataFolderMissingMessage << true;
     }
 
     void plainFailuresNeitherProbeNorLaunch()
@@ -271,8 +279,8 @@ private slots:
         QFETCH(bool, removeDataFolder);
 
         // The interpreter-missing row stages no interpreter at all.
-        Stage stage(Stage::Mode(mode), mode == Stage::Development || removeDataFolder
-                                           ? test::helperProgram("fake_backend") : QString());
+        Stage stage(Stage::Mode(mode),
+                    mode == Stage::Development || removeDataFolder ? test::helperProgram("fake_backend") : QString());
         if (removeDataFolder)
             stage.bundle.applicationSupport.reset();
         if (removeScript)
@@ -303,7 +311,8 @@ private slots:
         QTest::newRow("404") << 404 << QByteArray("not found");
         QTest::newRow("JSON array") << 200 << QByteArray("[]");
         QTest::newRow("app missing") << 200 << QByteArray("{\"ok\":true}");
-        QTest::newRow("ok false") << 200 << QByteArray("{\"app\":\"Velmora\",\"ok\":false,\"desktop_parent_pid\":\"777777\"}");
+        QTest::newRow("ok false") << 200
+                                  << QByteArray("{\"app\":\"Velmora\",\"ok\":false,\"desktop_parent_pid\":\"777777\"}");
         QTest::newRow("pid as number") << 200 << healthBody("777777");
     }
 
@@ -333,7 +342,8 @@ private slots:
         Stage stage(Stage::Packaged, test::helperProgram("fake_backend"));
         test::LoopbackHttpServer server;
         QVERIFY(server.listen(stage.port));
-        server.setHandler([](const QByteArray &, const QString &) { return test::HttpReply::json(healthBody("\"777777\"")); });
+        server.setHandler(
+            [](const QByteArray &, const QString &) { return test::HttpReply::json(healthBody("\"777777\"")); });
 
         auto controller = stage.controller();
         QSignalSpy starting(controller.get(), &BackendController::startingChanged);
@@ -383,7 +393,8 @@ private slots:
         QSignalSpy ready(controller.get(), &BackendController::urlChanged);
         controller->start();
         QVERIFY(ready.wait(patience));
-        const qint64 pid = QRegularExpression("fake_backend: pid (\\d+)").match(QString::fromUtf8(stage.log())).captured(1).toLongLong();
+        const qint64 pid
+            = QRegularExpression("fake_backend: pid (\\d+)").match(QString::fromUtf8(stage.log())).captured(1).toLongLong();
         QVERIFY(pid > 0);
         if (killed)
             ::kill(pid_t(pid), SIGKILL);
@@ -405,7 +416,8 @@ private slots:
         const qsizetype header = log.indexOf(started);
         QVERIFY2(header >= 0 && log.indexOf(who, header) > header, log.constData());
         QVERIFY(QRegularExpression("backend started \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ \\(pid")
-                    .match(QString::fromUtf8(log)).hasMatch());
+                    .match(QString::fromUtf8(log))
+                    .hasMatch());
         QVERIFY(log.indexOf("fake_backend: pid") > header);
         QVERIFY2(log.endsWith(killed ? "=== backend exited with signal 9 ===\n" : "=== backend exited with code 0 ===\n"),
                  log.constData());
@@ -528,8 +540,8 @@ private slots:
         Stage stage(Stage::Packaged, test::helperProgram("fake_backend"));
         QTemporaryDir elsewhere;
         // Another application's backend, which leaves the port after its third answer.
-        const std::unique_ptr<platform::Process> earlier =
-            launchEarlierBackend(stage, elsewhere, 1, {{"FAKE_BACKEND_EXIT_AFTER", "3"}});
+        const std::unique_ptr<platform::Process> earlier = launchEarlierBackend(stage, elsewhere, 1,
+                                                                                {{"FAKE_BACKEND_EXIT_AFTER", "3"}});
         QVERIFY(earlier);
 
         auto controller = stage.controller(100, 40);
@@ -623,7 +635,8 @@ private slots:
             if (mode == Stage::Packaged) {
                 QVERIFY(log.contains(QString("fake_backend: args=-m uvicorn src.main:app --loop asyncio --http h11 "
                                              "--ws none --host 127.0.0.1 --port %1 --workers 1\n")
-                                         .arg(stage.port).toLocal8Bit()));
+                                         .arg(stage.port)
+                                         .toLocal8Bit()));
             } else {
                 QCOMPARE(log.count("run-app.sh: starting"), run);
             }

@@ -20,12 +20,10 @@ using test::writeFile;
 
 namespace {
 
-const QStringList packagedArguments = {
-    "-m", "uvicorn", "src.main:app", "--loop", "asyncio", "--http", "h11",
-    "--ws", "none", "--host", "127.0.0.1", "--port"};
+const QStringList packagedArguments = {"-m",  "uvicorn", "src.main:app", "--loop", "asyncio",   "--http",
+                                       "h11", "--ws",    "none",         "--host", "127.0.0.1", "--port"};
 
-platform::FixedProcessInfo processWith(std::initializer_list<std::pair<QString, QString>> variables,
-                                       qint64 pid = 4321)
+platform::FixedProcessInfo processWith(std::initializer_list<std::pair<QString, QString>> variables, qint64 pid = 4321)
 {
     platform::FixedProcessInfo info;
     for (const auto &[name, value] : variables)
@@ -64,44 +62,44 @@ private slots:
     void resolvesPlan_data()
     {
         QTest::addColumn<QVariant>("projectRoot");
-        QTest::addColumn<QString>("resources"); // relative; empty = none reported
-        QTest::addColumn<QVariant>("entry");    // "VelmoraBundledInterpreter"; invalid = absent
+        QTest::addColumn<QString>("resources");   // relative; empty = none reported
+        QTest::addColumn<QVariant>("entry");      // "VelmoraBundledInterpreter"; invalid = absent
         QTest::addColumn<QString>("interpreter"); // expected, relative to the resources
         QTest::addColumn<QString>("error");
         QTest::addColumn<bool>("packaged");
 
         const QString standard = "python/bin/python3.12";
-        QTest::newRow("development") << QVariant(path("project")) << "good/Resources" << QVariant() << QString()
-                                     << QString() << false;
-        QTest::newRow("development, trailing separator") << QVariant(path("project") + "/") << QString() << QVariant()
-                                                         << QString() << QString() << false;
+        QTest::newRow("development") << QVariant(path("project")) << "good/Resources" << QVariant() << QString() << QString()
+                                     << false;
+        QTest::newRow("development, trailing separator")
+            << QVariant(path("project") + "/") << QString() << QVariant() << QString() << QString() << false;
         QTest::newRow("development, script missing") << QVariant(path("moved-project")) << "good/Resources" << QVariant()
                                                      << QString() << backend::scriptMissingMessage << false;
-        QTest::newRow("root is a number: packaged") << QVariant(42) << "good/Resources" << QVariant() << standard
-                                                    << QString() << true;
-        QTest::newRow("root is a Boolean: packaged") << QVariant(true) << "good/Resources" << QVariant() << standard
-                                                     << QString() << true;
+        QTest::newRow("root is a number: packaged")
+            << QVariant(42) << "good/Resources" << QVariant() << standard << QString() << true;
+        QTest::newRow("root is a Boolean: packaged")
+            << QVariant(true) << "good/Resources" << QVariant() << standard << QString() << true;
         QTest::newRow("packaged") << QVariant() << "good/Resources" << QVariant() << standard << QString() << true;
-        QTest::newRow("packaged, no resources") << QVariant() << QString() << QVariant() << QString()
-                                                << backend::resourcesMissingMessage << true;
-        QTest::newRow("packaged, interpreter missing") << QVariant() << "no-python/Resources" << QVariant() << QString()
-                                                       << backend::interpreterMissingMessage << true;
+        QTest::newRow("packaged, no resources")
+            << QVariant() << QString() << QVariant() << QString() << backend::resourcesMissingMessage << true;
+        QTest::newRow("packaged, interpreter missing")
+            << QVariant() << "no-python/Resources" << QVariant() << QString() << backend::interpreterMissingMessage << true;
         QTest::newRow("packaged, interpreter not executable") << QVariant() << "plain-python/Resources" << QVariant()
                                                               << QString() << backend::interpreterMissingMessage << true;
         QTest::newRow("packaged, interpreter is a folder") << QVariant() << "folder-python/Resources" << QVariant()
                                                            << QString() << backend::interpreterMissingMessage << true;
-        QTest::newRow("packaged, entry named") << QVariant() << "good/Resources" << QVariant("python/bin/python3")
-                                               << "python/bin/python3" << QString() << true;
+        QTest::newRow("packaged, entry named")
+            << QVariant() << "good/Resources" << QVariant("python/bin/python3") << "python/bin/python3" << QString() << true;
         // The named entry is the one that must be there, even when the default one is.
         QTest::newRow("packaged, named entry missing") << QVariant() << "good/Resources" << QVariant("python/bin/python3.11")
                                                        << QString() << backend::interpreterMissingMessage << true;
-        QTest::newRow("packaged, named entry not executable") << QVariant() << "plain-python/Resources"
-                                                              << QVariant("python/bin/python3.12") << QString()
-                                                              << backend::interpreterMissingMessage << true;
-        QTest::newRow("packaged, empty entry: default") << QVariant() << "good/Resources" << QVariant("") << standard
-                                                        << QString() << true;
-        QTest::newRow("packaged, entry a number: default") << QVariant() << "good/Resources" << QVariant(3)
-                                                           << standard << QString() << true;
+        QTest::newRow("packaged, named entry not executable")
+            << QVariant() << "plain-python/Resources" << QVariant("python/bin/python3.12") << QString()
+            << backend::interpreterMissingMessage << true;
+        QTest::newRow("packaged, empty entry: default")
+            << QVariant() << "good/Resources" << QVariant("") << standard << QString() << true;
+        QTest::newRow("packaged, entry a number: default")
+            << QVariant() << "good/Resources" << QVariant(3) << standard << QString() << true;
         QTest::newRow("development ignores the entry") << QVariant(path("project")) << "no-python/Resources"
                                                        << QVariant("python/bin/python3") << QString() << QString() << false;
     }
@@ -198,8 +196,8 @@ private slots:
     {
         LaunchPlan packaged{"/r/python/bin/python3.12", packagedArguments, "/s/Velmora", "/r/app", true};
         QCOMPARE(backend::argumentVector(packaged, 18760),
-                 QStringList({"-m", "uvicorn", "src.main:app", "--loop", "asyncio", "--http", "h11", "--ws",
-                              "none", "--host", "127.0.0.1", "--port", "18760", "--workers", "1"}));
+                 QStringList({"-m", "uvicorn", "src.main:app", "--loop", "asyncio", "--http", "h11", "--ws", "none",
+                              "--host", "127.0.0.1", "--port", "18760", "--workers", "1"}));
         // The script learns the port only from its environment.
         LaunchPlan development{"/bin/bash", {"/p/scripts/run-app.sh"}, "/p", {}, false};
         QCOMPARE(backend::argumentVector(development, 20000), QStringList{"/p/scripts/run-app.sh"});
@@ -217,8 +215,10 @@ private slots:
         QTest::newRow("development, PATH with the suffix already")
             << false << true << "/usr/bin" + suffix << "/usr/bin" + suffix + suffix;
         QTest::newRow("packaged, no PATH") << true << true << QString() << "/usr/bin:/bin:/usr/sbin:/sbin" + suffix;
-        QTest::newRow("packaged, PATH") << true << true << "/home/u/bin:/usr/bin" << "/home/u/bin:/usr/bin" + suffix;
-        QTest::newRow("packaged, resources gone at launch") << true << false << "/usr/bin" << "/usr/bin" + suffix;
+        QTest::newRow("packaged, PATH") << true << true << "/home/u/bin:/usr/bin"
+                                        << "/home/u/bin:/usr/bin" + suffix;
+        QTest::newRow("packaged, resources gone at launch") << true << false << "/usr/bin"
+                                                            << "/usr/bin" + suffix;
     }
 
     void buildsEnvironment()
@@ -239,9 +239,9 @@ private slots:
         platform::FixedBundle bundle;
         if (resourcesAtLaunch)
             bundle.resources = "/b/Resources/";
-        const LaunchPlan plan = packaged
-            ? LaunchPlan{"/b/Resources/python/bin/python3.12", packagedArguments, "/s/Velmora", "/b/Resources/app", true}
-            : LaunchPlan{"/bin/bash", {"/p/scripts/run-app.sh"}, "/p", {}, false};
+        const LaunchPlan plan = packaged ? LaunchPlan{"/b/Resources/python/bin/python3.12", packagedArguments, "/s/Velmora",
+                                                      "/b/Resources/app", true}
+                                         : LaunchPlan{"/bin/bash", {"/p/scripts/run-app.sh"}, "/p", {}, false};
 
         const QProcessEnvironment env = backend::backendEnvironment(plan, 20000, info, bundle);
         QCOMPARE(env.value("PATH"), expectedPath);
@@ -250,9 +250,15 @@ private slots:
         QCOMPARE(env.value("VELMORA_DESKTOP_PARENT_PID"), QString("4321"));
         QCOMPARE(env.value("UNRELATED"), QString("kept"));
 
-        const QStringList packagedNames = {"PYTHONNOUSERSITE", "PYTHONDONTWRITEBYTECODE", "TALO_DATA_DIR",
-                                           "TALO_RUNTIME_DIR", "MLX_VENV", "VELMORA_BUNDLED_RESOURCES",
-                                           "UV_BIN", "UV_CACHE_DIR", "UV_PYTHON_INSTALL_DIR"};
+        const QStringList packagedNames = {"PYTHONNOUSERSITE",
+                                           "PYTHONDONTWRITEBYTECODE",
+                                           "TALO_DATA_DIR",
+                                           "TALO_RUNTIME_DIR",
+                                           "MLX_VENV",
+                                           "VELMORA_BUNDLED_RESOURCES",
+                                           "UV_BIN",
+                                           "UV_CACHE_DIR",
+                                           "UV_PYTHON_INSTALL_DIR"};
         if (!packaged || !resourcesAtLaunch) {
             // The inherited interpreter settings pass through untouched.
             QCOMPARE(env.value("PYTHONHOME"), QString("/opt/py"));
@@ -316,7 +322,8 @@ private slots:
         // The runtime folder would have to be inside a regular file.
         QVERIFY(writeFile(dir.filePath("file"), "x"));
         bool reported = false;
-        auto noFolder = platform::openAppendingFile(backend::logFilePath(dir.filePath("file/Velmora")), [&](const QString &) { reported = true; });
+        auto noFolder = platform::openAppendingFile(backend::logFilePath(dir.filePath("file/Velmora")),
+                                                    [&](const QString &) { reported = true; });
         QVERIFY(!noFolder.ok());
         QCOMPARE(noFolder.error, QString::fromLocal8Bit(std::strerror(ENOTDIR)));
         QVERIFY(!reported);
@@ -325,7 +332,8 @@ private slots:
         // The folder is there but the log file cannot be opened: the location was handed out.
         QVERIFY(QDir().mkpath(dir.filePath("rt/logs/desktop.log")));
         QString location;
-        auto noFile = platform::openAppendingFile(backend::logFilePath(dir.filePath("rt")), [&](const QString &file) { location = file; });
+        auto noFile = platform::openAppendingFile(backend::logFilePath(dir.filePath("rt")),
+                                                  [&](const QString &file) { location = file; });
         QCOMPARE(noFile.error, QString::fromLocal8Bit(std::strerror(EISDIR)));
         QCOMPARE(location, dir.filePath("rt/logs/desktop.log"));
     }

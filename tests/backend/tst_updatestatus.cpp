@@ -16,8 +16,10 @@ private slots:
         QTest::addColumn<QUrl>("base");
         QTest::addColumn<QUrl>("address");
         QTest::newRow("base URL") << QUrl("http://127.0.0.1:18760") << QUrl("http://127.0.0.1:18760/api/update-status");
-        QTest::newRow("trailing separator") << QUrl("http://127.0.0.1:18760/") << QUrl("http://127.0.0.1:18760/api/update-status");
-        QTest::newRow("under a path") << QUrl("http://127.0.0.1:18760/app") << QUrl("http://127.0.0.1:18760/app/api/update-status");
+        QTest::newRow("trailing separator")
+            << QUrl("http://127.0.0.1:18760/") << QUrl("http://127.0.0.1:18760/api/update-status");
+        QTest::newRow("under a path") << QUrl("http://127.0.0.1:18760/app")
+                                      << QUrl("http://127.0.0.1:18760/app/api/update-status");
     }
     void address()
     {

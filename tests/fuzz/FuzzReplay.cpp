@@ -100,10 +100,18 @@ std::string unescape(const std::string &piece, const std::string &entry)
         if (++i == piece.size())
             fatal(entry + ": a piece ends with a lone backslash");
         switch (piece[i]) {
-        case 's': out += ' '; break;
-        case 'n': out += '\n'; break;
-        case 't': out += '\t'; break;
-        case '\\': out += '\\'; break;
+        case 's':
+            out += ' ';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case '\\':
+            out += '\\';
+            break;
         case 'x': {
             const int high = i + 1 < piece.size() ? hexValue(piece[i + 1]) : -1;
             const int low = i + 2 < piece.size() ? hexValue(piece[i + 2]) : -1;
@@ -126,7 +134,7 @@ std::string expand(const std::vector<std::string> &terms, const std::string &ent
     for (const std::string &term : terms) {
         const auto colon = term.find(':');
         const bool counted = colon != std::string::npos && colon > 0
-                          && std::all_of(term.begin(), term.begin() + colon, [](char c) { return c >= '0' && c <= '9'; });
+                             && std::all_of(term.begin(), term.begin() + colon, [](char c) { return c >= '0' && c <= '9'; });
         const size_t count = counted ? std::stoul(term.substr(0, colon)) : 1;
         const std::string piece = unescape(counted ? term.substr(colon + 1) : term, entry);
         for (size_t i = 0; i < count; ++i)
@@ -167,15 +175,14 @@ class Watchdog
 public:
     explicit Watchdog(std::string entry)
         : m_thread([this, entry = std::move(entry)] {
-              std::unique_lock lock(m_mutex);
-              if (!m_done.wait_for(lock, inputBound, [this] { return m_finished; })) {
-                  std::cerr << "fuzz_replay_" << target << ": " << entry << " ran longer than " << inputBound.count()
-                            << " s (quadratic time or a hang)" << std::endl;
-                  std::abort();
-              }
-          })
-    {
-    }
+            std::unique_lock lock(m_mutex);
+            if (!m_done.wait_for(lock, inputBound, [this] { return m_finished; })) {
+                std::cerr << "fuzz_replay_" << target << ": " << entry << " ran longer than " << inputBound.count()
+                          << " s (quadratic time or a hang)" << std::endl;
+                std::abort();
+            }
+        })
+    {}
 
     ~Watchdog()
     {

@@ -23,11 +23,16 @@ namespace {
 ArchiveEntryType typeOf(char c)
 {
     switch (c) {
-    case 'f': return ArchiveEntryType::File;
-    case 'd': return ArchiveEntryType::Directory;
-    case 'l': return ArchiveEntryType::Symlink;
-    case 'h': return ArchiveEntryType::HardLink;
-    default: return ArchiveEntryType::Other;
+    case 'f':
+        return ArchiveEntryType::File;
+    case 'd':
+        return ArchiveEntryType::Directory;
+    case 'l':
+        return ArchiveEntryType::Symlink;
+    case 'h':
+        return ArchiveEntryType::HardLink;
+    default:
+        return ArchiveEntryType::Other;
     }
 }
 

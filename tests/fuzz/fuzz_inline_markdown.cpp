@@ -30,7 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator || c.unicode() == 0xfdd0 || c.unicode() == 0xfdd1)
             ++separators;
     }
-    fuzz::check(document.blockCount() <= separators + 1 + text.size() / (updates::InlineMarkdownWriter::maxBlockCharacters / 2),
+    fuzz::check(document.blockCount()
+                    <= separators + 1 + text.size() / (updates::InlineMarkdownWriter::maxBlockCharacters / 2),
                 "a block for each line, and one more for each long stretch of a line");
     return 0;
 }

@@ -54,7 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                             "a start is counted once, up to the limit");
             }
             if (plan.action == RecoveryAction::ReportRolledBack)
-                fuzz::check(!atBundle.isNull() && atBundle == journal->oldBundle, "a rollback is reported by the old version");
+                fuzz::check(!atBundle.isNull() && atBundle == journal->oldBundle,
+                            "a rollback is reported by the old version");
             fuzz::check(plan.action != RecoveryAction::Nothing && plan.action != RecoveryAction::LeaveAlone,
                         "a journal is never left as it is");
             const std::optional<InstallJournal> written = parseJournal(serializeJournal(plan.journal));

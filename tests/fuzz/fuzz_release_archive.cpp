@@ -58,14 +58,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QDir(outer).removeRecursively();
     fuzz::check(QDir().mkpath(outer), "the run folder can be made");
 
-    const updates::UnpackOutcome outcome =
-        updates::unpackBundle(QByteArrayView(reinterpret_cast<const char *>(data), qsizetype(size)), destination,
-                              fuzzLimits());
+    const updates::UnpackOutcome outcome = updates::unpackBundle(
+        QByteArrayView(reinterpret_cast<const char *>(data), qsizetype(size)), destination, fuzzLimits());
     fuzz::check(outcome.result != updates::UnpackOutcome::Result::Stopped, "nothing stops an unstopped unpacking");
 
     // Nothing beside the destination, whatever the outcome.
     const QStringList beside = QDir(outer).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    fuzz::check(beside.isEmpty() || beside == QStringList{QStringLiteral("velmora")}, "nothing is written beside the bundle");
+    fuzz::check(beside.isEmpty() || beside == QStringList{QStringLiteral("velmora")},
+                "nothing is written beside the bundle");
 
     if (outcome.ok()) {
         const QString root = QFileInfo(destination).canonicalFilePath();
@@ -85,7 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             fuzz::check(lexical == base || lexical.startsWith(base + QLatin1Char('/')), "links lead inside the bundle");
             const QString resolved = QFileInfo(entry.filePath()).canonicalFilePath();
             if (!resolved.isEmpty())
-                fuzz::check(resolved == root || resolved.startsWith(root + QLatin1Char('/')), "links stay inside the bundle");
+                fuzz::check(resolved == root || resolved.startsWith(root + QLatin1Char('/')),
+                            "links stay inside the bundle");
         }
     }
     QDir(outer).removeRecursively();

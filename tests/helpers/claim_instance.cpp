@@ -23,7 +23,8 @@ int main(int argc, char **argv)
     std::signal(SIGTERM, [](int) { std::_Exit(0); });
 
     SingleInstance instance(QString::fromLocal8Bit(argv[1]), QStringLiteral("claim-test"));
-    const auto claim = instance.claim(velmora::platform::relaunchedFrom(velmora::platform::ProcessInfo::current().environment()));
+    const auto claim = instance.claim(
+        velmora::platform::relaunchedFrom(velmora::platform::ProcessInfo::current().environment()));
     switch (claim) {
     case SingleInstance::Claim::Running:
         std::puts("running");

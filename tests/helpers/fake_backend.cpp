@@ -96,14 +96,14 @@ static bool answer(int client, bool healthy)
     } else if (request.rfind("GET /api/update-status ", 0) == 0 && *env("FAKE_BACKEND_BUSY")) {
         body = "{\"busy\": true}";
     } else if (isHealth) {
-        body = std::string("{\"app\":\"Velmora\",\"ok\":") + (healthy ? "true" : "false")
-            + ",\"desktop_parent_pid\":\"" + env("VELMORA_DESKTOP_PARENT_PID") + "\"}";
+        body = std::string("{\"app\":\"Velmora\",\"ok\":") + (healthy ? "true" : "false") + ",\"desktop_parent_pid\":\""
+               + env("VELMORA_DESKTOP_PARENT_PID") + "\"}";
     } else {
         status = "404 Not Found";
         body = "{}";
     }
     const std::string response = "HTTP/1.1 " + status + "\r\nContent-Type: " + type + "\r\n"
-        + "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+                                 + "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
     (void)!::write(client, response.data(), response.size());
     return true;
 }
@@ -127,7 +127,7 @@ static std::string openDescriptors()
 
 static long long nowMs()
 {
-    timespec now {};
+    timespec now{};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
     return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
 }
@@ -143,7 +143,8 @@ int main(int argc, char **argv)
     sigprocmask(SIG_BLOCK, &handled, &waiting);
     sigdelset(&waiting, SIGTERM);
     sigdelset(&waiting, SIGINT);
-    struct sigaction action {};
+    struct sigaction action
+    {};
     sigemptyset(&action.sa_mask);
     action.sa_handler = onTerm;
     sigaction(SIGTERM, &action, nullptr);
@@ -175,7 +176,7 @@ int main(int argc, char **argv)
     if (const char *when = env("FAKE_BACKEND_LISTEN_WHEN"); *when) {
         std::printf("fake_backend: waiting to listen\n");
         std::fflush(stdout);
-        const timespec step {0, 2'000'000};
+        const timespec step{0, 2'000'000};
         while (::access(when, F_OK) != 0) {
             if (::pselect(0, nullptr, nullptr, nullptr, &step, &waiting) < 0 && (interrupted || terminations > 0)) {
                 std::printf("fake_backend: stopped\n");
@@ -187,12 +188,11 @@ int main(int argc, char **argv)
     const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int yes = 1;
     ::setsockopt(server, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address {};
+    sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(uint16_t(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(server, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
-        || ::listen(server, 16) != 0) {
+    if (::bind(server, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || ::listen(server, 16) != 0) {
         std::fprintf(stderr, "fake_backend: cannot listen on port %d: %s\n", port, std::strerror(errno));
         return 2;
     }
@@ -208,8 +208,8 @@ int main(int argc, char **argv)
             break;
         if (lingerUntil >= 0 && nowMs() >= lingerUntil)
             break;
-        pollfd incoming {server, POLLIN, 0};
-        timespec step {0, 50'000'000};
+        pollfd incoming{server, POLLIN, 0};
+        timespec step{0, 50'000'000};
         if (::ppoll(&incoming, 1, lingerUntil >= 0 ? &step : nullptr, &waiting) <= 0)
             continue;
         const int client = ::accept4(server, nullptr, nullptr, SOCK_CLOEXEC);

@@ -115,7 +115,8 @@ int main(int argc, char **argv)
     updates::UpdateController::Dependencies deps;
     deps.bundle = &info;
     deps.http = &http;
-    deps.controllerFactory = [&](updates::UpdaterDelegate &updaterDelegate, updates::UserDriverDelegate &userDriverDelegate) {
+    deps.controllerFactory = [&](updates::UpdaterDelegate &updaterDelegate,
+                                 updates::UserDriverDelegate &userDriverDelegate) {
         updates::UpdateEngineConfiguration configuration;
         configuration.feedUrl = qEnvironmentVariable("VELMORA_TEST_FEED");
         configuration.runningVersion = version;

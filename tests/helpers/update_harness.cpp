@@ -44,8 +44,8 @@ using updates::InstallPoint;
 
 namespace {
 
-const char *const pointNames[] = {"Downloading", "Downloaded", "Unpacking", "Unpacked", "Ready", "Swapping",
-                                  "Exchanged", "Swapped", "Confirming", "RollingBack", "ExchangedBack"};
+const char *const pointNames[] = {"Downloading", "Downloaded", "Unpacking",  "Unpacked",    "Ready",        "Swapping",
+                                  "Exchanged",   "Swapped",    "Confirming", "RollingBack", "ExchangedBack"};
 
 std::function<void(InstallPoint)> stopAt(const QString &name)
 {
@@ -63,13 +63,20 @@ std::function<void(InstallPoint)> stopAt(const QString &name)
 const char *actionName(updates::RecoveryAction action)
 {
     switch (action) {
-    case updates::RecoveryAction::Nothing: return "Nothing";
-    case updates::RecoveryAction::LeaveAlone: return "LeaveAlone";
-    case updates::RecoveryAction::DiscardWork: return "DiscardWork";
-    case updates::RecoveryAction::CountStart: return "CountStart";
-    case updates::RecoveryAction::RollBack: return "RollBack";
-    case updates::RecoveryAction::ReportRolledBack: return "ReportRolledBack";
-    case updates::RecoveryAction::FinishConfirmation: return "FinishConfirmation";
+    case updates::RecoveryAction::Nothing:
+        return "Nothing";
+    case updates::RecoveryAction::LeaveAlone:
+        return "LeaveAlone";
+    case updates::RecoveryAction::DiscardWork:
+        return "DiscardWork";
+    case updates::RecoveryAction::CountStart:
+        return "CountStart";
+    case updates::RecoveryAction::RollBack:
+        return "RollBack";
+    case updates::RecoveryAction::ReportRolledBack:
+        return "ReportRolledBack";
+    case updates::RecoveryAction::FinishConfirmation:
+        return "FinishConfirmation";
     }
     return "?";
 }
@@ -153,7 +160,8 @@ int launch(const QCommandLineParser &args)
 
     QFile infoFile(bundle + QStringLiteral("/Info.json"));
     infoFile.open(QIODevice::ReadOnly);
-    const QString behaviour = QJsonDocument::fromJson(infoFile.readAll()).object().value(QLatin1String("VelmoraTestBehaviour")).toString();
+    const QString behaviour
+        = QJsonDocument::fromJson(infoFile.readAll()).object().value(QLatin1String("VelmoraTestBehaviour")).toString();
     if (behaviour == QLatin1String("crash"))
         std::abort();
     if (behaviour == QLatin1String("confirm"))
@@ -203,6 +211,7 @@ int main(int argc, char **argv)
         return 2;
     }
     // Once the loop runs, so that an installation that ends at once still ends the loop.
-    QMetaObject::invokeMethod(&app, [&args] { runInstall(&args); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &app, [&args] { runInstall(&args); }, Qt::QueuedConnection);
     return app.exec();
 }

@@ -36,8 +36,8 @@ struct CommandResult
     // For failure messages: how the command ended and what it said on standard error.
     QByteArray describe() const
     {
-        return (finished ? "exit code " + QByteArray::number(exitCode) : QByteArray("did not finish"))
-            + ": " + err.right(2000);
+        return (finished ? "exit code " + QByteArray::number(exitCode) : QByteArray("did not finish")) + ": "
+               + err.right(2000);
     }
 };
 
@@ -75,9 +75,9 @@ inline void endWithThisProcess(QProcess &process)
 // `cmake --install` of the packaged build: the bundle, with prefix as its folder.
 inline CommandResult installBundle(const QString &prefix)
 {
-    return runCommand(QStringLiteral(VELMORA_CMAKE_COMMAND),
-                      {QStringLiteral("--install"), QStringLiteral(VELMORA_PACKAGED_BUILD_DIR),
-                       QStringLiteral("--prefix"), prefix});
+    return runCommand(
+        QStringLiteral(VELMORA_CMAKE_COMMAND),
+        {QStringLiteral("--install"), QStringLiteral(VELMORA_PACKAGED_BUILD_DIR), QStringLiteral("--prefix"), prefix});
 }
 
 } // namespace velmora::test

@@ -103,7 +103,8 @@ class TestPackagedBundle : public QObject
     struct BundleRun
     {
         BundleRun(const QString &bundle, const QString &home, quint16 port)
-            : log(home + QStringLiteral("/data/Velmora/logs/desktop.log")), port(port)
+            : log(home + QStringLiteral("/data/Velmora/logs/desktop.log"))
+            , port(port)
         {
             test::endWithThisProcess(process);
             process.setProcessEnvironment(environmentFor(home, port));
@@ -198,9 +199,9 @@ private slots:
 
     void interpreterEntryRunsDebiansPython()
     {
-        const auto run = runCommand(m_bundle + QStringLiteral("/Resources/python/bin/python3"),
-                                    {QStringLiteral("-c"),
-                                     QStringLiteral("import sys, fastapi, uvicorn; print(sys.executable)")});
+        const auto run = runCommand(
+            m_bundle + QStringLiteral("/Resources/python/bin/python3"),
+            {QStringLiteral("-c"), QStringLiteral("import sys, fastapi, uvicorn; print(sys.executable)")});
         QVERIFY2(run.ok(), run.describe().constData());
         QCOMPARE(run.out.trimmed(), QByteArray("/usr/bin/python3"));
     }
@@ -267,9 +268,22 @@ private slots:
         // The log is in the user's data folder, and the backend is the bundle's.
         const qint64 backend = backendPid(log, port);
         QVERIFY2(backend > 0, "the log in the user's data folder names no backend on this port");
-        const QStringList expectedCommand = {
-            "/usr/bin/python3", "-m", "uvicorn", "src.main:app", "--loop", "asyncio", "--http", "h11",
-            "--ws", "none", "--host", "127.0.0.1", "--port", QString::number(port), "--workers", "1"};
+        const QStringList expectedCommand = {"/usr/bin/python3",
+                                             "-m",
+                                             "uvicorn",
+                                             "src.main:app",
+                                             "--loop",
+                                             "asyncio",
+                                             "--http",
+                                             "h11",
+                                             "--ws",
+                                             "none",
+                                             "--host",
+                                             "127.0.0.1",
+                                             "--port",
+                                             QString::number(port),
+                                             "--workers",
+                                             "1"};
         QCOMPARE(procList(backend, "cmdline"), expectedCommand);
         QCOMPARE(procEnvironmentValue(backend, QStringLiteral("PYTHONPATH")), realBundle + QStringLiteral("/Resources/app"));
         QCOMPARE(procEnvironmentValue(backend, QStringLiteral("VELMORA_BUNDLED_RESOURCES")),
@@ -316,8 +330,8 @@ private slots:
         const QString shot = dir.filePath(QStringLiteral("velmora.png"));
 
         // A screenshot run quits once the page has loaded; exit code 0 says it did.
-        const auto run = runCommand(velmoraIn(bundle), {QStringLiteral("--screenshot"), shot},
-                                    environmentFor(home, port), startPatience);
+        const auto run = runCommand(velmoraIn(bundle), {QStringLiteral("--screenshot"), shot}, environmentFor(home, port),
+                                    startPatience);
         QVERIFY2(run.ok(), run.describe().constData());
         QCOMPARE(QImage(shot).size(), QSize(1480, 900));
         const qint64 backend = backendPid(home + QStringLiteral("/data/Velmora/logs/desktop.log"), port);
@@ -414,7 +428,7 @@ private slots:
         const QRegularExpression velmoraWindow(QStringLiteral("\"Velmora\": \\(\"([^\"]*)\" \"([^\"]*)\"\\)"));
         const auto windowClass = [&] {
             const auto list = runCommand(QStringLiteral("xwininfo"), {QStringLiteral("-display"), display,
-                                                                     QStringLiteral("-root"), QStringLiteral("-tree")});
+                                                                      QStringLiteral("-root"), QStringLiteral("-tree")});
             const auto match = velmoraWindow.match(QString::fromUtf8(list.out));
             return match.hasMatch() ? match.captured(2) : QString();
         };
@@ -425,8 +439,10 @@ private slots:
             qWarning().noquote() << "velmora" << (velmora.state() == QProcess::Running ? "runs" : "has ended")
                                  << "and wrote:" << velmora.readAll();
             qWarning().noquote() << "windows:"
-                                 << runCommand(QStringLiteral("xwininfo"), {QStringLiteral("-display"), display,
-                                                                          QStringLiteral("-root"), QStringLiteral("-tree")}).out;
+                                 << runCommand(QStringLiteral("xwininfo"),
+                                               {QStringLiteral("-display"), display, QStringLiteral("-root"),
+                                                QStringLiteral("-tree")})
+                                        .out;
         }
         QCOMPARE(found, wmClass);
     }

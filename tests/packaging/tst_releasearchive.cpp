@@ -36,8 +36,7 @@ struct Release
     QString feedItem;
 };
 
-Release makeRelease(const QString &output,
-                    const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+Release makeRelease(const QString &output, const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
     Release release;
     release.run = runCommand(QStringLiteral("bash"),
@@ -46,8 +45,10 @@ Release makeRelease(const QString &output,
                               QStringLiteral("--output"), output},
                              environment);
     const QString text = QString::fromUtf8(release.run.out);
-    const auto archive = QRegularExpression(QStringLiteral("^archive: (.+)$"), QRegularExpression::MultilineOption).match(text);
-    const auto size = QRegularExpression(QStringLiteral("^size: (\\d+) bytes$"), QRegularExpression::MultilineOption).match(text);
+    const auto archive = QRegularExpression(QStringLiteral("^archive: (.+)$"), QRegularExpression::MultilineOption)
+                             .match(text);
+    const auto size = QRegularExpression(QStringLiteral("^size: (\\d+) bytes$"), QRegularExpression::MultilineOption)
+                          .match(text);
     const qsizetype item = text.indexOf(QStringLiteral("feed item:\n"));
     release.archive = archive.captured(1);
     release.size = size.hasMatch() ? size.captured(1).toLongLong() : -1;
@@ -58,9 +59,10 @@ Release makeRelease(const QString &output,
 // The release's date as the metainfo records it.
 QString releaseDate()
 {
-    const QByteArray metainfo = test::readFile(QStringLiteral(VELMORA_SOURCE_DIR "/packaging/linux/app.velmora.Velmora.metainfo.xml"));
-    const QRegularExpression release(QStringLiteral("<release version=\"%1\" date=\"([0-9-]+)\"")
-                                         .arg(QRegularExpression::escape(version)));
+    const QByteArray metainfo = test::readFile(
+        QStringLiteral(VELMORA_SOURCE_DIR "/packaging/linux/app.velmora.Velmora.metainfo.xml"));
+    const QRegularExpression release(
+        QStringLiteral("<release version=\"%1\" date=\"([0-9-]+)\"").arg(QRegularExpression::escape(version)));
     return release.match(QString::fromUtf8(metainfo)).captured(1);
 }
 
@@ -102,8 +104,9 @@ private slots:
 
     void entriesArePlainFilesInOneFolder()
     {
-        const auto list = runCommand(QStringLiteral("tar"), {QStringLiteral("--numeric-owner"), QStringLiteral("--full-time"),
-                                                            QStringLiteral("-tvzf"), m_release.archive});
+        const auto list = runCommand(
+            QStringLiteral("tar"),
+            {QStringLiteral("--numeric-owner"), QStringLiteral("--full-time"), QStringLiteral("-tvzf"), m_release.archive});
         QVERIFY2(list.ok(), list.describe().constData());
 
         // mode owner size date time name [-> target]
@@ -137,8 +140,8 @@ private slots:
     {
         const QString unpacked = m_dir.filePath(QStringLiteral("unpacked"));
         QVERIFY(QDir().mkpath(unpacked));
-        const auto untar = runCommand(QStringLiteral("tar"), {QStringLiteral("-xzf"), m_release.archive,
-                                                             QStringLiteral("-C"), unpacked});
+        const auto untar = runCommand(QStringLiteral("tar"),
+                                      {QStringLiteral("-xzf"), m_release.archive, QStringLiteral("-C"), unpacked});
         QVERIFY2(untar.ok(), untar.describe().constData());
         QCOMPARE(QDir(unpacked).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList{QStringLiteral("velmora")});
@@ -185,8 +188,10 @@ private slots:
         // A stand-in signer: records the archive it was given and prints a signature attribute.
         const QString signed_ = m_dir.filePath(QStringLiteral("signed-archive"));
         const QString signer = m_dir.filePath(QStringLiteral("signer.sh"));
-        QVERIFY(test::writeFile(signer, "#!/bin/sh\nprintf '%s' \"$1\" > '" + signed_.toUtf8()
-                                            + "'\necho 'sparkle:edSignature=\"c2lnbmF0dXJl\"'\n", true));
+        QVERIFY(test::writeFile(signer,
+                                "#!/bin/sh\nprintf '%s' \"$1\" > '" + signed_.toUtf8()
+                                    + "'\necho 'sparkle:edSignature=\"c2lnbmF0dXJl\"'\n",
+                                true));
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("VELMORA_RELEASE_SIGNER"), signer);
 
@@ -222,7 +227,9 @@ private slots:
         const QByteArray archive = test::readFile(release.archive);
         test::LoopbackHttpsServer server;
         QVERIFY2(server.listen(), qPrintable(server.errorString()));
-        server.setHandler([&archive](const QByteArray &, const QString &) { return test::HttpReply{200, archive, {}, false}; });
+        server.setHandler([&archive](const QByteArray &, const QString &) {
+            return test::HttpReply{200, archive, {}, false};
+        });
         item.downloadURL = server.url(QStringLiteral("/") + item.downloadURL.fileName());
         platform::HttpClient http;
         http.setSslConfiguration(test::TestCertificate::localhost().clientConfiguration());
@@ -262,8 +269,8 @@ private slots:
         QVERIFY(!installer.swap());
         const QString unpacked = m_dir.filePath(QStringLiteral("signed-unpacked"));
         QVERIFY(QDir().mkpath(unpacked));
-        const auto untar = runCommand(QStringLiteral("tar"), {QStringLiteral("-xzf"), release.archive,
-                                                             QStringLiteral("-C"), unpacked});
+        const auto untar = runCommand(QStringLiteral("tar"),
+                                      {QStringLiteral("-xzf"), release.archive, QStringLiteral("-C"), unpacked});
         QVERIFY2(untar.ok(), untar.describe().constData());
         QCOMPARE(test::describeTree(bundle), test::describeTree(unpacked + QStringLiteral("/velmora")));
         QCOMPARE(test::describeTree(installer.paths().swap), before); // the backup, the installed bundle

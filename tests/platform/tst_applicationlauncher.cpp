@@ -42,8 +42,9 @@ struct StagedApplications
                const QByteArray &arguments = "%U") const
     {
         const QByteArray entry = "[Desktop Entry]\nType=Application\nName=Recorder\n"
-            "Exec=\"" + QFile::encodeName(test::helperProgram("record_arguments")) + "\" \""
-            + QFile::encodeName(marker()) + "\" " + arguments + "\n" + extraLines;
+                                 "Exec=\""
+                                 + QFile::encodeName(test::helperProgram("record_arguments")) + "\" \""
+                                 + QFile::encodeName(marker()) + "\" " + arguments + "\n" + extraLines;
         return test::writeFile(dir.filePath(folder + "/applications/" + id + ".desktop"), entry);
     }
     QString marker() const { return dir.filePath("started"); }
@@ -61,8 +62,8 @@ private slots:
         QTest::addColumn<bool>("found");
         QTest::addColumn<QString>("exec");
         QTest::addColumn<bool>("hidden");
-        QTest::newRow("plain entry")
-            << QByteArray("[Desktop Entry]\nType=Application\nExec=recorder %U\n") << true << "recorder %U" << false;
+        QTest::newRow("plain entry") << QByteArray("[Desktop Entry]\nType=Application\nExec=recorder %U\n") << true
+                                     << "recorder %U" << false;
         QTest::newRow("comments, blank lines, spaces round the equals sign")
             << QByteArray("# made by hand\n\n[Desktop Entry]\r\nExec = recorder\r\n") << true << "recorder" << false;
         QTest::newRow("localised keys are ignored")
@@ -73,8 +74,7 @@ private slots:
             << QByteArray("[Desktop Action New]\nExec=action\n[Desktop Entry]\nExec=main\n") << true << "main" << false;
         QTest::newRow("a repeated group is not read again")
             << QByteArray("[Desktop Entry]\nExec=main\n[Desktop Entry]\nHidden=true\n") << true << "main" << false;
-        QTest::newRow("value escapes")
-            << QByteArray("[Desktop Entry]\nExec=a\\sb\\\\c\\t\n") << true << "a b\\c\t" << false;
+        QTest::newRow("value escapes") << QByteArray("[Desktop Entry]\nExec=a\\sb\\\\c\\t\n") << true << "a b\\c\t" << false;
         QTest::newRow("hidden") << QByteArray("[Desktop Entry]\nExec=x\nHidden=true\n") << true << "x" << true;
         QTest::newRow("no entry group") << QByteArray("[Something]\nExec=x\n") << false << "" << false;
         QTest::newRow("empty") << QByteArray() << false << "" << false;
@@ -108,8 +108,8 @@ private slots:
         QTest::newRow("deprecated codes") << "recorder %d %D %n %N %v %m" << std::optional(QStringList{"recorder"});
         QTest::newRow("quoted program with a space")
             << "\"/opt/My Recorder/bin/rec\" --x" << std::optional(QStringList{"/opt/My Recorder/bin/rec", "--x"});
-        QTest::newRow("escapes inside quotes")
-            << "sh -c \"echo \\\"\\$HOME\\\" \\\\ done\"" << std::optional(QStringList{"sh", "-c", "echo \"$HOME\" \\ done"});
+        QTest::newRow("escapes inside quotes") << "sh -c \"echo \\\"\\$HOME\\\" \\\\ done\""
+                                               << std::optional(QStringList{"sh", "-c", "echo \"$HOME\" \\ done"});
         QTest::newRow("empty quoted argument") << "recorder \"\"" << std::optional(QStringList{"recorder", ""});
         QTest::newRow("several spaces") << "  recorder   --x  " << std::optional(QStringList{"recorder", "--x"});
         QTest::newRow("flatpak run")
@@ -195,8 +195,8 @@ private slots:
         QTest::newRow("TryExec program missing")
             << "org.gnome.SoundRecorder"
             << "[Desktop Entry]\nType=Application\nTryExec=/nonexistent/recorder\nExec=" + program + "\n";
-        QTest::newRow("program missing")
-            << "org.gnome.SoundRecorder" << QByteArray("[Desktop Entry]\nType=Application\nExec=/nonexistent/recorder\n");
+        QTest::newRow("program missing") << "org.gnome.SoundRecorder"
+                                         << QByteArray("[Desktop Entry]\nType=Application\nExec=/nonexistent/recorder\n");
         QTest::newRow("no Exec") << "org.gnome.SoundRecorder" << QByteArray("[Desktop Entry]\nType=Application\n");
         QTest::newRow("an id that is a path") << "../applications/org.gnome.SoundRecorder"
                                               << "[Desktop Entry]\nType=Application\nExec=" + program + "\n";

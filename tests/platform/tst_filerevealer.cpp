@@ -19,7 +19,9 @@ using test::patience;
 namespace {
 
 // A file manager on the test's own session bus that shows nothing, only records.
-class FakeFileManager : public QObject, protected QDBusContext
+class FakeFileManager
+    : public QObject
+    , protected QDBusContext
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
@@ -158,8 +160,8 @@ int main(int argc, char *argv[])
                                   "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
                                   "<allow own=\"*\"/></policy></busconfig>");
     QProcess daemon;
-    daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
-                                                 QStringLiteral("--print-address")});
+    daemon.start(QStringLiteral("dbus-daemon"),
+                 {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"), QStringLiteral("--print-address")});
     if (!daemon.waitForStarted(patience) || !daemon.waitForReadyRead(patience)) {
         qCritical("could not start a session bus: %s", qPrintable(daemon.errorString()));
         return 1;

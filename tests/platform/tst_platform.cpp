@@ -2,10 +2,10 @@
 #include "TlsTestServer.h"
 
 #include "platform/Async.h"
+#include "platform/FileHandle.h"
 #include "platform/HttpClient.h"
 #include "platform/ListeningPorts.h"
 #include "platform/PackageOwnership.h"
-#include "platform/FileHandle.h"
 #include "platform/PortWatch.h"
 #include "platform/Process.h"
 
@@ -85,12 +85,14 @@ private slots:
         QVERIFY(ok.received);
         QCOMPARE(ok.status, 200);
         QCOMPARE(ok.body, QByteArray("{\"a\":1}"));
-        auto missing = test::waitFor(client.get(server.baseUrl().resolved(QUrl("/x")), platform::RedirectPolicy::none(), 1s));
+        auto missing = test::waitFor(
+            client.get(server.baseUrl().resolved(QUrl("/x")), platform::RedirectPolicy::none(), 1s));
         QVERIFY(missing.received);
         QCOMPARE(missing.status, 404);
 
         const test::ReservedPort port;
-        auto refused = test::waitFor(client.get(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port.number())), platform::RedirectPolicy::none(), 1s));
+        auto refused = test::waitFor(client.get(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port.number())),
+                                                platform::RedirectPolicy::none(), 1s));
         QVERIFY(!refused.received);
         QVERIFY(!refused.errorString.isEmpty());
     }
@@ -100,7 +102,8 @@ private slots:
         test::LoopbackHttpServer server;
         QVERIFY(server.listen());
         server.setHandler([](const QByteArray &, const QString &) { return test::HttpReply{200, {}, {}, true}; });
-        auto r = test::waitFor(platform::HttpClient::shared().get(server.baseUrl(), platform::RedirectPolicy::none(), 200ms));
+        auto r = test::waitFor(
+            platform::HttpClient::shared().get(server.baseUrl(), platform::RedirectPolicy::none(), 200ms));
         QVERIFY(!r.received);
         QVERIFY(!r.cancelled);
     }
@@ -120,20 +123,23 @@ private slots:
         auto inFlight = platform::TaskHandle::make();
         QObject::connect(&server, &test::LoopbackHttpServer::requestReceived, &server,
                          [inFlight](const QString &) { inFlight.cancel(); });
-        auto cancelled = test::waitFor(client.get(server.baseUrl().resolved(QUrl("/hang")), platform::RedirectPolicy::none(), 30s, inFlight.token()));
+        auto cancelled = test::waitFor(
+            client.get(server.baseUrl().resolved(QUrl("/hang")), platform::RedirectPolicy::none(), 30s, inFlight.token()));
         QVERIFY(!cancelled.received);
         QVERIFY(cancelled.cancelled);
         QObject::disconnect(&server, &test::LoopbackHttpServer::requestReceived, &server, nullptr);
 
         // A token cancelled after its request finished, and after its reply is gone.
         auto finished = platform::TaskHandle::make();
-        auto ok = test::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), platform::RedirectPolicy::none(), 5s, finished.token()));
+        auto ok = test::waitFor(
+            client.get(server.baseUrl().resolved(QUrl("/ok")), platform::RedirectPolicy::none(), 5s, finished.token()));
         QVERIFY(ok.received);
         QCOMPARE(ok.body, QByteArray(64, 'x'));
         finished.cancel();
 
         // A body past the caller's limit ends the transfer and says so.
-        auto large = test::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), platform::RedirectPolicy::none(), 5s, {}, 10));
+        auto large = test::waitFor(
+            client.get(server.baseUrl().resolved(QUrl("/ok")), platform::RedirectPolicy::none(), 5s, {}, 10));
         QVERIFY(large.received);
         QCOMPARE(large.status, 200);
         QVERIFY(large.bodyTooLarge);
@@ -153,22 +159,40 @@ private slots:
         QTest::addColumn<QString>("target"); // empty: not followed
 
         const QString from = QStringLiteral("https://notes.example/notes/a.html");
-        QTest::newRow("absolute, allowed host") << from << "https://velmora.app/b" << "https://velmora.app/b";
-        QTest::newRow("allowed host with a port") << from << "https://velmora.app:8443/b" << "https://velmora.app:8443/b";
-        QTest::newRow("relative path") << from << "b.html" << "https://notes.example/notes/b.html";
-        QTest::newRow("absolute path") << from << "/b.html" << "https://notes.example/b.html";
-        QTest::newRow("scheme-relative") << from << "//velmora.app/b" << "https://velmora.app/b";
-        QTest::newRow("surrounding white space") << from << "  /b.html " << "https://notes.example/b.html";
-        QTest::newRow("host not allowed") << from << "https://other.example/b" << "";
-        QTest::newRow("scheme-relative to a host not allowed") << from << "//other.example/b" << "";
-        QTest::newRow("allowed host in other letter case") << from << "https://Velmora.app/b" << "";
-        QTest::newRow("scheme in capitals") << from << "HTTPS://velmora.app/b" << "";
-        QTest::newRow("https to http") << from << "http://velmora.app/b" << "";
-        QTest::newRow("other scheme") << from << "ftp://velmora.app/b" << "";
-        QTest::newRow("allowed host as the user part") << from << "https://velmora.app@other.example/b" << "";
-        QTest::newRow("no location") << from << "" << "";
-        QTest::newRow("from http") << "http://notes.example/a" << "https://velmora.app/b" << "";
-        QTest::newRow("relative, from a host not allowed") << "https://other.example/a" << "/b" << "";
+        QTest::newRow("absolute, allowed host") << from << "https://velmora.app/b"
+                                                << "https://velmora.app/b";
+        QTest::newRow("allowed host with a port") << from << "https://velmora.app:8443/b"
+                                                  << "https://velmora.app:8443/b";
+        QTest::newRow("relative path") << from << "b.html"
+                                       << "https://notes.example/notes/b.html";
+        QTest::newRow("absolute path") << from << "/b.html"
+                                       << "https://notes.example/b.html";
+        QTest::newRow("scheme-relative") << from << "//velmora.app/b"
+                                         << "https://velmora.app/b";
+        QTest::newRow("surrounding white space") << from << "  /b.html "
+                                                 << "https://notes.example/b.html";
+        QTest::newRow("host not allowed") << from << "https://other.example/b"
+                                          << "";
+        QTest::newRow("scheme-relative to a host not allowed") << from << "//other.example/b"
+                                                               << "";
+        QTest::newRow("allowed host in other letter case") << from << "https://Velmora.app/b"
+                                                           << "";
+        QTest::newRow("scheme in capitals") << from << "HTTPS://velmora.app/b"
+                                            << "";
+        QTest::newRow("https to http") << from << "http://velmora.app/b"
+                                       << "";
+        QTest::newRow("other scheme") << from << "ftp://velmora.app/b"
+                                      << "";
+        QTest::newRow("allowed host as the user part") << from << "https://velmora.app@other.example/b"
+                                                       << "";
+        QTest::newRow("no location") << from << ""
+                                     << "";
+        QTest::newRow("from http") << "http://notes.example/a"
+                                   << "https://velmora.app/b"
+                                   << "";
+        QTest::newRow("relative, from a host not allowed") << "https://other.example/a"
+                                                           << "/b"
+                                                           << "";
     }
 
     void redirectTargets()
@@ -177,7 +201,8 @@ private slots:
         QFETCH(QString, location);
         QFETCH(QString, target);
 
-        const auto policy = platform::RedirectPolicy::httpsWithin({QStringLiteral("notes.example"), QStringLiteral("velmora.app")});
+        const auto policy = platform::RedirectPolicy::httpsWithin(
+            {QStringLiteral("notes.example"), QStringLiteral("velmora.app")});
         const std::optional<QUrl> next = policy.target(QUrl(from), location);
         QCOMPARE(next.has_value(), !target.isEmpty());
         if (next)
@@ -188,29 +213,41 @@ private slots:
     // to /hop/N-1 and /hop/0 with 200, or with a redirect to location when there is one.
     void httpGetFollowsRedirectsAsItsPolicySays_data()
     {
-        QTest::addColumn<bool>("follow");     // RedirectPolicy::httpsWithin({"localhost"}), else none()
-        QTest::addColumn<int>("status");      // of every redirect answer
-        QTest::addColumn<int>("hops");        // redirects within the first server
+        QTest::addColumn<bool>("follow");      // RedirectPolicy::httpsWithin({"localhost"}), else none()
+        QTest::addColumn<int>("status");       // of every redirect answer
+        QTest::addColumn<int>("hops");         // redirects within the first server
         QTest::addColumn<QString>("location"); // from /hop/0; %1 the second server's port, %2 a plain one's
         QTest::addColumn<QString>("outcome");  // "first", "second", "refused" or "redirect"
 
-        QTest::newRow("301") << true << 301 << 1 << "" << "first";
-        QTest::newRow("302") << true << 302 << 1 << "" << "first";
-        QTest::newRow("303") << true << 303 << 1 << "" << "first";
-        QTest::newRow("307") << true << 307 << 1 << "" << "first";
-        QTest::newRow("308") << true << 308 << 1 << "" << "first";
-        QTest::newRow("five redirects") << true << 302 << 5 << "" << "first";
-        QTest::newRow("six redirects") << true << 302 << 6 << "" << "refused";
-        QTest::newRow("to the allowed host on another port")
-            << true << 301 << 0 << "https://localhost:%1/final" << "second";
-        QTest::newRow("to a host not allowed") << true << 301 << 0 << "https://127.0.0.1:%1/final" << "refused";
-        QTest::newRow("to the allowed host in other letter case")
-            << true << 301 << 0 << "https://LocalHost:%1/final" << "refused";
-        QTest::newRow("scheme in capitals") << true << 301 << 0 << "HTTPS://localhost:%1/final" << "refused";
-        QTest::newRow("https to http") << true << 302 << 0 << "http://localhost:%2/final" << "refused";
-        QTest::newRow("not followed without a policy") << false << 301 << 1 << "" << "redirect";
+        QTest::newRow("301") << true << 301 << 1 << ""
+                             << "first";
+        QTest::newRow("302") << true << 302 << 1 << ""
+                             << "first";
+        QTest::newRow("303") << true << 303 << 1 << ""
+                             << "first";
+        QTest::newRow("307") << true << 307 << 1 << ""
+                             << "first";
+        QTest::newRow("308") << true << 308 << 1 << ""
+                             << "first";
+        QTest::newRow("five redirects") << true << 302 << 5 << ""
+                                        << "first";
+        QTest::newRow("six redirects") << true << 302 << 6 << ""
+                                       << "refused";
+        QTest::newRow("to the allowed host on another port") << true << 301 << 0 << "https://localhost:%1/final"
+                                                             << "second";
+        QTest::newRow("to a host not allowed") << true << 301 << 0 << "https://127.0.0.1:%1/final"
+                                               << "refused";
+        QTest::newRow("to the allowed host in other letter case") << true << 301 << 0 << "https://LocalHost:%1/final"
+                                                                  << "refused";
+        QTest::newRow("scheme in capitals") << true << 301 << 0 << "HTTPS://localhost:%1/final"
+                                            << "refused";
+        QTest::newRow("https to http") << true << 302 << 0 << "http://localhost:%2/final"
+                                       << "refused";
+        QTest::newRow("not followed without a policy") << false << 301 << 1 << ""
+                                                       << "redirect";
         QTest::newRow("not followed without a policy, to another server")
-            << false << 302 << 0 << "https://localhost:%1/final" << "redirect";
+            << false << 302 << 0 << "https://localhost:%1/final"
+            << "redirect";
     }
 
     void httpGetFollowsRedirectsAsItsPolicySays()
@@ -230,7 +267,9 @@ private slots:
         location.replace(QLatin1String("%1"), QString::number(second.port()));
         location.replace(QLatin1String("%2"), QString::number(plain.port()));
 
-        auto redirect = [status](const QString &to) { return test::HttpReply{status, {}, {{"Location", to.toUtf8()}}, false}; };
+        auto redirect = [status](const QString &to) {
+            return test::HttpReply{status, {}, {{"Location", to.toUtf8()}}, false};
+        };
         first.setHandler([&](const QByteArray &, const QString &path) {
             const int hop = path.startsWith(QLatin1String("/hop/")) ? path.mid(5).toInt() : -1;
             if (hop > 0)
@@ -282,7 +321,8 @@ private slots:
         QTemporaryDir dir;
         const QString logPath = dir.filePath("out.log");
         const QString countPath = dir.filePath("terms");
-        platform::FileHandle log(::open(QFile::encodeName(logPath).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+        platform::FileHandle log(
+            ::open(QFile::encodeName(logPath).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
         QVERIFY(log.isOpen());
 
         platform::ProcessDescription description;
@@ -321,7 +361,8 @@ private slots:
 
         QTemporaryDir dir;
         const QString logPath = dir.filePath("out.log");
-        platform::FileHandle log(::open(QFile::encodeName(logPath).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+        platform::FileHandle log(
+            ::open(QFile::encodeName(logPath).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
         platform::ProcessDescription description;
         description.executable = test::helperProgram("fake_backend");
         description.workingDirectory = dir.path();
@@ -343,7 +384,8 @@ private slots:
     {
         QTemporaryDir dir;
         const QString logPath = dir.filePath("out.log");
-        platform::FileHandle log(::open(QFile::encodeName(logPath).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+        platform::FileHandle log(
+            ::open(QFile::encodeName(logPath).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
         platform::ProcessDescription description;
         description.executable = test::helperProgram("exit_at_once");
         description.workingDirectory = dir.path();
@@ -354,7 +396,8 @@ private slots:
         QVERIFY2(exiting.process, qPrintable(exiting.error));
         QTRY_VERIFY_WITH_TIMEOUT(!exiting.process->isRunning(), test::patience);
         const QByteArray output = test::readFile(logPath);
-        QVERIFY2(output.startsWith(QStringLiteral("=== started (pid %1) ===\nexit_at_once: ").arg(exiting.process->pid()).toUtf8()),
+        QVERIFY2(output.startsWith(
+                     QStringLiteral("=== started (pid %1) ===\nexit_at_once: ").arg(exiting.process->pid()).toUtf8()),
                  output.constData());
         QVERIFY(exiting.process->exitStatus());
         QCOMPARE(exiting.process->exitStatus()->signalled, false);
@@ -381,14 +424,18 @@ private slots:
         QTest::addColumn<int>("port");
         QTest::addColumn<bool>("listening");
 
-        const QByteArray header = "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n";
-        const QByteArray listener = "   0: 0100007F:4952 00000000:0000 0A 00000000:00000000 00:00000000 00000000     0        0 4242 1\n";
-        const QByteArray connection = "   1: 0100007F:D2F0 0100007F:4952 01 00000000:00000000 00:00000000 00000000     0        0 4243 1\n";
+        const QByteArray header
+            = "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n";
+        const QByteArray listener
+            = "   0: 0100007F:4952 00000000:0000 0A 00000000:00000000 00:00000000 00000000     0        0 4242 1\n";
+        const QByteArray connection
+            = "   1: 0100007F:D2F0 0100007F:4952 01 00000000:00000000 00:00000000 00000000     0        0 4243 1\n";
         QTest::newRow("listening on 127.0.0.1") << header + listener << 0x4952 << true;
         QTest::newRow("another port") << header + listener << 0x4953 << false;
         QTest::newRow("a connection to the port, no listener") << header + connection << 0x4952 << false;
         QTest::newRow("a connection from the port is not a listener")
-            << header + "   1: 0100007F:4952 0100007F:D2F0 01 0 0 0 0 0 1\n" << 0x4952 << false;
+            << header + "   1: 0100007F:4952 0100007F:D2F0 01 0 0 0 0 0 1\n"
+            << 0x4952 << false;
         QTest::newRow("IPv6, any address")
             << header + "   0: 00000000000000000000000000000000:4952 00000000000000000000000000000000:0000 0A 0 0\n"
             << 0x4952 << true;
@@ -427,8 +474,8 @@ private slots:
         description.arguments = {dir.filePath("terms")};
         description.workingDirectory = dir.path();
         description.environment = QProcessEnvironment::systemEnvironment();
-        platform::FileHandle output(::open(QFile::encodeName(dir.filePath("out.log")).constData(),
-                                           O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+        platform::FileHandle output(
+            ::open(QFile::encodeName(dir.filePath("out.log")).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
         description.outputFd = output.fd();
 
         // Asked to go and dropped at once, as stop() does: it exits later and must not stay a
@@ -487,7 +534,7 @@ private slots:
 
     void launchFailuresCarryThePlatformError_data()
     {
-        QTest::addColumn<QString>("program");          // in the test's folder unless absolute
+        QTest::addColumn<QString>("program");           // in the test's folder unless absolute
         QTest::addColumn<QByteArray>("programContent"); // empty: no such file
         QTest::addColumn<bool>("executable");
         QTest::addColumn<QString>("workingDirectory"); // in the test's folder
@@ -514,8 +561,8 @@ private slots:
         QTemporaryDir dir;
         if (!programContent.isEmpty())
             QVERIFY(test::writeFile(dir.filePath(program), programContent, executable));
-        platform::FileHandle log(::open(QFile::encodeName(dir.filePath("out.log")).constData(),
-                                        O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+        platform::FileHandle log(
+            ::open(QFile::encodeName(dir.filePath("out.log")).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
         platform::ProcessDescription description;
         description.executable = QDir::isAbsolutePath(program) ? program : dir.filePath(program);
         description.workingDirectory = workingDirectory.isEmpty() ? dir.path() : dir.filePath(workingDirectory);
@@ -552,7 +599,8 @@ private slots:
 
         QTemporaryDir dir;
         const QString logPath = dir.filePath("status");
-        platform::FileHandle log(::open(QFile::encodeName(logPath).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+        platform::FileHandle log(
+            ::open(QFile::encodeName(logPath).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
         platform::ProcessDescription description;
         description.executable = QStringLiteral("/bin/cat");
         description.arguments = {QStringLiteral("/proc/self/status")};
@@ -592,7 +640,8 @@ private slots:
         QTemporaryDir dir;
         const QString requests = dir.filePath("requests");
         const QString logPath = dir.filePath("out.log");
-        platform::FileHandle log(::open(QFile::encodeName(logPath).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+        platform::FileHandle log(
+            ::open(QFile::encodeName(logPath).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
         platform::ProcessDescription description;
         description.executable = test::helperProgram("fake_backend");
         description.workingDirectory = dir.path();
@@ -635,7 +684,8 @@ private slots:
         QTemporaryDir dir;
         const QString requests = dir.filePath("requests");
         const QString logPath = dir.filePath("out.log");
-        platform::FileHandle log(::open(QFile::encodeName(logPath).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+        platform::FileHandle log(
+            ::open(QFile::encodeName(logPath).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
         platform::ProcessDescription description;
         description.executable = test::helperProgram("launch_and_wait");
         description.arguments = {test::helperProgram("run_until_signal"), requests};
@@ -696,7 +746,9 @@ private:
         QTest::addColumn<bool>("owned");
 
         const QByteArray bundle = "/usr/lib/velmora/bin/velmora";
-        QTest::newRow("the package's own list") << "velmora.list" << "/.\n/usr/lib/velmora\n" + bundle + "\n" << true;
+        QTest::newRow("the package's own list") << "velmora.list"
+                                                << "/.\n/usr/lib/velmora\n" + bundle + "\n"
+                                                << true;
         QTest::newRow("its list named with the architecture")
             << QStringLiteral("velmora:%1.list").arg(QLatin1String(platform::PackageOwnership::debianArchitecture()))
             << "/.\n" + bundle << true;
@@ -717,7 +769,8 @@ private:
         QVERIFY(test::writeFile(info.filePath(listName), listed));
         const platform::PackageOwnership packages(info.path());
         QCOMPARE(packages.ownsPath(QStringLiteral("/usr/lib/velmora/bin/velmora")), owned);
-        QCOMPARE(platform::PackageOwnership::listedByPackage(info.path(), QStringLiteral("/usr/lib/velmora/bin/velmora")), owned);
+        QCOMPARE(platform::PackageOwnership::listedByPackage(info.path(), QStringLiteral("/usr/lib/velmora/bin/velmora")),
+                 owned);
     }
 };
 

@@ -135,7 +135,8 @@ private slots:
         auto predecessor = launch(folder.path());
         QCOMPARE(outcome(*predecessor), QByteArray("running"));
 
-        auto relaunched = launch(folder.path(), {QStringLiteral("VELMORA_RELAUNCHED_FROM=%1").arg(predecessor->processId())});
+        auto relaunched = launch(folder.path(),
+                                 {QStringLiteral("VELMORA_RELAUNCHED_FROM=%1").arg(predecessor->processId())});
         QVERIFY(relaunched->waitForStarted(patience));
         // It waits for the predecessor rather than handing it anything: the predecessor
         // ends having taken no request, and only then does the relaunched one run.

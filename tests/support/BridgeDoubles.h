@@ -27,8 +27,7 @@ public:
         std::function<void(std::optional<QString>)> done;
     };
 
-    void chooseFolder(const platform::FolderPanelRequest &request,
-                      std::function<void(std::optional<QString>)> done) override
+    void chooseFolder(const platform::FolderPanelRequest &request, std::function<void(std::optional<QString>)> done) override
     {
         requests.append(request);
         open.append({request, std::move(done)});

@@ -69,7 +69,6 @@ private:
     }
 };
 
-
 class RecordingAlert : public platform::Alert
 {
 public:

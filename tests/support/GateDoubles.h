@@ -20,10 +20,7 @@ namespace velmora::test {
 class HeldRelauncher : public platform::Relauncher
 {
 public:
-    void relaunch(std::function<void(platform::RelaunchResult)> completion) override
-    {
-        held = std::move(completion);
-    }
+    void relaunch(std::function<void(platform::RelaunchResult)> completion) override { held = std::move(completion); }
     std::function<void(platform::RelaunchResult)> held;
 };
 

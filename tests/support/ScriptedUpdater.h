@@ -73,9 +73,9 @@ class ScriptedController : public updates::StandardUpdaterController
 {
 public:
     ScriptedController(updates::UpdaterDelegate &updaterDelegate, updates::UserDriverDelegate &driverDelegate)
-        : m_updaterDelegate(updaterDelegate), m_driverDelegate(driverDelegate)
-    {
-    }
+        : m_updaterDelegate(updaterDelegate)
+        , m_driverDelegate(driverDelegate)
+    {}
 
     ScriptedUpdater scripted;
     // When cleared, startUpdater() leaves the engine unable to check (still setting itself up).

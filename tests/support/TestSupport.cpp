@@ -25,11 +25,13 @@ namespace velmora::test {
 
 LoopbackHttpServer::LoopbackHttpServer(QObject *parent)
     : LoopbackHttpServer(new QTcpServer, QStringLiteral("http"), QStringLiteral("127.0.0.1"), parent)
-{
-}
+{}
 
 LoopbackHttpServer::LoopbackHttpServer(QTcpServer *server, const QString &scheme, const QString &host, QObject *parent)
-    : QObject(parent), m_server(server), m_scheme(scheme), m_host(host)
+    : QObject(parent)
+    , m_server(server)
+    , m_scheme(scheme)
+    , m_host(host)
 {
     m_server->setParent(this);
     // newConnection comes for every connection as it arrives; a TLS connection only becomes
@@ -99,7 +101,8 @@ void LoopbackHttpServer::serve(QTcpSocket *socket)
             response += name + ": " + value + "\r\n";
         if (reply.status != 204 && reply.status != 304 && reply.announcedLength != -2)
             response += "Content-Length: "
-                + QByteArray::number(reply.announcedLength >= 0 ? reply.announcedLength : reply.body.size()) + "\r\n";
+                        + QByteArray::number(reply.announcedLength >= 0 ? reply.announcedLength : reply.body.size())
+                        + "\r\n";
         response += "Connection: close\r\n\r\n";
         if (method != "HEAD")
             response += reply.sendOnly < 0 ? reply.body : reply.body.left(reply.sendOnly);

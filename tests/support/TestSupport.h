@@ -9,8 +9,8 @@
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
-#include <QPointer>
 #include <QPair>
+#include <QPointer>
 #include <QString>
 #include <QTcpServer>
 #include <QTcpSocket>

@@ -26,14 +26,24 @@ TestCertificate TestCertificate::create()
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(openssl, {
-        QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-nodes"),
-        QStringLiteral("-newkey"), QStringLiteral("ec"),
-        QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"),
-        QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certificatePath,
-        QStringLiteral("-days"), QStringLiteral("7"),
-        QStringLiteral("-subj"), QStringLiteral("/CN=localhost"),
-        QStringLiteral("-addext"), QStringLiteral("subjectAltName=DNS:localhost,IP:127.0.0.1"),
-    });
+                               QStringLiteral("req"),
+                               QStringLiteral("-x509"),
+                               QStringLiteral("-nodes"),
+                               QStringLiteral("-newkey"),
+                               QStringLiteral("ec"),
+                               QStringLiteral("-pkeyopt"),
+                               QStringLiteral("ec_paramgen_curve:prime256v1"),
+                               QStringLiteral("-keyout"),
+                               keyPath,
+                               QStringLiteral("-out"),
+                               certificatePath,
+                               QStringLiteral("-days"),
+                               QStringLiteral("7"),
+                               QStringLiteral("-subj"),
+                               QStringLiteral("/CN=localhost"),
+                               QStringLiteral("-addext"),
+                               QStringLiteral("subjectAltName=DNS:localhost,IP:127.0.0.1"),
+                           });
     if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
         result.m_error = QStringLiteral("openssl failed: %1 %2")
                              .arg(process.errorString(), QString::fromLocal8Bit(process.readAll()));
@@ -69,19 +79,15 @@ QSslConfiguration TestCertificate::serverConfiguration() const
     return configuration;
 }
 
-LoopbackHttpsServer::LoopbackHttpsServer(QObject *parent)
-    : LoopbackHttpsServer(TestCertificate::localhost(), parent)
-{
-}
+LoopbackHttpsServer::LoopbackHttpsServer(QObject *parent) : LoopbackHttpsServer(TestCertificate::localhost(), parent) {}
 
 LoopbackHttpsServer::LoopbackHttpsServer(const TestCertificate &certificate, QObject *parent)
     : LoopbackHttpServer(new QSslServer, QStringLiteral("https"), QStringLiteral("localhost"), parent)
     , m_certificate(certificate)
 {
     auto *server = static_cast<QSslServer *>(m_server);
-    connect(server, &QSslServer::errorOccurred, this, [this](QSslSocket *, QAbstractSocket::SocketError) {
-        ++m_failedHandshakes;
-    });
+    connect(server, &QSslServer::errorOccurred, this,
+            [this](QSslSocket *, QAbstractSocket::SocketError) { ++m_failedHandshakes; });
 }
 
 bool LoopbackHttpsServer::readyToListen()

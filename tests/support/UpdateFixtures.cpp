@@ -83,13 +83,13 @@ QByteArray incompressible(qsizetype size)
 QByteArray harnessLauncher()
 {
     return "#!/bin/sh\nhere=\"$(cd \"$(dirname \"$0\")/..\" && pwd -P)\"\nexec '"
-        + helperProgram(QStringLiteral("update_harness")).toUtf8() + "' launch --bundle \"$here\" \"$@\"\n";
+           + helperProgram(QStringLiteral("update_harness")).toUtf8() + "' launch --bundle \"$here\" \"$@\"\n";
 }
 
 QList<TarEntry> bundleEntries(const QString &version, const QByteArray &executable, const QByteArray &extraInfo)
 {
     const QByteArray info = "{\n  \"CFBundleIdentifier\": \"app.velmora.Velmora\",\n  \"CFBundleShortVersionString\": \""
-        + version.toUtf8() + "\"" + (extraInfo.isEmpty() ? QByteArray() : ",\n  " + extraInfo) + "\n}\n";
+                            + version.toUtf8() + "\"" + (extraInfo.isEmpty() ? QByteArray() : ",\n  " + extraInfo) + "\n}\n";
     return {
         TarEntry::folder("velmora/"),
         TarEntry::file("velmora/Info.json", info),
@@ -133,7 +133,8 @@ bool writeBundle(const QString &folder, const QString &version, const QByteArray
         if (entry.type == TarEntry::Directory) {
             if (!QDir().mkpath(path))
                 return false;
-        } else if (!writeFile(path, entry.content) || ::chmod(QFile::encodeName(path).constData(), mode_t(entry.mode)) != 0) {
+        } else if (!writeFile(path, entry.content)
+                   || ::chmod(QFile::encodeName(path).constData(), mode_t(entry.mode)) != 0) {
             return false;
         }
     }

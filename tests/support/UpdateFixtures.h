@@ -41,8 +41,7 @@ QByteArray makeTarGz(const QList<TarEntry> &entries);
 // The entries of a release archive of a small bundle: velmora/, velmora/bin/velmora (with
 // executable as its content), velmora/Info.json carrying version and the extra Info.json
 // members, velmora/Resources/app/notes.txt.
-QList<TarEntry> bundleEntries(const QString &version, const QByteArray &executable,
-                              const QByteArray &extraInfo = {});
+QList<TarEntry> bundleEntries(const QString &version, const QByteArray &executable, const QByteArray &extraInfo = {});
 
 // The entries of a folder tree under top ("velmora/…"), sorted, as make-release.sh writes them.
 QList<TarEntry> entriesOfFolder(const QString &folder, const QByteArray &top = "velmora");

@@ -8,7 +8,8 @@
 namespace velmora::test {
 
 inline const QString initialStatus = QString::fromUtf8("새 버전을 확인합니다.");
-inline const QString developmentStatus = QString::fromUtf8("개발용 앱입니다. 배포 버전은 릴리스 페이지에서 확인할 수 있습니다.");
+inline const QString developmentStatus = QString::fromUtf8(
+    "개발용 앱입니다. 배포 버전은 릴리스 페이지에서 확인할 수 있습니다.");
 inline const QString preparingStatus = QString::fromUtf8("업데이트 확인을 준비하고 있습니다…");
 inline const QString checkingStatus = QString::fromUtf8("업데이트를 확인하고 있습니다…");
 inline const QString upToDateStatus = QString::fromUtf8("최신 버전을 사용하고 있습니다.");

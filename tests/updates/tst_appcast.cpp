@@ -30,14 +30,14 @@ QByteArray feed(const QByteArray &items)
     return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
            "<rss version=\"2.0\" xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\">\n"
            "<channel><title>Velmora</title><link>https://velmora.app</link>\n"
-        + items + "</channel></rss>\n";
+           + items + "</channel></rss>\n";
 }
 
 QByteArray linuxItem(const QByteArray &version, const QByteArray &extra = {})
 {
     return "<item><sparkle:version>" + version + "</sparkle:version>" + extra
-        + "<enclosure url=\"https://updates.velmora.app/Velmora-" + version
-        + ".tar.gz\" length=\"10\" type=\"application/gzip\" sparkle:os=\"linux\"/></item>\n";
+           + "<enclosure url=\"https://updates.velmora.app/Velmora-" + version
+           + ".tar.gz\" length=\"10\" type=\"application/gzip\" sparkle:os=\"linux\"/></item>\n";
 }
 
 QStringList versionsOf(const QList<AppcastItem> &items)
@@ -58,10 +58,9 @@ void TestAppcast::parse_data()
     QTest::addColumn<QStringList>("items");
 
     QTest::newRow("one linux item, versions as elements")
-        << feed(linuxItem("1.2", "<sparkle:shortVersionString>1.2 (Linux)</sparkle:shortVersionString>"))
-        << true << QStringList{"1.2/1.2 (Linux)"};
-    QTest::newRow("display version falls back to the version")
-        << feed(linuxItem("1.2")) << true << QStringList{"1.2/1.2"};
+        << feed(linuxItem("1.2", "<sparkle:shortVersionString>1.2 (Linux)</sparkle:shortVersionString>")) << true
+        << QStringList{"1.2/1.2 (Linux)"};
+    QTest::newRow("display version falls back to the version") << feed(linuxItem("1.2")) << true << QStringList{"1.2/1.2"};
     QTest::newRow("versions as enclosure attributes")
         << feed("<item><enclosure url=\"https://u.example/a.tgz\" sparkle:version=\"130\" "
                 "sparkle:shortVersionString=\"1.3\" sparkle:os=\"linux\"/></item>")
@@ -71,19 +70,18 @@ void TestAppcast::parse_data()
                 "<enclosure url=\"https://u.example/a.tgz\" sparkle:version=\"2\" sparkle:shortVersionString=\"two\" "
                 "sparkle:os=\"linux\"/></item>")
         << true << QStringList{"2/two"};
-    QTest::newRow("several items in feed order")
-        << feed(linuxItem("1.1") + linuxItem("1.3") + linuxItem("1.2")) << true
-        << QStringList{"1.1/1.1", "1.3/1.3", "1.2/1.2"};
+    QTest::newRow("several items in feed order") << feed(linuxItem("1.1") + linuxItem("1.3") + linuxItem("1.2")) << true
+                                                 << QStringList{"1.1/1.1", "1.3/1.3", "1.2/1.2"};
     QTest::newRow("mac and windows items left out")
         << feed("<item><sparkle:version>9.0</sparkle:version><enclosure url=\"https://u.example/m.dmg\" "
                 "sparkle:os=\"macos\"/></item>"
                 "<item><sparkle:version>9.1</sparkle:version><enclosure url=\"https://u.example/w.msi\" "
                 "sparkle:os=\"windows\"/></item>"
-            + linuxItem("1.0"))
+                + linuxItem("1.0"))
         << true << QStringList{"1.0/1.0"};
     QTest::newRow("enclosure without os is the mac download")
-        << feed("<item><sparkle:version>9.0</sparkle:version><enclosure url=\"https://u.example/m.zip\"/></item>")
-        << true << QStringList{};
+        << feed("<item><sparkle:version>9.0</sparkle:version><enclosure url=\"https://u.example/m.zip\"/></item>") << true
+        << QStringList{};
     QTest::newRow("linux enclosure among others in one item")
         << feed("<item><sparkle:version>2.0</sparkle:version>"
                 "<enclosure url=\"https://u.example/m.zip\"/>"
@@ -99,8 +97,8 @@ void TestAppcast::parse_data()
                 "<enclosure url=\"https://u.example/l.tgz\" os=\"linux\"/></item>")
         << true << QStringList{};
     QTest::newRow("item without version left out")
-        << feed("<item><enclosure url=\"https://u.example/l.tgz\" sparkle:os=\"linux\"/></item>" + linuxItem("1.0"))
-        << true << QStringList{"1.0/1.0"};
+        << feed("<item><enclosure url=\"https://u.example/l.tgz\" sparkle:os=\"linux\"/></item>" + linuxItem("1.0")) << true
+        << QStringList{"1.0/1.0"};
     QTest::newRow("item without enclosure left out")
         << feed("<item><sparkle:version>5.0</sparkle:version></item>") << true << QStringList{};
     QTest::newRow("http download left out")
@@ -113,13 +111,14 @@ void TestAppcast::parse_data()
     QTest::newRow("unknown elements skipped")
         << feed("<item><description><![CDATA[<p>notes</p>]]></description><pubDate>x</pubDate>"
                 "<sparkle:minimumSystemVersion>10</sparkle:minimumSystemVersion>"
-                "<foo><bar/></foo></item>" + linuxItem("1.5"))
+                "<foo><bar/></foo></item>"
+                + linuxItem("1.5"))
         << true << QStringList{"1.5/1.5"};
     QTest::newRow("empty channel") << feed({}) << true << QStringList{};
     QTest::newRow("items of a second channel are read too")
         << QByteArray("<rss version=\"2.0\" xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\">"
-                      "<channel><title>a</title>") + linuxItem("1.0") + "</channel><channel><title>b</title>"
-               + linuxItem("2.0") + "</channel></rss>"
+                      "<channel><title>a</title>")
+               + linuxItem("1.0") + "</channel><channel><title>b</title>" + linuxItem("2.0") + "</channel></rss>"
         << true << QStringList{"1.0/1.0", "2.0/2.0"};
     QTest::newRow("delta enclosure is no full update")
         << feed("<item><sparkle:version>2.0</sparkle:version>"
@@ -243,8 +242,7 @@ void TestAppcast::releaseNotesLanguage_data()
 
     auto link = [](const QByteArray &language, const QByteArray &name) {
         const QByteArray lang = language.isNull() ? QByteArray() : " xml:lang=\"" + language + "\"";
-        return "<sparkle:releaseNotesLink" + lang + ">https://velmora.app/notes/" + name
-            + "</sparkle:releaseNotesLink>";
+        return "<sparkle:releaseNotesLink" + lang + ">https://velmora.app/notes/" + name + "</sparkle:releaseNotesLink>";
     };
     QTest::newRow("Korean first") << link("en", "en") + link({}, "plain") + link("ko", "ko") << "ko";
     QTest::newRow("Korean with a region") << link({}, "plain") + link("ko-KR", "ko-KR") << "ko-KR";
@@ -253,8 +251,7 @@ void TestAppcast::releaseNotesLanguage_data()
         << link("de", "de") + link({}, "plain") + link("fr", "fr") << "plain";
     QTest::newRow("first when none is Korean or plain") << link("de", "de") + link("fr", "fr") << "de";
     QTest::newRow("first of two plain ones") << link({}, "first") + link({}, "second") << "first";
-    QTest::newRow("a language that only begins with ko is not Korean")
-        << link("kok", "kok") + link({}, "plain") << "plain";
+    QTest::newRow("a language that only begins with ko is not Korean") << link("kok", "kok") + link({}, "plain") << "plain";
 }
 
 void TestAppcast::releaseNotesLanguage()
@@ -277,15 +274,12 @@ void TestAppcast::channels_data()
 
     const QByteArray beta = linuxItem("5.0b1", "<sparkle:channel>beta</sparkle:channel>");
     const QByteArray release = linuxItem("4.0");
-    QTest::newRow("named channels are not offered by default")
-        << beta + release << QStringList{} << QStringList{"4.0/4.0"};
-    QTest::newRow("an allowed channel is offered") << beta + release << QStringList{"beta"}
-                                                   << QStringList{"5.0b1/5.0b1", "4.0/4.0"};
-    QTest::newRow("other channels stay out")
-        << beta + linuxItem("6.0a1", "<sparkle:channel>nightly</sparkle:channel>") << QStringList{"beta"}
-        << QStringList{"5.0b1/5.0b1"};
-    QTest::newRow("channel names are compared letter for letter")
-        << beta << QStringList{"Beta"} << QStringList{};
+    QTest::newRow("named channels are not offered by default") << beta + release << QStringList{} << QStringList{"4.0/4.0"};
+    QTest::newRow("an allowed channel is offered")
+        << beta + release << QStringList{"beta"} << QStringList{"5.0b1/5.0b1", "4.0/4.0"};
+    QTest::newRow("other channels stay out") << beta + linuxItem("6.0a1", "<sparkle:channel>nightly</sparkle:channel>")
+                                             << QStringList{"beta"} << QStringList{"5.0b1/5.0b1"};
+    QTest::newRow("channel names are compared letter for letter") << beta << QStringList{"Beta"} << QStringList{};
     QTest::newRow("an empty channel name is the default channel")
         << linuxItem("4.1", "<sparkle:channel>  </sparkle:channel>") << QStringList{} << QStringList{"4.1/4.1"};
     QTest::newRow("the first channel element counts")
@@ -317,9 +311,10 @@ void TestAppcast::architectures_data()
     QTest::addColumn<QStringList>("expected");
 
     auto enclosure = [](const QByteArray &url, const QByteArray &arch) {
-        const QByteArray attribute = arch.isEmpty() ? QByteArray()
-                                                    : " xmlns:velmora=\"https://velmora.app/xml-namespaces/update\" velmora:arch=\""
-                + arch + "\"";
+        const QByteArray attribute = arch.isEmpty()
+                                         ? QByteArray()
+                                         : " xmlns:velmora=\"https://velmora.app/xml-namespaces/update\" velmora:arch=\""
+                                               + arch + "\"";
         return "<enclosure url=\"https://u.example/" + url + "\" sparkle:os=\"linux\"" + attribute + "/>";
     };
     auto itemWith = [](const QByteArray &version, const QByteArray &enclosures) {
@@ -360,23 +355,29 @@ void TestAppcast::selectUpdate_data()
     QTest::addColumn<QString>("running");
     QTest::addColumn<QString>("expected"); // empty: no update
 
-    QTest::newRow("one newer") << QStringList{"1.1"} << "1.0" << "1.1";
-    QTest::newRow("highest of several, wherever it stands")
-        << QStringList{"1.1", "1.10", "1.9", "1.2"} << "1.0" << "1.10";
-    QTest::newRow("equal is no update") << QStringList{"1.0.0"} << "1.0" << "";
-    QTest::newRow("only older") << QStringList{"0.9", "0.1"} << "1.0" << "";
-    QTest::newRow("release beats its betas") << QStringList{"2.0b1", "2.0", "2.0rc1"} << "1.0" << "2.0";
-    QTest::newRow("beta of the running release is older") << QStringList{"1.0b3"} << "1.0" << "";
-    QTest::newRow("nothing offered") << QStringList{} << "1.0" << "";
+    QTest::newRow("one newer") << QStringList{"1.1"} << "1.0"
+                               << "1.1";
+    QTest::newRow("highest of several, wherever it stands") << QStringList{"1.1", "1.10", "1.9", "1.2"} << "1.0"
+                                                            << "1.10";
+    QTest::newRow("equal is no update") << QStringList{"1.0.0"} << "1.0"
+                                        << "";
+    QTest::newRow("only older") << QStringList{"0.9", "0.1"} << "1.0"
+                                << "";
+    QTest::newRow("release beats its betas") << QStringList{"2.0b1", "2.0", "2.0rc1"} << "1.0"
+                                             << "2.0";
+    QTest::newRow("beta of the running release is older") << QStringList{"1.0b3"} << "1.0"
+                                                          << "";
+    QTest::newRow("nothing offered") << QStringList{} << "1.0"
+                                     << "";
     // The choice must not depend on the order the feed lists its items in.
-    QTest::newRow("period and number after a word, one order")
-        << QStringList{"1.0b.1", "1.0b0"} << "1.0b" << "1.0b0";
-    QTest::newRow("period and number after a word, other order")
-        << QStringList{"1.0b0", "1.0b.1"} << "1.0b" << "1.0b0";
-    QTest::newRow("build number in parentheses")
-        << QStringList{"3.3.1b1 (5902)"} << "3.3 (5847)" << "3.3.1b1 (5902)";
-    QTest::newRow("commit note after a dash is no update")
-        << QStringList{"1.5.0-a655360"} << "1.5-335d3e2" << "";
+    QTest::newRow("period and number after a word, one order") << QStringList{"1.0b.1", "1.0b0"} << "1.0b"
+                                                               << "1.0b0";
+    QTest::newRow("period and number after a word, other order") << QStringList{"1.0b0", "1.0b.1"} << "1.0b"
+                                                                 << "1.0b0";
+    QTest::newRow("build number in parentheses") << QStringList{"3.3.1b1 (5902)"} << "3.3 (5847)"
+                                                 << "3.3.1b1 (5902)";
+    QTest::newRow("commit note after a dash is no update") << QStringList{"1.5.0-a655360"} << "1.5-335d3e2"
+                                                           << "";
 }
 
 void TestAppcast::selectUpdate()

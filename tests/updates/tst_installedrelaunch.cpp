@@ -89,7 +89,8 @@ private slots:
         QVERIFY(dir.isValid());
         const QString bundle = dir.filePath(QStringLiteral("apps/velmora"));
         const QByteArray launcher = "#!/bin/sh\nhere=\"$(cd \"$(dirname \"$0\")/..\" && pwd -P)\"\nexec '"
-            + test::helperProgram(QStringLiteral("update_app")).toUtf8() + "' --bundle \"$here\" \"$@\"\n";
+                                    + test::helperProgram(QStringLiteral("update_app")).toUtf8()
+                                    + "' --bundle \"$here\" \"$@\"\n";
         QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("apps"))));
         QVERIFY(test::writeBundle(bundle, versionOf(0), launcher));
         const QString log = dir.filePath(QStringLiteral("starts.log"));
@@ -101,7 +102,8 @@ private slots:
         server.setHandler([&](const QByteArray &, const QString &path) {
             if (path.startsWith(QLatin1String("/archive/")))
                 return HttpReply{200, archives.value(path.mid(9)), {}, false};
-            const QString installed = updates::parseBundleInfo(test::readFile(bundle + QStringLiteral("/Info.json"))).version;
+            const QString installed = updates::parseBundleInfo(test::readFile(bundle + QStringLiteral("/Info.json")))
+                                          .version;
             const int next = installed.section(QLatin1Char('.'), 1).toInt() + 1;
             QByteArray items;
             if (next <= rounds) {
@@ -110,11 +112,13 @@ private slots:
                     archives.insert(version, test::makeTarGz(test::bundleEntries(version, launcher)));
                 const QByteArray archive = archives.value(version);
                 items = "<item><title>Velmora " + version.toUtf8() + "</title><sparkle:version>" + version.toUtf8()
-                    + "</sparkle:version><enclosure url=\"" + server.url(QStringLiteral("/archive/") + version).toEncoded()
-                    + "\" length=\"" + QByteArray::number(archive.size())
-                    + "\" type=\"application/gzip\" sparkle:os=\"linux\" xmlns:velmora=\"" + updates::velmoraFeedNamespace
-                    + "\" velmora:arch=\"" + updates::buildArchitecture().toLatin1() + "\" sparkle:edSignature=\""
-                    + updates::signData(archive, test::testKeys()).toLatin1() + "\"/></item>";
+                        + "</sparkle:version><enclosure url=\""
+                        + server.url(QStringLiteral("/archive/") + version).toEncoded() + "\" length=\""
+                        + QByteArray::number(archive.size())
+                        + "\" type=\"application/gzip\" sparkle:os=\"linux\" xmlns:velmora=\""
+                        + updates::velmoraFeedNamespace + "\" velmora:arch=\"" + updates::buildArchitecture().toLatin1()
+                        + "\" sparkle:edSignature=\"" + updates::signData(archive, test::testKeys()).toLatin1()
+                        + "\"/></item>";
             }
             return HttpReply{200,
                              "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<rss version=\"2.0\" "
@@ -164,7 +168,7 @@ private slots:
                 [&] {
                     starts = readStarts(log);
                     return starts.size() > round
-                        && starts.at(round).lines.contains(QStringLiteral("confirmed ") + versionOf(round));
+                           && starts.at(round).lines.contains(QStringLiteral("confirmed ") + versionOf(round));
                 },
                 test::patience);
             QVERIFY2(confirmed, qPrintable(QStringLiteral("round %1 did not get through:").arg(round) + describe(starts)));

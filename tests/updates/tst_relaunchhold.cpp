@@ -39,7 +39,7 @@ struct Backend
             if (gate.isValid())
                 co_await platform::sleepFor(std::chrono::hours(1), gate.token());
             // Decided when the answer is given: a held answer sees what changed meanwhile.
-            co_return agreeing && requests > busyAnswers;
+            co_return agreeing &&requests > busyAnswers;
         };
     }
 };

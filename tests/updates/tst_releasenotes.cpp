@@ -39,45 +39,70 @@ private slots:
         QTest::addColumn<QString>("document");
         QTest::addColumn<QString>("expected");
 
-        QTest::newRow("no paragraph") << "<html><body>notes</body></html>" << "";
-        QTest::newRow("paragraph never closed") << "<p>notes" << "";
-        QTest::newRow("closing tag only before opening") << "</p><p>notes" << "";
-        QTest::newRow("upper-case paragraph tags") << "<P>Notes</P>" << "Notes";
-        QTest::newRow("paragraph with attributes is not a paragraph") << "<p class=\"x\">a</p>" << "";
-        QTest::newRow("paragraph with attributes skipped for the next plain one")
-            << "<p class=\"x\">a</p><p>b</p>" << "b";
-        QTest::newRow("only the first paragraph survives") << "intro<p>first</p><p>second</p>" << "first";
-        QTest::newRow("line break forms")
-            << "<p>a<br>b<br/>c<br />d<BR>e<Br  />f</p>" << "a\nb\nc\nd\ne\nf";
+        QTest::newRow("no paragraph") << "<html><body>notes</body></html>"
+                                      << "";
+        QTest::newRow("paragraph never closed") << "<p>notes"
+                                                << "";
+        QTest::newRow("closing tag only before opening") << "</p><p>notes"
+                                                         << "";
+        QTest::newRow("upper-case paragraph tags") << "<P>Notes</P>"
+                                                   << "Notes";
+        QTest::newRow("paragraph with attributes is not a paragraph") << "<p class=\"x\">a</p>"
+                                                                      << "";
+        QTest::newRow("paragraph with attributes skipped for the next plain one") << "<p class=\"x\">a</p><p>b</p>"
+                                                                                  << "b";
+        QTest::newRow("only the first paragraph survives") << "intro<p>first</p><p>second</p>"
+                                                           << "first";
+        QTest::newRow("line break forms") << "<p>a<br>b<br/>c<br />d<BR>e<Br  />f</p>"
+                                          << "a\nb\nc\nd\ne\nf";
         QTest::newRow("line break with Unicode white space before the slash")
             << QString::fromUtf8("<p>a<br\u00a0/>b<br\u3000\u2028>c<br\t\n/>d</p>") << "a\nb\nc\nd";
-        QTest::newRow("other tags vanish without a space") << "<p>two<b>words</b></p>" << "twowords";
-        QTest::newRow("decimal reference") << "<p>&#65;</p>" << "A";
-        QTest::newRow("hex reference lower-case x") << "<p>&#x41;</p>" << "A";
-        QTest::newRow("hex digits in either case") << "<p>&#x4a;&#x4A;</p>" << "JJ";
-        QTest::newRow("hex reference upper-case X stays") << "<p>&#X41;</p>" << "&#X41;";
-        QTest::newRow("surrogate stays") << "<p>&#xD800;&#55296;</p>" << "&#xD800;&#55296;";
-        QTest::newRow("above U+10FFFF stays") << "<p>&#x110000;</p>" << "&#x110000;";
+        QTest::newRow("other tags vanish without a space") << "<p>two<b>words</b></p>"
+                                                           << "twowords";
+        QTest::newRow("decimal reference") << "<p>&#65;</p>"
+                                           << "A";
+        QTest::newRow("hex reference lower-case x") << "<p>&#x41;</p>"
+                                                    << "A";
+        QTest::newRow("hex digits in either case") << "<p>&#x4a;&#x4A;</p>"
+                                                   << "JJ";
+        QTest::newRow("hex reference upper-case X stays") << "<p>&#X41;</p>"
+                                                          << "&#X41;";
+        QTest::newRow("surrogate stays") << "<p>&#xD800;&#55296;</p>"
+                                         << "&#xD800;&#55296;";
+        QTest::newRow("above U+10FFFF stays") << "<p>&#x110000;</p>"
+                                              << "&#x110000;";
         QTest::newRow("largest scalar value") << "<p>&#x10FFFF;</p>" << QString::fromUcs4(U"\U0010FFFF", 1);
         QTest::newRow("astral character") << "<p>&#128512;</p>" << QString::fromUcs4(U"\U0001F600", 1);
-        QTest::newRow("beyond 32 bits stays") << "<p>&#4294967296;</p>" << "&#4294967296;";
-        QTest::newRow("32-bit maximum fits but is no scalar") << "<p>&#4294967295;</p>" << "&#4294967295;";
-        QTest::newRow("many leading zeros still fit") << "<p>&#000000000000000065;</p>" << "A";
-        QTest::newRow("several references decoded in place") << "<p>x&#65;y&#x42;z&#67;</p>" << "xAyBzC";
-        QTest::newRow("numeric ampersand then lt becomes less-than") << "<p>&#38;lt;</p>" << "<";
-        QTest::newRow("escaped ampersand stays escaped once") << "<p>&amp;amp;</p>" << "&amp;";
-        QTest::newRow("amp then lt is not decoded twice") << "<p>&amp;lt;</p>" << "&lt;";
-        QTest::newRow("five named references")
-            << "<p>&lt;&gt;&quot;&apos;&amp;</p>" << "<>\"'&";
-        QTest::newRow("named references are case-sensitive") << "<p>&LT;&Amp;</p>" << "&LT;&Amp;";
-        QTest::newRow("other named references stay") << "<p>&nbsp;&copy;</p>" << "&nbsp;&copy;";
-        QTest::newRow("escaped tag survives as text") << "<p>&lt;b&gt;bold&lt;/b&gt;</p>" << "<b>bold</b>";
-        QTest::newRow("bare less-than swallows up to the next greater-than")
-            << "<p>1 < 2\nand 3 > 2</p>" << "1  2";
-        QTest::newRow("empty angle pair is not a tag") << "<p>a<>b</p>" << "a<>b";
-        QTest::newRow("white space only") << "<p> \n\t<br> </p>" << "";
-        QTest::newRow("inner white space and blank lines kept")
-            << "<p>\n  first\n\n    indented  line\n</p>" << "first\n\n    indented  line";
+        QTest::newRow("beyond 32 bits stays") << "<p>&#4294967296;</p>"
+                                              << "&#4294967296;";
+        QTest::newRow("32-bit maximum fits but is no scalar") << "<p>&#4294967295;</p>"
+                                                              << "&#4294967295;";
+        QTest::newRow("many leading zeros still fit") << "<p>&#000000000000000065;</p>"
+                                                      << "A";
+        QTest::newRow("several references decoded in place") << "<p>x&#65;y&#x42;z&#67;</p>"
+                                                             << "xAyBzC";
+        QTest::newRow("numeric ampersand then lt becomes less-than") << "<p>&#38;lt;</p>"
+                                                                     << "<";
+        QTest::newRow("escaped ampersand stays escaped once") << "<p>&amp;amp;</p>"
+                                                              << "&amp;";
+        QTest::newRow("amp then lt is not decoded twice") << "<p>&amp;lt;</p>"
+                                                          << "&lt;";
+        QTest::newRow("five named references") << "<p>&lt;&gt;&quot;&apos;&amp;</p>"
+                                               << "<>\"'&";
+        QTest::newRow("named references are case-sensitive") << "<p>&LT;&Amp;</p>"
+                                                             << "&LT;&Amp;";
+        QTest::newRow("other named references stay") << "<p>&nbsp;&copy;</p>"
+                                                     << "&nbsp;&copy;";
+        QTest::newRow("escaped tag survives as text") << "<p>&lt;b&gt;bold&lt;/b&gt;</p>"
+                                                      << "<b>bold</b>";
+        QTest::newRow("bare less-than swallows up to the next greater-than") << "<p>1 < 2\nand 3 > 2</p>"
+                                                                             << "1  2";
+        QTest::newRow("empty angle pair is not a tag") << "<p>a<>b</p>"
+                                                       << "a<>b";
+        QTest::newRow("white space only") << "<p> \n\t<br> </p>"
+                                          << "";
+        QTest::newRow("inner white space and blank lines kept") << "<p>\n  first\n\n    indented  line\n</p>"
+                                                                << "first\n\n    indented  line";
         QTest::newRow("trims non-breaking and ideographic spaces")
             << QString::fromUtf8("<p>\u00a0\u3000text\u2028</p>") << "text";
         QTest::newRow("Korean text") << QString::fromUtf8("<p>개선 사항<br>버그 수정</p>")
@@ -123,17 +148,28 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");
 
-        QTest::newRow("lone markers") << "* _ ** ` [ ~~" << "* _ ** ` [ ~~";
-        QTest::newRow("unclosed strong") << "**open" << "**open";
-        QTest::newRow("unclosed code") << "`code" << "`code";
-        QTest::newRow("link without address") << "[label](" << "[label](";
-        QTest::newRow("bracket without link") << "[label] text" << "[label] text";
-        QTest::newRow("strong around emphasis") << "***both***" << "both";
-        QTest::newRow("emphasis inside strong") << "**a *b* c**" << "a b c";
-        QTest::newRow("escaped markers") << "\\*not\\*" << "*not*";
-        QTest::newRow("markers inside code stay") << "`**raw**`" << "**raw**";
-        QTest::newRow("list and quote lines") << "- one\n> two\n1. three" << "- one\n> two\n1. three";
-        QTest::newRow("trailing line break kept") << "a\n" << "a\n";
+        QTest::newRow("lone markers") << "* _ ** ` [ ~~"
+                                      << "* _ ** ` [ ~~";
+        QTest::newRow("unclosed strong") << "**open"
+                                         << "**open";
+        QTest::newRow("unclosed code") << "`code"
+                                       << "`code";
+        QTest::newRow("link without address") << "[label]("
+                                              << "[label](";
+        QTest::newRow("bracket without link") << "[label] text"
+                                              << "[label] text";
+        QTest::newRow("strong around emphasis") << "***both***"
+                                                << "both";
+        QTest::newRow("emphasis inside strong") << "**a *b* c**"
+                                                << "a b c";
+        QTest::newRow("escaped markers") << "\\*not\\*"
+                                         << "*not*";
+        QTest::newRow("markers inside code stay") << "`**raw**`"
+                                                  << "**raw**";
+        QTest::newRow("list and quote lines") << "- one\n> two\n1. three"
+                                              << "- one\n> two\n1. three";
+        QTest::newRow("trailing line break kept") << "a\n"
+                                                  << "a\n";
     }
 
     void unmatchedMarkersStayAsTyped()
@@ -151,7 +187,7 @@ private slots:
     void readsNotesOfAnyShape_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("shown"); // the document's text, line breaks aside
+        QTest::addColumn<QString>("shown");  // the document's text, line breaks aside
         QTest::addColumn<QString>("styled"); // "italic", "link" or "" for the first visible character
 
         const QString stars(notesLimit, u'*');
@@ -170,8 +206,7 @@ private slots:
                                   << repeatTo(QStringLiteral("a "), notesLimit / 2) << "italic";
         QTest::newRow("links") << repeatTo(QStringLiteral("[a](b) "), notesLimit)
                                << repeatTo(QStringLiteral("a "), notesLimit / 7 * 2) << "link";
-        QTest::newRow("escaped stars") << repeatTo(QStringLiteral("\\*"), notesLimit)
-                                       << QString(notesLimit / 2, u'*') << "";
+        QTest::newRow("escaped stars") << repeatTo(QStringLiteral("\\*"), notesLimit) << QString(notesLimit / 2, u'*') << "";
     }
 
     void readsNotesOfAnyShape()
@@ -290,8 +325,7 @@ private slots:
         // A number sign line is plain text in body size, not a heading.
         const QTextBlock heading = document->findBlockByNumber(1);
         QCOMPARE(heading.blockFormat().headingLevel(), 0);
-        QCOMPARE(QTextCursor(document->find(QStringLiteral("Not a heading"))).charFormat().fontWeight(),
-                 int(QFont::Normal));
+        QCOMPARE(QTextCursor(document->find(QStringLiteral("Not a heading"))).charFormat().fontWeight(), int(QFont::Normal));
         QCOMPARE(QTextCursor(document->find(QStringLiteral("Not a heading"))).charFormat().font().pixelSize(), 13);
 
         // Five points between lines.

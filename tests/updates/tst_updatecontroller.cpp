@@ -23,10 +23,7 @@ class TestUpdateController : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_settings.isValid());
-    }
+    void initTestCase() { QVERIFY(m_settings.isValid()); }
 
     void init() { QSettings().setValue(QStringLiteral("SUAutomaticallyUpdate"), true); }
 

@@ -10,8 +10,8 @@
 #include <QHash>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 
 using namespace velmora;
 using test::drainEvents;
@@ -46,8 +46,8 @@ public:
     platform::HttpResponse answer;
     int answered = 0;
 
-    QCoro::Task<platform::HttpResponse> get(QUrl, platform::RedirectPolicy, std::chrono::milliseconds,
-                                            platform::CancelToken, qint64) override
+    QCoro::Task<platform::HttpResponse> get(QUrl, platform::RedirectPolicy, std::chrono::milliseconds, platform::CancelToken,
+                                            qint64) override
     {
         co_await platform::sleepFor(std::chrono::milliseconds(50));
         ++answered;
@@ -80,7 +80,8 @@ private slots:
 
         m_answers.insert(QStringLiteral("/limit"), page(200, paragraphOfSize(limit)));
         m_answers.insert(QStringLiteral("/over-limit"), page(200, paragraphOfSize(limit + 1)));
-        m_answers.insert(QStringLiteral("/notes"), page(200, QByteArray("<html><p>**새 기능**<br>버그 수정 &amp; 개선</p><p>later</p>")));
+        m_answers.insert(QStringLiteral("/notes"),
+                         page(200, QByteArray("<html><p>**새 기능**<br>버그 수정 &amp; 개선</p><p>later</p>")));
         m_answers.insert(QStringLiteral("/second"), page(200, QByteArray("<p>second notes</p>")));
         m_answers.insert(QStringLiteral("/no-content"), page(204));
         m_answers.insert(QStringLiteral("/not-modified"), page(304));
@@ -96,9 +97,8 @@ private slots:
         m_answers.insert(QStringLiteral("/moved-to-capitals"), moved(301, "https://LOCALHOST:" + port + "/notes"));
         m_answers.insert(QStringLiteral("/moved-to-http"), moved(302, "http://localhost:" + port + "/notes"));
         m_answers.insert(QStringLiteral("/loop"), moved(302, "/loop"));
-        m_server.setHandler([this](const QByteArray &, const QString &path) {
-            return m_answers.value(path, page(404, "missing"));
-        });
+        m_server.setHandler(
+            [this](const QByteArray &, const QString &path) { return m_answers.value(path, page(404, "missing")); });
     }
 
     void loadOutcome_data()
@@ -146,8 +146,7 @@ private slots:
         QTest::newRow("moved permanently") << "/moved" << QStringList{"/moved", notes} << true;
         QTest::newRow("moved twice, the second time by full address")
             << "/moved-twice" << QStringList{"/moved-twice", "/moved", notes} << true;
-        QTest::newRow("moved to a host not on the list")
-            << "/moved-to-address" << QStringList{"/moved-to-address"} << false;
+        QTest::newRow("moved to a host not on the list") << "/moved-to-address" << QStringList{"/moved-to-address"} << false;
         QTest::newRow("moved to the host in other letter case")
             << "/moved-to-capitals" << QStringList{"/moved-to-capitals"} << false;
         QTest::newRow("moved to http") << "/moved-to-http" << QStringList{"/moved-to-http"} << false;
@@ -296,7 +295,8 @@ private:
         return found;
     }
 
-    std::unique_ptr<Harness> harness(QStringList allowedHosts = {QStringLiteral("localhost"), QStringLiteral("notes.invalid")},
+    std::unique_ptr<Harness> harness(QStringList allowedHosts = {QStringLiteral("localhost"),
+                                                                 QStringLiteral("notes.invalid")},
                                      platform::HttpClient *http = nullptr)
     {
         return std::make_unique<Harness>(Harness::Options{.version = QVariant(),

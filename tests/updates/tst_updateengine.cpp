@@ -2,9 +2,9 @@
 #include "updates/BundleInfo.h"
 #include "updates/SettingsKeys.h"
 #include "updates/Texts.h"
-#include "updates/UpdateEngine.h"
 #include "updates/UpdateCheckView.h"
 #include "updates/UpdateController.h"
+#include "updates/UpdateEngine.h"
 #include "updates/UpdateNotesView.h"
 
 #include "RecordingUrlOpener.h"
@@ -38,7 +38,9 @@ namespace {
 using test::patience;
 
 // Answers both delegates and writes down every call, in order.
-class RecordingDelegates : public UpdaterDelegate, public UserDriverDelegate
+class RecordingDelegates
+    : public UpdaterDelegate
+    , public UserDriverDelegate
 {
 public:
     struct Finish
@@ -98,24 +100,28 @@ QByteArray feed(const QByteArray &items)
     return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
            "<rss version=\"2.0\" xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\">"
            "<channel><title>Velmora</title>"
-        + items + "</channel></rss>";
+           + items + "</channel></rss>";
 }
 
 // The enclosure attribute that names this build's architecture.
 QByteArray ownArchitecture()
 {
     return " xmlns:velmora=\"" + QByteArray(velmoraFeedNamespace) + "\" velmora:arch=\"" + buildArchitecture().toLatin1()
-        + "\"";
+           + "\"";
 }
 
-QByteArray item(const QByteArray &version, const QByteArray &os = "linux", const QByteArray &architecture = ownArchitecture())
+QByteArray item(const QByteArray &version, const QByteArray &os = "linux",
+                const QByteArray &architecture = ownArchitecture())
 {
     const QByteArray osAttribute = (os.isEmpty() ? QByteArray() : " sparkle:os=\"" + os + "\"") + architecture;
     return "<item><title>Velmora " + version + "</title><sparkle:version>" + version
-        + "</sparkle:version><sparkle:shortVersionString>v" + version + "</sparkle:shortVersionString>"
-          "<sparkle:releaseNotesLink>https://velmora.app/notes/" + version + ".md</sparkle:releaseNotesLink>"
-          "<enclosure url=\"https://updates.velmora.app/Velmora-" + version + ".tar.gz\" length=\"100\""
-        + osAttribute + "/></item>";
+           + "</sparkle:version><sparkle:shortVersionString>v" + version
+           + "</sparkle:shortVersionString>"
+             "<sparkle:releaseNotesLink>https://velmora.app/notes/"
+           + version
+           + ".md</sparkle:releaseNotesLink>"
+             "<enclosure url=\"https://updates.velmora.app/Velmora-"
+           + version + ".tar.gz\" length=\"100\"" + osAttribute + "/></item>";
 }
 
 QList<bool> boolValues(const QSignalSpy &spy)
@@ -240,19 +246,19 @@ void TestUpdateEngine::informationCheck_data()
     QTest::addColumn<int>("errorCode");        // 0: the cycle ends without an error
 
     QTest::newRow("higher linux item") << 200 << feed(item("1.1")) << "1.1" << 0;
-    QTest::newRow("highest of several")
-        << 200 << feed(item("1.2") + item("2.0") + item("1.10") + item("0.9")) << "2.0" << 0;
+    QTest::newRow("highest of several") << 200 << feed(item("1.2") + item("2.0") + item("1.10") + item("0.9")) << "2.0" << 0;
     QTest::newRow("only lower or equal") << 200 << feed(item("0.9") + item("1.0.0")) << "" << 1001;
     QTest::newRow("empty feed") << 200 << feed({}) << "" << 1001;
     QTest::newRow("mac-only items ignored")
         << 200 << feed(item("9.0", "macos") + item("8.0", {}) + item("0.5")) << "" << 1001;
     // A validly signed archive for another processor must never be installed.
     QTest::newRow("another architecture's newer item passed over")
-        << 200 << feed(item("3.0", "linux", " xmlns:velmora=\"https://velmora.app/xml-namespaces/update\" velmora:arch=\"s390x-other\"")
-                       + item("1.2"))
+        << 200
+        << feed(item("3.0", "linux",
+                     " xmlns:velmora=\"https://velmora.app/xml-namespaces/update\" velmora:arch=\"s390x-other\"")
+                + item("1.2"))
         << "1.2" << 0;
-    QTest::newRow("an item naming no architecture is not offered")
-        << 200 << feed(item("3.0", "linux", {})) << "" << 1001;
+    QTest::newRow("an item naming no architecture is not offered") << 200 << feed(item("3.0", "linux", {})) << "" << 1001;
     QTest::newRow("garbage instead of a feed") << 200 << QByteArray("<html><p>captive portal") << "" << 1000;
     QTest::newRow("not found") << 404 << QByteArray("not here") << "" << 1002;
     QTest::newRow("server error") << 500 << feed(item("2.0")) << "" << 1002;
@@ -421,7 +427,9 @@ void TestUpdateEngine::transportFailures()
         m_server->setHandler([](const QByteArray &, const QString &) { return HttpReply{200, {}, {}, true}; });
         engine = makeEngine(address, std::chrono::milliseconds(300));
     } else {
-        m_server->setHandler([](const QByteArray &, const QString &) { return HttpReply{200, feed(item("2.0")), {}, false}; });
+        m_server->setHandler([](const QByteArray &, const QString &) {
+            return HttpReply{200, feed(item("2.0")), {}, false};
+        });
         engine = std::make_unique<UpdateEngine>(m_delegates, m_delegates,
                                                 UpdateEngineConfiguration{address, QStringLiteral("1.0"), &systemTrustOnly});
     }
@@ -440,7 +448,9 @@ void TestUpdateEngine::allowedChannelReachesTheFeed()
 {
     QByteArray beta = item("1.5b1");
     beta.replace("</item>", "<sparkle:channel>beta</sparkle:channel></item>");
-    m_server->setHandler([&](const QByteArray &, const QString &) { return HttpReply{200, feed(item("1.1") + beta), {}, false}; });
+    m_server->setHandler([&](const QByteArray &, const QString &) {
+        return HttpReply{200, feed(item("1.1") + beta), {}, false};
+    });
 
     UpdateEngineConfiguration configuration{feedUrl(), QStringLiteral("1.0"), &m_http};
     configuration.allowedChannels = QStringList{QStringLiteral("beta")};
@@ -522,7 +532,7 @@ void TestUpdateEngine::settingsRoundTrip()
 {
     {
         auto engine = makeEngine(feedUrl());
-        QVERIFY(engine->automaticallyChecksForUpdates()); // nothing stored: on
+        QVERIFY(engine->automaticallyChecksForUpdates());  // nothing stored: on
         QVERIFY(!engine->automaticallyDownloadsUpdates()); // nothing stored: off
 
         QSignalSpy automatic(engine.get(), &Updater::automaticallyChecksForUpdatesChanged);
@@ -562,15 +572,16 @@ void TestUpdateEngine::stageInstall(const QByteArray &archive, const QByteArray 
     const QDir dir(m_install->path());
     QVERIFY(dir.mkpath(QStringLiteral("Apps")));
     m_bundle = dir.filePath(QStringLiteral("Apps/velmora"));
-    QVERIFY(test::writeBundle(m_bundle, QStringLiteral("1.0"), test::harnessLauncher(), "\"VelmoraTestBehaviour\": \"report\""));
+    QVERIFY(
+        test::writeBundle(m_bundle, QStringLiteral("1.0"), test::harnessLauncher(), "\"VelmoraTestBehaviour\": \"report\""));
     m_oldTree = test::describeTree(m_bundle);
     m_packages = std::make_unique<platform::PackageOwnership>(dir.filePath(QStringLiteral("dpkg-info")));
 
     if (archive.isEmpty()) {
         // The new version confirms itself when it starts; its model file makes the download
         // arrive in many pieces.
-        QList<test::TarEntry> entries =
-            test::bundleEntries(QStringLiteral("1.1"), test::harnessLauncher(), "\"VelmoraTestBehaviour\": \"confirm\"");
+        QList<test::TarEntry> entries = test::bundleEntries(QStringLiteral("1.1"), test::harnessLauncher(),
+                                                            "\"VelmoraTestBehaviour\": \"confirm\"");
         entries << test::TarEntry::file("velmora/Resources/app/model.bin", test::incompressible(3 * 1024 * 1024));
         m_archive = test::makeTarGz(entries);
     } else {
@@ -587,7 +598,8 @@ void TestUpdateEngine::stageInstall(const QByteArray &archive, const QByteArray 
         if (path == QLatin1String("/Velmora-1.1.tar.gz") && !m_archiveRedirect.isEmpty())
             return HttpReply{302, {}, {{"Location", m_archiveRedirect}}, false};
         if (path == QLatin1String("/Velmora-1.1.tar.gz"))
-            return HttpReply{200, m_served, {}, false, -1, m_archiveHeldHalfway ? m_served.size() / 2 : -1, m_archiveHeldHalfway};
+            return HttpReply{
+                200, m_served, {}, false, -1, m_archiveHeldHalfway ? m_served.size() / 2 : -1, m_archiveHeldHalfway};
         return HttpReply{404, "not here", {}, false};
     });
     m_archiveRedirect.clear();
@@ -602,10 +614,14 @@ QByteArray TestUpdateEngine::linuxItem(const QByteArray &version, const QByteArr
     const QByteArray notes = m_server->url(QStringLiteral("/notes/1.1.md")).toString().toUtf8();
     const QByteArray signatureAttribute = signature.isEmpty() ? QByteArray() : " sparkle:edSignature=\"" + signature + "\"";
     return "<item><title>Velmora " + version + "</title><sparkle:version>" + version
-        + "</sparkle:version><sparkle:shortVersionString>" + version + "</sparkle:shortVersionString>"
-          "<sparkle:releaseNotesLink>" + notes + "</sparkle:releaseNotesLink>"
-          "<enclosure url=\"" + url + "\" length=\"" + QByteArray::number(length)
-        + "\" type=\"application/gzip\" sparkle:os=\"linux\"" + ownArchitecture() + signatureAttribute + "/></item>";
+           + "</sparkle:version><sparkle:shortVersionString>" + version
+           + "</sparkle:shortVersionString>"
+             "<sparkle:releaseNotesLink>"
+           + notes
+           + "</sparkle:releaseNotesLink>"
+             "<enclosure url=\""
+           + url + "\" length=\"" + QByteArray::number(length) + "\" type=\"application/gzip\" sparkle:os=\"linux\""
+           + ownArchitecture() + signatureAttribute + "/></item>";
 }
 
 UpdateEngineConfiguration TestUpdateEngine::installConfiguration()
@@ -644,7 +660,7 @@ bool TestUpdateEngine::prepareThroughTheWindow(UpdateEngine &engine)
     window->installButton()->click();
     return QTest::qWaitFor([&] { return engine.phase() == InstallPhase::Ready || engine.phase() == InstallPhase::Failed; },
                            patience)
-        && engine.phase() == InstallPhase::Ready;
+           && engine.phase() == InstallPhase::Ready;
 }
 
 QString TestUpdateEngine::bundleVersion() const
@@ -708,7 +724,8 @@ void TestUpdateEngine::installPathInstallsAndRelaunches()
     QVERIFY(window && window->isVisible());
     QTRY_COMPARE_WITH_TIMEOUT(engine->phase(), InstallPhase::Found, patience);
     QCOMPARE(window->heading()->text(), foundHeading);
-    QCOMPARE(window->detail()->text(), QStringLiteral("Velmora v1.1을(를) 설치할 수 있습니다. 지금 사용 중인 버전은 v1.0입니다."));
+    QCOMPARE(window->detail()->text(),
+             QStringLiteral("Velmora v1.1을(를) 설치할 수 있습니다. 지금 사용 중인 버전은 v1.0입니다."));
     QTRY_COMPARE_WITH_TIMEOUT(window->notes()->text(), QStringLiteral("더 빠른 시작\n안정성 개선"), patience);
     QVERIFY(!window->notes()->failed());
     for (auto [button, text] : {std::pair{window->installButton(), QStringLiteral("설치")},
@@ -756,8 +773,9 @@ void TestUpdateEngine::installPathInstallsAndRelaunches()
     // the journal go.
     const InstallPaths paths = InstallPaths::forBundle(m_bundle);
     QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(paths.work), patience);
-    QCOMPARE(QDir(m_install->filePath(QStringLiteral("Apps"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-             QStringList{QStringLiteral("velmora")});
+    QCOMPARE(
+        QDir(m_install->filePath(QStringLiteral("Apps"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList{QStringLiteral("velmora")});
 }
 
 void TestUpdateEngine::laterInstallsAtQuit()
@@ -946,7 +964,9 @@ void TestUpdateEngine::failuresAreToldInKorean_data()
     QTest::newRow("a tampered archive") << "tampered" << badSignatureText;
     QTest::newRow("no signature") << "unsigned" << missingSignatureText;
     QTest::newRow("an https to http redirect") << "redirect to http" << redirectRefusedText;
-    QTest::newRow("not found") << "404" << QStringLiteral("업데이트 파일을 내려받지 못했습니다(서버 응답 404). 잠시 후 다시 시도해 주세요.");
+    QTest::newRow("not found") << "404"
+                               << QStringLiteral(
+                                      "업데이트 파일을 내려받지 못했습니다(서버 응답 404). 잠시 후 다시 시도해 주세요.");
     QTest::newRow("the same version inside")
         << "same version" << QStringLiteral("업데이트 파일의 버전(v1.0)이 안내된 버전(v1.1)과 달라 설치하지 않았습니다.");
     QTest::newRow("an escaping link") << "escaping link" << unsafeArchiveText;

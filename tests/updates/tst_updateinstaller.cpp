@@ -213,14 +213,22 @@ QStringList TestUpdateInstaller::installArguments(const QString &stopAt)
 {
     const UpdateItem item = itemFor(m_archive);
     QStringList arguments{QStringLiteral("install"),
-                          QStringLiteral("--bundle"), m_bundle,
-                          QStringLiteral("--url"), item.downloadURL.toString(),
-                          QStringLiteral("--length"), QString::number(item.contentLength),
-                          QStringLiteral("--signature"), item.edSignature,
-                          QStringLiteral("--key"), test::testPublicKey(),
-                          QStringLiteral("--version"), next,
-                          QStringLiteral("--running"), running,
-                          QStringLiteral("--ca"), m_certificateFile};
+                          QStringLiteral("--bundle"),
+                          m_bundle,
+                          QStringLiteral("--url"),
+                          item.downloadURL.toString(),
+                          QStringLiteral("--length"),
+                          QString::number(item.contentLength),
+                          QStringLiteral("--signature"),
+                          item.edSignature,
+                          QStringLiteral("--key"),
+                          test::testPublicKey(),
+                          QStringLiteral("--version"),
+                          next,
+                          QStringLiteral("--running"),
+                          running,
+                          QStringLiteral("--ca"),
+                          m_certificateFile};
     if (!stopAt.isEmpty())
         arguments << QStringLiteral("--stop-at") << stopAt;
     return arguments;
@@ -228,13 +236,13 @@ QStringList TestUpdateInstaller::installArguments(const QString &stopAt)
 
 void TestUpdateInstaller::refusedWithNothingInstalled_data()
 {
-    QTest::addColumn<QByteArray>("archive");   // what the feed announces and signs
-    QTest::addColumn<QByteArray>("served");    // empty: the archive itself
-    QTest::addColumn<int>("announcedLength");  // the server's Content-Length; -1: the body's, -2: none
+    QTest::addColumn<QByteArray>("archive");  // what the feed announces and signs
+    QTest::addColumn<QByteArray>("served");   // empty: the archive itself
+    QTest::addColumn<int>("announcedLength"); // the server's Content-Length; -1: the body's, -2: none
     QTest::addColumn<QString>("itemVersion");
-    QTest::addColumn<QString>("change");       // how the item differs from the archive's
+    QTest::addColumn<QString>("change"); // how the item differs from the archive's
     QTest::addColumn<InstallError>("error");
-    QTest::addColumn<QString>("outside");      // a path the archive aims at, which must not appear
+    QTest::addColumn<QString>("outside"); // a path the archive aims at, which must not appear
 
     auto archiveOf = [](QList<TarEntry> entries) { return test::makeTarGz(entries); };
     const QByteArray good = test::makeTarGz(test::bundleEntries(next, shellExecutable));
@@ -247,43 +255,43 @@ void TestUpdateInstaller::refusedWithNothingInstalled_data()
                                  << InstallError::BadSignature << none;
     QTest::newRow("a missing signature") << good << QByteArray() << -1 << next << QStringLiteral("no signature")
                                          << InstallError::MissingSignature << none;
-    QTest::newRow("a malformed signature") << good << QByteArray() << -1 << next << QStringLiteral("bad signature")
-                                           << InstallError::BadSignature << none;
+    QTest::newRow("a malformed signature")
+        << good << QByteArray() << -1 << next << QStringLiteral("bad signature") << InstallError::BadSignature << none;
     QTest::newRow("a truncated download") << good << good.left(good.size() / 2) << int(good.size()) << next << none
                                           << InstallError::DownloadFailed << none;
     QTest::newRow("a truncated archive, signed as it is")
         << good.left(good.size() - 20) << QByteArray() << -1 << next << none << InstallError::Damaged << none;
     QTest::newRow("a longer body") << good << good + QByteArray(5000, 'x') << -1 << next << none
                                    << InstallError::LengthMismatch << none;
-    QTest::newRow("a longer body without a length") << good << good + QByteArray(5000, 'x') << -2 << next << none
-                                                    << InstallError::LengthMismatch << none;
-    QTest::newRow("a shorter body without a length") << good << good.chopped(10) << -2 << next << none
-                                                     << InstallError::LengthMismatch << none;
-    QTest::newRow("a length mismatch, announced shorter") << good << QByteArray() << -1 << next
-                                                          << QStringLiteral("length -1") << InstallError::LengthMismatch << none;
-    QTest::newRow("a length mismatch, announced longer") << good << QByteArray() << -1 << next
-                                                         << QStringLiteral("length +1") << InstallError::LengthMismatch << none;
-    QTest::newRow("no length") << good << QByteArray() << -1 << next << QStringLiteral("length 0")
-                               << InstallError::NoLength << none;
+    QTest::newRow("a longer body without a length")
+        << good << good + QByteArray(5000, 'x') << -2 << next << none << InstallError::LengthMismatch << none;
+    QTest::newRow("a shorter body without a length")
+        << good << good.chopped(10) << -2 << next << none << InstallError::LengthMismatch << none;
+    QTest::newRow("a length mismatch, announced shorter")
+        << good << QByteArray() << -1 << next << QStringLiteral("length -1") << InstallError::LengthMismatch << none;
+    QTest::newRow("a length mismatch, announced longer")
+        << good << QByteArray() << -1 << next << QStringLiteral("length +1") << InstallError::LengthMismatch << none;
+    QTest::newRow("no length") << good << QByteArray() << -1 << next << QStringLiteral("length 0") << InstallError::NoLength
+                               << none;
     QTest::newRow("an http enclosure") << good << QByteArray() << -1 << next << QStringLiteral("http")
                                        << InstallError::InsecureUrl << none;
-    QTest::newRow("an https to http redirect") << good << QByteArray() << -1 << next << QStringLiteral("redirect to http")
-                                               << InstallError::RedirectRefused << none;
-    QTest::newRow("not found") << good << QByteArray() << -1 << next << QStringLiteral("404")
-                               << InstallError::HttpStatus << none;
+    QTest::newRow("an https to http redirect")
+        << good << QByteArray() << -1 << next << QStringLiteral("redirect to http") << InstallError::RedirectRefused << none;
+    QTest::newRow("not found") << good << QByteArray() << -1 << next << QStringLiteral("404") << InstallError::HttpStatus
+                               << none;
     QTest::newRow("a downgrade announced as newer")
-        << test::makeTarGz(test::bundleEntries(QStringLiteral("0.9"), shellExecutable)) << QByteArray() << -1 << next
-        << none << InstallError::WrongVersion << none;
+        << test::makeTarGz(test::bundleEntries(QStringLiteral("0.9"), shellExecutable)) << QByteArray() << -1 << next << none
+        << InstallError::WrongVersion << none;
     QTest::newRow("a downgrade") << test::makeTarGz(test::bundleEntries(QStringLiteral("0.9"), shellExecutable))
                                  << QByteArray() << -1 << QStringLiteral("0.9") << none << InstallError::NotNewer << none;
-    QTest::newRow("the same version") << test::makeTarGz(test::bundleEntries(running, shellExecutable)) << QByteArray()
-                                      << -1 << running << none << InstallError::NotNewer << none;
-    QTest::newRow("no executable")
-        << archiveOf({TarEntry::folder("velmora/"), TarEntry::file("velmora/Info.json", "{\"CFBundleShortVersionString\": \"1.1\"}")})
-        << QByteArray() << -1 << next << none << InstallError::NotABundle << none;
-    QTest::newRow("no Info.json")
-        << archiveOf({TarEntry::folder("velmora/"), TarEntry::file("velmora/bin/velmora", shellExecutable, 0755)})
-        << QByteArray() << -1 << next << none << InstallError::NotABundle << none;
+    QTest::newRow("the same version") << test::makeTarGz(test::bundleEntries(running, shellExecutable)) << QByteArray() << -1
+                                      << running << none << InstallError::NotNewer << none;
+    QTest::newRow("no executable") << archiveOf(
+        {TarEntry::folder("velmora/"), TarEntry::file("velmora/Info.json", "{\"CFBundleShortVersionString\": \"1.1\"}")})
+                                   << QByteArray() << -1 << next << none << InstallError::NotABundle << none;
+    QTest::newRow("no Info.json") << archiveOf(
+        {TarEntry::folder("velmora/"), TarEntry::file("velmora/bin/velmora", shellExecutable, 0755)})
+                                  << QByteArray() << -1 << next << none << InstallError::NotABundle << none;
     QTest::newRow("not an archive") << QByteArray("<html>captive portal</html>") << QByteArray() << -1 << next << none
                                     << InstallError::Damaged << none;
 
@@ -297,7 +305,8 @@ void TestUpdateInstaller::refusedWithNothingInstalled_data()
     QTest::newRow("an absolute path") << archiveOf(absolute) << QByteArray() << -1 << next << none
                                       << InstallError::UnsafeArchive << QStringLiteral("escaped-absolute");
     QList<TarEntry> escapingLink = test::bundleEntries(next, shellExecutable);
-    escapingLink << TarEntry::link("velmora/Resources/out", "../../..") << TarEntry::file("velmora/Resources/out/escaped-link", "x");
+    escapingLink << TarEntry::link("velmora/Resources/out", "../../..")
+                 << TarEntry::file("velmora/Resources/out/escaped-link", "x");
     QTest::newRow("an escaping link") << archiveOf(escapingLink) << QByteArray() << -1 << next << none
                                       << InstallError::UnsafeArchive << QStringLiteral("escaped-link");
     QList<TarEntry> absoluteLink = test::bundleEntries(next, shellExecutable);
@@ -307,12 +316,12 @@ void TestUpdateInstaller::refusedWithNothingInstalled_data()
                                                 << InstallError::UnsafeArchive << QStringLiteral("escaped-absolute-link");
     QList<TarEntry> device = test::bundleEntries(next, shellExecutable);
     device << TarEntry{"velmora/Resources/null", TarEntry::CharacterDevice, {}, {}, 0666};
-    QTest::newRow("a device file") << archiveOf(device) << QByteArray() << -1 << next << none
-                                   << InstallError::UnsafeArchive << none;
+    QTest::newRow("a device file") << archiveOf(device) << QByteArray() << -1 << next << none << InstallError::UnsafeArchive
+                                   << none;
     QList<TarEntry> hardLink = test::bundleEntries(next, shellExecutable);
     hardLink << TarEntry{"velmora/Resources/passwd", TarEntry::HardLink, {}, "/etc/passwd", 0644};
-    QTest::newRow("a hard link") << archiveOf(hardLink) << QByteArray() << -1 << next << none
-                                 << InstallError::UnsafeArchive << none;
+    QTest::newRow("a hard link") << archiveOf(hardLink) << QByteArray() << -1 << next << none << InstallError::UnsafeArchive
+                                 << none;
 }
 
 void TestUpdateInstaller::refusedWithNothingInstalled()
@@ -492,7 +501,8 @@ void TestUpdateInstaller::anotherInstallationIsLeftAlone()
 {
     const InstallPaths paths = InstallPaths::forBundle(m_bundle);
     QVERIFY(QDir().mkpath(paths.work));
-    QVERIFY(test::writeFile(paths.journal, serializeJournal(InstallJournal{JournalStep::Downloading, m_bundle, running, next, {}, {}, 0, {}})));
+    QVERIFY(test::writeFile(
+        paths.journal, serializeJournal(InstallJournal{JournalStep::Downloading, m_bundle, running, next, {}, {}, 0, {}})));
     platform::FolderLock other = platform::FolderLock::tryLock(paths.work);
     QVERIFY(other.isHeld());
 
@@ -535,21 +545,23 @@ void TestUpdateInstaller::bundlesTheEngineMustNotReplace()
     } else if (kind == QLatin1String("no info")) {
         QVERIFY(QFile::remove(m_bundle + QStringLiteral("/Info.json")));
     } else if (kind == QLatin1String("shared")) {
-        QVERIFY(QFile::setPermissions(m_dir.filePath(QStringLiteral("Apps")),
-                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
-                                          | QFile::WriteOther | QFile::ExeOther));
+        QVERIFY(QFile::setPermissions(m_dir.filePath(QStringLiteral("Apps")), QFile::ReadOwner | QFile::WriteOwner
+                                                                                  | QFile::ExeOwner | QFile::ReadOther
+                                                                                  | QFile::WriteOther | QFile::ExeOther));
     } else if (kind == QLatin1String("no keys")) {
         configured.publicKeys = QStringList();
     } else if (kind == QLatin1String("read-only")) {
         QVERIFY(QFile::setPermissions(m_dir.filePath(QStringLiteral("Apps")), QFile::ReadOwner | QFile::ExeOwner
-                                          | QFile::ReadOther | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup));
+                                                                                  | QFile::ReadOther | QFile::ExeOther
+                                                                                  | QFile::ReadGroup | QFile::ExeGroup));
         auto restore = qScopeGuard([this] {
-            QFile::setPermissions(m_dir.filePath(QStringLiteral("Apps")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            QFile::setPermissions(m_dir.filePath(QStringLiteral("Apps")),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         });
         if (::geteuid() == 0) {
             // Root may write anywhere: the folder is read-only to the user nobody, so ask as nobody.
             QVERIFY(QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                              | QFile::ExeOther | QFile::ExeGroup));
+                                                            | QFile::ExeOther | QFile::ExeGroup));
             // The helper program starts as root and becomes nobody, so its own folder may stay closed.
             const ProcessRun run = runProgram(harness(), {QStringLiteral("refusal"), QStringLiteral("--bundle"), m_bundle,
                                                           QStringLiteral("--key"), test::testPublicKey(),
@@ -578,7 +590,7 @@ void TestUpdateInstaller::bundlesTheEngineMustNotReplace()
 void TestUpdateInstaller::killedAtEachStep_data()
 {
     QTest::addColumn<QString>("point");
-    QTest::addColumn<int>("startsBefore"); // starts of the new version before the killed run (rollback rows)
+    QTest::addColumn<int>("startsBefore");     // starts of the new version before the killed run (rollback rows)
     QTest::addColumn<bool>("newVersionAfter"); // which version the next start must find
 
     QTest::newRow("during the download") << "Downloading" << -1 << false;
@@ -613,8 +625,8 @@ void TestUpdateInstaller::killedAtEachStep()
         QVERIFY2(installed.exitCode == 0, qPrintable(installed.out));
         for (int start = 0; start < startsBefore; ++start)
             QCOMPARE(UpdateInstaller::recoverAtLaunch(m_bundle).action, RecoveryAction::CountStart);
-        run = runProgram(harness(), {QStringLiteral("launch"), QStringLiteral("--bundle"), m_bundle,
-                                     QStringLiteral("--stop-at"), point});
+        run = runProgram(
+            harness(), {QStringLiteral("launch"), QStringLiteral("--bundle"), m_bundle, QStringLiteral("--stop-at"), point});
     }
     QVERIFY2(run.crashed && run.out.contains(QStringLiteral("stopping at ") + point), qPrintable(run.out));
 
@@ -698,7 +710,9 @@ void TestUpdateInstaller::versionThatCannotStartIsRefused_data()
         << test::readFile(test::helperProgram(QStringLiteral("needs_absent_library"))) << "status 127";
     // The first bytes of a 64-bit little-endian executable for AArch64 (machine 183): the
     // kernel refuses to run it here.
-    QByteArray foreign("\x7f" "ELF\x02\x01\x01", 7);
+    QByteArray foreign("\x7f"
+                       "ELF\x02\x01\x01",
+                       7);
     foreign += QByteArray(9, '\0');
     foreign += QByteArray("\x02\x00\xb7\x00\x01\x00\x00\x00", 8);
     foreign += QByteArray(48, '\0');

@@ -111,45 +111,48 @@ void TestUpdateRules::archiveEntries_data()
     QTest::newRow("a file inside") << Entries{top, file("velmora/bin/velmora")} << EntryProblem::None << "bin/velmora";
     QTest::newRow("dot and double slashes fold away")
         << Entries{top, file("./velmora//Resources/./a.txt")} << EntryProblem::None << "Resources/a.txt";
-    QTest::newRow("a folder implied, then named") << Entries{top, file("velmora/a/b"), folder("velmora/a/")}
-                                                  << EntryProblem::None << "a";
-    QTest::newRow("a link within its folder") << Entries{top, symlinkEntry("velmora/bin/python3", "python3.11")}
-                                              << EntryProblem::None << "bin/python3";
+    QTest::newRow("a folder implied, then named")
+        << Entries{top, file("velmora/a/b"), folder("velmora/a/")} << EntryProblem::None << "a";
+    QTest::newRow("a link within its folder")
+        << Entries{top, symlinkEntry("velmora/bin/python3", "python3.11")} << EntryProblem::None << "bin/python3";
     QTest::newRow("a link up to the bundle and down")
         << Entries{top, symlinkEntry("velmora/bin/python3", "../Resources/python/bin/python3")} << EntryProblem::None
         << "bin/python3";
 
     QTest::newRow("absolute path") << Entries{file("/etc/passwd")} << EntryProblem::AbsolutePath << "";
-    QTest::newRow("absolute path under the bundle name") << Entries{top, file("/velmora/bin/velmora")}
-                                                         << EntryProblem::AbsolutePath << "";
+    QTest::newRow("absolute path under the bundle name")
+        << Entries{top, file("/velmora/bin/velmora")} << EntryProblem::AbsolutePath << "";
     QTest::newRow("parent reference") << Entries{top, file("velmora/../../.bashrc")} << EntryProblem::ParentReference << "";
     QTest::newRow("parent reference that stays inside")
         << Entries{top, file("velmora/bin/../Info.json")} << EntryProblem::ParentReference << "";
     QTest::newRow("another top folder") << Entries{top, file("other/bin/velmora")} << EntryProblem::OutsideTopFolder << "";
     QTest::newRow("a file beside the folder") << Entries{file("README")} << EntryProblem::OutsideTopFolder << "";
     QTest::newRow("the bundle as a file") << Entries{file("velmora")} << EntryProblem::TopFolderNotDirectory << "";
-    QTest::newRow("the bundle as a link") << Entries{symlinkEntry("velmora", "/tmp")} << EntryProblem::TopFolderNotDirectory << "";
+    QTest::newRow("the bundle as a link") << Entries{symlinkEntry("velmora", "/tmp")} << EntryProblem::TopFolderNotDirectory
+                                          << "";
     QTest::newRow("empty name") << Entries{file("")} << EntryProblem::EmptyPath << "";
     QTest::newRow("only dots") << Entries{file("./.")} << EntryProblem::EmptyPath << "";
     QTest::newRow("not UTF-8") << Entries{top, file("velmora/\xff\xfe")} << EntryProblem::EmptyPath << "";
 
-    QTest::newRow("absolute link") << Entries{top, symlinkEntry("velmora/bin/sh", "/bin/sh")} << EntryProblem::AbsoluteLink << "";
-    QTest::newRow("link out of the bundle") << Entries{top, symlinkEntry("velmora/bin/x", "../../etc")}
-                                            << EntryProblem::EscapingLink << "";
-    QTest::newRow("link at the top out of the bundle") << Entries{top, symlinkEntry("velmora/x", "..")}
-                                                       << EntryProblem::EscapingLink << "";
-    QTest::newRow("link climbing after a name") << Entries{top, symlinkEntry("velmora/x", "bin/../..")}
-                                                << EntryProblem::EscapingLink << "";
-    QTest::newRow("link climbing through another link") << Entries{top, symlinkEntry("velmora/here", "."), symlinkEntry("velmora/x", "here/..")}
-                                                        << EntryProblem::EscapingLink << "";
+    QTest::newRow("absolute link") << Entries{top, symlinkEntry("velmora/bin/sh", "/bin/sh")} << EntryProblem::AbsoluteLink
+                                   << "";
+    QTest::newRow("link out of the bundle")
+        << Entries{top, symlinkEntry("velmora/bin/x", "../../etc")} << EntryProblem::EscapingLink << "";
+    QTest::newRow("link at the top out of the bundle")
+        << Entries{top, symlinkEntry("velmora/x", "..")} << EntryProblem::EscapingLink << "";
+    QTest::newRow("link climbing after a name")
+        << Entries{top, symlinkEntry("velmora/x", "bin/../..")} << EntryProblem::EscapingLink << "";
+    QTest::newRow("link climbing through another link")
+        << Entries{top, symlinkEntry("velmora/here", "."), symlinkEntry("velmora/x", "here/..")}
+        << EntryProblem::EscapingLink << "";
     QTest::newRow("empty link") << Entries{top, symlinkEntry("velmora/x", "")} << EntryProblem::EscapingLink << "";
     QTest::newRow("path through a link") << Entries{top, symlinkEntry("velmora/lib", "bin"), file("velmora/lib/evil")}
                                          << EntryProblem::ThroughLink << "";
-    QTest::newRow("link over an earlier folder") << Entries{top, file("velmora/lib/a"), symlinkEntry("velmora/lib", "bin")}
-                                                 << EntryProblem::Duplicate << "";
+    QTest::newRow("link over an earlier folder")
+        << Entries{top, file("velmora/lib/a"), symlinkEntry("velmora/lib", "bin")} << EntryProblem::Duplicate << "";
     QTest::newRow("file twice") << Entries{top, file("velmora/a"), file("velmora/a")} << EntryProblem::Duplicate << "";
-    QTest::newRow("file then a path through it") << Entries{top, file("velmora/a"), file("velmora/a/b")}
-                                                 << EntryProblem::Duplicate << "";
+    QTest::newRow("file then a path through it")
+        << Entries{top, file("velmora/a"), file("velmora/a/b")} << EntryProblem::Duplicate << "";
     QTest::newRow("hard link") << Entries{top, ArchiveEntry{"velmora/b", ArchiveEntryType::HardLink, 0, "velmora/a", 0644}}
                                << EntryProblem::HardLink << "";
     QTest::newRow("device or pipe") << Entries{top, ArchiveEntry{"velmora/dev", ArchiveEntryType::Other, 0, {}, 0600}}
@@ -344,8 +347,8 @@ void TestUpdateRules::journalRoundTrip_data()
 {
     QTest::addColumn<JournalStep>("step");
     for (JournalStep step : {JournalStep::Downloading, JournalStep::Downloaded, JournalStep::Unpacking, JournalStep::Ready,
-                             JournalStep::Swapping, JournalStep::Swapped, JournalStep::Confirmed,
-                             JournalStep::RollingBack, JournalStep::RolledBack})
+                             JournalStep::Swapping, JournalStep::Swapped, JournalStep::Confirmed, JournalStep::RollingBack,
+                             JournalStep::RolledBack})
         QTest::newRow(qPrintable(stepName(step))) << step;
 }
 
@@ -404,8 +407,8 @@ void TestUpdateRules::recoveryPlan_data()
     QTest::addColumn<int>("startsAfter");
 
     const FolderIdentity none;
-    QTest::newRow("nothing at all") << 0 << InstallJournal() << false << false << oldId << none
-                                    << RecoveryAction::Nothing << JournalStep::Downloading << 0;
+    QTest::newRow("nothing at all") << 0 << InstallJournal() << false << false << oldId << none << RecoveryAction::Nothing
+                                    << JournalStep::Downloading << 0;
     QTest::newRow("work folder without journal") << 0 << InstallJournal() << true << false << oldId << none
                                                  << RecoveryAction::DiscardWork << JournalStep::Downloading << 0;
     QTest::newRow("unreadable journal") << 1 << InstallJournal() << true << false << oldId << newId
@@ -429,18 +432,18 @@ void TestUpdateRules::recoveryPlan_data()
                                                       << none << RecoveryAction::DiscardWork << JournalStep::Swapped << 2;
     QTest::newRow("swapped, but another bundle there") << 2 << journalAt(JournalStep::Swapped, 1) << true << false << otherId
                                                        << oldId << RecoveryAction::DiscardWork << JournalStep::Swapped << 1;
-    QTest::newRow("confirmed, backup not yet removed") << 2 << journalAt(JournalStep::Confirmed, 1) << true << false << newId
-                                                       << oldId << RecoveryAction::FinishConfirmation
-                                                       << JournalStep::Confirmed << 1;
+    QTest::newRow("confirmed, backup not yet removed")
+        << 2 << journalAt(JournalStep::Confirmed, 1) << true << false << newId << oldId << RecoveryAction::FinishConfirmation
+        << JournalStep::Confirmed << 1;
     QTest::newRow("rolling back, not yet exchanged") << 2 << journalAt(JournalStep::RollingBack, 2) << true << false << newId
                                                      << oldId << RecoveryAction::RollBack << JournalStep::RollingBack << 2;
     QTest::newRow("rolling back, exchanged") << 2 << journalAt(JournalStep::RollingBack, 2) << true << false << oldId
                                              << newId << RecoveryAction::ReportRolledBack << JournalStep::RolledBack << 2;
     QTest::newRow("rolled back") << 2 << journalAt(JournalStep::RolledBack, 2) << true << false << oldId << newId
                                  << RecoveryAction::ReportRolledBack << JournalStep::RolledBack << 2;
-    QTest::newRow("rolled back, but the new one there") << 2 << journalAt(JournalStep::RolledBack, 2) << true << false
-                                                        << newId << oldId << RecoveryAction::DiscardWork
-                                                        << JournalStep::RolledBack << 2;
+    QTest::newRow("rolled back, but the new one there")
+        << 2 << journalAt(JournalStep::RolledBack, 2) << true << false << newId << oldId << RecoveryAction::DiscardWork
+        << JournalStep::RolledBack << 2;
 }
 
 void TestUpdateRules::recoveryPlan()
@@ -486,8 +489,9 @@ void TestUpdateRules::bundleInfo_data()
     QTest::newRow("blank version") << QByteArray("{\"CFBundleShortVersionString\": \"  \"}") << "";
     QTest::newRow("array") << QByteArray("[\"1.2\"]") << "";
     QTest::newRow("not JSON") << QByteArray("CFBundleShortVersionString=1.2") << "";
-    QTest::newRow("over the size limit")
-        << "{\"CFBundleShortVersionString\": \"1.2\", \"x\": \"" + QByteArray(maxBundleInfoBytes, 'a') + "\"}" << "";
+    QTest::newRow("over the size limit") << "{\"CFBundleShortVersionString\": \"1.2\", \"x\": \""
+                                                + QByteArray(maxBundleInfoBytes, 'a') + "\"}"
+                                         << "";
 }
 
 void TestUpdateRules::bundleInfo()
@@ -506,14 +510,30 @@ void TestUpdateRules::bundleVersion_data()
     QTest::addColumn<QString>("running");
     QTest::addColumn<BundleVersionCheck>("expected");
 
-    QTest::newRow("newer, as announced") << "1.1" << "1.1" << "1.0" << BundleVersionCheck::Accepted;
-    QTest::newRow("announced in another spelling") << "1.1.0" << "1.1" << "1.0" << BundleVersionCheck::Accepted;
-    QTest::newRow("not what the feed announced") << "1.2" << "1.1" << "1.0" << BundleVersionCheck::NotTheFeedsVersion;
-    QTest::newRow("older than announced") << "0.9" << "1.1" << "1.0" << BundleVersionCheck::NotTheFeedsVersion;
-    QTest::newRow("downgrade announced as such") << "0.9" << "0.9" << "1.0" << BundleVersionCheck::NotNewer;
-    QTest::newRow("the same version") << "1.0" << "1.0" << "1.0" << BundleVersionCheck::NotNewer;
-    QTest::newRow("pre-release of the running one") << "1.0b2" << "1.0b2" << "1.0" << BundleVersionCheck::NotNewer;
-    QTest::newRow("no version") << "" << "1.1" << "1.0" << BundleVersionCheck::NotTheFeedsVersion;
+    QTest::newRow("newer, as announced") << "1.1"
+                                         << "1.1"
+                                         << "1.0" << BundleVersionCheck::Accepted;
+    QTest::newRow("announced in another spelling") << "1.1.0"
+                                                   << "1.1"
+                                                   << "1.0" << BundleVersionCheck::Accepted;
+    QTest::newRow("not what the feed announced") << "1.2"
+                                                 << "1.1"
+                                                 << "1.0" << BundleVersionCheck::NotTheFeedsVersion;
+    QTest::newRow("older than announced") << "0.9"
+                                          << "1.1"
+                                          << "1.0" << BundleVersionCheck::NotTheFeedsVersion;
+    QTest::newRow("downgrade announced as such") << "0.9"
+                                                 << "0.9"
+                                                 << "1.0" << BundleVersionCheck::NotNewer;
+    QTest::newRow("the same version") << "1.0"
+                                      << "1.0"
+                                      << "1.0" << BundleVersionCheck::NotNewer;
+    QTest::newRow("pre-release of the running one") << "1.0b2"
+                                                    << "1.0b2"
+                                                    << "1.0" << BundleVersionCheck::NotNewer;
+    QTest::newRow("no version") << ""
+                                << "1.1"
+                                << "1.0" << BundleVersionCheck::NotTheFeedsVersion;
 }
 
 void TestUpdateRules::bundleVersion()
@@ -532,11 +552,16 @@ void TestUpdateRules::offered_data()
     QTest::addColumn<bool>("userInitiated");
     QTest::addColumn<bool>("offered");
 
-    QTest::newRow("nothing skipped") << "1.1" << "" << false << true;
-    QTest::newRow("the skipped version, background") << "1.1" << "1.1" << false << false;
-    QTest::newRow("an older one than skipped, background") << "1.0.5" << "1.1" << false << false;
-    QTest::newRow("a newer one appears") << "1.2" << "1.1" << false << true;
-    QTest::newRow("the skipped version, asked for") << "1.1" << "1.1" << true << true;
+    QTest::newRow("nothing skipped") << "1.1"
+                                     << "" << false << true;
+    QTest::newRow("the skipped version, background") << "1.1"
+                                                     << "1.1" << false << false;
+    QTest::newRow("an older one than skipped, background") << "1.0.5"
+                                                           << "1.1" << false << false;
+    QTest::newRow("a newer one appears") << "1.2"
+                                         << "1.1" << false << true;
+    QTest::newRow("the skipped version, asked for") << "1.1"
+                                                    << "1.1" << true << true;
 }
 
 void TestUpdateRules::offered()
@@ -563,20 +588,25 @@ void TestUpdateRules::installRefusal_data()
     QTest::newRow("not a bundle") << with([](InstallFacts &f) { f.isBundle = false; }) << InstallRefusal::NotABundle;
     QTest::newRow("Debian package") << with([](InstallFacts &f) { f.ownedByPackage = true; })
                                     << InstallRefusal::PackageManaged;
-    QTest::newRow("Debian package, read-only as it is")
-        << with([](InstallFacts &f) { f.ownedByPackage = true; f.bundleWritable = false; f.parentWritable = false; })
-        << InstallRefusal::PackageManaged;
-    QTest::newRow("bundle read-only") << with([](InstallFacts &f) { f.bundleWritable = false; }) << InstallRefusal::NotWritable;
-    QTest::newRow("folder around it read-only") << with([](InstallFacts &f) { f.parentWritable = false; })
-                                                << InstallRefusal::NotWritable;
+    QTest::newRow("Debian package, read-only as it is") << with([](InstallFacts &f) {
+        f.ownedByPackage = true;
+        f.bundleWritable = false;
+        f.parentWritable = false;
+    }) << InstallRefusal::PackageManaged;
+    QTest::newRow("bundle read-only") << with([](InstallFacts &f) { f.bundleWritable = false; })
+                                      << InstallRefusal::NotWritable;
+    QTest::newRow("folder around it read-only")
+        << with([](InstallFacts &f) { f.parentWritable = false; }) << InstallRefusal::NotWritable;
     QTest::newRow("others may write the folder around it")
         << with([](InstallFacts &f) { f.parentWritableByOthers = true; }) << InstallRefusal::SharedParent;
-    QTest::newRow("read-only and shared: the user's own lack comes first")
-        << with([](InstallFacts &f) { f.parentWritable = false; f.parentWritableByOthers = true; })
-        << InstallRefusal::NotWritable;
+    QTest::newRow("read-only and shared: the user's own lack comes first") << with([](InstallFacts &f) {
+        f.parentWritable = false;
+        f.parentWritableByOthers = true;
+    }) << InstallRefusal::NotWritable;
     QTest::newRow("mount point") << with([](InstallFacts &f) { f.sameFileSystemAsParent = false; })
                                  << InstallRefusal::SeparateFileSystem;
-    QTest::newRow("no signing key") << with([](InstallFacts &f) { f.hasPublicKeys = false; }) << InstallRefusal::NoPublicKeys;
+    QTest::newRow("no signing key") << with([](InstallFacts &f) { f.hasPublicKeys = false; })
+                                    << InstallRefusal::NoPublicKeys;
 }
 
 void TestUpdateRules::installRefusal()

@@ -34,8 +34,7 @@ struct Harness : test::UpdateHarness
         : UpdateHarness({.projectRoot = development ? QVariant(QStringLiteral("/src/velmora")) : QVariant(),
                          .version = std::move(version),
                          .automaticChecks = false})
-    {
-    }
+    {}
 
     UpdateCheckView *view()
     {
@@ -52,10 +51,7 @@ class TestUpdateWindow : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_settings.isValid());
-    }
+    void initTestCase() { QVERIFY(m_settings.isValid()); }
 
     void showsEachControllerState_data()
     {
@@ -67,10 +63,13 @@ private slots:
         QTest::addColumn<bool>("enabled");
 
         QTest::newRow("development build") << "development" << developmentStatus << false << false << showRelease << true;
-        QTest::newRow("updater not yet able to check") << "waiting" << preparingStatus << false << false << checkAgain << false;
+        QTest::newRow("updater not yet able to check")
+            << "waiting" << preparingStatus << false << false << checkAgain << false;
         QTest::newRow("information check running") << "checking" << checkingStatus << true << false << checkAgain << false;
-        QTest::newRow("update found") << "found" << QString::fromUtf8("v1.4.0 업데이트가 있습니다.") << false << true << install << true;
-        QTest::newRow("update found, updater busy") << "found-busy" << QString::fromUtf8("v1.4.0 업데이트가 있습니다.") << false << true << install << false;
+        QTest::newRow("update found") << "found" << QString::fromUtf8("v1.4.0 업데이트가 있습니다.") << false << true
+                                      << install << true;
+        QTest::newRow("update found, updater busy")
+            << "found-busy" << QString::fromUtf8("v1.4.0 업데이트가 있습니다.") << false << true << install << false;
         QTest::newRow("no update") << "none" << upToDateStatus << false << false << checkAgain << true;
         QTest::newRow("check failed") << "failed" << failedStatus << false << false << checkAgain << true;
     }
@@ -123,7 +122,8 @@ private slots:
         QCOMPARE(view->explanation()->text(),
                  state == QLatin1String("development")
                      ? QString::fromUtf8("설정은 저장되며, 자동 확인은 배포용 앱에서 적용됩니다.")
-                     : QString::fromUtf8("앱을 열 때 바로 확인하고 새 버전을 알려줍니다. 다운로드·설치는 직접 선택할 때만 진행합니다."));
+                     : QString::fromUtf8(
+                         "앱을 열 때 바로 확인하고 새 버전을 알려줍니다. 다운로드·설치는 직접 선택할 때만 진행합니다."));
     }
 
     void versionIsShownOnlyWhenAString_data()

@@ -53,78 +53,146 @@ void TestVersion::compare_data()
     QTest::addColumn<int>("expected"); // sign of a compared with b
 
     // The update framework's own cases for its standard comparator.
-    QTest::newRow("numbers: 1.0 < 1.1") << "1.0" << "1.1" << -1;
-    QTest::newRow("numbers: 1.0 == 1.0") << "1.0" << "1.0" << 0;
-    QTest::newRow("numbers: 2.0 > 1.1") << "2.0" << "1.1" << 1;
-    QTest::newRow("numbers: 0.1 > 0.0.1") << "0.1" << "0.0.1" << 1;
-    QTest::newRow("numbers: 0.1 < 0.1.2") << "0.1" << "0.1.2" << -1;
-    QTest::newRow("numbers: 1.0 == 1.0.0") << "1.0" << "1.0.0" << 0;
-    QTest::newRow("commit: 1.5.5-335d3e2 < 1.5.6-b252311") << "1.5.5-335d3e2" << "1.5.6-b252311" << -1;
-    QTest::newRow("commit: 1.5.5-335d3e2 == 1.5.5-a655360") << "1.5.5-335d3e2" << "1.5.5-a655360" << 0;
-    QTest::newRow("commit: 1.5-335d3e2 == 1.5.0-335d3e2") << "1.5-335d3e2" << "1.5.0-335d3e2" << 0;
-    QTest::newRow("pre-release: 1.5.5 < 1.5.6a1") << "1.5.5" << "1.5.6a1" << -1;
-    QTest::newRow("pre-release: 1.1.0b1 < 1.1.0b2") << "1.1.0b1" << "1.1.0b2" << -1;
-    QTest::newRow("pre-release: 1.1.1b2 < 1.1.2b1") << "1.1.1b2" << "1.1.2b1" << -1;
-    QTest::newRow("pre-release: 1.1.1b2 < 1.1.2a1") << "1.1.1b2" << "1.1.2a1" << -1;
-    QTest::newRow("pre-release: 1.0a1 < 1.0b1") << "1.0a1" << "1.0b1" << -1;
-    QTest::newRow("pre-release: 1.0b1 < 1.0") << "1.0b1" << "1.0" << -1;
-    QTest::newRow("pre-release: 0.9 < 1.0a1") << "0.9" << "1.0a1" << -1;
-    QTest::newRow("pre-release: 1.0b < 1.0b2") << "1.0b" << "1.0b2" << -1;
-    QTest::newRow("pre-release: 1.0b10 < 1.0b11") << "1.0b10" << "1.0b11" << -1;
-    QTest::newRow("pre-release: 1.0b9 < 1.0b10") << "1.0b9" << "1.0b10" << -1;
-    QTest::newRow("pre-release: 1.0rc < 1.0") << "1.0rc" << "1.0" << -1;
-    QTest::newRow("pre-release: 1.0b < 1.0") << "1.0b" << "1.0" << -1;
-    QTest::newRow("pre-release: 1.0pre1 < 1.0") << "1.0pre1" << "1.0" << -1;
-    QTest::newRow("pre-release: 1.0pre1 == 1.0.0pre1") << "1.0pre1" << "1.0.0pre1" << 0;
-    QTest::newRow("build: 1.0 (1234) < 1.0 (1235)") << "1.0 (1234)" << "1.0 (1235)" << -1;
-    QTest::newRow("build: 1.0b1 (1234) < 1.0 (1234)") << "1.0b1 (1234)" << "1.0 (1234)" << -1;
-    QTest::newRow("build: 1.0b5 (1234) < 1.0b5 (1235)") << "1.0b5 (1234)" << "1.0b5 (1235)" << -1;
-    QTest::newRow("build: 1.0b5 (1234) < 1.0.1b5 (1234)") << "1.0b5 (1234)" << "1.0.1b5 (1234)" << -1;
-    QTest::newRow("build: 1.0.1b5 (1234) < 1.0.1b6 (1234)") << "1.0.1b5 (1234)" << "1.0.1b6 (1234)" << -1;
-    QTest::newRow("build: 2.0.0.2429 < 2.0.0.2430") << "2.0.0.2429" << "2.0.0.2430" << -1;
-    QTest::newRow("build: 1.1.1.1818 < 2.0.0.2430") << "1.1.1.1818" << "2.0.0.2430" << -1;
-    QTest::newRow("build: 3.3 (5847) < 3.3.1b1 (5902)") << "3.3 (5847)" << "3.3.1b1 (5902)" << -1;
-    QTest::newRow("build: 3.3 (5847) == 3.3.0 (5847)") << "3.3 (5847)" << "3.3.0 (5847)" << 0;
-    QTest::newRow("build: 1.1.1.1818 == 1.1.1.1818.0") << "1.1.1.1818" << "1.1.1.1818.0" << 0;
-    QTest::newRow("build: 3.3b1 (5902) == 3.3.0b1 (5902)") << "3.3b1 (5902)" << "3.3.0b1 (5902)" << 0;
-    QTest::newRow("date: 201210251627 < 201211051041") << "201210251627" << "201211051041" << -1;
-    QTest::newRow("date: 201210251627.0 == 201210251627") << "201210251627.0" << "201210251627" << 0;
+    QTest::newRow("numbers: 1.0 < 1.1") << "1.0"
+                                        << "1.1" << -1;
+    QTest::newRow("numbers: 1.0 == 1.0") << "1.0"
+                                         << "1.0" << 0;
+    QTest::newRow("numbers: 2.0 > 1.1") << "2.0"
+                                        << "1.1" << 1;
+    QTest::newRow("numbers: 0.1 > 0.0.1") << "0.1"
+                                          << "0.0.1" << 1;
+    QTest::newRow("numbers: 0.1 < 0.1.2") << "0.1"
+                                          << "0.1.2" << -1;
+    QTest::newRow("numbers: 1.0 == 1.0.0") << "1.0"
+                                           << "1.0.0" << 0;
+    QTest::newRow("commit: 1.5.5-335d3e2 < 1.5.6-b252311") << "1.5.5-335d3e2"
+                                                           << "1.5.6-b252311" << -1;
+    QTest::newRow("commit: 1.5.5-335d3e2 == 1.5.5-a655360") << "1.5.5-335d3e2"
+                                                            << "1.5.5-a655360" << 0;
+    QTest::newRow("commit: 1.5-335d3e2 == 1.5.0-335d3e2") << "1.5-335d3e2"
+                                                          << "1.5.0-335d3e2" << 0;
+    QTest::newRow("pre-release: 1.5.5 < 1.5.6a1") << "1.5.5"
+                                                  << "1.5.6a1" << -1;
+    QTest::newRow("pre-release: 1.1.0b1 < 1.1.0b2") << "1.1.0b1"
+                                                    << "1.1.0b2" << -1;
+    QTest::newRow("pre-release: 1.1.1b2 < 1.1.2b1") << "1.1.1b2"
+                                                    << "1.1.2b1" << -1;
+    QTest::newRow("pre-release: 1.1.1b2 < 1.1.2a1") << "1.1.1b2"
+                                                    << "1.1.2a1" << -1;
+    QTest::newRow("pre-release: 1.0a1 < 1.0b1") << "1.0a1"
+                                                << "1.0b1" << -1;
+    QTest::newRow("pre-release: 1.0b1 < 1.0") << "1.0b1"
+                                              << "1.0" << -1;
+    QTest::newRow("pre-release: 0.9 < 1.0a1") << "0.9"
+                                              << "1.0a1" << -1;
+    QTest::newRow("pre-release: 1.0b < 1.0b2") << "1.0b"
+                                               << "1.0b2" << -1;
+    QTest::newRow("pre-release: 1.0b10 < 1.0b11") << "1.0b10"
+                                                  << "1.0b11" << -1;
+    QTest::newRow("pre-release: 1.0b9 < 1.0b10") << "1.0b9"
+                                                 << "1.0b10" << -1;
+    QTest::newRow("pre-release: 1.0rc < 1.0") << "1.0rc"
+                                              << "1.0" << -1;
+    QTest::newRow("pre-release: 1.0b < 1.0") << "1.0b"
+                                             << "1.0" << -1;
+    QTest::newRow("pre-release: 1.0pre1 < 1.0") << "1.0pre1"
+                                                << "1.0" << -1;
+    QTest::newRow("pre-release: 1.0pre1 == 1.0.0pre1") << "1.0pre1"
+                                                       << "1.0.0pre1" << 0;
+    QTest::newRow("build: 1.0 (1234) < 1.0 (1235)") << "1.0 (1234)"
+                                                    << "1.0 (1235)" << -1;
+    QTest::newRow("build: 1.0b1 (1234) < 1.0 (1234)") << "1.0b1 (1234)"
+                                                      << "1.0 (1234)" << -1;
+    QTest::newRow("build: 1.0b5 (1234) < 1.0b5 (1235)") << "1.0b5 (1234)"
+                                                        << "1.0b5 (1235)" << -1;
+    QTest::newRow("build: 1.0b5 (1234) < 1.0.1b5 (1234)") << "1.0b5 (1234)"
+                                                          << "1.0.1b5 (1234)" << -1;
+    QTest::newRow("build: 1.0.1b5 (1234) < 1.0.1b6 (1234)") << "1.0.1b5 (1234)"
+                                                            << "1.0.1b6 (1234)" << -1;
+    QTest::newRow("build: 2.0.0.2429 < 2.0.0.2430") << "2.0.0.2429"
+                                                    << "2.0.0.2430" << -1;
+    QTest::newRow("build: 1.1.1.1818 < 2.0.0.2430") << "1.1.1.1818"
+                                                    << "2.0.0.2430" << -1;
+    QTest::newRow("build: 3.3 (5847) < 3.3.1b1 (5902)") << "3.3 (5847)"
+                                                        << "3.3.1b1 (5902)" << -1;
+    QTest::newRow("build: 3.3 (5847) == 3.3.0 (5847)") << "3.3 (5847)"
+                                                       << "3.3.0 (5847)" << 0;
+    QTest::newRow("build: 1.1.1.1818 == 1.1.1.1818.0") << "1.1.1.1818"
+                                                       << "1.1.1.1818.0" << 0;
+    QTest::newRow("build: 3.3b1 (5902) == 3.3.0b1 (5902)") << "3.3b1 (5902)"
+                                                           << "3.3.0b1 (5902)" << 0;
+    QTest::newRow("date: 201210251627 < 201211051041") << "201210251627"
+                                                       << "201211051041" << -1;
+    QTest::newRow("date: 201210251627.0 == 201210251627") << "201210251627.0"
+                                                          << "201210251627" << 0;
 
     // What follows from the same rules.
-    QTest::newRow("numbers not text: 1.10 > 1.9") << "1.10" << "1.9" << 1;
-    QTest::newRow("major wins: 2.0 > 1.99.9") << "2.0" << "1.99.9" << 1;
-    QTest::newRow("several trailing zeros") << "2" << "2.0.0.0" << 0;
-    QTest::newRow("leading zeros ignored") << "1.01" << "1.1" << 0;
-    QTest::newRow("beta before rc") << "1.0b2" << "1.0rc1" << -1;
-    QTest::newRow("pre-release after trailing zero") << "1.0.0b1" << "1.0" << -1;
-    QTest::newRow("pre-release of next patch is newer") << "1.0.1b1" << "1.0" << 1;
-    QTest::newRow("trailing zero before a suffix: 1.5-abc == 1.5.0-abc") << "1.5-abc" << "1.5.0-abc" << 0;
-    QTest::newRow("dash starts a note: 1.0-beta == 1.0") << "1.0-beta" << "1.0" << 0;
-    QTest::newRow("dash notes: 1.0-rc.0 == 1.0-rc") << "1.0-rc.0" << "1.0-rc" << 0;
-    QTest::newRow("dash notes: 1.0-rc == 1.0-rc0") << "1.0-rc" << "1.0-rc0" << 0;
-    QTest::newRow("dash notes: 1.0-rc.0 == 1.0-rc0") << "1.0-rc.0" << "1.0-rc0" << 0;
-    QTest::newRow("letter where a period stands") << "1a" << "1.0" << -1;
-    QTest::newRow("number where a period stands") << "10" << "1.0" << 1;
-    QTest::newRow("a space is no period: 1 2 < 1.2") << "1 2" << "1.2" << -1;
-    QTest::newRow("build number makes newer: 1.0 (5) > 1.0") << "1.0 (5)" << "1.0" << 1;
-    QTest::newRow("build numbers") << "120" << "99" << 1;
-    QTest::newRow("numbers longer than 64 bits") << "1.18446744073709551616" << "1.18446744073709551615" << 1;
-    QTest::newRow("empty is oldest") << "" << "0.1" << -1;
-    QTest::newRow("text parts compare as text") << "1.0beta" << "1.0alpha" << 1;
-    QTest::newRow("text parts are case-sensitive: B < a") << "1.0B" << "1.0a" << -1;
+    QTest::newRow("numbers not text: 1.10 > 1.9") << "1.10"
+                                                  << "1.9" << 1;
+    QTest::newRow("major wins: 2.0 > 1.99.9") << "2.0"
+                                              << "1.99.9" << 1;
+    QTest::newRow("several trailing zeros") << "2"
+                                            << "2.0.0.0" << 0;
+    QTest::newRow("leading zeros ignored") << "1.01"
+                                           << "1.1" << 0;
+    QTest::newRow("beta before rc") << "1.0b2"
+                                    << "1.0rc1" << -1;
+    QTest::newRow("pre-release after trailing zero") << "1.0.0b1"
+                                                     << "1.0" << -1;
+    QTest::newRow("pre-release of next patch is newer") << "1.0.1b1"
+                                                        << "1.0" << 1;
+    QTest::newRow("trailing zero before a suffix: 1.5-abc == 1.5.0-abc") << "1.5-abc"
+                                                                         << "1.5.0-abc" << 0;
+    QTest::newRow("dash starts a note: 1.0-beta == 1.0") << "1.0-beta"
+                                                         << "1.0" << 0;
+    QTest::newRow("dash notes: 1.0-rc.0 == 1.0-rc") << "1.0-rc.0"
+                                                    << "1.0-rc" << 0;
+    QTest::newRow("dash notes: 1.0-rc == 1.0-rc0") << "1.0-rc"
+                                                   << "1.0-rc0" << 0;
+    QTest::newRow("dash notes: 1.0-rc.0 == 1.0-rc0") << "1.0-rc.0"
+                                                     << "1.0-rc0" << 0;
+    QTest::newRow("letter where a period stands") << "1a"
+                                                  << "1.0" << -1;
+    QTest::newRow("number where a period stands") << "10"
+                                                  << "1.0" << 1;
+    QTest::newRow("a space is no period: 1 2 < 1.2") << "1 2"
+                                                     << "1.2" << -1;
+    QTest::newRow("build number makes newer: 1.0 (5) > 1.0") << "1.0 (5)"
+                                                             << "1.0" << 1;
+    QTest::newRow("build numbers") << "120"
+                                   << "99" << 1;
+    QTest::newRow("numbers longer than 64 bits") << "1.18446744073709551616"
+                                                 << "1.18446744073709551615" << 1;
+    QTest::newRow("empty is oldest") << ""
+                                     << "0.1" << -1;
+    QTest::newRow("text parts compare as text") << "1.0beta"
+                                                << "1.0alpha" << 1;
+    QTest::newRow("text parts are case-sensitive: B < a") << "1.0B"
+                                                          << "1.0a" << -1;
 
     // Odd versions, where the framework's comparator contradicts itself; one answer each.
-    QTest::newRow("period then number after a word: 1.0b.1 < 1.0b0") << "1.0b.1" << "1.0b0" << -1;
-    QTest::newRow("number after a word: 1.0b < 1.0b0") << "1.0b" << "1.0b0" << -1;
-    QTest::newRow("period after a word: 1.0b < 1.0b.1") << "1.0b" << "1.0b.1" << -1;
-    QTest::newRow("word first: 0a1 < empty") << "0a1" << "" << -1;
-    QTest::newRow("leading period: empty < .18") << "" << ".18" << -1;
-    QTest::newRow("leading period: 0a1 < .18") << "0a1" << ".18" << -1;
-    QTest::newRow("leading period is a zero: .5 == 0.5") << ".5" << "0.5" << 0;
-    QTest::newRow("empty part is a zero: 1..2 == 1.0.2") << "1..2" << "1.0.2" << 0;
-    QTest::newRow("empty part is a zero: 1..2 < 1.2") << "1..2" << "1.2" << -1;
-    QTest::newRow("trailing period: 1. == 1") << "1." << "1" << 0;
-    QTest::newRow("leading dash is a separator: -1 > 0") << "-1" << "0" << 1;
+    QTest::newRow("period then number after a word: 1.0b.1 < 1.0b0") << "1.0b.1"
+                                                                     << "1.0b0" << -1;
+    QTest::newRow("number after a word: 1.0b < 1.0b0") << "1.0b"
+                                                       << "1.0b0" << -1;
+    QTest::newRow("period after a word: 1.0b < 1.0b.1") << "1.0b"
+                                                        << "1.0b.1" << -1;
+    QTest::newRow("word first: 0a1 < empty") << "0a1"
+                                             << "" << -1;
+    QTest::newRow("leading period: empty < .18") << ""
+                                                 << ".18" << -1;
+    QTest::newRow("leading period: 0a1 < .18") << "0a1"
+                                               << ".18" << -1;
+    QTest::newRow("leading period is a zero: .5 == 0.5") << ".5"
+                                                         << "0.5" << 0;
+    QTest::newRow("empty part is a zero: 1..2 == 1.0.2") << "1..2"
+                                                         << "1.0.2" << 0;
+    QTest::newRow("empty part is a zero: 1..2 < 1.2") << "1..2"
+                                                      << "1.2" << -1;
+    QTest::newRow("trailing period: 1. == 1") << "1."
+                                              << "1" << 0;
+    QTest::newRow("leading dash is a separator: -1 > 0") << "-1"
+                                                         << "0" << 1;
 }
 
 void TestVersion::compare()

@@ -20,8 +20,8 @@
 #include <optional>
 
 using namespace velmora;
-using window::WindowLifecycleView;
 using test::patience;
+using window::WindowLifecycleView;
 
 Q_DECLARE_METATYPE(std::optional<bool>)
 
@@ -74,7 +74,8 @@ struct GuardedWindow
         auto *layout = new QVBoxLayout(window.get());
         content = new QWidget(window.get());
         layout->addWidget(content);
-        guard = new WindowLifecycleView(answer.question(), [this] { ++quits; }, window.get());
+        guard = new WindowLifecycleView(
+            answer.question(), [this] { ++quits; }, window.get());
         window->resize(640, 480);
     }
 
@@ -187,7 +188,8 @@ private slots:
         } watcher;
         auto other = std::make_unique<QWidget>();
         other->installEventFilter(&watcher);
-        auto *lateGuard = new WindowLifecycleView(held.question(), [] {}, other.get());
+        auto *lateGuard = new WindowLifecycleView(
+            held.question(), [] {}, other.get());
         QCOMPARE(lateGuard->coordinator()->window(), other.get());
         other->resize(500, 400);
         other->show();
@@ -205,7 +207,8 @@ private slots:
         HeldAnswer held;
         int quits = 0;
         auto window = std::make_unique<QWidget>();
-        new WindowLifecycleView(held.question(), [&quits] { ++quits; }, window.get());
+        new WindowLifecycleView(
+            held.question(), [&quits] { ++quits; }, window.get());
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         QVERIFY(requestClose(*window));

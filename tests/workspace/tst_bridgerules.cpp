@@ -30,7 +30,8 @@ private slots:
         QTest::newRow("look-alike host localhost") << "getSaveLocation" << true << QUrl("http://localhost:18760/") << false;
         QTest::newRow("look-alike host with a suffix")
             << "getSaveLocation" << true << QUrl("http://127.0.0.1.example.com:18760/") << false;
-        QTest::newRow("an embedded frame of the page") << "getSaveLocation" << false << QUrl("http://127.0.0.1:18760/") << false;
+        QTest::newRow("an embedded frame of the page")
+            << "getSaveLocation" << false << QUrl("http://127.0.0.1:18760/") << false;
         QTest::newRow("no frame URL") << "getSaveLocation" << true << QUrl() << false;
         QTest::newRow("blank document") << "getSaveLocation" << true << QUrl("about:blank") << false;
         QTest::newRow("unknown name") << "deleteEverything" << true << QUrl("http://127.0.0.1:18760/") << false;
@@ -53,29 +54,51 @@ private slots:
     {
         QTest::addColumn<QString>("body");
         QTest::addColumn<QString>("path");
-        QTest::newRow("absolute text file") << "[{\"path\": \"/home/u/notes.txt\"}]" << "/home/u/notes.txt";
-        QTest::newRow("extension in capitals") << "[{\"path\": \"/home/u/NOTES.TXT\"}]" << "/home/u/NOTES.TXT";
-        QTest::newRow("each text extension: srt") << "[{\"path\": \"/a/b.srt\"}]" << "/a/b.srt";
-        QTest::newRow("each text extension: vtt") << "[{\"path\": \"/a/b.vtt\"}]" << "/a/b.vtt";
-        QTest::newRow("each text extension: md") << "[{\"path\": \"/a/b.Md\"}]" << "/a/b.Md";
+        QTest::newRow("absolute text file") << "[{\"path\": \"/home/u/notes.txt\"}]"
+                                            << "/home/u/notes.txt";
+        QTest::newRow("extension in capitals") << "[{\"path\": \"/home/u/NOTES.TXT\"}]"
+                                               << "/home/u/NOTES.TXT";
+        QTest::newRow("each text extension: srt") << "[{\"path\": \"/a/b.srt\"}]"
+                                                  << "/a/b.srt";
+        QTest::newRow("each text extension: vtt") << "[{\"path\": \"/a/b.vtt\"}]"
+                                                  << "/a/b.vtt";
+        QTest::newRow("each text extension: md") << "[{\"path\": \"/a/b.Md\"}]"
+                                                 << "/a/b.Md";
         QTest::newRow("other members are ignored")
-            << "[{\"path\": \"/a/b.txt\", \"more\": {\"deep\": [1, 2, {\"x\": null}]}}]" << "/a/b.txt";
-        QTest::newRow("a folder-like name ending in .txt") << "[{\"path\": \"/a/b.txt/\"}]" << "/a/b.txt/";
-        QTest::newRow("relative path") << "[{\"path\": \"notes.txt\"}]" << "";
-        QTest::newRow("home-relative path") << "[{\"path\": \"~/notes.txt\"}]" << "";
-        QTest::newRow("pdf") << "[{\"path\": \"/a/b.pdf\"}]" << "";
-        QTest::newRow("no extension") << "[{\"path\": \"/a/notes\"}]" << "";
-        QTest::newRow("a name that is only an extension") << "[{\"path\": \"/a/.txt\"}]" << "";
-        QTest::newRow("extension in the folder only") << "[{\"path\": \"/a.txt/notes\"}]" << "";
-        QTest::newRow("plain string body") << "[\"/a/b.txt\"]" << "";
-        QTest::newRow("dictionary without path") << "[{\"file\": \"/a/b.txt\"}]" << "";
-        QTest::newRow("path not a string") << "[{\"path\": [\"/a/b.txt\"]}]" << "";
-        QTest::newRow("path null") << "[{\"path\": null}]" << "";
-        QTest::newRow("array body") << "[[{\"path\": \"/a/b.txt\"}]]" << "";
-        QTest::newRow("no body") << "[null]" << "";
-        QTest::newRow("unreadable body") << "" << "";
-        QTest::newRow("not JSON") << "[{path: '/a/b.txt'}]" << "";
-        QTest::newRow("two values") << "[{\"path\": \"/a/b.txt\"}, 1]" << "";
+            << "[{\"path\": \"/a/b.txt\", \"more\": {\"deep\": [1, 2, {\"x\": null}]}}]"
+            << "/a/b.txt";
+        QTest::newRow("a folder-like name ending in .txt") << "[{\"path\": \"/a/b.txt/\"}]"
+                                                           << "/a/b.txt/";
+        QTest::newRow("relative path") << "[{\"path\": \"notes.txt\"}]"
+                                       << "";
+        QTest::newRow("home-relative path") << "[{\"path\": \"~/notes.txt\"}]"
+                                            << "";
+        QTest::newRow("pdf") << "[{\"path\": \"/a/b.pdf\"}]"
+                             << "";
+        QTest::newRow("no extension") << "[{\"path\": \"/a/notes\"}]"
+                                      << "";
+        QTest::newRow("a name that is only an extension") << "[{\"path\": \"/a/.txt\"}]"
+                                                          << "";
+        QTest::newRow("extension in the folder only") << "[{\"path\": \"/a.txt/notes\"}]"
+                                                      << "";
+        QTest::newRow("plain string body") << "[\"/a/b.txt\"]"
+                                           << "";
+        QTest::newRow("dictionary without path") << "[{\"file\": \"/a/b.txt\"}]"
+                                                 << "";
+        QTest::newRow("path not a string") << "[{\"path\": [\"/a/b.txt\"]}]"
+                                           << "";
+        QTest::newRow("path null") << "[{\"path\": null}]"
+                                   << "";
+        QTest::newRow("array body") << "[[{\"path\": \"/a/b.txt\"}]]"
+                                    << "";
+        QTest::newRow("no body") << "[null]"
+                                 << "";
+        QTest::newRow("unreadable body") << ""
+                                         << "";
+        QTest::newRow("not JSON") << "[{path: '/a/b.txt'}]"
+                                  << "";
+        QTest::newRow("two values") << "[{\"path\": \"/a/b.txt\"}, 1]"
+                                    << "";
     }
     void revealTextFilePath()
     {
@@ -97,15 +120,24 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("extension");
-        QTest::newRow("plain") << "/a/b.txt" << "txt";
-        QTest::newRow("capitals") << "/a/b.SRT" << "srt";
-        QTest::newRow("two dots") << "/a/b.tar.md" << "md";
-        QTest::newRow("trailing separator") << "/a/b.vtt/" << "vtt";
-        QTest::newRow("leading dot only") << "/a/.txt" << "";
-        QTest::newRow("leading dot and another") << "/a/.notes.txt" << "txt";
-        QTest::newRow("trailing dot") << "/a/b." << "";
-        QTest::newRow("dot in the folder") << "/a.b/c" << "";
-        QTest::newRow("no name") << "/" << "";
+        QTest::newRow("plain") << "/a/b.txt"
+                               << "txt";
+        QTest::newRow("capitals") << "/a/b.SRT"
+                                  << "srt";
+        QTest::newRow("two dots") << "/a/b.tar.md"
+                                  << "md";
+        QTest::newRow("trailing separator") << "/a/b.vtt/"
+                                            << "vtt";
+        QTest::newRow("leading dot only") << "/a/.txt"
+                                          << "";
+        QTest::newRow("leading dot and another") << "/a/.notes.txt"
+                                                 << "txt";
+        QTest::newRow("trailing dot") << "/a/b."
+                                      << "";
+        QTest::newRow("dot in the folder") << "/a.b/c"
+                                           << "";
+        QTest::newRow("no name") << "/"
+                                 << "";
     }
     void pathExtension()
     {
@@ -138,14 +170,20 @@ private slots:
         QTest::addColumn<QVariant>("stored");
         QTest::addColumn<QString>("downloads");
         QTest::addColumn<QString>("directory");
-        QTest::newRow("a chosen folder") << QVariant("/data/texts") << "/home/u/Downloads" << "/data/texts";
-        QTest::newRow("a chosen folder that has gone") << QVariant("/gone/away") << "/home/u/Downloads" << "/gone/away";
-        QTest::newRow("fresh installation") << QVariant() << "/home/u/Downloads" << "/home/u/Downloads";
-        QTest::newRow("empty string counts as none") << QVariant("") << "/home/u/Downloads" << "/home/u/Downloads";
-        QTest::newRow("a stored list is not a folder")
-            << QVariant(QStringList{"/data"}) << "/home/u/Downloads" << "/home/u/Downloads";
-        QTest::newRow("no downloads folder reported") << QVariant() << "" << "/home/u/Downloads";
-        QTest::newRow("trailing separators dropped") << QVariant("/data/texts//") << "" << "/data/texts";
+        QTest::newRow("a chosen folder") << QVariant("/data/texts") << "/home/u/Downloads"
+                                         << "/data/texts";
+        QTest::newRow("a chosen folder that has gone") << QVariant("/gone/away") << "/home/u/Downloads"
+                                                       << "/gone/away";
+        QTest::newRow("fresh installation") << QVariant() << "/home/u/Downloads"
+                                            << "/home/u/Downloads";
+        QTest::newRow("empty string counts as none") << QVariant("") << "/home/u/Downloads"
+                                                     << "/home/u/Downloads";
+        QTest::newRow("a stored list is not a folder") << QVariant(QStringList{"/data"}) << "/home/u/Downloads"
+                                                       << "/home/u/Downloads";
+        QTest::newRow("no downloads folder reported") << QVariant() << ""
+                                                      << "/home/u/Downloads";
+        QTest::newRow("trailing separators dropped") << QVariant("/data/texts//") << ""
+                                                     << "/data/texts";
     }
     void textSaveDirectory()
     {
@@ -160,10 +198,18 @@ private slots:
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("name");
-        QTest::newRow("folder") << "/home/u/Downloads" << "/home/u/Downloads" << "Downloads";
-        QTest::newRow("trailing separator") << "/data/texts/" << "/data/texts" << "texts";
-        QTest::newRow("Korean name") << "/data/받은 파일" << "/data/받은 파일" << "받은 파일";
-        QTest::newRow("root") << "/" << "/" << "/";
+        QTest::newRow("folder") << "/home/u/Downloads"
+                                << "/home/u/Downloads"
+                                << "Downloads";
+        QTest::newRow("trailing separator") << "/data/texts/"
+                                            << "/data/texts"
+                                            << "texts";
+        QTest::newRow("Korean name") << "/data/받은 파일"
+                                     << "/data/받은 파일"
+                                     << "받은 파일";
+        QTest::newRow("root") << "/"
+                              << "/"
+                              << "/";
     }
     void folderReply()
     {
@@ -198,8 +244,8 @@ private slots:
         QTest::addColumn<QVariant>("content");
         QTest::addColumn<QVariantMap>("message");
         QTest::newRow("value") << "value" << QVariant(true) << QVariantMap{{"value", true}};
-        QTest::newRow("dictionary value")
-            << "value" << QVariant(QVariantMap{{"path", "/a"}}) << QVariantMap{{"value", QVariantMap{{"path", "/a"}}}};
+        QTest::newRow("dictionary value") << "value" << QVariant(QVariantMap{{"path", "/a"}})
+                                          << QVariantMap{{"value", QVariantMap{{"path", "/a"}}}};
         QTest::newRow("no value") << "none" << QVariant() << QVariantMap{};
         QTest::newRow("error") << "error" << QVariant("문제") << QVariantMap{{"error", "문제"}};
     }
@@ -208,9 +254,9 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(QVariant, content);
         QFETCH(QVariantMap, message);
-        const BridgeReply reply = kind == "value" ? BridgeReply::withValue(content)
-            : kind == "error"                     ? BridgeReply::failure(content.toString())
-                                                  : BridgeReply::noValue();
+        const BridgeReply reply = kind == "value"   ? BridgeReply::withValue(content)
+                                  : kind == "error" ? BridgeReply::failure(content.toString())
+                                                    : BridgeReply::noValue();
         QCOMPARE(reply.toMessage(), message);
     }
 };

@@ -49,16 +49,16 @@ ContextMenuTarget field(bool selection, bool canPaste)
     return t;
 }
 
-const QByteArray page =
-    "<!doctype html><html><head><meta charset=utf-8><style>"
-    "body { margin: 0; font: 16px sans-serif; } #field, #link, #words { display: block; width: 300px; height: 40px;"
-    " margin: 10px; } #plain { height: 200px; }"
-    "</style></head><body>"
-    "<input id=field value='다섯 글자임'>"
-    "<a id=link href='/elsewhere?x=1'>링크</a>"
-    "<p id=words>선택할 글</p>"
-    "<div id=plain></div>"
-    "</body></html>";
+const QByteArray page
+    = "<!doctype html><html><head><meta charset=utf-8><style>"
+      "body { margin: 0; font: 16px sans-serif; } #field, #link, #words { display: block; width: 300px; height: 40px;"
+      " margin: 10px; } #plain { height: 200px; }"
+      "</style></head><body>"
+      "<input id=field value='다섯 글자임'>"
+      "<a id=link href='/elsewhere?x=1'>링크</a>"
+      "<p id=words>선택할 글</p>"
+      "<div id=plain></div>"
+      "</body></html>";
 
 } // namespace
 
@@ -76,12 +76,13 @@ class TestContextMenu : public QObject
     // of the menu that answered.
     std::optional<Actions> rightClick(const QString &id)
     {
-        const QVariantList centre =
-            test::evaluate(m_view->coordinator(),
-                           QStringLiteral("(() => { const r = document.getElementById('%1').getBoundingClientRect();"
-                                          " return [r.left + r.width / 2, r.top + r.height / 2]; })()")
-                               .arg(id))
-                .toList();
+        const QVariantList centre = test::evaluate(
+                                        m_view->coordinator(),
+                                        QStringLiteral(
+                                            "(() => { const r = document.getElementById('%1').getBoundingClientRect();"
+                                            " return [r.left + r.width / 2, r.top + r.height / 2]; })()")
+                                            .arg(id))
+                                        .toList();
         if (centre.size() != 2)
             return std::nullopt;
         QSignalSpy answered(menu(), &WorkspaceContextMenu::answered);
@@ -144,14 +145,13 @@ private slots:
         QTest::addColumn<Actions>("expected");
         using A = ContextMenuAction;
         QTest::newRow("plain page area") << ContextMenuTarget{false, false, false, false, false, false, true} << Actions{};
-        QTest::newRow("selected page text") << ContextMenuTarget{false, true, false, false, true, false, true}
-                                            << Actions{A::Copy};
+        QTest::newRow("selected page text")
+            << ContextMenuTarget{false, true, false, false, true, false, true} << Actions{A::Copy};
         QTest::newRow("link") << ContextMenuTarget{false, false, true, false, false, false, true}
                               << Actions{A::CopyLinkAddress};
-        QTest::newRow("selected text of a link") << ContextMenuTarget{false, true, true, false, true, false, true}
-                                                 << Actions{A::Copy, A::CopyLinkAddress};
-        QTest::newRow("field with a selection") << field(true, true)
-                                                << Actions{A::Cut, A::Copy, A::Paste, A::SelectAll};
+        QTest::newRow("selected text of a link")
+            << ContextMenuTarget{false, true, true, false, true, false, true} << Actions{A::Copy, A::CopyLinkAddress};
+        QTest::newRow("field with a selection") << field(true, true) << Actions{A::Cut, A::Copy, A::Paste, A::SelectAll};
         QTest::newRow("field without a selection") << field(false, true) << Actions{A::Paste, A::SelectAll};
         QTest::newRow("field, empty clipboard") << field(false, false) << Actions{A::SelectAll};
         ContextMenuTarget stale = field(false, false);

@@ -10,8 +10,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 #include <QSet>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cerrno>
@@ -82,29 +82,28 @@ private slots:
         const auto none = DownloadInterruptReason::NoReason;
         QTest::newRow("connection broken")
             << DownloadFailure::Kind::ConnectionBroken << none << "" << workspace::downloadConnectionBrokenText;
-        QTest::newRow("stopped by the engine") << DownloadFailure::Kind::Stopped << none << "" << workspace::downloadStoppedText;
-        QTest::newRow("network disconnected") << DownloadFailure::Kind::Interrupted
-                                              << DownloadInterruptReason::NetworkDisconnected << ""
-                                              << workspace::downloadNetworkFailedText;
+        QTest::newRow("stopped by the engine")
+            << DownloadFailure::Kind::Stopped << none << "" << workspace::downloadStoppedText;
+        QTest::newRow("network disconnected")
+            << DownloadFailure::Kind::Interrupted << DownloadInterruptReason::NetworkDisconnected << ""
+            << workspace::downloadNetworkFailedText;
         QTest::newRow("network time-out") << DownloadFailure::Kind::Interrupted << DownloadInterruptReason::NetworkTimeout
                                           << "" << workspace::downloadTimedOutText;
         QTest::newRow("disk full") << DownloadFailure::Kind::Interrupted << DownloadInterruptReason::FileNoSpace << ""
                                    << workspace::downloadNoSpaceText;
-        QTest::newRow("access denied") << DownloadFailure::Kind::Interrupted
-                                       << DownloadInterruptReason::FileAccessDenied << ""
-                                       << workspace::downloadAccessDeniedText;
+        QTest::newRow("access denied") << DownloadFailure::Kind::Interrupted << DownloadInterruptReason::FileAccessDenied
+                                       << "" << workspace::downloadAccessDeniedText;
         QTest::newRow("server forbids") << DownloadFailure::Kind::Interrupted << DownloadInterruptReason::ServerForbidden
                                         << "" << workspace::downloadRefusedText;
-        QTest::newRow("server failed") << DownloadFailure::Kind::Interrupted << DownloadInterruptReason::ServerFailed
-                                       << "" << workspace::downloadServerFailedText;
+        QTest::newRow("server failed") << DownloadFailure::Kind::Interrupted << DownloadInterruptReason::ServerFailed << ""
+                                       << workspace::downloadServerFailedText;
         QTest::newRow("blocked") << DownloadFailure::Kind::Interrupted << DownloadInterruptReason::FileVirusInfected << ""
                                  << workspace::downloadBlockedText;
         QTest::newRow("cancelled by the engine itself")
             << DownloadFailure::Kind::Interrupted << DownloadInterruptReason::UserCanceled << ""
             << workspace::downloadStoppedText;
-        QTest::newRow("a reason the engine added later")
-            << DownloadFailure::Kind::Interrupted << DownloadInterruptReason(99) << ""
-            << workspace::downloadUnknownFailureText;
+        QTest::newRow("a reason the engine added later") << DownloadFailure::Kind::Interrupted << DownloadInterruptReason(99)
+                                                         << "" << workspace::downloadUnknownFailureText;
         QTest::newRow("no reason") << DownloadFailure::Kind::Interrupted << none << ""
                                    << workspace::downloadUnknownFailureText;
         QTest::newRow("not placed, with the system's words")
@@ -113,12 +112,12 @@ private slots:
         QTest::newRow("not placed, system text on several lines")
             << DownloadFailure::Kind::NotPlaced << none << "  Read-only\nfile system \n"
             << downloadNotPlacedText + " (Read-only file system)";
-        QTest::newRow("not placed, no system text") << DownloadFailure::Kind::NotPlaced << none << ""
-                                                    << downloadNotPlacedText;
+        QTest::newRow("not placed, no system text")
+            << DownloadFailure::Kind::NotPlaced << none << "" << downloadNotPlacedText;
         QTest::newRow("not staged") << DownloadFailure::Kind::NotStaged << none << "Permission denied"
                                     << workspace::downloadNotStagedText + " (Permission denied)";
-        QTest::newRow("a kind added later") << DownloadFailure::Kind(42) << none << ""
-                                            << workspace::downloadUnknownFailureText;
+        QTest::newRow("a kind added later")
+            << DownloadFailure::Kind(42) << none << "" << workspace::downloadUnknownFailureText;
     }
     void failureDescription()
     {
@@ -170,8 +169,8 @@ private slots:
         const QStringList mixed{"a.m4a", "notes.txt", "b.MP4", "folder.mp4", "photo.png", "c.webm"};
         QTest::newRow("several") << mixed << true << QStringList{"a.m4a", "b.MP4", "c.webm"};
         QTest::newRow("one") << mixed << false << QStringList{"a.m4a"};
-        QTest::newRow("one, media not first") << QStringList{"notes.txt", "folder.mp4", "c.webm", "a.m4a"} << false
-                                              << QStringList{"c.webm"};
+        QTest::newRow("one, media not first")
+            << QStringList{"notes.txt", "folder.mp4", "c.webm", "a.m4a"} << false << QStringList{"c.webm"};
         QTest::newRow("no media") << QStringList{"notes.txt", "photo.png"} << true << QStringList{};
         QTest::newRow("nothing chosen") << QStringList{} << true << QStringList{};
     }
@@ -181,8 +180,12 @@ private slots:
         QFETCH(bool, multiple);
         QFETCH(QStringList, accepted);
         QTemporaryDir dir;
-        QVERIFY(test::writeFile(dir.filePath("a.m4a"), QByteArray("\0\0\0\x20" "ftypM4A ", 12)));
-        QVERIFY(test::writeFile(dir.filePath("b.MP4"), QByteArray("\0\0\0\x18" "ftypmp42", 12)));
+        QVERIFY(test::writeFile(dir.filePath("a.m4a"), QByteArray("\0\0\0\x20"
+                                                                  "ftypM4A ",
+                                                                  12)));
+        QVERIFY(test::writeFile(dir.filePath("b.MP4"), QByteArray("\0\0\0\x18"
+                                                                  "ftypmp42",
+                                                                  12)));
         QVERIFY(test::writeFile(dir.filePath("c.webm"), "\x1a\x45\xdf\xa3"));
         QVERIFY(test::writeFile(dir.filePath("notes.txt"), "text"));
         QVERIFY(test::writeFile(dir.filePath("photo.png"), "\x89PNG\r\n\x1a\n"));
@@ -204,24 +207,18 @@ private slots:
         QTest::addColumn<QList<int>>("consumeAt");
         QTest::addColumn<QList<bool>>("answers");
         const QString good = "velmora-file-input s3cr3t";
-        QTest::newRow("a report vouches once") << Messages{{0, good}} << QList<int>{10, 20}
-                                               << QList<bool>{true, false};
+        QTest::newRow("a report vouches once") << Messages{{0, good}} << QList<int>{10, 20} << QList<bool>{true, false};
         QTest::newRow("two reports, two requests")
-            << Messages{{0, good}, {5, good}} << QList<int>{10, 20, 30}
-            << QList<bool>{true, true, false};
-        QTest::newRow("another token") << Messages{{0, "velmora-file-input guess"}} << QList<int>{10}
-                                       << QList<bool>{false};
+            << Messages{{0, good}, {5, good}} << QList<int>{10, 20, 30} << QList<bool>{true, true, false};
+        QTest::newRow("another token") << Messages{{0, "velmora-file-input guess"}} << QList<int>{10} << QList<bool>{false};
         QTest::newRow("the token with more after it")
             << Messages{{0, good + " "}, {0, good + "x"}} << QList<int>{10} << QList<bool>{false};
-        QTest::newRow("no token") << Messages{{0, "velmora-file-input "}} << QList<int>{10}
-                                  << QList<bool>{false};
-        QTest::newRow("a report too old") << Messages{{0, good}} << QList<int>{2001}
-                                          << QList<bool>{false};
-        QTest::newRow("just within the lifetime") << Messages{{0, good}} << QList<int>{2000}
-                                                  << QList<bool>{true};
+        QTest::newRow("no token") << Messages{{0, "velmora-file-input "}} << QList<int>{10} << QList<bool>{false};
+        QTest::newRow("a report too old") << Messages{{0, good}} << QList<int>{2001} << QList<bool>{false};
+        QTest::newRow("just within the lifetime") << Messages{{0, good}} << QList<int>{2000} << QList<bool>{true};
         QTest::newRow("no more than four kept")
-            << Messages{{0, good}, {1, good}, {2, good}, {3, good}, {4, good}, {5, good}}
-            << QList<int>{10, 11, 12, 13, 14} << QList<bool>{true, true, true, true, false};
+            << Messages{{0, good}, {1, good}, {2, good}, {3, good}, {4, good}, {5, good}} << QList<int>{10, 11, 12, 13, 14}
+            << QList<bool>{true, true, true, true, false};
     }
     void fileInputReports()
     {
@@ -278,7 +275,7 @@ private slots:
         QFETCH(bool, occupied);
         QTemporaryDir destinations;
         std::unique_ptr<QTemporaryDir> sources = acrossFileSystems ? otherFileSystemFolder(destinations.path())
-                                                                    : std::make_unique<QTemporaryDir>();
+                                                                   : std::make_unique<QTemporaryDir>();
         if (!sources)
             QSKIP("no second file system to write to");
         const QString source = sources->filePath("download");
@@ -311,7 +308,7 @@ private slots:
         QFETCH(bool, acrossFileSystems);
         QTemporaryDir destinations;
         std::unique_ptr<QTemporaryDir> sources = acrossFileSystems ? otherFileSystemFolder(destinations.path())
-                                                                    : std::make_unique<QTemporaryDir>();
+                                                                   : std::make_unique<QTemporaryDir>();
         if (!sources)
             QSKIP("no second file system to write to");
         const QString source = sources->filePath("download");

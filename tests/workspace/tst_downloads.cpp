@@ -1,6 +1,6 @@
 #include "DownloadDoubles.h"
-#include "RecordingUrlOpener.h"
 #include "PageScript.h"
+#include "RecordingUrlOpener.h"
 #include "TestSupport.h"
 
 #include "workspace/Coordinator.h"
@@ -43,7 +43,8 @@ QByteArray smallBody(const QString &name)
 
 test::HttpReply attachment(const QString &name, const QByteArray &body)
 {
-    return test::HttpReply{200, body,
+    return test::HttpReply{200,
+                           body,
                            {{"Content-Type", "application/octet-stream"},
                             {"Content-Disposition", "attachment; filename=\"" + name.toUtf8() + "\""}},
                            false};
@@ -148,8 +149,8 @@ private slots:
                 reply.held = true;
                 return reply;
             }
-            return test::HttpReply{200, "<!doctype html><meta charset=utf-8><body>page",
-                                   {{"Content-Type", "text/html; charset=utf-8"}}, false};
+            return test::HttpReply{
+                200, "<!doctype html><meta charset=utf-8><body>page", {{"Content-Type", "text/html; charset=utf-8"}}, false};
         });
         QVERIFY(m_origin->listen());
     }
@@ -169,12 +170,18 @@ private slots:
         // "saved": the stored folder; "downloads": the user's Downloads folder; empty: the
         // panel's own default.
         QTest::addColumn<QString>("start");
-        QTest::newRow("subtitles written SRT") << QVariant("saved") << "Lecture.SRT" << "saved";
-        QTest::newRow("markdown") << QVariant("saved") << "summary.md" << "saved";
-        QTest::newRow("audio") << QVariant("saved") << "voice.m4a" << "";
-        QTest::newRow("no extension") << QVariant("saved") << "README" << "";
-        QTest::newRow("text, nothing stored") << QVariant() << "notes.txt" << "downloads";
-        QTest::newRow("text, empty string stored") << QVariant("") << "notes.vtt" << "downloads";
+        QTest::newRow("subtitles written SRT") << QVariant("saved") << "Lecture.SRT"
+                                               << "saved";
+        QTest::newRow("markdown") << QVariant("saved") << "summary.md"
+                                  << "saved";
+        QTest::newRow("audio") << QVariant("saved") << "voice.m4a"
+                               << "";
+        QTest::newRow("no extension") << QVariant("saved") << "README"
+                                      << "";
+        QTest::newRow("text, nothing stored") << QVariant() << "notes.txt"
+                                              << "downloads";
+        QTest::newRow("text, empty string stored") << QVariant("") << "notes.vtt"
+                                                   << "downloads";
     }
     void thePanelHoldsTheSuggestedNameAndStartsTextFilesInTheSaveDirectory()
     {
@@ -206,11 +213,12 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("chosenName");
         QTest::addColumn<QByteArray>("content");
-        QTest::newRow("small file, complete before the user chose")
-            << "/files/Transcript.txt" << "Lecture notes.txt" << smallBody("Transcript.txt");
-        QTest::newRow("large file, paused until the user chose")
-            << "/large/recording.m4a" << "녹음.m4a" << largeBody;
-        QTest::newRow("over a file of the user's") << "/files/Transcript.txt" << "keep.txt" << smallBody("Transcript.txt");
+        QTest::newRow("small file, complete before the user chose") << "/files/Transcript.txt"
+                                                                    << "Lecture notes.txt" << smallBody("Transcript.txt");
+        QTest::newRow("large file, paused until the user chose") << "/large/recording.m4a"
+                                                                 << "녹음.m4a" << largeBody;
+        QTest::newRow("over a file of the user's") << "/files/Transcript.txt"
+                                                   << "keep.txt" << smallBody("Transcript.txt");
     }
     void theDownloadStandsCompleteAtTheChosenPlace()
     {
@@ -277,18 +285,23 @@ private slots:
         QTest::addColumn<bool>("breakFirst");
         QTest::addColumn<QString>("description");
         QTest::newRow("connection closed while the panel was open")
-            << "/held/video.mp4" << "video.mp4" << true << workspace::downloadConnectionBrokenText;
-        QTest::newRow("connection closed at once")
-            << "/broken/video.mp4" << "video.mp4" << false << workspace::downloadConnectionBrokenText;
+            << "/held/video.mp4"
+            << "video.mp4" << true << workspace::downloadConnectionBrokenText;
+        QTest::newRow("connection closed at once") << "/broken/video.mp4"
+                                                   << "video.mp4" << false << workspace::downloadConnectionBrokenText;
         QTest::newRow("connection closed after the user chose")
-            << "/held/video.mp4" << "video.mp4" << false << workspace::downloadConnectionBrokenText;
+            << "/held/video.mp4"
+            << "video.mp4" << false << workspace::downloadConnectionBrokenText;
         QTest::newRow("connection closed over a file of the user's")
-            << "/held/keep.txt" << "keep.txt" << false << workspace::downloadConnectionBrokenText;
+            << "/held/keep.txt"
+            << "keep.txt" << false << workspace::downloadConnectionBrokenText;
         QTest::newRow("chosen folder missing")
-            << "/files/notes.txt" << "missing/notes.txt" << false
+            << "/files/notes.txt"
+            << "missing/notes.txt" << false
             << workspace::downloadNotPlacedText + QStringLiteral(" (") + qt_error_string(ENOENT) + QLatin1Char(')');
         QTest::newRow("chosen name is a folder")
-            << "/files/notes.txt" << "folder.txt" << false
+            << "/files/notes.txt"
+            << "folder.txt" << false
             << workspace::downloadNotPlacedText + QStringLiteral(" (") + qt_error_string(EISDIR) + QLatin1Char(')');
     }
     void aFailureShowsOneAlertAndLeavesNoPartAtTheChosenPlace()

@@ -1,6 +1,6 @@
 #include "DownloadDoubles.h"
-#include "RecordingUrlOpener.h"
 #include "PageScript.h"
+#include "RecordingUrlOpener.h"
 #include "TestSupport.h"
 
 #include "workspace/Coordinator.h"
@@ -76,9 +76,9 @@ class TestFileInputs : public QObject
         if (loaded.isEmpty() && !loaded.wait(patience))
             return false;
         return loaded.first().first().toBool()
-            && QTest::qWaitFor([this] { return m_view->webView()->focusProxy() != nullptr; }, patience)
-            // Both frames have loaded.
-            && QTest::qWaitFor([this] { return evaluate(coordinator(), "window.framesLoaded").toInt() == 2; }, patience);
+               && QTest::qWaitFor([this] { return m_view->webView()->focusProxy() != nullptr; }, patience)
+               // Both frames have loaded.
+               && QTest::qWaitFor([this] { return evaluate(coordinator(), "window.framesLoaded").toInt() == 2; }, patience);
     }
 
     // A real click, as the user's mouse makes it, at the point of the page (main frame
@@ -114,8 +114,7 @@ class TestFileInputs : public QObject
     // The names of the files the main frame's input with this id holds.
     QStringList filesOf(const QString &id)
     {
-        return evaluate(coordinator(),
-                        QStringLiteral("[...document.getElementById('%1').files].map(f => f.name)").arg(id))
+        return evaluate(coordinator(), QStringLiteral("[...document.getElementById('%1').files].map(f => f.name)").arg(id))
             .toStringList();
     }
 
@@ -124,8 +123,12 @@ private slots:
     {
         m_files = std::make_unique<QTemporaryDir>();
         QVERIFY(m_files->isValid());
-        QVERIFY(test::writeFile(file("voice.m4a"), QByteArray("\0\0\0\x20" "ftypM4A \0\0\0\0M4A mp42isom", 28)));
-        QVERIFY(test::writeFile(file("clip.mp4"), QByteArray("\0\0\0\x18" "ftypmp42\0\0\0\0mp42isom", 24)));
+        QVERIFY(test::writeFile(file("voice.m4a"), QByteArray("\0\0\0\x20"
+                                                              "ftypM4A \0\0\0\0M4A mp42isom",
+                                                              28)));
+        QVERIFY(test::writeFile(file("clip.mp4"), QByteArray("\0\0\0\x18"
+                                                             "ftypmp42\0\0\0\0mp42isom",
+                                                             24)));
         QVERIFY(test::writeFile(file("song.mp3"), "ID3\x03\0\0\0\0\0\0"));
         QVERIFY(test::writeFile(file("notes.txt"), "plain text\n"));
         QVERIFY(test::writeFile(file("photo.png"), "\x89PNG\r\n\x1a\n"));
@@ -141,8 +144,10 @@ private slots:
             return html("<input id=one type=file accept='text/plain,image/png'>"
                         "<input id=many type=file multiple accept='.txt,.png'>"
                         "<iframe id=same src='/frame' onload='framesLoaded++'></iframe>"
-                        "<iframe id=written srcdoc=\"" + framePage + "\" onload='framesLoaded++'></iframe>"
-                        "<script>window.framesLoaded = window.framesLoaded || 0;</script>");
+                        "<iframe id=written srcdoc=\""
+                        + framePage
+                        + "\" onload='framesLoaded++'></iframe>"
+                          "<script>window.framesLoaded = window.framesLoaded || 0;</script>");
         });
         QVERIFY(m_origin->listen());
     }
@@ -247,13 +252,14 @@ private slots:
         QVERIFY(openPage(&m_panel));
         QSignalSpy answered(coordinator()->fileInputPanel(), &workspace::FileInputPanel::answered);
         m_panel.answer = {file("voice.m4a")};
-        evaluate(coordinator(), QStringLiteral("window.pickerOutcome = 'pending';"
-                                               "const pick = document.createElement('button');"
-                                               "pick.id = 'pick'; pick.textContent = 'pick';"
-                                               "pick.onclick = () => window.%1.then(() => { window.pickerOutcome = 'chosen'; },"
-                                               " (e) => { window.pickerOutcome = e.name; });"
-                                               "document.body.prepend(pick);")
-                                    .arg(picker));
+        evaluate(coordinator(),
+                 QStringLiteral("window.pickerOutcome = 'pending';"
+                                "const pick = document.createElement('button');"
+                                "pick.id = 'pick'; pick.textContent = 'pick';"
+                                "pick.onclick = () => window.%1.then(() => { window.pickerOutcome = 'chosen'; },"
+                                " (e) => { window.pickerOutcome = e.name; });"
+                                "document.body.prepend(pick);")
+                     .arg(picker));
         // The user's click lets the page open a picker. On a loaded machine the engine may
         // let the click's activation lapse before the handler runs (NotAllowedError, and the
         // request never reaches Velmora); such a click is made again.
@@ -262,7 +268,7 @@ private slots:
             click("pick");
             QTRY_VERIFY_WITH_TIMEOUT(!answered.isEmpty()
                                          || evaluate(coordinator(), "window.pickerOutcome").toString()
-                                             == QLatin1String("NotAllowedError"),
+                                                == QLatin1String("NotAllowedError"),
                                      patience);
         }
         QVERIFY2(!answered.isEmpty(), qPrintable(evaluate(coordinator(), "window.pickerOutcome").toString()));

@@ -21,9 +21,9 @@ namespace QTest {
 template<>
 char *toString(const NavigationDecision &d)
 {
-    const char *policy = d.policy == NavigationActionPolicy::Allow ? "allow"
-        : d.policy == NavigationActionPolicy::Download             ? "download"
-                                                                   : "cancel";
+    const char *policy = d.policy == NavigationActionPolicy::Allow      ? "allow"
+                         : d.policy == NavigationActionPolicy::Download ? "download"
+                                                                        : "cancel";
     return qstrdup(QByteArray(policy).append(d.openExternally ? " + open externally" : "").constData());
 }
 } // namespace QTest
@@ -45,12 +45,15 @@ private slots:
         QTest::newRow("https where the page is http") << page.toString() << "https://127.0.0.1:18760/" << false;
         QTest::newRow("localhost is another host") << page.toString() << "http://localhost:18760/" << false;
         QTest::newRow("no port against an explicit one") << page.toString() << "http://127.0.0.1/" << false;
-        QTest::newRow("explicit default port against none") << "http://example.com" << "http://example.com:80/" << false;
-        QTest::newRow("both without port") << "https://example.com" << "https://example.com/x" << true;
+        QTest::newRow("explicit default port against none") << "http://example.com"
+                                                            << "http://example.com:80/" << false;
+        QTest::newRow("both without port") << "https://example.com"
+                                           << "https://example.com/x" << true;
         QTest::newRow("empty URL") << page.toString() << "" << false;
         QTest::newRow("blob of the page") << page.toString() << "blob:http://127.0.0.1:18760/1234" << false;
         QTest::newRow("about:blank") << page.toString() << "about:blank" << false;
-        QTest::newRow("absent host equals absent host") << "file:///a" << "file:///b" << true;
+        QTest::newRow("absent host equals absent host") << "file:///a"
+                                                        << "file:///b" << true;
     }
     void matchesOrigin()
     {
@@ -133,7 +136,8 @@ private slots:
         QTest::newRow("token only") << "velmora-link-activation secret" << true << false;
         QTest::newRow("empty token") << "velmora-link-activation  https://example.com/" << true << false;
         QTest::newRow("ordinary log line") << "https://example.com/" << false << false;
-        QTest::newRow("prefix later in the line") << "x velmora-link-activation secret https://example.com/" << false << false;
+        QTest::newRow("prefix later in the line")
+            << "x velmora-link-activation secret https://example.com/" << false << false;
     }
     void activationMessages()
     {

@@ -3,9 +3,9 @@
 // answers, and how it winds its work down when the app prepares an update.
 
 #include "BridgeDoubles.h"
+#include "PageScript.h"
 #include "RecordingUrlOpener.h"
 #include "RunningBackend.h"
-#include "PageScript.h"
 #include "TestSupport.h"
 
 #include "platform/Bundle.h"
@@ -33,9 +33,7 @@ using test::evaluate;
 using test::patience;
 using workspace::WorkspaceView;
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 class TestReferencePage : public QObject
 {
@@ -153,13 +151,14 @@ private slots:
         // No recorder folder at all: not a matter of permission, simply no recordings yet.
         evaluate(page(), "$('load-recordings').click()");
         QTRY_COMPARE_WITH_TIMEOUT(text("recordings-message"),
-                                  QStringLiteral("녹음 파일이 아직 없습니다. 녹음 앱으로 녹음하면 여기에 표시됩니다."), patience);
+                                  QStringLiteral("녹음 파일이 아직 없습니다. 녹음 앱으로 녹음하면 여기에 표시됩니다."),
+                                  patience);
         QCOMPARE(evaluate(page(), "$('privacy').hidden").toBool(), true);
         // No sound recorder is installed: the app's text reaches the page, with what to install.
         evaluate(page(), "$('open-recorder').click()");
-        QTRY_COMPARE_WITH_TIMEOUT(text("recordings-message"),
-                                  QStringLiteral("음성 메모 앱을 찾을 수 없습니다. GNOME 녹음기 또는 KDE KRecorder를 설치해 주세요."),
-                                  patience);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            text("recordings-message"),
+            QStringLiteral("음성 메모 앱을 찾을 수 없습니다. GNOME 녹음기 또는 KDE KRecorder를 설치해 주세요."), patience);
     }
 
     void koreanWordsStayWholeAndTheFileInputLooksLikeTheOtherControls()
@@ -194,8 +193,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(evaluate(page(), "$('job-progress').hidden").toBool(), false, patience);
         QCOMPARE(busy(), QVariant(true));
 
-        QCoro::Task<backend::PageScriptResult> preparing =
-            m_view->pageScripts()->runAsyncFunction(QStringLiteral("return await window.prepareForAppUpdate();"));
+        QCoro::Task<backend::PageScriptResult> preparing = m_view->pageScripts()->runAsyncFunction(
+            QStringLiteral("return await window.prepareForAppUpdate();"));
         const backend::PageScriptResult prepared = test::waitFor(preparing);
         QVERIFY(prepared.ok);
         QCOMPARE(prepared.value, QVariant(true));
@@ -209,8 +208,8 @@ private slots:
         QCOMPARE(links, (QStringList{"txt", "srt", "vtt", "md"}));
 
         // A page with nothing running agrees at once.
-        QCoro::Task<backend::PageScriptResult> again =
-            m_view->pageScripts()->runAsyncFunction(QStringLiteral("return await window.prepareForAppUpdate();"));
+        QCoro::Task<backend::PageScriptResult> again = m_view->pageScripts()->runAsyncFunction(
+            QStringLiteral("return await window.prepareForAppUpdate();"));
         QCOMPARE(test::waitFor(again).value, QVariant(true));
     }
 };

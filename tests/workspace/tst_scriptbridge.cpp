@@ -1,9 +1,9 @@
 #include "AccessDoubles.h"
 #include "BridgeDoubles.h"
 #include "BridgeTestScripts.h"
+#include "PageScript.h"
 #include "RecordingUrlOpener.h"
 #include "ScriptedUpdater.h"
-#include "PageScript.h"
 #include "TestSupport.h"
 
 #include "access/FullDiskAccessAssistant.h"
@@ -53,14 +53,17 @@ using test::bridgepages::pageScript;
 // names, and reports the outcome to the page.
 QByteArray sameOriginFrame(const QByteArray &mode)
 {
-    const QByteArray attempt =
-        "const report = (outcome) => { outcome.mode = '" + mode + "'; top.frameOutcomes['" + mode + "'] = outcome; };"
-        "function attempt() {"
-        "  try {"
-        "    (" + QByteArray(mode == "own bridge" ? "window" : "top") + ").webkit.messageHandlers.getSaveLocation.postMessage({}).then("
-        "      () => report({state: 'resolved'}), (e) => report({state: 'rejected', message: e.message}));"
-        "  } catch (e) { report({state: 'threw', message: String(e)}); }"
-        "}";
+    const QByteArray attempt
+        = "const report = (outcome) => { outcome.mode = '" + mode + "'; top.frameOutcomes['" + mode
+          + "'] = outcome; };"
+            "function attempt() {"
+            "  try {"
+            "    ("
+          + QByteArray(mode == "own bridge" ? "window" : "top")
+          + ").webkit.messageHandlers.getSaveLocation.postMessage({}).then("
+            "      () => report({state: 'resolved'}), (e) => report({state: 'rejected', message: e.message}));"
+            "  } catch (e) { report({state: 'threw', message: String(e)}); }"
+            "}";
     if (mode == "module")
         return "<script>" + attempt + "window.attempt = attempt;</script><script type=module>window.attempt();</script>";
     QByteArray start;
@@ -71,7 +74,8 @@ QByteArray sameOriginFrame(const QByteArray &mode)
     else if (mode == "function")
         start = "setTimeout(function later() { attempt(); }, 0);";
     else if (mode == "event")
-        start = "addEventListener('velmora-test', () => attempt()); setTimeout(() => dispatchEvent(new Event('velmora-test')), 0);";
+        start = "addEventListener('velmora-test', () => attempt()); setTimeout(() => dispatchEvent(new "
+                "Event('velmora-test')), 0);";
     else if (mode == "strict timer")
         return "<script>'use strict';" + attempt + "setTimeout(() => attempt(), 0);</script>";
     return "<script>" + attempt + start + "</script>";
@@ -81,7 +85,8 @@ using test::bridgepages::foreignFrame;
 
 test::HttpReply html(const QByteArray &body)
 {
-    return test::HttpReply{200, "<!doctype html><meta charset=utf-8><body>" + body, {{"Content-Type", "text/html; charset=utf-8"}}, false};
+    return test::HttpReply{
+        200, "<!doctype html><meta charset=utf-8><body>" + body, {{"Content-Type", "text/html; charset=utf-8"}}, false};
 }
 
 QVariantMap fromJson(const QVariant &text)
@@ -373,7 +378,8 @@ private slots:
         QVariantMap result;
         QVERIFY(QTest::qWaitFor(
             [&] {
-                result = fromJson(evaluate(bridged.page, QStringLiteral("JSON.stringify(frameOutcomes['foreign'] || null)")));
+                result = fromJson(
+                    evaluate(bridged.page, QStringLiteral("JSON.stringify(frameOutcomes['foreign'] || null)")));
                 return !result.isEmpty();
             },
             patience));
@@ -391,9 +397,9 @@ private slots:
         QVERIFY(openPage());
         QSignalSpy replies(page()->scriptBridge(), &workspace::ScriptBridge::messageAnswered);
         QStringList names = workspace::bridgeMessageNames;
-        names << "unknownName" << "";
-        const int bodies = evaluate(page(), test::bridgepages::floodBodiesScript)
-                               .toInt();
+        names << "unknownName"
+              << "";
+        const int bodies = evaluate(page(), test::bridgepages::floodBodiesScript).toInt();
         QVERIFY(bodies > 20);
         for (const QString &name : std::as_const(names)) {
             evaluate(page(), QStringLiteral("floodBodies.forEach((body, i) => post('%1:' + i, '%1', body))").arg(name));
@@ -405,7 +411,8 @@ private slots:
             m_panel.answer(i, std::nullopt);
         QTRY_COMPARE_WITH_TIMEOUT(replies.size(), total, patience);
         QTRY_COMPARE_WITH_TIMEOUT(
-            evaluate(page(), "Object.values(outcomes).filter((o) => o.state === 'resolved' || o.state === 'rejected').length")
+            evaluate(page(),
+                     "Object.values(outcomes).filter((o) => o.state === 'resolved' || o.state === 'rejected').length")
                 .toInt(),
             total, patience);
         // Nothing more arrives later.
@@ -427,9 +434,8 @@ private slots:
         const QString folder = secret.filePath("secret-folder-3141");
         QVERIFY(QDir().mkpath(folder));
         QSettings().setValue(workspace::textSaveDirectoryKey, folder);
-        m_origin->setHandler([](const QByteArray &, const QString &) {
-            return html(pageScript + test::bridgepages::honestPartScript);
-        });
+        m_origin->setHandler(
+            [](const QByteArray &, const QString &) { return html(pageScript + test::bridgepages::honestPartScript); });
         QVERIFY(openPage());
         evaluate(page(), test::bridgepages::tamperingScript);
         evaluate(page(), test::bridgepages::honestCallScript);
@@ -485,7 +491,7 @@ private slots:
             QSettings().setValue(workspace::textSaveDirectoryKey, stored.toString().replace("%1", home.path()));
         const QVariantMap reply = call("getSaveLocation").value("value").toMap();
         const QString path = expected == "downloads" ? downloads
-            : expected == "stored"                   ? home.filePath("texts")
+                             : expected == "stored"  ? home.filePath("texts")
                                                      : home.path();
         QCOMPARE(reply, (QVariantMap{{"path", path}, {"name", QFileInfo(path).fileName()}}));
     }
@@ -496,19 +502,28 @@ private slots:
         QTest::addColumn<QString>("error");
         QTest::addColumn<QString>("revealed");
         QTest::addColumn<bool>("shows"); // a file manager or a folder opener can be started
-        QTest::newRow("existing file, extension in capitals") << "{path: '%1/NOTES.TXT'}" << "" << "%1/NOTES.TXT" << true;
-        QTest::newRow("subtitles") << "{path: '%1/talk.srt', note: 'extra members are ignored'}" << "" << "%1/talk.srt" << true;
-        QTest::newRow("a link to a text file") << "{path: '%1/link.md'}" << "" << "%1/link.md" << true;
+        QTest::newRow("existing file, extension in capitals") << "{path: '%1/NOTES.TXT'}"
+                                                              << ""
+                                                              << "%1/NOTES.TXT" << true;
+        QTest::newRow("subtitles") << "{path: '%1/talk.srt', note: 'extra members are ignored'}"
+                                   << ""
+                                   << "%1/talk.srt" << true;
+        QTest::newRow("a link to a text file") << "{path: '%1/link.md'}"
+                                               << ""
+                                               << "%1/link.md" << true;
         QTest::newRow("relative path") << "{path: 'NOTES.TXT'}" << workspace::revealPathInvalidMessage << "" << true;
         QTest::newRow("pdf") << "{path: '%1/paper.pdf'}" << workspace::revealPathInvalidMessage << "" << true;
         QTest::newRow("plain string body") << "'%1/NOTES.TXT'" << workspace::revealPathInvalidMessage << "" << true;
-        QTest::newRow("dictionary without path") << "{file: '%1/NOTES.TXT'}" << workspace::revealPathInvalidMessage << "" << true;
+        QTest::newRow("dictionary without path")
+            << "{file: '%1/NOTES.TXT'}" << workspace::revealPathInvalidMessage << "" << true;
         QTest::newRow("no body") << "undefined" << workspace::revealPathInvalidMessage << "" << true;
-        QTest::newRow("folder named like a text file") << "{path: '%1/folder.txt'}" << workspace::revealFileMissingMessage << "" << true;
+        QTest::newRow("folder named like a text file")
+            << "{path: '%1/folder.txt'}" << workspace::revealFileMissingMessage << "" << true;
         QTest::newRow("missing file") << "{path: '%1/missing.vtt'}" << workspace::revealFileMissingMessage << "" << true;
-        QTest::newRow("a link to nothing") << "{path: '%1/dangling.md'}" << workspace::revealFileMissingMessage << "" << true;
-        QTest::newRow("nothing can show it") << "{path: '%1/talk.srt'}" << workspace::revealFailedMessage
-                                             << "%1/talk.srt" << false;
+        QTest::newRow("a link to nothing")
+            << "{path: '%1/dangling.md'}" << workspace::revealFileMissingMessage << "" << true;
+        QTest::newRow("nothing can show it")
+            << "{path: '%1/talk.srt'}" << workspace::revealFailedMessage << "%1/talk.srt" << false;
     }
     void revealTextFile()
     {
@@ -702,7 +717,8 @@ private slots:
             << QVariantMap{{"CFBundleShortVersionString", "2.3.1"}} << true
             << QVariantMap{{"version", "2.3.1"}, {"updatesAvailable", true}, {"canCheckForUpdates", true}};
         QTest::newRow("no short version string")
-            << QVariantMap{} << false << QVariantMap{{"version", ""}, {"updatesAvailable", true}, {"canCheckForUpdates", false}};
+            << QVariantMap{} << false
+            << QVariantMap{{"version", ""}, {"updatesAvailable", true}, {"canCheckForUpdates", false}};
         QTest::newRow("short version string not a string")
             << QVariantMap{{"CFBundleShortVersionString", 7}} << false
             << QVariantMap{{"version", ""}, {"updatesAvailable", true}, {"canCheckForUpdates", false}};
@@ -741,8 +757,8 @@ private slots:
     {
         QTest::addColumn<QStringList>("installed");
         QTest::addColumn<QStringList>("opened");
-        QTest::newRow("GNOME Sound Recorder") << QStringList{"org.gnome.SoundRecorder", "org.kde.krecorder"}
-                                              << QStringList{"org.gnome.SoundRecorder"};
+        QTest::newRow("GNOME Sound Recorder")
+            << QStringList{"org.gnome.SoundRecorder", "org.kde.krecorder"} << QStringList{"org.gnome.SoundRecorder"};
         QTest::newRow("KDE's recorder") << QStringList{"org.kde.krecorder"} << QStringList{"org.kde.krecorder"};
         QTest::newRow("no recorder") << QStringList{"com.apple.VoiceMemos"} << QStringList{};
     }

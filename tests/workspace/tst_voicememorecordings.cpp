@@ -5,10 +5,10 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QScopeGuard>
 #include <QThread>
 #include <QThreadPool>
 
@@ -114,7 +114,8 @@ private slots:
         if (::geteuid() != 0) {
             QVERIFY(QFile::setPermissions(folders.at(0), QFileDevice::WriteOwner | QFileDevice::ExeOwner));
             auto restore = qScopeGuard([&] {
-                QFile::setPermissions(folders.at(0), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+                QFile::setPermissions(folders.at(0),
+                                      QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
             });
             QCOMPARE(workspace::folderAccess(folders.at(0)), FolderAccess::Refused);
         }

@@ -1,6 +1,6 @@
 #include "DownloadDoubles.h"
-#include "RecordingUrlOpener.h"
 #include "PageScript.h"
+#include "RecordingUrlOpener.h"
 #include "TestSupport.h"
 
 #include "backend/BackendController.h"
@@ -33,15 +33,27 @@ QByteArray startPage(quint16 otherPort)
            "a, button { display: block; width: 320px; height: 36px; margin: 4px; }"
            "</style></head><body>"
            "<a id=same href='/second'>same</a>"
-           "<a id=other href='" + other + "/clicked'>other port</a>"
-           "<a id=secure href='https://127.0.0.1:" + QByteArray::number(otherPort) + "/secure'>https</a>"
-           "<a id=mail href='mailto:someone@example.com'>mail</a>"
-           "<a id=blank target=_blank href='" + other + "/blank'>blank</a>"
-           "<button id=jump onclick=\"location.href='" + other + "/jump'\">jump</button>"
-           "<a id=hijack href='/second' onclick=\"event.preventDefault(); location.href='" + other + "/hijack'\">hijack</a>"
-           "<button id=popup onclick=\"window.open('" + other + "/popup')\">popup</button>"
-           "<iframe id=frame src='/frame' style='width: 320px; height: 60px; border: 0'></iframe>"
-           "</body></html>";
+           "<a id=other href='"
+           + other
+           + "/clicked'>other port</a>"
+             "<a id=secure href='https://127.0.0.1:"
+           + QByteArray::number(otherPort)
+           + "/secure'>https</a>"
+             "<a id=mail href='mailto:someone@example.com'>mail</a>"
+             "<a id=blank target=_blank href='"
+           + other
+           + "/blank'>blank</a>"
+             "<button id=jump onclick=\"location.href='"
+           + other
+           + "/jump'\">jump</button>"
+             "<a id=hijack href='/second' onclick=\"event.preventDefault(); location.href='"
+           + other
+           + "/hijack'\">hijack</a>"
+             "<button id=popup onclick=\"window.open('"
+           + other
+           + "/popup')\">popup</button>"
+             "<iframe id=frame src='/frame' style='width: 320px; height: 60px; border: 0'></iframe>"
+             "</body></html>";
 }
 
 test::HttpReply html(const QByteArray &body)
@@ -80,7 +92,7 @@ class TestWorkspaceView : public QObject
         if (loaded.isEmpty() && !loaded.wait(patience))
             return false;
         return loaded.first().first().toBool()
-            && QTest::qWaitFor([this] { return m_view->webView()->focusProxy() != nullptr; }, patience);
+               && QTest::qWaitFor([this] { return m_view->webView()->focusProxy() != nullptr; }, patience);
     }
 
     // A real click, as the user's mouse makes it, at the centre of the element with this id.
@@ -134,8 +146,11 @@ private slots:
             if (path.startsWith(QLatin1String("/second")))
                 return html("<p>second</p>");
             if (path == QLatin1String("/files/notes.txt"))
-                return test::HttpReply{200, "text", {{"Content-Type", "text/plain"},
-                                                     {"Content-Disposition", "Attachment; filename=\"notes.txt\""}}, false};
+                return test::HttpReply{
+                    200,
+                    "text",
+                    {{"Content-Type", "text/plain"}, {"Content-Disposition", "Attachment; filename=\"notes.txt\""}},
+                    false};
             if (path == QLatin1String("/files/plain.txt"))
                 return test::HttpReply{200, "plain", {{"Content-Type", "text/plain"}}, false};
             if (path == QLatin1String("/files/data.bin"))
@@ -179,14 +194,22 @@ private slots:
         QTest::addColumn<QString>("id");
         QTest::addColumn<QString>("target");
         QTest::addColumn<bool>("opensInBrowser");
-        QTest::newRow("link to another port") << "other" << "/clicked" << true;
-        QTest::newRow("https link") << "secure" << "https:/secure" << true;
-        QTest::newRow("target=_blank link to another port") << "blank" << "/blank" << true;
-        QTest::newRow("link inside an embedded frame") << "frame" << "/framed" << true;
-        QTest::newRow("script jump from a clicked button") << "jump" << "/jump" << false;
-        QTest::newRow("script jump from a clicked link's handler") << "hijack" << "/hijack" << false;
-        QTest::newRow("window.open from a clicked button") << "popup" << "/popup" << false;
-        QTest::newRow("e-mail link") << "mail" << "mailto:someone@example.com" << false;
+        QTest::newRow("link to another port") << "other"
+                                              << "/clicked" << true;
+        QTest::newRow("https link") << "secure"
+                                    << "https:/secure" << true;
+        QTest::newRow("target=_blank link to another port") << "blank"
+                                                            << "/blank" << true;
+        QTest::newRow("link inside an embedded frame") << "frame"
+                                                       << "/framed" << true;
+        QTest::newRow("script jump from a clicked button") << "jump"
+                                                           << "/jump" << false;
+        QTest::newRow("script jump from a clicked link's handler") << "hijack"
+                                                                   << "/hijack" << false;
+        QTest::newRow("window.open from a clicked button") << "popup"
+                                                           << "/popup" << false;
+        QTest::newRow("e-mail link") << "mail"
+                                     << "mailto:someone@example.com" << false;
     }
     void clickedElements()
     {
@@ -248,14 +271,17 @@ private slots:
         QTest::addColumn<QString>("script");
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("suggestedName");
-        QTest::newRow("attachment, capital A")
-            << "location.href = '/files/notes.txt'" << "/files/notes.txt" << "notes.txt";
-        QTest::newRow("type the view cannot show")
-            << "location.href = '/files/data.bin'" << "/files/data.bin" << "data.bin";
+        QTest::newRow("attachment, capital A") << "location.href = '/files/notes.txt'"
+                                               << "/files/notes.txt"
+                                               << "notes.txt";
+        QTest::newRow("type the view cannot show") << "location.href = '/files/data.bin'"
+                                                   << "/files/data.bin"
+                                                   << "data.bin";
         QTest::newRow("same-origin link with a download attribute")
             << "const a = document.createElement('a'); a.href = '/files/plain.txt'; a.download = 'saved.txt';"
                " document.body.append(a); a.click();"
-            << "/files/plain.txt" << "saved.txt";
+            << "/files/plain.txt"
+            << "saved.txt";
     }
     void downloadsAreRecognised()
     {

@@ -49,8 +49,8 @@ struct PageRegistrar
 #define VELMORA_GALLERY_CONCAT2(a, b) a##b
 #define VELMORA_GALLERY_CONCAT(a, b) VELMORA_GALLERY_CONCAT2(a, b)
 // VELMORA_GALLERY_PAGE("access-screen") { gallery.save(widget, "access-screen-idle"); }
-#define VELMORA_GALLERY_PAGE(pageName)                                                          \
+#define VELMORA_GALLERY_PAGE(pageName) \
     static void VELMORA_GALLERY_CONCAT(galleryPage_, __LINE__)(::velmora::gallery::Gallery &); \
     static ::velmora::gallery::PageRegistrar VELMORA_GALLERY_CONCAT(galleryRegistrar_, __LINE__)( \
-        pageName, &VELMORA_GALLERY_CONCAT(galleryPage_, __LINE__));                            \
+        pageName, &VELMORA_GALLERY_CONCAT(galleryPage_, __LINE__)); \
     static void VELMORA_GALLERY_CONCAT(galleryPage_, __LINE__)(::velmora::gallery::Gallery & gallery)

@@ -79,7 +79,8 @@ VELMORA_GALLERY_PAGE("startup-failure")
 VELMORA_GALLERY_PAGE("startup-access")
 {
     const auto show = [&gallery](access::FullDiskAccessGate &gate, const QString &name) {
-        access::StartupAccessView view(gate, [] {}, platform::Bundle::main().bundleURL(), access::inkColor);
+        access::StartupAccessView view(
+            gate, [] {}, platform::Bundle::main().bundleURL(), access::inkColor);
         view.resize(windowSize);
         gallery.save(view, name);
     };

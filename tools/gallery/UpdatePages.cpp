@@ -15,10 +15,9 @@ using namespace velmora;
 
 namespace {
 
-const char *const sampleNotes =
-    "<p>**새 기능**<br>- 녹음 파일을 끌어다 놓아 바로 변환할 수 있습니다.<br>"
-    "- 자막 파일(`.srt`, `.vtt`)을 함께 저장합니다.<br><br>**개선**<br>"
-    "- 긴 녹음의 변환 속도가 빨라졌습니다.<br># 제목처럼 보이는 줄도 그대로 표시됩니다.</p>";
+const char *const sampleNotes = "<p>**새 기능**<br>- 녹음 파일을 끌어다 놓아 바로 변환할 수 있습니다.<br>"
+                                "- 자막 파일(`.srt`, `.vtt`)을 함께 저장합니다.<br><br>**개선**<br>"
+                                "- 긴 녹음의 변환 속도가 빨라졌습니다.<br># 제목처럼 보이는 줄도 그대로 표시됩니다.</p>";
 
 // Answers every request at once with the given status and body, or never when hang is set.
 class CannedHttpClient : public platform::HttpClient
@@ -28,8 +27,8 @@ public:
     QByteArray body;
     bool hang = false;
 
-    QCoro::Task<platform::HttpResponse> get(QUrl, platform::RedirectPolicy, std::chrono::milliseconds, platform::CancelToken token,
-                                            qint64) override
+    QCoro::Task<platform::HttpResponse> get(QUrl, platform::RedirectPolicy, std::chrono::milliseconds,
+                                            platform::CancelToken token, qint64) override
     {
         if (hang)
             co_await platform::sleepFor(std::chrono::hours(1), token);

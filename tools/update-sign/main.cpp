@@ -94,7 +94,8 @@ int generateKey(const QString &path)
     const updates::KeyPair pair = updates::generateKeyPair();
     const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
-        return fail(QStringLiteral("%1: %2 (an existing key is never overwritten)").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+        return fail(QStringLiteral("%1: %2 (an existing key is never overwritten)")
+                        .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
     const QByteArray line = pair.seed.toBase64() + '\n';
     const bool written = ::write(fd, line.constData(), size_t(line.size())) == line.size() && ::fsync(fd) == 0;
     ::close(fd);
@@ -133,8 +134,8 @@ int sign(const QString &keyPath, const QString &archivePath, const QString &url)
         std::printf("%s\n", qPrintable(attributes));
         return 0;
     }
-    const auto named =
-        QRegularExpression(QStringLiteral("-linux-([A-Za-z0-9_]+)\\.tar\\.gz$")).match(QFileInfo(archivePath).fileName());
+    const auto named = QRegularExpression(QStringLiteral("-linux-([A-Za-z0-9_]+)\\.tar\\.gz$"))
+                           .match(QFileInfo(archivePath).fileName());
     const QString architecture = named.hasMatch() ? named.captured(1) : updates::buildArchitecture();
     std::printf("<enclosure url=\"%s\" length=\"%lld\" type=\"application/gzip\" xmlns:velmora=\"%s\" "
                 "velmora:arch=\"%s\" sparkle:os=\"linux\" sparkle:edSignature=\"%s\"/>\n",
