@@ -3,6 +3,7 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QKeySequence>
+#include <QSet>
 #include <QShortcut>
 #include <QWidget>
 
@@ -10,15 +11,21 @@ namespace velmora::widgets {
 
 namespace {
 
-const char dialogRoleProperty[] = "velmora.dialogRole";
+// The windows presented as dialogs. The factory is asked about every object that takes part
+// in accessibility, some of them still being made or already going (the web engine's items
+// ask while their focus changes): it compares addresses and touches none but these.
+QSet<const QObject *> &dialogWindows()
+{
+    static QSet<const QObject *> windows;
+    return windows;
+}
 
 QAccessibleInterface *dialogAccessible(const QString &className, QObject *object)
 {
     Q_UNUSED(className);
-    auto *widget = qobject_cast<QWidget *>(object);
-    if (!widget || !widget->property(dialogRoleProperty).toBool())
+    if (!dialogWindows().contains(object))
         return nullptr;
-    return new QAccessibleWidget(widget, QAccessible::Dialog);
+    return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Dialog);
 }
 
 } // namespace
@@ -45,7 +52,11 @@ void presentAsDialog(QWidget *window)
         return true;
     }();
     Q_UNUSED(installed);
-    window->setProperty(dialogRoleProperty, true);
+    const QObject *key = window;
+    if (dialogWindows().contains(key))
+        return;
+    dialogWindows().insert(key);
+    QObject::connect(window, &QObject::destroyed, [key] { dialogWindows().remove(key); });
 }
 
 } // namespace velmora::widgets
