@@ -130,7 +130,16 @@ protected:
             painter.drawRoundedRect(box, 3.5, 3.5);
         }
         painter.setPen(appearance::label());
-        painter.setFont(font());
+        // The keyboard's focus shows as the text underlined in the accent colour.
+        QFont textFont = font();
+        if (hasFocus()) {
+            const QFontMetrics metrics(textFont);
+            const int baseline = (height() + metrics.ascent() - metrics.descent()) / 2 + 2;
+            painter.setPen(QPen(m_accent, 1.5));
+            painter.drawLine(boxSize + gap, baseline, boxSize + gap + metrics.horizontalAdvance(text()), baseline);
+            painter.setPen(appearance::label());
+        }
+        painter.setFont(textFont);
         painter.drawText(QRect(boxSize + gap, 0, width() - boxSize - gap, height()), Qt::AlignVCenter | Qt::AlignLeft,
                          text());
     }
@@ -225,7 +234,7 @@ UpdateCheckView::UpdateCheckView(UpdateController &updates, QColor accent, QWidg
     m_releaseLink->setFlat(true);
     m_releaseLink->setStyleSheet(
         QStringLiteral("QPushButton { border: none; padding: 0; background: transparent; color: %1; }"
-                       "QPushButton:hover { text-decoration: underline; }")
+                       "QPushButton:hover, QPushButton:focus { text-decoration: underline; }")
             .arg(colourName(accent)));
     connect(m_releaseLink, &QPushButton::clicked, this,
             [this] { m_updates.urlOpener().openUrl(QUrl(platform::buildSettings().releasePageUrl)); });
@@ -237,7 +246,9 @@ UpdateCheckView::UpdateCheckView(UpdateController &updates, QColor accent, QWidg
     m_primary->setMinimumHeight(30);
     m_primary->setCursor(Qt::PointingHandCursor);
     m_primary->setStyleSheet(
-        QStringLiteral("QPushButton { background: %1; color: white; border: none; border-radius: 7px; padding: 0 16px; }"
+        QStringLiteral("QPushButton { background: %1; color: white; border: 2px solid transparent; border-radius: 7px;"
+                       " padding: 0 14px; }"
+                       "QPushButton:focus { border-color: rgba(0, 0, 0, 0.35); }"
                        "QPushButton:pressed { background: %2; }"
                        "QPushButton:disabled { background: %3; color: rgba(255, 255, 255, 0.85); }")
             .arg(colourName(accent), colourName(accent.darker(118)), colourName(accent, 0.4)));

@@ -176,6 +176,28 @@ private slots:
         QCOMPARE(h.opener.opened, QList<QUrl>{QUrl(platform::buildSettings().releasePageUrl)});
     }
 
+    void everyControlShowsTheKeyboardFocus()
+    {
+        Harness h;
+        h.reachFoundUpdate();
+        UpdateCheckView *view = h.view();
+        QWidget *window = view->window();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        window->activateWindow();
+        QTRY_VERIFY_WITH_TIMEOUT(window->isActiveWindow(), test::patience);
+        const QList<QWidget *> controls{view->automaticChecks(), view->releaseLink(), view->primaryButton()};
+        for (QWidget *control : controls) {
+            QWidget *other = control == controls.first() ? controls.last() : controls.first();
+            other->setFocus(Qt::TabFocusReason);
+            QTRY_VERIFY_WITH_TIMEOUT(other->hasFocus(), test::patience);
+            const QImage without = control->grab().toImage();
+            control->setFocus(Qt::TabFocusReason);
+            QTRY_VERIFY_WITH_TIMEOUT(control->hasFocus(), test::patience);
+            QVERIFY2(control->grab().toImage() != without, qPrintable(control->objectName() + " shows no focus"));
+        }
+    }
+
     void checkAgainStartsAnInformationCheck()
     {
         Harness h;
