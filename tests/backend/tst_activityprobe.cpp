@@ -6,8 +6,8 @@
 #include "platform/Bundle.h"
 #include "platform/ProcessInfo.h"
 #include "updates/UpdateController.h"
-#include "workspace/Coordinator.h"
 #include "workspace/WorkspaceView.h"
+#include "workspace/WorkspaceViewCoordinator.h"
 
 #include <QApplication>
 #include <QDir>

@@ -2,10 +2,10 @@
 #include "RecordingUrlOpener.h"
 #include "TestSupport.h"
 
-#include "workspace/Coordinator.h"
 #include "workspace/Texts.h"
 #include "workspace/WorkspaceContextMenu.h"
 #include "workspace/WorkspaceView.h"
+#include "workspace/WorkspaceViewCoordinator.h"
 
 #include <QAction>
 #include <QApplication>

@@ -3,11 +3,11 @@
 #include "RecordingUrlOpener.h"
 #include "TestSupport.h"
 
-#include "workspace/Coordinator.h"
 #include "workspace/DownloadSaver.h"
 #include "workspace/SettingsKeys.h"
 #include "workspace/Texts.h"
 #include "workspace/WorkspaceView.h"
+#include "workspace/WorkspaceViewCoordinator.h"
 
 #include <QAbstractButton>
 #include <QApplication>

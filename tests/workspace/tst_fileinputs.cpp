@@ -3,10 +3,10 @@
 #include "RecordingUrlOpener.h"
 #include "TestSupport.h"
 
-#include "workspace/Coordinator.h"
 #include "workspace/FileInputPanel.h"
 #include "workspace/Texts.h"
 #include "workspace/WorkspaceView.h"
+#include "workspace/WorkspaceViewCoordinator.h"
 
 #include <QApplication>
 #include <QFileDialog>

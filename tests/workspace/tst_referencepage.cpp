@@ -9,11 +9,11 @@
 #include "TestSupport.h"
 
 #include "platform/Bundle.h"
-#include "workspace/Coordinator.h"
 #include "workspace/PageScripts.h"
 #include "workspace/ScriptBridge.h"
 #include "workspace/SettingsKeys.h"
 #include "workspace/WorkspaceView.h"
+#include "workspace/WorkspaceViewCoordinator.h"
 
 #include <QApplication>
 #include <QDir>

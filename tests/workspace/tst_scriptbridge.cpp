@@ -10,13 +10,13 @@
 #include "platform/Bundle.h"
 #include "platform/FolderPanel.h"
 #include "updates/UpdateController.h"
-#include "workspace/Coordinator.h"
 #include "workspace/NavigationPolicy.h"
 #include "workspace/PageScripts.h"
 #include "workspace/ScriptBridge.h"
 #include "workspace/SettingsKeys.h"
 #include "workspace/Texts.h"
 #include "workspace/WorkspaceView.h"
+#include "workspace/WorkspaceViewCoordinator.h"
 
 #include <QApplication>
 #include <QDir>

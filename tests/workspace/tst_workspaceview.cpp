@@ -4,9 +4,9 @@
 #include "TestSupport.h"
 
 #include "backend/BackendController.h"
-#include "workspace/Coordinator.h"
 #include "workspace/PageScripts.h"
 #include "workspace/WorkspaceView.h"
+#include "workspace/WorkspaceViewCoordinator.h"
 
 #include <QApplication>
 #include <QSignalSpy>

@@ -1,4 +1,4 @@
-#include "workspace/Coordinator.h"
+#include "workspace/WorkspaceViewCoordinator.h"
 
 #include "platform/RandomToken.h"
 #include "workspace/FileInputPanel.h"

@@ -1,4 +1,4 @@
-#include "window/Coordinator.h"
+#include "window/WindowLifecycleCoordinator.h"
 
 #include "platform/Async.h"
 
