@@ -70,8 +70,7 @@ void UpdateController::setPrepareForUpdate(PrepareForUpdate prepare)
 
 bool UpdateController::isDevelopmentBuild() const
 {
-    // Any value counts, whatever its type: a malformed entry still marks a development build.
-    return m_bundle.infoValue(QStringLiteral("VelmoraProjectRoot")).isValid();
+    return m_bundle.isDevelopmentBuild();
 }
 
 StandardUpdaterController &UpdateController::controller()

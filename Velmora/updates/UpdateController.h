@@ -138,7 +138,7 @@ public:
     /// The status line of the update window.
     QString status() const { return m_status; }
 
-    /// True when the bundle's information dictionary holds any value under "VelmoraProjectRoot".
+    /// True in a development build (see platform::Bundle::isDevelopmentBuild).
     bool isDevelopmentBuild() const;
     /// Where the controller's own update cycles stand.
     Phase phase() const { return m_phase; }
