@@ -3,6 +3,7 @@
 // answers, and how it winds its work down when the app prepares an update.
 
 #include "BridgeDoubles.h"
+#include "PageLoad.h"
 #include "PageScript.h"
 #include "RecordingUrlOpener.h"
 #include "RunningBackend.h"
@@ -118,10 +119,7 @@ private slots:
         deps.bridge.bundle = &m_bundle;
         deps.bridge.recordingPlaces = workspace::RecordingPlaces{m_folders->filePath("home"), m_folders->filePath("data")};
         m_view = std::make_unique<WorkspaceView>(base(), deps);
-        QSignalSpy loaded(page(), &QWebEnginePage::loadFinished);
-        m_view->resize(1200, 900);
-        m_view->show();
-        QVERIFY(loaded.wait(patience) && loaded.first().first().toBool());
+        QVERIFY(test::showAndWaitForLoad(*m_view, QSize(1200, 900)));
     }
 
     void cleanup()
