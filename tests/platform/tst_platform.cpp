@@ -2,6 +2,7 @@
 #include "TlsTestServer.h"
 
 #include "platform/Async.h"
+#include "platform/Bundle.h"
 #include "platform/FileHandle.h"
 #include "platform/HttpClient.h"
 #include "platform/ListeningPorts.h"
@@ -154,6 +155,27 @@ private slots:
         auto again = test::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), platform::RedirectPolicy::none(), 5s));
         QVERIFY(again.received);
         QCOMPARE(again.body.size(), 64);
+    }
+
+    void developmentBuildIsMarkedByAnyProjectRoot_data()
+    {
+        QTest::addColumn<QVariantMap>("info");
+        QTest::addColumn<bool>("development");
+        const QString root = platform::bundleKey::projectRoot;
+        const QString version = platform::bundleKey::shortVersion;
+        QTest::newRow("a packaged build") << QVariantMap{{version, "1.0"}} << false;
+        QTest::newRow("a source tree") << QVariantMap{{version, "1.0"}, {root, "/src/velmora"}} << true;
+        QTest::newRow("an empty root") << QVariantMap{{root, QString()}} << true;
+        QTest::newRow("a malformed root") << QVariantMap{{root, 7}} << true;
+    }
+
+    void developmentBuildIsMarkedByAnyProjectRoot()
+    {
+        QFETCH(QVariantMap, info);
+        QFETCH(bool, development);
+        platform::FixedBundle bundle;
+        bundle.info = info;
+        QCOMPARE(bundle.isDevelopmentBuild(), development);
     }
 
     void redirectTargets_data()
