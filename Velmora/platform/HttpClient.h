@@ -52,7 +52,7 @@ struct RedirectPolicy
 
 // Why a request gave no usable answer.
 enum class HttpFailure {
-    None,             // an answer arrived: status holds its code
+    None,             // an answer arrived: status holds its code (for get(), whatever the code)
     TimedOut,         // the whole request (redirects included) took longer than its time-out
     Cancelled,        // the caller's token was cancelled
     Stalled,          // no byte of a download arrived for its stall time-out
