@@ -16,12 +16,6 @@ namespace velmora::updates {
 namespace {
 
 // The real engine unless the application registers another one.
-StandardUpdaterControllerFactory &defaultControllerFactory()
-{
-    static StandardUpdaterControllerFactory factory = &makeStandardUpdaterController;
-    return factory;
-}
-
 UpdateController::PrepareForUpdate readyAtOnce()
 {
     return [](platform::CancelToken) -> QCoro::Task<bool> { co_return true; };
@@ -58,11 +52,6 @@ UpdateController &UpdateController::shared()
     return *controller;
 }
 
-void UpdateController::setDefaultControllerFactory(StandardUpdaterControllerFactory factory)
-{
-    defaultControllerFactory() = std::move(factory);
-}
-
 void UpdateController::setPrepareForUpdate(PrepareForUpdate prepare)
 {
     m_prepareForUpdate = prepare ? std::move(prepare) : readyAtOnce();
@@ -70,16 +59,13 @@ void UpdateController::setPrepareForUpdate(PrepareForUpdate prepare)
 
 bool UpdateController::isDevelopmentBuild() const
 {
-    // Any value counts, whatever its type: a malformed entry still marks a development build.
-    return m_bundle.infoValue(QStringLiteral("VelmoraProjectRoot")).isValid();
+    return m_bundle.isDevelopmentBuild();
 }
 
 StandardUpdaterController &UpdateController::controller()
 {
     if (!m_controller) {
-        const StandardUpdaterControllerFactory &factory = m_controllerFactory ? m_controllerFactory
-                                                                              : defaultControllerFactory();
-        m_controller = factory ? factory(*this, *this) : makeStandardUpdaterController(*this, *this);
+        m_controller = m_controllerFactory ? m_controllerFactory(*this, *this) : makeStandardUpdaterController(*this, *this);
     }
     return *m_controller;
 }

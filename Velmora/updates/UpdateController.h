@@ -111,11 +111,8 @@ public:
     explicit UpdateController(Dependencies deps, QObject *parent = nullptr);
     ~UpdateController() override;
 
-    // The one controller of the application, made on first use over the default factory.
+    // The one controller of the application, made on first use over the real engine.
     static UpdateController &shared();
-    // Replaces the default factory (makeStandardUpdaterController, the real engine) for
-    // controllers made without one of their own; call before the first shared().
-    static void setDefaultControllerFactory(StandardUpdaterControllerFactory factory);
     // The backend question the relaunch hold asks; replaces the current one.
     void setPrepareForUpdate(PrepareForUpdate prepare);
 
@@ -138,7 +135,7 @@ public:
     /// The status line of the update window.
     QString status() const { return m_status; }
 
-    /// True when the bundle's information dictionary holds any value under "VelmoraProjectRoot".
+    /// True in a development build (see platform::Bundle::isDevelopmentBuild).
     bool isDevelopmentBuild() const;
     /// Where the controller's own update cycles stand.
     Phase phase() const { return m_phase; }

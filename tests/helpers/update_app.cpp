@@ -109,7 +109,7 @@ int main(int argc, char **argv)
     // An empty package database: the bundle is nobody's package.
     platform::PackageOwnership noPackages(bundle + QStringLiteral("/no-dpkg-info"));
     platform::FixedBundle info;
-    info.info.insert(QStringLiteral("CFBundleShortVersionString"), version);
+    info.info.insert(platform::bundleKey::shortVersion, version);
     info.bundle = bundle;
 
     updates::UpdateController::Dependencies deps;
