@@ -6,7 +6,7 @@
 #include "updates/ReleaseNotesLoad.h"
 #include "updates/SettingsKeys.h"
 #include "updates/Texts.h"
-#include "updates/UpdateEngine.h"
+#include "updates/UpdateEngineWindow.h"
 #include "updates/UpdateWindow.h"
 
 #include <QSettings>
