@@ -35,6 +35,9 @@ void EngineTestCase::setUpCase()
 
 void EngineTestCase::tearDownCase()
 {
+    // The engine of the case is gone and cancelled its requests; their coroutines end once the
+    // aborted replies are delivered.
+    drainEvents();
     m_server.reset();
     m_install.reset();
     m_settings.reset();

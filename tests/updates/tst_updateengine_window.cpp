@@ -489,6 +489,9 @@ void TestUpdateEngineWindow::scheduledChecksShowTheWindowOnlyForAFind()
     // Turned off, the checks stop.
     engine.setAutomaticallyChecksForUpdates(false);
     QVERIFY(!engine.scheduleTimer().isActive());
+    // A check the timer started meanwhile, and the notes of the find, end before the engine
+    // goes: a request still under way then would be resumed by nobody.
+    QTRY_VERIFY_WITH_TIMEOUT(!engine.sessionInProgress() && !engine.state().notesLoading, patience);
     // The default interval is the update framework's: a day of running time.
     QCOMPARE(scheduledCheckInterval, std::chrono::milliseconds(std::chrono::hours(24)));
 }
