@@ -216,7 +216,7 @@ void TestUpdateEngineWindow::laterInstallsAtQuit()
     QCOMPARE(engine->phase(), InstallPhase::Ready);
     QCOMPARE(test::describeTree(m_bundle), m_oldTree);
     // Asking again shows the prepared update rather than checking anew.
-    const int requests = m_server->requests().size();
+    const qsizetype requests = m_server->requests().size();
     engine->checkForUpdates();
     QVERIFY(window->isVisible());
     QCOMPARE(engine->phase(), InstallPhase::Ready);
