@@ -127,11 +127,11 @@ public:
     /// The current information check or the launch check found a valid update.
     bool updateAvailable() const { return m_updateAvailable; }
     /// Plain text of the found update's release notes.
-    QString releaseNotes() const { return m_releaseNotes; }
+    QString releaseNotes() const { return m_releaseNotes.notes(); }
     /// The release-notes load is running.
-    bool isLoadingNotes() const { return m_isLoadingNotes; }
+    bool isLoadingNotes() const { return m_releaseNotes.isLoading(); }
     /// The release-notes load failed or its address was refused.
-    bool notesFailed() const { return m_notesFailed; }
+    bool notesFailed() const { return m_releaseNotes.failed(); }
     /// The status line of the update window.
     QString status() const { return m_status; }
 
@@ -156,7 +156,7 @@ public:
     void refreshUpdateInformation();
 
     /// The running release-notes load, kept so a newer check can cancel it.
-    const platform::TaskHandle &releaseNotesTask() const { return m_releaseNotesTask; }
+    const platform::TaskHandle &releaseNotesTask() const { return m_releaseNotes.task(); }
     /// The running relaunch hold, kept so a newer request can cancel it.
     const platform::TaskHandle &installationTask() const { return m_installationTask; }
 
@@ -184,16 +184,10 @@ private:
     void setAutomaticallyChecksMirror(bool value);
     void setPhase(Phase value);
     void setUpdateAvailable(bool value);
-    void setReleaseNotes(const QString &value);
-    void setIsLoadingNotes(bool value);
-    void setNotesFailed(bool value);
     void setStatus(const QString &value);
 
     Updater &updater() { return controller().updater(); }
     void setWindowContentSize(QSize size);
-    void startReleaseNotesLoad(std::optional<platform::LiteralUrl> address);
-    static QCoro::Task<> loadReleaseNotes(QPointer<UpdateController> self, platform::HttpClient *http, QUrl address,
-                                          QStringList hosts, platform::CancelToken token);
     static QCoro::Task<> holdRelaunch(PrepareForUpdate prepare, std::chrono::milliseconds interval,
                                       RelaunchContinuation continuation, platform::CancelToken token);
 
@@ -208,10 +202,7 @@ private:
     bool m_canCheckForUpdates = false;
     bool m_automaticallyChecksForUpdates = true;
     bool m_updateAvailable = false;
-    QString m_releaseNotes;
-    bool m_isLoadingNotes = false;
-    bool m_notesFailed = false;
-    platform::TaskHandle m_releaseNotesTask;
+    ReleaseNotesLoader m_releaseNotes;
     QString m_status;
     std::vector<QMetaObject::Connection> m_observers;
     QPointer<UpdateWindow> m_updateWindow;

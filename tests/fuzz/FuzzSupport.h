@@ -45,8 +45,4 @@ inline void check(bool holds, const char *property)
         fail(property);
 }
 
-// The offscreen platform unless the environment names another, and one QGuiApplication for
-// the process, for targets that lay out text (fonts need the platform).
-void ensureGuiApplication(int *argc, char ***argv);
-
 } // namespace velmora::fuzz

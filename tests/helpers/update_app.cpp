@@ -24,10 +24,11 @@
 #include "platform/ProcessInfo.h"
 #include "platform/Relauncher.h"
 #include "platform/SingleInstance.h"
+#include "platform/UrlOpener.h"
 #include "updates/BundleInfo.h"
 #include "updates/InstallWindow.h"
 #include "updates/UpdateController.h"
-#include "updates/UpdateEngine.h"
+#include "updates/UpdateEngineWindow.h"
 #include "updates/UpdateInstaller.h"
 
 #include <QApplication>
@@ -125,7 +126,9 @@ int main(int argc, char **argv)
         configuration.installer.publicKeys = QStringList{qEnvironmentVariable("VELMORA_TEST_KEY")};
         configuration.installer.packages = &noPackages;
         // The engine's own quit: what is under test.
-        return std::make_unique<updates::UpdateEngine>(updaterDelegate, userDriverDelegate, configuration);
+        auto engine = std::make_unique<updates::UpdateEngine>(updaterDelegate, userDriverDelegate, configuration);
+        new updates::UpdateEngineWindow(*engine, platform::UrlOpener::system());
+        return engine;
     };
     updates::UpdateController controller(deps);
     auto *engine = dynamic_cast<updates::UpdateEngine *>(&controller.controller());
@@ -135,7 +138,7 @@ int main(int argc, char **argv)
         QMetaObject::invokeMethod(
             engine,
             [engine, phase] {
-                updates::InstallWindow *window = engine->installWindow();
+                updates::InstallWindow *window = updates::installWindow(*engine);
                 switch (phase) {
                 case updates::InstallPhase::Found:
                     window->installButton()->click();
