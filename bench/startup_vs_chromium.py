@@ -465,6 +465,8 @@ def measure_velmora(velmora, display, settle, keep, idle=0.0, flags=""):
         result["since_spawn_s"] = since_spawn
         if "backend-launched" in since_spawn:
             result["spawn_to_launch_ms"] = 1000 * since_spawn["backend-launched"]
+        if "main-entered" in since_spawn:
+            result["spawn_to_main_ms"] = 1000 * since_spawn["main-entered"]
         if "url-set" in since_spawn:
             url = spawned + since_spawn["url-set"]
             result["url_to_load_ms"] = 1000 * (result["load_s"] + spawned - url)
@@ -665,6 +667,7 @@ def main():
         "chromium_backend_plus_load_s": med([r["backend_ready_s"] + r["load_s"] for r in c]),
         "chromium_pss_mib": med([r["pss_mib"] for r in c]),
         "velmora_spawn_to_launch_ms": med(present(v, "spawn_to_launch_ms")),
+        "velmora_spawn_to_main_ms": med(present(v, "spawn_to_main_ms")),
         "velmora_url_to_paint_ms": med(present(v, "url_to_paint_ms")),
         "velmora_url_to_load_ms": med(present(v, "url_to_load_ms")),
         "velmora_paint_s": med(present(v, "paint_s")),
@@ -726,8 +729,9 @@ def main():
                      "longest main-thread pause %.0f ms until url, %.0f ms url to load") % (
                 t.get("window-exposed", NAN), t.get("url-set", NAN), t.get("view-created", NAN),
                 t.get("load-finished", NAN), r["backend_pss_mib"], p.get("until-url", NAN), p.get("url-to-load", NAN))
-            extra += "; spawn to backend launch %.1f ms, url to first paint %.0f ms, url to load %.0f ms" % (
-                r.get("spawn_to_launch_ms", NAN), r.get("url_to_paint_ms", NAN), r.get("url_to_load_ms", NAN))
+            extra += ("; spawn to main %.1f ms, to backend launch %.1f ms; url to first paint %.0f ms, url to load "
+                      "%.0f ms") % (r.get("spawn_to_main_ms", NAN), r.get("spawn_to_launch_ms", NAN),
+                                    r.get("url_to_paint_ms", NAN), r.get("url_to_load_ms", NAN))
         elif r["browser"] == "bare":
             extra = "first paint %.3f s" % (r["paint_s"] if r.get("paint_s") is not None else NAN)
         else:

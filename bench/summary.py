@@ -50,8 +50,9 @@ def table(folder):
                      fmt(s["velmora_pss_mib"], " MiB", 1), fmt(s["chromium_pss_mib"], " MiB", 1),
                      fmt(s["ratio_pss"], "", 2), "", load))
         if "velmora_spawn_to_launch_ms" in s:
-            rows.append(("start-up: spawn → backend launched",
-                         fmt(s["velmora_spawn_to_launch_ms"], " ms", 1), "", "", "≤ 50 ms", load))
+            rows.append(("start-up: spawn → backend launched (main entered)",
+                         "%s (%s)" % (fmt(s["velmora_spawn_to_launch_ms"], " ms", 1),
+                                      fmt(s.get("velmora_spawn_to_main_ms", NAN), " ms", 1)), "", "", "≤ 50 ms", load))
             rows.append(("start-up: url set → first paint; → load finished (page's report)",
                          "%s; %s" % (fmt(s["velmora_url_to_paint_ms"], " ms", 0), fmt(s["velmora_url_to_load_ms"], " ms", 0)),
                          "", "", "≤ 100 ms (paint)", load))
