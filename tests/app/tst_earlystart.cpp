@@ -26,8 +26,8 @@ private slots:
         QTest::newRow("picture, relaunched") << QStringList{"--screenshot", "shot.png"} << true << EarlyLaunch::None;
         QTest::newRow("picture without a file") << QStringList{"--screenshot"} << false << EarlyLaunch::None;
         QTest::newRow("picture, empty joined value") << QStringList{"--screenshot="} << false << EarlyLaunch::None;
-        QTest::newRow("picture, an option for a file") << QStringList{"--screenshot", "--version"} << false
-                                                       << EarlyLaunch::None;
+        QTest::newRow("picture, an option for a file")
+            << QStringList{"--screenshot", "--version"} << false << EarlyLaunch::None;
         QTest::newRow("picture and more") << QStringList{"--screenshot", "a.png", "b"} << false << EarlyLaunch::None;
         QTest::newRow("version") << QStringList{"--version"} << false << EarlyLaunch::None;
         QTest::newRow("help") << QStringList{"--help"} << false << EarlyLaunch::None;
