@@ -1,6 +1,6 @@
 #!/bin/bash
 # Runs every benchmark against one release build and prints one table of the figures and their
-# ratios, so that a change can be compared with the last accepted run in one command.
+# ratios beside those of the last accepted run, so that a change can be compared in one command.
 #
 #   bench/run-all.sh [--build DIR] [--runs N] [--idle SECONDS] [--out DIR] [--accept]
 #
@@ -35,8 +35,12 @@ elif [ -z "$out" ]; then
     out=$(mktemp -d "${TMPDIR:-/tmp}/velmora-bench-XXXXXX")
 fi
 mkdir -p "$out"
+# The figures of record as they stand before this run, printed beside the new ones.
+earlier=$(mktemp -d "${TMPDIR:-/tmp}/velmora-bench-earlier-XXXXXX")
+cp -r "$here/results/." "$earlier/"
 
-cmake --build "$build" --target velmora bench_backend_start bench_bridge_roundtrip bench_release_notes_render >&2
+cmake --build "$build" --target velmora velmora-child-watch bench_bare_webview bench_backend_start bench_bridge_roundtrip \
+    bench_release_notes_render >&2
 
 export QTWEBENGINE_DISABLE_SANDBOX=1
 export QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu
@@ -51,7 +55,7 @@ run() { # name command...
 
 run backend_start "$build/bin/bench_backend_start" 21
 run startup_vs_chromium /usr/bin/python3 "$here/startup_vs_chromium.py" --velmora "$build/bin/velmora" \
-    --runs "$runs" --json "$out/startup_vs_chromium.json"
+    --bare "$build/bin/bench_bare_webview" --runs "$runs" --json "$out/startup_vs_chromium.json"
 if [ "$idle" != 0 ]; then
     run idle_vs_chromium /usr/bin/python3 "$here/startup_vs_chromium.py" --velmora "$build/bin/velmora" \
         --runs 2 --idle "$idle" --json "$out/idle_vs_chromium.json"
@@ -59,5 +63,6 @@ fi
 run bridge_roundtrip xvfb-run -a -s "-screen 0 1920x1080x24" "$build/bin/bench_bridge_roundtrip" 1000
 run release_notes_render "$build/bin/bench_release_notes_render"
 
-/usr/bin/python3 "$here/summary.py" "$out" | tee "$out/summary.txt"
+/usr/bin/python3 "$here/summary.py" "$out" "$earlier" | tee "$out/summary.txt"
+rm -rf "$earlier"
 echo "raw output: $out" >&2

@@ -113,6 +113,36 @@ def uss_kib(pid):
     return total
 
 
+def uss_plus_shared_once_kib(pids):
+    """The memory a process tree costs when nothing else shares it: every page private to one
+    of its processes (USS), plus each shared mapping's resident pages counted once per file
+    (the most any one process of the tree has resident of that file), however many processes,
+    inside or outside the tree, map it. Unlike PSS it does not fall when other programs map
+    the same libraries. Unnamed shared memory is keyed by its address, which forked children
+    keep."""
+    private = 0
+    shared = {}
+    for pid in pids:
+        per_file = {}
+        try:
+            text = Path(f"/proc/{pid}/smaps").read_text()
+        except OSError:
+            continue
+        key = None
+        for line in text.splitlines():
+            head = line.split(None, 1)[0] if line else ""
+            if head and not head.endswith(":"):
+                parts = line.split(None, 5)
+                key = parts[5].strip() if len(parts) == 6 else "anon@" + parts[0]
+            elif head in ("Private_Clean:", "Private_Dirty:"):
+                private += int(line.split()[1])
+            elif head in ("Shared_Clean:", "Shared_Dirty:"):
+                per_file[key] = per_file.get(key, 0) + int(line.split()[1])
+        for key, kib in per_file.items():
+            shared[key] = max(shared.get(key, 0), kib)
+    return private + sum(shared.values())
+
+
 def sharing_processes(library, ours):
     """Processes outside ours that map library: they take a share of its pages and so lower
     our PSS (other helpers' web engine tests on a shared machine, for example)."""
@@ -282,13 +312,29 @@ def wait_for_load(record, processes, timeout=LOAD_TIMEOUT):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         try:
-            line = record.read_text().split("\n", 1)[0].split()
-            if len(line) == 2:
-                return float(line[1])
+            for line in record.read_text().splitlines():
+                fields = line.split()
+                if len(fields) == 2:
+                    return float(fields[1])
         except OSError:
             pass
         if any(p.poll() is not None for p in processes):
             return None
+        time.sleep(0.01)
+    return None
+
+
+def painted(record, timeout=5.0):
+    """Monotonic time of the page's first contentful paint as the page reported it, or None."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        try:
+            for line in record.read_text().splitlines():
+                fields = line.split()
+                if len(fields) == 3 and fields[0] == "paint":
+                    return float(fields[2])
+        except OSError:
+            pass
         time.sleep(0.01)
     return None
 
@@ -370,12 +416,15 @@ def measure_velmora(velmora, display, settle, keep, idle=0.0, flags=""):
         if loaded is None:
             raise RuntimeError("velmora: no load report (see %s)" % (scratch / "stderr.log"))
         result["load_s"] = loaded - spawned
+        first_paint = painted(record)
+        result["paint_s"] = None if first_paint is None else first_paint - spawned
         time.sleep(settle)
         table, pids = started_by_us(keep)
         backend_pids = [pid for pid in pids if "uvicorn" in table[pid][1]]
         backend_tree = {p for b in backend_pids for p in tree(b, table)}
         result["pss_mib"] = sum(pss_kib(p) for p in pids - backend_tree) / 1024
         result["uss_mib"] = sum(uss_kib(p) for p in pids - backend_tree) / 1024
+        result["uss_shared_once_mib"] = uss_plus_shared_once_kib(pids - backend_tree) / 1024
         result["other_processes_sharing_the_engine"] = sharing_processes("libQt6WebEngineCore", pids)
         result["processes"] = len(pids - backend_tree)
         result["pss_by_process_mib"] = breakdown(pids - backend_tree, table)
@@ -398,15 +447,74 @@ def measure_velmora(velmora, display, settle, keep, idle=0.0, flags=""):
         result["backend_left_running"] = [p for p in backend_pids if alive(p)]
         errors.close()
         clean_up(keep)
-    trace, pauses = {}, {}
+    trace, pauses, clock = {}, {}, None
     for line in (scratch / "stderr.log").read_text(errors="replace").splitlines():
         parts = line.split()
         if len(parts) == 3 and parts[0] == "velmora-trace":
             trace[parts[1]] = float(parts[2]) / 1000
         elif len(parts) == 3 and parts[0] == "velmora-trace-pause":
             pauses[parts[1]] = float(parts[2])
+        elif len(parts) == 3 and parts[0] == "velmora-trace-clock":
+            clock = (float(parts[1]) / 1000, float(parts[2]))
     result["trace_s"] = trace
     result["longest_main_thread_pause_ms"] = pauses
+    # The milestones on this script's clock, counted from the spawn (exact to the millisecond;
+    # the trace's own times count from the kernel's start tick of the process).
+    if clock is not None:
+        since_spawn = {event: clock[1] - (clock[0] - at) - spawned for event, at in trace.items()}
+        result["since_spawn_s"] = since_spawn
+        if "backend-launched" in since_spawn:
+            result["spawn_to_launch_ms"] = 1000 * since_spawn["backend-launched"]
+        if "main-entered" in since_spawn:
+            result["spawn_to_main_ms"] = 1000 * since_spawn["main-entered"]
+        if "url-set" in since_spawn:
+            url = spawned + since_spawn["url-set"]
+            result["url_to_load_ms"] = 1000 * (result["load_s"] + spawned - url)
+            if result.get("paint_s") is not None:
+                result["url_to_paint_ms"] = 1000 * (result["paint_s"] + spawned - url)
+    shutil.rmtree(scratch, ignore_errors=True)
+    return result
+
+
+def measure_bare(bare, display, settle, keep):
+    """The bare program of bench/bare_webview.cpp: the same backend and a QWebEngineView on its
+    page, started at the same instant; measured as Velmora is."""
+    scratch = Path(tempfile.mkdtemp(prefix="bare-bench-"))
+    record = scratch / "loaded.log"
+    env = base_environment(display, scratch)
+    env.update({
+        "QTWEBENGINE_DISABLE_SANDBOX": "1",
+        "QTWEBENGINE_CHROMIUM_FLAGS": "--disable-gpu",
+        "VELMORA_BENCH_LOAD_LOG": str(record),
+        "VELMORA_DESKTOP_PORT": str(free_port()),
+    })
+    errors = open(scratch / "stderr.log", "wb")
+    result = {"browser": "bare", "loadavg_before": loadavg()}
+    spawned = time.monotonic()
+    app = subprocess.Popen([bare, str(ROOT)], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=errors, cwd=scratch)
+    try:
+        loaded = wait_for_load(record, [app])
+        if loaded is None:
+            raise RuntimeError("bare: no load report (see %s)" % (scratch / "stderr.log"))
+        result["load_s"] = loaded - spawned
+        first_paint = painted(record)
+        result["paint_s"] = None if first_paint is None else first_paint - spawned
+        time.sleep(settle)
+        table, pids = started_by_us(keep)
+        backend_tree = {p for b in pids if "uvicorn" in table[b][1] for p in tree(b, table)}
+        # The backend's bash parent has exec'd into uvicorn; nothing else of it is left.
+        result["pss_mib"] = sum(pss_kib(p) for p in pids - backend_tree) / 1024
+        result["uss_mib"] = sum(uss_kib(p) for p in pids - backend_tree) / 1024
+        result["uss_shared_once_mib"] = uss_plus_shared_once_kib(pids - backend_tree) / 1024
+        result["other_processes_sharing_the_engine"] = sharing_processes("libQt6WebEngineCore", pids)
+        result["processes"] = len(pids - backend_tree)
+        result["pss_by_process_mib"] = breakdown(pids - backend_tree, table)
+        result["loadavg_after"] = loadavg()
+    finally:
+        terminate([app.pid], popen=app)
+        errors.close()
+        clean_up(keep)
     shutil.rmtree(scratch, ignore_errors=True)
     return result
 
@@ -450,10 +558,13 @@ def measure_chromium(display, settle, keep, idle=0.0):
         if loaded is None:
             raise RuntimeError("chromium: no load report (see %s)" % (scratch / "chromium.log"))
         result["load_s"] = loaded - spawned
+        first_paint = painted(record)
+        result["paint_s"] = None if first_paint is None else first_paint - spawned
         time.sleep(settle)
         table, pids = started_by_us(keep + [backend.pid])
         result["pss_mib"] = sum(pss_kib(p) for p in pids) / 1024
         result["uss_mib"] = sum(uss_kib(p) for p in pids) / 1024
+        result["uss_shared_once_mib"] = uss_plus_shared_once_kib(pids) / 1024
         result["other_processes_sharing_the_engine"] = sharing_processes("/usr/lib/chromium/chromium", pids)
         result["processes"] = len(pids)
         result["pss_by_process_mib"] = breakdown(pids, table)
@@ -496,9 +607,12 @@ def main():
                         help="after the memory sample, count wake-ups and CPU time over this many idle seconds")
     parser.add_argument("--velmora-flags", default="",
                         help="extra web engine flags for Velmora (QTWEBENGINE_CHROMIUM_FLAGS), to try one lever")
-    parser.add_argument("--only", choices=["velmora", "chromium"], help="measure one of the two")
+    parser.add_argument("--bare", default=str(ROOT / "build-release/bin/bench_bare_webview"),
+                        help="the bare program (bench/bare_webview.cpp); measured when it exists")
+    parser.add_argument("--only", choices=["velmora", "chromium", "bare"], help="measure one of them")
     args = parser.parse_args()
     args.velmora = os.path.abspath(args.velmora)
+    args.bare = os.path.abspath(args.bare)
 
     info = machine()
     info["date"] = time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime())
@@ -509,12 +623,20 @@ def main():
     runs = []
     try:
         for i in range(args.runs):
-            order = ["velmora", "chromium"] if i % 2 == 0 else ["chromium", "velmora"]
+            # One after another, never at once: nothing else maps the engine while one is measured.
+            order = ["velmora", "chromium", "bare"]
+            order = order[i % 3:] + order[:i % 3]
             for which in order:
                 if args.only and which != args.only:
                     continue
-                r = measure_velmora(args.velmora, display.name, args.settle, keep, args.idle, args.velmora_flags) \
-                    if which == "velmora" else measure_chromium(display.name, args.settle, keep, args.idle)
+                if which == "bare" and (args.idle > 0 or not os.path.exists(args.bare)):
+                    continue
+                if which == "velmora":
+                    r = measure_velmora(args.velmora, display.name, args.settle, keep, args.idle, args.velmora_flags)
+                elif which == "bare":
+                    r = measure_bare(args.bare, display.name, args.settle, keep)
+                else:
+                    r = measure_chromium(display.name, args.settle, keep, args.idle)
                 r["run"] = i
                 runs.append(r)
                 log(json.dumps(r))
@@ -523,6 +645,8 @@ def main():
 
     v = [r for r in runs if r["browser"] == "velmora"]
     c = [r for r in runs if r["browser"] == "chromium"]
+    b = [r for r in runs if r["browser"] == "bare"]
+    present = lambda runs, key: [r[key] for r in runs if r.get(key) is not None]
     tr = lambda key: [r["trace_s"][key] for r in v if key in r["trace_s"]]
     summary = {
         "velmora_load_s": med([r["load_s"] for r in v]),
@@ -542,7 +666,38 @@ def main():
         "chromium_backend_ready_s": med([r["backend_ready_s"] for r in c]),
         "chromium_backend_plus_load_s": med([r["backend_ready_s"] + r["load_s"] for r in c]),
         "chromium_pss_mib": med([r["pss_mib"] for r in c]),
+        "velmora_spawn_to_launch_ms": med(present(v, "spawn_to_launch_ms")),
+        "velmora_spawn_to_main_ms": med(present(v, "spawn_to_main_ms")),
+        "velmora_url_to_paint_ms": med(present(v, "url_to_paint_ms")),
+        "velmora_url_to_load_ms": med(present(v, "url_to_load_ms")),
+        "velmora_paint_s": med(present(v, "paint_s")),
+        "chromium_paint_s": med(present(c, "paint_s")),
+        "bare_load_s": med([r["load_s"] for r in b]),
+        "bare_paint_s": med(present(b, "paint_s")),
+        "velmora_uss_shared_once_mib": med([r["uss_shared_once_mib"] for r in v]),
+        "bare_uss_shared_once_mib": med([r["uss_shared_once_mib"] for r in b]),
+        "chromium_uss_shared_once_mib": med([r["uss_shared_once_mib"] for r in c]),
+        "bare_pss_mib": med([r["pss_mib"] for r in b]),
     }
+    summary["ratio_load_vs_bare"] = summary["velmora_load_s"] / summary["bare_load_s"] if b else NAN
+    summary["ratio_memory_vs_chromium"] = summary["velmora_uss_shared_once_mib"] / summary["chromium_uss_shared_once_mib"]
+    summary["memory_over_bare_mib"] = (summary["velmora_uss_shared_once_mib"] - summary["bare_uss_shared_once_mib"]
+                                       if b else NAN)
+    summary["ratio_memory_bare_vs_chromium"] = (summary["bare_uss_shared_once_mib"]
+                                                / summary["chromium_uss_shared_once_mib"] if b else NAN)
+    # Pairwise per run (the three of one run ran back to back, under the same load).
+    per_run = []
+    for i in sorted({r["run"] for r in runs}):
+        rv = [r for r in v if r["run"] == i]
+        rc = [r for r in c if r["run"] == i]
+        rb = [r for r in b if r["run"] == i]
+        if rv and rc:
+            entry = {"run": i, "vs_alternative": rv[0]["load_s"] / (rc[0]["backend_ready_s"] + rc[0]["load_s"])}
+            if rb:
+                entry["vs_bare"] = rv[0]["load_s"] / rb[0]["load_s"]
+            per_run.append(entry)
+    summary["ratio_load_vs_alternative_per_run_median"] = med([e["vs_alternative"] for e in per_run])
+    summary["ratio_load_vs_bare_per_run_median"] = med([e["vs_bare"] for e in per_run if "vs_bare" in e])
     summary["ratio_load"] = summary["velmora_load_s"] / summary["chromium_load_s"]
     summary["ratio_load_vs_backend_plus_chromium"] = summary["velmora_load_s"] / summary["chromium_backend_plus_load_s"]
     summary["ratio_pss"] = summary["velmora_pss_mib"] / summary["chromium_pss_mib"]
@@ -574,12 +729,18 @@ def main():
                      "longest main-thread pause %.0f ms until url, %.0f ms url to load") % (
                 t.get("window-exposed", NAN), t.get("url-set", NAN), t.get("view-created", NAN),
                 t.get("load-finished", NAN), r["backend_pss_mib"], p.get("until-url", NAN), p.get("url-to-load", NAN))
+            extra += ("; spawn to main %.1f ms, to backend launch %.1f ms; url to first paint %.0f ms, url to load "
+                      "%.0f ms") % (r.get("spawn_to_main_ms", NAN), r.get("spawn_to_launch_ms", NAN),
+                                    r.get("url_to_paint_ms", NAN), r.get("url_to_load_ms", NAN))
+        elif r["browser"] == "bare":
+            extra = "first paint %.3f s" % (r["paint_s"] if r.get("paint_s") is not None else NAN)
         else:
             extra = "backend ready after %.3f s (started first, not counted in load_s)" % r["backend_ready_s"]
         print("%3d %-9s %6.3f %8.1f %5d  %s | %s  %s" % (r["run"], r["browser"], r["load_s"], r["pss_mib"],
                                                          r["processes"], r["loadavg_before"], r["loadavg_after"], extra))
-        print("      PSS by process: %s; USS %.1f MiB; other processes sharing the engine's library: %d" % (
-            json.dumps(r["pss_by_process_mib"]), r["uss_mib"], r["other_processes_sharing_the_engine"]))
+        print("      PSS by process: %s; USS %.1f MiB; USS + shared once %.1f MiB; other processes sharing the "
+              "engine's library: %d" % (json.dumps(r["pss_by_process_mib"]), r["uss_mib"], r["uss_shared_once_mib"],
+                                        r["other_processes_sharing_the_engine"]))
         for group, figures in r.get("idle", {}).items():
             print("      idle %-26s %6.2f wake-ups/s  CPU %.3f %%  busiest: %s" % (
                 group, figures["wakeups_per_s"], figures["cpu_percent"], json.dumps(figures["busiest_threads_per_s"])))

@@ -1,8 +1,10 @@
 #!/usr/bin/python3
 """One table of every benchmark's figures and ratios, read from the raw output that
-run-all.sh leaves in a folder (bench/results by default).
+run-all.sh leaves in a folder (bench/results by default); with a second folder (an earlier
+run, such as the accepted results before this run replaced them), that run's Velmora figure
+and ratio stand beside each row.
 
-    /usr/bin/python3 bench/summary.py [FOLDER]
+    /usr/bin/python3 bench/summary.py [FOLDER [EARLIER_FOLDER]]
 """
 
 import json
@@ -28,8 +30,7 @@ def fmt(value, unit="", digits=3):
     return "–" if value is None or value != value else ("%.*f%s" % (digits, value, unit))
 
 
-def main():
-    folder = Path(sys.argv[1] if len(sys.argv) > 1 else Path(__file__).resolve().parent / "results")
+def table(folder):
     rows = []  # (figure, Velmora, Chromium, ratio, target, load)
 
     startup = folder / "startup_vs_chromium.json"
@@ -48,6 +49,29 @@ def main():
         rows.append(("memory: PSS with the page loaded (backend excluded), all samples",
                      fmt(s["velmora_pss_mib"], " MiB", 1), fmt(s["chromium_pss_mib"], " MiB", 1),
                      fmt(s["ratio_pss"], "", 2), "", load))
+        if "velmora_spawn_to_launch_ms" in s:
+            rows.append(("start-up: spawn → backend launched (main entered)",
+                         "%s (%s)" % (fmt(s["velmora_spawn_to_launch_ms"], " ms", 1),
+                                      fmt(s.get("velmora_spawn_to_main_ms", NAN), " ms", 1)), "", "", "≤ 50 ms", load))
+            rows.append(("start-up: url set → first paint; → load finished (page's report)",
+                         "%s; %s" % (fmt(s["velmora_url_to_paint_ms"], " ms", 0), fmt(s["velmora_url_to_load_ms"], " ms", 0)),
+                         "", "", "≤ 100 ms (paint)", load))
+            rows.append(("start-up: per-run median of Velmora / (backend ready + Chromium)",
+                         "", "", fmt(s["ratio_load_vs_alternative_per_run_median"], "", 2), "≤ 0.70", load))
+        if s.get("bare_load_s") == s.get("bare_load_s") and "bare_load_s" in s:
+            rows.append(("start-up: spawn → page loaded, against the bare program (Chromium column: bare)",
+                         fmt(s["velmora_load_s"], " s"), "bare %s" % fmt(s["bare_load_s"], " s"),
+                         fmt(s["ratio_load_vs_bare"], "", 2), "≤ 1.05", load))
+            rows.append(("start-up: per-run median of Velmora / bare program",
+                         "", "", fmt(s["ratio_load_vs_bare_per_run_median"], "", 2), "≤ 1.05", load))
+        if "velmora_uss_shared_once_mib" in s:
+            rows.append(("memory: USS + shared libraries once (backend excluded)",
+                         fmt(s["velmora_uss_shared_once_mib"], " MiB", 1), fmt(s["chromium_uss_shared_once_mib"], " MiB", 1),
+                         fmt(s["ratio_memory_vs_chromium"], "", 2), "≤ 0.75", load))
+            if s.get("bare_uss_shared_once_mib") == s.get("bare_uss_shared_once_mib"):
+                rows.append(("memory: the same, bare program (Velmora column: Velmora − bare)",
+                             fmt(s["memory_over_bare_mib"], " MiB", 1), "bare %s" % fmt(s["bare_uss_shared_once_mib"], " MiB", 1),
+                             fmt(s["ratio_memory_bare_vs_chromium"], "", 2), "≤ +20 MiB", load))
         if "velmora_pss_alone_mib" in s:
             rows.append(("memory: PSS, samples where nothing else mapped the engine (%d)" % s["velmora_pss_alone_samples"],
                          fmt(s["velmora_pss_alone_mib"], " MiB", 1), fmt(s["chromium_pss_mib"], " MiB", 1),
@@ -94,7 +118,19 @@ def main():
         rows.append(("release notes: longest hold of the main thread", "%s ms (%s)" % m.groups(), "", "", "",
                      loads(notes)))
 
+    return rows
+
+
+def main():
+    here = Path(__file__).resolve().parent
+    folder = Path(sys.argv[1] if len(sys.argv) > 1 else here / "results")
+    rows = table(folder)
     header = ("figure", "Velmora", "Chromium --app", "ratio", "target", "load avg (1 min)")
+    if len(sys.argv) > 2:
+        earlier = {r[0]: r for r in table(Path(sys.argv[2]))}
+        header += ("earlier: Velmora; ratio (load)",)
+        rows = [r + (("%s; %s (%s)" % (earlier[r[0]][1] or "–", earlier[r[0]][3] or "–", earlier[r[0]][5]))
+                     if r[0] in earlier else "–",) for r in rows]
     widths = [max(len(str(r[i])) for r in rows + [header]) for i in range(len(header))]
     for r in [header, tuple("-" * w for w in widths)] + rows:
         print("  ".join(str(c).ljust(w) for c, w in zip(r, widths)).rstrip())

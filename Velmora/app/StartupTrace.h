@@ -6,6 +6,8 @@
 // to stderr, the first time it happens; without it nothing is watched or printed. watch() also
 // reports how long the main thread was at most kept from its event loop in each start-up phase:
 //     velmora-trace-pause <phase> <longest gap between 5 ms timer ticks, in milliseconds>
+// and, once before the first milestone, the moment of that line on CLOCK_MONOTONIC:
+//     velmora-trace-clock <milliseconds since the process started> <monotonic seconds>
 
 class QWidget;
 
@@ -22,7 +24,8 @@ public:
     static bool enabled();
     /// Prints event once (later marks of the same event are dropped). No-op when disabled.
     static void mark(const char *event);
-    /// Marks "trace-installed" now, then "window-shown" and "window-exposed" for window,
+    /// Marks "trace-installed" now, "backend-launched" when backend launches its process (unless
+    /// the early start marked it already), then "window-shown" and "window-exposed" for window,
     /// "url-set" when backend publishes its address, "view-created" once the web view that then
     /// appears inside window has been made, and "load-finished" (or "load-failed") for
     /// its first load. Call before showing

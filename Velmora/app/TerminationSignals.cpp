@@ -6,12 +6,15 @@
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
+#include <utility>
 
 namespace velmora::app {
 
 namespace {
 
 int pipeFds[2] = {-1, -1};
+// The pipe and the handlers were set up by catchEarly(), for the first instance to take over.
+bool caughtEarly = false;
 constexpr int handledSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 extern "C" void writeSignalNumber(int signalNumber)
@@ -23,21 +26,36 @@ extern "C" void writeSignalNumber(int signalNumber)
     errno = savedErrno;
 }
 
-} // namespace
-
-TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent)
+bool installHandlers()
 {
-    if (pipeFds[0] >= 0 || ::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
-        qWarning("termination signals: cannot set up the signal pipe");
-        return;
-    }
+    if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
     struct sigaction action = {};
     action.sa_handler = writeSignalNumber;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (int signalNumber : handledSignals)
         ::sigaction(signalNumber, &action, nullptr);
+    return true;
+}
 
+} // namespace
+
+void TerminationSignals::catchEarly()
+{
+    if (pipeFds[0] >= 0)
+        return;
+    caughtEarly = installHandlers();
+}
+
+TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent)
+{
+    // A signal caught early waits in the pipe: the notifier finds it once the loop runs.
+    const bool takenOver = std::exchange(caughtEarly, false);
+    if (!takenOver && (pipeFds[0] >= 0 || !installHandlers())) {
+        qWarning("termination signals: cannot set up the signal pipe");
+        return;
+    }
     m_notifier = new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &TerminationSignals::drain);
 }

@@ -18,6 +18,12 @@ public:
     explicit TerminationSignals(QObject *parent = nullptr);
     ~TerminationSignals() override;
 
+    /// Catches the signals from now on, before the application object and its event loop
+    /// exist (while the backend is launched at the very start): what arrives meanwhile waits
+    /// for the next instance, which turns it into its signal once the event loop runs. Without
+    /// it such a signal would end the process on the spot.
+    static void catchEarly();
+
     // False when the pipe or the handlers could not be set up.
     bool isActive() const { return m_notifier != nullptr; }
 

@@ -5,6 +5,7 @@
 #include "app/AboutBox.h"
 #include "app/AppDelegate.h"
 #include "app/BackendActivity.h"
+#include "app/EarlyStart.h"
 #include "app/InstalledUpdate.h"
 #include "app/MainWindow.h"
 #include "app/Screenshot.h"
@@ -123,6 +124,13 @@ void VelmoraApp::describeApplication()
     QApplication::setWindowIcon(platform::applicationIcon(platform::Bundle::main().bundleDirectory().value_or(QString())));
 }
 
+void VelmoraApp::takeEarlyStart(EarlyStart early)
+{
+    m_instance = std::move(early.instance);
+    if (m_backend)
+        m_backend->takeOverLaunch(std::move(early.launch));
+}
+
 int VelmoraApp::run()
 {
     QCommandLineParser parser;
@@ -143,7 +151,10 @@ int VelmoraApp::run()
     if (!forPicture) {
         // One Velmora per user. An instance relaunched by its predecessor (the access screen's
         // restart, an installed update) waits for it to go rather than handing it anything.
-        m_instance = std::make_unique<platform::SingleInstance>(platform::SingleInstance::runtimeFolder(), instanceName());
+        // The early start may hold its lock already; claiming it then only listens.
+        if (!m_instance)
+            m_instance = std::make_unique<platform::SingleInstance>(platform::SingleInstance::runtimeFolder(),
+                                                                    instanceName());
         switch (m_instance->claim(platform::relaunchedFrom(platform::ProcessInfo::current().environment()))) {
         case platform::SingleInstance::Claim::Running:
             break;

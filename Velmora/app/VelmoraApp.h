@@ -29,6 +29,7 @@ namespace velmora::app {
 
 class AppDelegate;
 class MainWindow;
+struct EarlyStart;
 
 // What a VelmoraApp is made with; every empty field means the application's real one.
 struct VelmoraAppDependencies
@@ -66,6 +67,10 @@ public:
     /// Names the application to the desktop (name, organisation, version, desktop entry,
     /// window icon) before anything reads settings or standard paths.
     static void describeApplication();
+
+    /// What startBackendEarly() made before the application object: its lock of the single
+    /// instance becomes run()'s, its backend launch the controller's to take over. Before run().
+    void takeEarlyStart(EarlyStart early);
 
     /// Velmora from launch to end: the command line (--screenshot, --version, --help), the
     /// single instance (a second launch hands a reopen request over and ends with 0), the

@@ -2,6 +2,7 @@
 // backend start to the backend's page (or the failure screen); VelmoraApp is all of it.
 
 #include "app/DesktopDefaults.h"
+#include "app/EarlyStart.h"
 #include "app/InstalledUpdate.h"
 #include "app/VelmoraApp.h"
 
@@ -9,6 +10,8 @@
 
 int main(int argc, char *argv[])
 {
+    // The backend takes longest to start and needs nothing of what follows: it goes first.
+    velmora::app::EarlyStart early = velmora::app::startBackendEarly(argc, argv);
     velmora::app::applyLoggingDefaults();
     velmora::app::choosePlatformTheme();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
@@ -20,5 +23,6 @@ int main(int argc, char *argv[])
     velmora::app::restoreEnvironment();
     velmora::app::VelmoraApp::describeApplication();
     velmora::app::VelmoraApp velmora;
+    velmora.takeEarlyStart(std::move(early));
     return velmora.run();
 }

@@ -7,8 +7,6 @@
 #include "platform/ListeningPorts.h"
 #include "platform/PortWatch.h"
 
-#include <QDateTime>
-
 #include <unistd.h>
 
 namespace velmora::backend {
@@ -27,15 +25,6 @@ platform::CancelToken eitherOf(const platform::CancelToken &a, const platform::C
             QObject::connect(source, &platform::CancelState::cancelled, state, [state] { state->cancel(); });
     }
     return either.token();
-}
-
-// Velmora's own line before each launched backend's output, so that attempts can be told
-// apart in the log; "{pid}" is filled in by the launch.
-QByteArray launchLogLine(const QString &version, int port)
-{
-    return QStringLiteral("=== Velmora %1: backend started %2 (pid {pid}, port %3) ===\n")
-        .arg(version, QDateTime::currentDateTimeUtc().toString(Qt::ISODate), QString::number(port))
-        .toUtf8();
 }
 
 // The line for a backend's end, as far as it is known.
@@ -83,7 +72,8 @@ QCoro::Task<> BackendController::start(platform::CancelToken token)
         return []() -> QCoro::Task<> { co_return; }();
     setStarting(true);
     setError(QString());
-    stop();
+    // A launch handed over earlier stays for the attempt to take over.
+    endProcess();
     // The attempt runs on a handle of its own, which the caller's token and cancelStart() both
     // cancel.
     m_attemptTask = platform::TaskHandle::make();
@@ -138,63 +128,55 @@ QCoro::Task<> BackendController::attempt(platform::CancelToken token)
         return true;
     };
 
-    if (cancelledBeforeLaunch())
-        co_return;
-    Health found = co_await health(port.baseUrl, token);
-    if (!self || cancelledBeforeLaunch())
-        co_return;
-    switch (found) {
-    case Health::Ours:
-        // Our own backend from an earlier attempt still answers: adopt it.
-        succeed(port.baseUrl);
-        co_return;
-    case Health::Foreign:
-        setError(portInUseMessage(port.port), ErrorKind::PortTaken);
-        setStarting(false);
-        co_return;
-    case Health::Unreachable:
-        break;
-    case Health::OtherInstance: {
-        bool freed = false;
-        for (int cycle = 0; cycle < m_timing.waitCycles && !freed; ++cycle) {
-            // Cut short by a cancellation, which then ends the attempt.
-            co_await platform::sleepFor(m_timing.pause, token);
-            if (!self || cancelledBeforeLaunch())
+    // A backend launched before this attempt, for this address, is this attempt's launch: it
+    // was made only where the probe would have found nothing on the port.
+    if (!takeEarlyLaunchFor(port.baseUrl)) {
+        if (cancelledBeforeLaunch())
+            co_return;
+        Health found = co_await health(port.baseUrl, token);
+        if (!self || cancelledBeforeLaunch())
+            co_return;
+        switch (found) {
+        case Health::Ours:
+            // Our own backend from an earlier attempt still answers: adopt it.
+            succeed(port.baseUrl);
+            co_return;
+        case Health::Foreign:
+            setError(portInUseMessage(port.port), ErrorKind::PortTaken);
+            setStarting(false);
+            co_return;
+        case Health::Unreachable:
+            break;
+        case Health::OtherInstance: {
+            bool freed = false;
+            for (int cycle = 0; cycle < m_timing.waitCycles && !freed; ++cycle) {
+                // Cut short by a cancellation, which then ends the attempt.
+                co_await platform::sleepFor(m_timing.pause, token);
+                if (!self || cancelledBeforeLaunch())
+                    co_return;
+                found = co_await health(port.baseUrl, token);
+                if (!self || cancelledBeforeLaunch())
+                    co_return;
+                freed = found == Health::Unreachable;
+            }
+            if (!freed) {
+                failPlainly(earlierInstanceMessage);
                 co_return;
-            found = co_await health(port.baseUrl, token);
-            if (!self || cancelledBeforeLaunch())
-                co_return;
-            freed = found == Health::Unreachable;
+            }
+            break;
         }
-        if (!freed) {
-            failPlainly(earlierInstanceMessage);
+        }
+
+        BackendLaunch launched = launchBackend(plan, port, m_bundle, m_processInfo, m_launcher);
+        if (!launched.logFile.isEmpty())
+            setLogURL(QUrl::fromLocalFile(launched.logFile));
+        m_log = std::move(launched.log);
+        if (!launched.ok()) {
+            failAfterLaunchPreparation(launched.error);
             co_return;
         }
-        break;
+        m_process = std::move(launched.process);
     }
-    }
-
-    platform::AppendingFile log = platform::openAppendingFile(
-        logFilePath(plan.runtimeDirectory), [this](const QString &file) { setLogURL(QUrl::fromLocalFile(file)); });
-    if (!log.ok()) {
-        failAfterLaunchPreparation(log.error);
-        co_return;
-    }
-    m_log = std::move(log.handle);
-
-    platform::ProcessDescription description;
-    description.executable = plan.executable;
-    description.arguments = argumentVector(plan, port.port);
-    description.environment = backendEnvironment(plan, port.port, m_processInfo, m_bundle);
-    description.workingDirectory = plan.runtimeDirectory;
-    description.outputFd = m_log.fd();
-    description.outputHeader = launchLogLine(m_bundle.infoValue(platform::bundleKey::shortVersion).toString(), port.port);
-    platform::LaunchResult launched = m_launcher.launch(description);
-    if (!launched.process) {
-        failAfterLaunchPreparation(launched.error);
-        co_return;
-    }
-    m_process = std::move(launched.process);
     emit this->launched(port.baseUrl);
     if (!self)
         co_return;
@@ -218,7 +200,7 @@ QCoro::Task<> BackendController::attempt(platform::CancelToken token)
             failAfterLaunchPreparation(backendExitedMessage);
             co_return;
         }
-        found = co_await health(port.baseUrl, token);
+        const Health found = co_await health(port.baseUrl, token);
         if (!self)
             co_return;
         if (found == Health::Ours) {
@@ -311,10 +293,44 @@ void BackendController::writeToLog(const QByteArray &line)
 
 void BackendController::stop()
 {
+    endProcess();
+    if (const std::unique_ptr<BackendLaunch> early = std::move(m_earlyLaunch); early && early->process->isRunning())
+        early->process->requestTermination();
+}
+
+void BackendController::endProcess()
+{
     if (m_process && m_process->isRunning())
         m_process->requestTermination();
     m_process.reset();
     m_log.close();
+}
+
+void BackendController::takeOverLaunch(BackendLaunch launch)
+{
+    if (!launch.ok())
+        return;
+    // One at a time: a launch held already goes as stop() would send it.
+    if (m_earlyLaunch && m_earlyLaunch->process->isRunning())
+        m_earlyLaunch->process->requestTermination();
+    m_earlyLaunch = std::make_unique<BackendLaunch>(std::move(launch));
+}
+
+bool BackendController::takeEarlyLaunchFor(const QUrl &at)
+{
+    std::unique_ptr<BackendLaunch> early = std::move(m_earlyLaunch);
+    if (!early)
+        return false;
+    if (early->at != at) {
+        if (early->process->isRunning())
+            early->process->requestTermination();
+        return false;
+    }
+    if (!early->logFile.isEmpty())
+        setLogURL(QUrl::fromLocalFile(early->logFile));
+    m_log = std::move(early->log);
+    m_process = std::move(early->process);
+    return true;
 }
 
 WorkspacePage *BackendController::webView() const

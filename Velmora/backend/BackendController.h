@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backend/BackendLaunch.h"
 #include "backend/Health.h"
 #include "backend/Texts.h"
 #include "backend/WorkspacePage.h"
@@ -108,9 +109,19 @@ public:
     /// Cancelling token ends the attempt with startCancelledMessage: before the launch with
     /// nothing created or launched, after it with the backend asked to terminate.
     QCoro::Task<> start(platform::CancelToken token = {});
-    /// Asks a running backend to terminate (SIGTERM), drops it and closes the log. Never
-    /// waits; safe at any time, any number of times.
+    /// Asks a running backend to terminate (SIGTERM), drops it and closes the log; a launch
+    /// handed over by takeOverLaunch() and not taken over yet goes the same way. Never waits;
+    /// safe at any time, any number of times.
     void stop();
+    /// A backend launched before this controller could launch one (at the application's
+    /// start, before its window is made), for the next start() to take over instead of probing
+    /// the port and launching: its log, its process and then every rule of a launch of its own
+    /// (readiness, the backend's exit, cancellation, the one termination request). Taken over
+    /// only when start() resolves the same address; otherwise that start asks it to terminate
+    /// and goes its usual way. A launch without a process is ignored.
+    void takeOverLaunch(BackendLaunch launch);
+    /// Whether a launch handed over by takeOverLaunch() waits for start().
+    bool holdsEarlyLaunch() const { return m_earlyLaunch != nullptr; }
     /// Ends an attempt in progress as a cancelled one, whoever started it (its waits end at
     /// once). For the application's end, so that no attempt is left suspended.
     void cancelStart();
@@ -145,6 +156,11 @@ signals:
 
 private:
     QCoro::Task<> attempt(platform::CancelToken token);
+    // Makes the launch handed over by takeOverLaunch() this attempt's own when it is for at;
+    // false (the launch asked to terminate, if there was one) otherwise.
+    bool takeEarlyLaunchFor(const QUrl &at);
+    // Asks the current process to terminate, drops it and closes the log.
+    void endProcess();
     QCoro::Task<Health> health(QUrl at, platform::CancelToken token = {});
     QCoro::Task<std::optional<bool>> askUpdateStatus(QUrl baseUrl);
     // Keeps the ready backend watched: its process's end, or an adopted one's answers.
@@ -180,6 +196,8 @@ private:
     QUrl m_logURL;
     std::unique_ptr<platform::Process> m_process;
     platform::FileHandle m_log;
+    // A launch made before this controller started one, until start() takes it over.
+    std::unique_ptr<BackendLaunch> m_earlyLaunch;
     bool m_starting = false;
     // The attempt in progress; cancelled by the caller's token or by cancelStart().
     platform::TaskHandle m_attemptTask;

@@ -17,7 +17,7 @@ public:
 
     std::optional<QString> bundleDirectory() const override
     {
-        const QString binDir = QCoreApplication::applicationDirPath();
+        const QString binDir = executableDirectory();
         if (binDir.isEmpty())
             return std::nullopt;
         return QDir::cleanPath(binDir + QStringLiteral("/.."));
@@ -44,6 +44,15 @@ public:
 };
 
 } // namespace
+
+QString executableDirectory()
+{
+    if (QCoreApplication::instance())
+        return QCoreApplication::applicationDirPath();
+    // Where Qt itself looks on Linux.
+    const QFileInfo self(QStringLiteral("/proc/self/exe"));
+    return self.exists() ? QFileInfo(self.canonicalFilePath()).absolutePath() : QString();
+}
 
 QUrl Bundle::bundleURL() const
 {

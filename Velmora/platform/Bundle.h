@@ -44,6 +44,10 @@ public:
     static Bundle &main();
 };
 
+// The folder of the running program, also before the application object exists (which
+// QCoreApplication::applicationDirPath() needs); empty when it cannot be told.
+QString executableDirectory();
+
 // A bundle given by its values, for tools and tests that stage a bundle of their own.
 class FixedBundle : public Bundle
 {

@@ -3,6 +3,15 @@
 #include <QFile>
 #include <QTcpServer>
 
+#include <cerrno>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace velmora::platform {
 
 namespace {
@@ -69,6 +78,36 @@ bool socketTableListensOn(QByteArrayView table, quint16 port)
             return true;
     }
     return false;
+}
+
+bool loopbackRefuses(quint16 port)
+{
+    // On loopback the answer to a connection comes at once; the bound only covers a listener
+    // too busy to take it, which counts as one that is there.
+    constexpr int answerMs = 200;
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int error = 0;
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+        error = errno;
+        if (error == EINPROGRESS) {
+            pollfd wait = {fd, POLLOUT, 0};
+            int ready;
+            do {
+                ready = ::poll(&wait, 1, answerMs);
+            } while (ready < 0 && errno == EINTR);
+            socklen_t size = sizeof error;
+            if (ready != 1 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+                error = EINPROGRESS;
+        }
+    }
+    ::close(fd);
+    return error == ECONNREFUSED;
 }
 
 std::optional<quint16> freeLoopbackPort()

@@ -1,5 +1,6 @@
 #include "platform/Process.h"
 
+#include "platform/Bundle.h"
 #include "platform/SystemError.h"
 
 #include <QCoreApplication>
@@ -163,6 +164,13 @@ public:
     // watch, so that the watch does not take a dropped child for an unwatched one).
     void adopt(pid_t pid, int keepOpen = -1)
     {
+        // A child launched before the application object exists (the backend's watch, at the
+        // very start of the process) is watched once the main thread has its event loop:
+        // until then a notifier could not be registered.
+        if (!QCoreApplication::instance()) {
+            QTimer::singleShot(0, [this, pid, keepOpen] { adopt(pid, keepOpen); });
+            return;
+        }
         const quint64 key = ++m_lastKey;
         // The watch is deleted from its own callback: later, on the loop.
         m_watches.emplace(key, std::make_unique<ExitWatch>(pid, [this, pid, key, keepOpen] {
@@ -543,8 +551,8 @@ QString ProcessLauncher::watchProgram()
     static const QString found = [] {
         const QString name = QStringLiteral("velmora-child-watch");
         QStringList places;
-        if (QCoreApplication::instance())
-            places << QCoreApplication::applicationDirPath();
+        if (const QString own = executableDirectory(); !own.isEmpty())
+            places << own;
 #ifdef VELMORA_DEVELOPMENT_BIN_DIR
         places << QStringLiteral(VELMORA_DEVELOPMENT_BIN_DIR);
 #endif

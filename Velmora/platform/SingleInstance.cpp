@@ -113,6 +113,11 @@ SingleInstance::Claim SingleInstance::claim(qint64 predecessor, milliseconds pat
     }
 }
 
+bool SingleInstance::lock()
+{
+    return tryLock() == Lock::Taken;
+}
+
 SingleInstance::Lock SingleInstance::tryLock()
 {
     if (m_lockFd >= 0)

@@ -44,6 +44,10 @@ public:
     /// id of the instance that relaunched this one (0 = none); it is waited for (at most
     /// patience), never handed anything, since it is on its way out.
     Claim claim(qint64 predecessor = 0, std::chrono::milliseconds patience = defaultPatience);
+    /// Takes the lock at once, without listening yet and without waiting for anyone: true when
+    /// this process holds it now, so that no other instance runs until it ends. A later claim()
+    /// then only listens. Usable before the application object exists.
+    bool lock();
 
     QString lockPath() const;
     QString socketPath() const;

@@ -397,6 +397,116 @@ private slots:
         verifyStoppedByVelmora();
     }
 
+    // The backend is launched first, before the window; the controller then takes that very
+    // process over: the page comes from it, and it is the one backend of the run, asked to
+    // go once when velmora ends.
+    void theBackendIsLaunchedBeforeTheWindowAndTakenOver()
+    {
+        QTemporaryDir dir;
+        const QString listen = dir.filePath(QStringLiteral("listen"));
+        m_signalFile = dir.filePath(QStringLiteral("signals"));
+        QProcessEnvironment extra;
+        extra.insert(QStringLiteral("VELMORA_TRACE_STARTUP"), QStringLiteral("1"));
+        extra.insert(QStringLiteral("FAKE_BACKEND_LISTEN_WHEN"), listen);
+        extra.insert(QStringLiteral("FAKE_BACKEND_SIGNAL_FILE"), m_signalFile);
+        m_runningProject = &m_standInProject;
+        QFile::remove(backendLogPath());
+        startVelmora({}, {}, {}, extra);
+        QVERIFY(m_velmora->waitForStarted(startPatience));
+        QString trace;
+        const auto traced = [&](const char *event) {
+            trace += QString::fromUtf8(m_velmora->readAllStandardError());
+            return trace.contains(QStringLiteral("velmora-trace %1 ").arg(QLatin1String(event)));
+        };
+        QVERIFY2(soonWhileVelmoraRuns([&] { return traced("window-shown"); }), qPrintable(trace));
+        QVERIFY2(traced("backend-launched"), qPrintable(trace));
+        QVERIFY2(trace.indexOf(QLatin1String("velmora-trace backend-launched"))
+                     < trace.indexOf(QLatin1String("velmora-trace trace-installed")),
+                 qPrintable(trace));
+        QVERIFY(standInPid() > 0);
+
+        // Only now may the backend answer.
+        QVERIFY(test::writeFile(listen, "", false));
+        QVERIFY2(backendStartedByVelmora(), "the backend launched first was not taken over");
+        QVERIFY2(
+            soonWhileVelmoraRuns([&] { return test::readFile(backendLogPath()).contains("fake_backend: page requested"); }),
+            "velmora asked for no page");
+        QCOMPARE(test::readFile(backendLogPath()).count("=== Velmora "), 1);
+
+        ::kill(pid_t(m_velmora->processId()), SIGTERM);
+        QVERIFY(ended(*m_velmora, stopPatience));
+        QCOMPARE(m_velmora->exitCode(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(standInPid()), stopPatience);
+        QCOMPARE(test::readFile(m_signalFile), QByteArray("SIGTERM\n"));
+    }
+
+    // A second launch hands over to the running Velmora and starts no backend of its own,
+    // whether the first one's backend is still starting or ready.
+    void aSecondLaunchStartsNoBackend_data()
+    {
+        QTest::addColumn<bool>("ready");
+        QTest::newRow("first backend still starting") << false;
+        QTest::newRow("first backend ready") << true;
+    }
+
+    void aSecondLaunchStartsNoBackend()
+    {
+        QFETCH(bool, ready);
+        QTemporaryDir dir;
+        const QString listen = dir.filePath(QStringLiteral("listen"));
+        QProcessEnvironment extra;
+        extra.insert(QStringLiteral("FAKE_BACKEND_LISTEN_WHEN"), listen);
+        m_runningProject = &m_standInProject;
+        QFile::remove(backendLogPath());
+        if (ready)
+            QVERIFY(test::writeFile(listen, "", false));
+        startVelmora({}, {}, {}, extra);
+        QVERIFY(m_velmora->waitForStarted(startPatience));
+        QVERIFY2(soonWhileVelmoraRuns([&] { return standInPid() > 0; }), "velmora launched no backend");
+        if (ready)
+            QVERIFY2(backendStartedByVelmora(), "velmora's backend did not come up");
+
+        QProcess second;
+        QProcessEnvironment environment = environmentFor(QString::number(m_port));
+        for (const QString &name : extra.keys())
+            environment.insert(name, extra.value(name));
+        second.setProcessEnvironment(environment);
+        second.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        second.start(velmoraBinary(), {});
+        QVERIFY(second.waitForStarted(startPatience));
+        QVERIFY(ended(second, startPatience));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(m_velmora->state(), QProcess::Running);
+
+        if (!ready)
+            QVERIFY(test::writeFile(listen, "", false));
+        QVERIFY2(backendStartedByVelmora(), "velmora's backend did not come up");
+        QCOMPARE(test::readFile(backendLogPath()).count("=== Velmora "), 1);
+        QCOMPARE(test::readFile(backendLogPath()).count("fake_backend: pid "), 1);
+    }
+
+    // Something else answers on the port: nothing is launched before the window, and the
+    // start judges that server as it always did (the port is taken).
+    void aPortThatAnswersLaunchesNothing()
+    {
+        test::LoopbackHttpServer other;
+        QVERIFY2(other.listen(), qPrintable(other.errorString()));
+        other.setHandler([](const QByteArray &, const QString &) { return test::HttpReply{404, {}, {}, false}; });
+        m_runningProject = &m_standInProject;
+        QFile::remove(backendLogPath());
+        QTemporaryDir dir;
+        const QString shot = dir.filePath(QStringLiteral("taken.png"));
+        startVelmora({QStringLiteral("--screenshot"), shot}, QString::number(other.port()));
+        QVERIFY(m_velmora->waitForStarted(startPatience));
+        QVERIFY(ended(*m_velmora, startPatience));
+        QCOMPARE(m_velmora->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_velmora->exitCode(), 2);
+        QVERIFY(!other.requests().isEmpty());
+        QVERIFY(!QFile::exists(backendLogPath()) || !test::readFile(backendLogPath()).contains("=== Velmora "));
+        m_port = 0;
+    }
+
     void startFailureIsShownInsteadOfThePage()
     {
         QTemporaryDir dir;

@@ -43,6 +43,23 @@ private slots:
         QVERIFY(hasDefaultHandler(SIGINT));
         QVERIFY(hasDefaultHandler(SIGHUP));
     }
+
+    // A signal caught before any instance exists (the start of the process, before the event
+    // loop) is neither lost nor deadly: the first instance delivers it once its loop runs.
+    void aSignalCaughtEarlyReachesTheFirstInstance()
+    {
+        TerminationSignals::catchEarly();
+        QVERIFY(!hasDefaultHandler(SIGTERM));
+        ::raise(SIGTERM);
+        {
+            TerminationSignals handlers;
+            QVERIFY(handlers.isActive());
+            QSignalSpy received(&handlers, &TerminationSignals::received);
+            QTRY_COMPARE_WITH_TIMEOUT(received.size(), 1, velmora::test::patience);
+            QCOMPARE(received.at(0).at(0).toInt(), SIGTERM);
+        }
+        QVERIFY(hasDefaultHandler(SIGTERM));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestTerminationSignals)

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "backend/BackendController.h"
+#include "backend/BackendLaunch.h"
 #include "backend/Health.h"
 #include "backend/LaunchPlan.h"
 
@@ -168,6 +169,22 @@ std::unique_ptr<platform::Process> launchEarlierBackend(const Stage &stage, cons
                               patience))
         qWarning("fake backend does not listen");
     return std::move(launched.process);
+}
+
+// The backend launched the way the application does at its very start, before any controller
+// exists, on the stage's port (or port, when given).
+backend::BackendLaunch launchBeforeTheController(Stage &stage, quint16 port = 0)
+{
+    platform::FixedProcessInfo info = stage.info;
+    if (port != 0)
+        info.env.insert("VELMORA_DESKTOP_PORT", QString::number(port));
+    const backend::LaunchPlanResolution plan = backend::resolveLaunchPlan(stage.bundle);
+    const backend::PortResolution resolved = backend::resolvePort(info);
+    if (!plan.ok() || !resolved.ok()) {
+        qWarning("no launch plan or port: %s %s", qPrintable(plan.error), qPrintable(resolved.error));
+        return {};
+    }
+    return backend::launchBackend(plan.plan, resolved, stage.bundle, info, platform::ProcessLauncher::system());
 }
 
 } // namespace
@@ -879,6 +896,108 @@ private slots:
             QCOMPARE(stage.launcher.launches, 1);
             QCOMPARE(controller->logURL(), QUrl::fromLocalFile(stage.logFile()));
         }
+    }
+
+    // A backend launched before the controller (at the application's start) is taken over by
+    // the next start() as its own launch: no probe or launch of its own, the same log, and
+    // from then on every rule of a launch (readiness, exit, cancellation, one request).
+    void takesOverALaunchMadeBeforeIt_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<bool>("cancelled"); // the start's token is cancelled from the outset
+        QTest::addColumn<QString>("error");  // the start's outcome; empty: ready
+        QTest::newRow("ready") << "fake_backend" << false << QString();
+        QTest::newRow("exited before it was taken over") << "exit_at_once" << false << backend::backendExitedMessage;
+        QTest::newRow("start cancelled") << "fake_backend" << true << backend::startCancelledMessage;
+    }
+
+    void takesOverALaunchMadeBeforeIt()
+    {
+        QFETCH(QString, program);
+        QFETCH(bool, cancelled);
+        QFETCH(QString, error);
+        Stage stage(Stage::Packaged, test::helperProgram(program));
+        backend::BackendLaunch early = launchBeforeTheController(stage);
+        QVERIFY2(early.ok(), qPrintable(early.error));
+        const qint64 pid = early.process->pid();
+        // Up with its handlers, so that it records the request it gets.
+        if (program == QLatin1String("exit_at_once"))
+            QTRY_VERIFY_WITH_TIMEOUT(stage.log().contains("exit_at_once: starting\n"), patience);
+        else
+            QTRY_VERIFY_WITH_TIMEOUT(stage.log().contains("fake_backend: listening"), patience);
+
+        CountingHttpClient http;
+        auto controller = stage.controller(100, 5, 30ms, &http);
+        QSignalSpy launched(controller.get(), &BackendController::launched);
+        controller->takeOverLaunch(std::move(early));
+        QVERIFY(controller->holdsEarlyLaunch());
+        auto handle = platform::TaskHandle::make();
+        if (cancelled)
+            handle.cancel();
+        controller->start(handle.token());
+        QTRY_VERIFY_WITH_TIMEOUT(!controller->starting(), patience);
+        QVERIFY(!controller->holdsEarlyLaunch());
+        QCOMPARE(controller->error(), error);
+        QCOMPARE(stage.launcher.launches, 0);
+        QCOMPARE(launched.count(), 1);
+        QCOMPARE(launched.first().first().toUrl(), stage.baseUrl());
+        QCOMPARE(controller->logURL(), QUrl::fromLocalFile(stage.logFile()));
+        QCOMPARE(stage.log().count("=== Velmora 1.0: backend started "), 1);
+        QVERIFY(stage.log().contains(QString("(pid %1, port %2) ===").arg(pid).arg(stage.port).toLocal8Bit()));
+
+        if (error.isEmpty()) {
+            QCOMPARE(controller->url(), stage.baseUrl());
+            controller->stop();
+        } else if (error == backend::backendExitedMessage) {
+            QVERIFY(stage.log().contains("=== backend exited with code "));
+            // Nothing was asked of a backend that was never there.
+            QCOMPARE(http.sent, 0);
+        }
+        if (program == QLatin1String("fake_backend")) {
+            QTRY_COMPARE_WITH_TIMEOUT(stage.signalsReceived(), QByteArray("SIGTERM\n"), patience);
+            QTRY_VERIFY_WITH_TIMEOUT(stage.log().contains("fake_backend: stopped"), patience);
+            QCOMPARE(stage.signalsReceived(), QByteArray("SIGTERM\n"));
+        }
+    }
+
+    // A launch held for start() that never comes is the controller's all the same: stop()
+    // asks it to go, once.
+    void aLaunchNotTakenOverIsStoppedOnce()
+    {
+        Stage stage(Stage::Packaged, test::helperProgram("fake_backend"));
+        backend::BackendLaunch early = launchBeforeTheController(stage);
+        QVERIFY2(early.ok(), qPrintable(early.error));
+        auto controller = stage.controller();
+        controller->takeOverLaunch(std::move(early));
+        QTRY_VERIFY_WITH_TIMEOUT(stage.log().contains("fake_backend: listening"), patience);
+        controller->stop();
+        controller->stop();
+        QVERIFY(!controller->holdsEarlyLaunch());
+        QTRY_VERIFY_WITH_TIMEOUT(stage.log().contains("fake_backend: stopped"), patience);
+        QCOMPARE(stage.signalsReceived(), QByteArray("SIGTERM\n"));
+        QCOMPARE(stage.launcher.launches, 0);
+    }
+
+    // A launch for another address than the start resolves (the port changed meanwhile) is
+    // not this start's: it is asked to go, and the start goes its usual way.
+    void aLaunchForAnotherPortIsStoppedAndReplaced()
+    {
+        Stage stage(Stage::Packaged, test::helperProgram("fake_backend"));
+        const test::ReservedPort other;
+        backend::BackendLaunch early = launchBeforeTheController(stage, other.number());
+        QVERIFY2(early.ok(), qPrintable(early.error));
+        QTRY_VERIFY_WITH_TIMEOUT(stage.log().contains("fake_backend: listening"), patience);
+        auto controller = stage.controller();
+        controller->takeOverLaunch(std::move(early));
+        controller->start();
+        QTRY_VERIFY_WITH_TIMEOUT(!controller->starting(), patience);
+        QCOMPARE(controller->error(), QString());
+        QCOMPARE(controller->url(), stage.baseUrl());
+        QCOMPARE(stage.launcher.launches, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(stage.signalsReceived(), QByteArray("SIGTERM\n"), patience);
+        QVERIFY(stage.log().contains(QString("fake_backend: host=127.0.0.1 port=%1\n").arg(other.number()).toLocal8Bit()));
+        controller->stop();
+        QTRY_COMPARE_WITH_TIMEOUT(stage.signalsReceived(), QByteArray("SIGTERM\nSIGTERM\n"), patience);
     }
 };
 

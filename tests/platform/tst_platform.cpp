@@ -528,6 +528,21 @@ private slots:
         QCOMPARE(platform::isListeningOn(port), std::optional<bool>(false));
     }
 
+    // Only a port where nothing listens refuses: a listener refuses nothing, even one that
+    // never accepts (its queue takes the connection), and a bound but silent socket does.
+    void aLoopbackPortRefusesOnlyWithoutAListener()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        server.pauseAccepting();
+        const quint16 port = server.serverPort();
+        QVERIFY(!platform::loopbackRefuses(port));
+        server.close();
+        QVERIFY(platform::loopbackRefuses(port));
+        const test::ReservedPort reserved;
+        QVERIFY(platform::loopbackRefuses(reserved.number()));
+    }
+
     void droppedChildrenAreReaped()
     {
         QTemporaryDir dir;
