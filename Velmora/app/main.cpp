@@ -9,6 +9,10 @@
 
 int main(int argc, char *argv[])
 {
+    // Before anything that could fail: the first start of a newly installed version is watched
+    // by a process of its own, which rolls the version back if it fails.
+    if (const std::optional<int> watched = velmora::app::watchInstalledFirstStart(argc, argv))
+        return *watched;
     velmora::app::applyLoggingDefaults();
     velmora::app::choosePlatformTheme();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);

@@ -101,8 +101,9 @@ void call(const std::function<void(InstallPoint)> &reached, InstallPoint point)
 
 QString rolledBackMessage(const InstallJournal &journal)
 {
-    const QString &text = journal.reason == RollbackReason::RelaunchFailed ? rolledBackRelaunchFailedText
-                                                                           : rolledBackNotConfirmedText;
+    const QString &text = journal.reason == RollbackReason::RelaunchFailed     ? rolledBackRelaunchFailedText
+                          : journal.reason == RollbackReason::FirstStartFailed ? rolledBackFirstStartText
+                                                                               : rolledBackNotConfirmedText;
     return text.arg(journal.toVersion, journal.fromVersion);
 }
 
@@ -602,7 +603,8 @@ std::optional<InstallFailure> UpdateInstaller::relaunch()
 }
 
 UpdateInstaller::LaunchRecovery UpdateInstaller::recoverAtLaunch(const QString &bundle,
-                                                                 const std::function<void(InstallPoint)> &reached)
+                                                                 const std::function<void(InstallPoint)> &reached,
+                                                                 std::optional<RollbackReason> rollBackNow)
 {
     LaunchRecovery recovery;
     if (bundle.isEmpty())
@@ -618,7 +620,9 @@ UpdateInstaller::LaunchRecovery UpdateInstaller::recoverAtLaunch(const QString &
     facts.atBundle = platform::identityOf(paths.bundle).value_or(FolderIdentity());
     facts.atSwap = platform::identityOf(paths.swap).value_or(FolderIdentity());
 
-    const RecoveryPlan plan = planRecovery(facts);
+    RecoveryPlan plan = planRecovery(facts, rollBackNow ? 0 : maxUnconfirmedStarts);
+    if (rollBackNow && plan.action == RecoveryAction::RollBack && plan.journal.step == JournalStep::RollingBack)
+        plan.journal.reason = *rollBackNow;
     recovery.action = plan.action;
     recovery.journal = plan.journal;
     QString error;

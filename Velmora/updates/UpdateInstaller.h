@@ -184,8 +184,10 @@ public:
         bool restartBundle = false;
         QString error; // what failed, in English; empty when everything went as planned
     };
-    // Called early at every start, before the backend is started.
-    static LaunchRecovery recoverAtLaunch(const QString &bundle, const std::function<void(InstallPoint)> &reached = {});
+    // Called early at every start, before the backend is started. With rollBackNow, a new
+    // version that has not confirmed itself is rolled back for that reason whatever its count.
+    static LaunchRecovery recoverAtLaunch(const QString &bundle, const std::function<void(InstallPoint)> &reached = {},
+                                          std::optional<RollbackReason> rollBackNow = std::nullopt);
     // The new version is up (its window and its backend): its installation is complete. True
     // when an installation was confirmed by this call.
     static bool confirm(const QString &bundle, const std::function<void(InstallPoint)> &reached = {});
