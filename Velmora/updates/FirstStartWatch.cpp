@@ -81,8 +81,7 @@ std::optional<int> watchFirstStart(const QString &bundle, const QStringList &arg
     case platform::WatchedStart::Side::Child:
         return std::nullopt;
     case platform::WatchedStart::Side::Failed:
-        std::fprintf(stderr, "velmora: the new version's first start goes unwatched: %s\n",
-                     qPrintable(start.errorString()));
+        std::fprintf(stderr, "velmora: the new version's first start goes unwatched: %s\n", qPrintable(start.errorString()));
         return std::nullopt;
     case platform::WatchedStart::Side::Parent:
         break;
@@ -109,8 +108,8 @@ std::optional<int> watchFirstStart(const QString &bundle, const QStringList &arg
     }
 
     watching.release();
-    const UpdateInstaller::LaunchRecovery recovery
-        = UpdateInstaller::recoverAtLaunch(bundle, {}, RollbackReason::FirstStartFailed);
+    const UpdateInstaller::LaunchRecovery recovery = UpdateInstaller::recoverAtLaunch(bundle, {},
+                                                                                      RollbackReason::FirstStartFailed);
     if (!recovery.restartBundle && recovery.action != RecoveryAction::FinishConfirmation) {
         std::fprintf(stderr, "velmora: the new version could not be rolled back: %s\n", qPrintable(recovery.error));
         return facts.end.shellStatus() != 0 ? facts.end.shellStatus() : 1;
