@@ -126,6 +126,7 @@ private slots:
     void confirmedFirstStartStays();
     void firstStartsEndedOnPurposeAreCounted();
     void launchWhileWatchedGoesOnUnwatched();
+    void terminationRequestReachesTheWatchedStart();
     void realVelmoraFirstStartIsWatched();
     void versionThatCannotStartIsRefused_data();
     void versionThatCannotStartIsRefused();
@@ -881,6 +882,37 @@ void TestUpdateInstaller::launchWhileWatchedGoesOnUnwatched()
     QVERIFY(std::chrono::steady_clock::now() - begun < std::chrono::minutes(10));
     QCOMPARE(test::describeTree(m_bundle), m_newTree);
     QCOMPARE(parseJournal(test::readFile(InstallPaths::forBundle(m_bundle).journal))->starts, 0);
+}
+
+void TestUpdateInstaller::terminationRequestReachesTheWatchedStart()
+{
+    const QString log = m_dir.filePath(QStringLiteral("starts.log"));
+    auto environment = setStartEnvironment(log, false);
+    QVERIFY(installAndSwap(QStringLiteral("hang"), RunAfterSwap::Nothing));
+
+    QProcess start;
+    start.setProcessChannelMode(QProcess::ForwardedChannels);
+    start.start(m_bundle + QStringLiteral("/bin/velmora"), {});
+    QVERIFY(start.waitForStarted(test::patience));
+    auto stop = qScopeGuard([&start] {
+        start.kill();
+        start.waitForFinished(test::patience);
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(test::readFile(log).contains("runs " + next.toUtf8()), test::patience);
+
+    // The desktop or the terminal knows the watching process only: the request reaches the
+    // start it watches, which ends as asked. That is no failure of the version: it stays, and
+    // the next start is watched again.
+    ::kill(pid_t(start.processId()), SIGTERM);
+    QTRY_VERIFY_WITH_TIMEOUT(start.state() == QProcess::NotRunning, test::patience);
+    QCOMPARE(start.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(start.exitCode(), 128 + SIGTERM);
+    QCOMPARE(test::describeTree(m_bundle), m_newTree);
+    const auto journal = parseJournal(test::readFile(InstallPaths::forBundle(m_bundle).journal));
+    QVERIFY(journal);
+    QCOMPARE(journal->step, JournalStep::Swapped);
+    QCOMPARE(journal->starts, 1);
+    QVERIFY(awaitsConfirmation(m_bundle));
 }
 
 void TestUpdateInstaller::realVelmoraFirstStartIsWatched()
