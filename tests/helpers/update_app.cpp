@@ -9,6 +9,8 @@
 //   update_app --bundle DIR [--check-start]
 //
 // With --check-start it answers an installation's start check, as Velmora does, and ends.
+// Otherwise it first watches a new version's first start from a process of its own, as
+// Velmora's main() does.
 //
 // Environment (inherited by the relaunched start):
 //   VELMORA_TEST_FEED  the feed's address       VELMORA_TEST_CA   PEM file the feed's host is trusted with
@@ -17,7 +19,7 @@
 // Lines written to the log, each with this process id first:
 //   PID start PREDECESSOR VERSION   PID claim-failed CLAIM   PID recovered ACTION
 //   PID confirmed VERSION           PID no-update            PID relaunching VERSION
-//   PID failed MESSAGE              PID ended STATUS
+//   PID failed MESSAGE              PID ended STATUS        PID watched STATUS (the watching process)
 #include "platform/Bundle.h"
 #include "platform/HttpClient.h"
 #include "platform/PackageOwnership.h"
@@ -25,6 +27,7 @@
 #include "platform/Relauncher.h"
 #include "platform/SingleInstance.h"
 #include "updates/BundleInfo.h"
+#include "updates/FirstStartWatch.h"
 #include "updates/InstallWindow.h"
 #include "updates/UpdateController.h"
 #include "updates/UpdateEngine.h"
@@ -70,6 +73,22 @@ QString bundleVersion(const QString &bundle)
 
 int main(int argc, char **argv)
 {
+    // First, as Velmora does: a new version's first start is watched by a process of its own.
+    // The restored version starts as the bundle's program, which names its own arguments.
+    QString watchedBundle;
+    bool checkStart = false;
+    for (int i = 1; i < argc; ++i) {
+        if (QLatin1String(argv[i]) == QLatin1String("--check-start"))
+            checkStart = true;
+        else if (QLatin1String(argv[i]) == QLatin1String("--bundle") && i + 1 < argc)
+            watchedBundle = QString::fromLocal8Bit(argv[++i]);
+    }
+    if (!checkStart) {
+        if (const auto watched = updates::watchFirstStart(watchedBundle, {})) {
+            log(QStringLiteral("watched %1").arg(*watched));
+            return *watched;
+        }
+    }
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("app.velmora"));
     QCoreApplication::setApplicationName(QStringLiteral("Velmora"));
