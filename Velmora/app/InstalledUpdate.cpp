@@ -61,14 +61,17 @@ std::optional<int> watchInstalledFirstStart(int argc, char **argv)
 {
     if (argc == 2 && QLatin1String(argv[1]) == QLatin1String(updates::startCheckArgument))
         return std::nullopt;
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    // The old version relaunching a new one watches it from here.
+    if (const std::optional<int> status = updates::runWatchedRelaunch(arguments))
+        return status;
     // No application object yet to ask: the program's own path, as the kernel knows it. A
     // development build's bundle (its build folder) never has an installation beside it.
     const QFileInfo program(QFile::symLinkTarget(QStringLiteral("/proc/self/exe")));
     if (program.dir().dirName() != QLatin1String("bin"))
         return std::nullopt;
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
     return updates::watchFirstStart(QDir::cleanPath(program.absolutePath() + QStringLiteral("/..")), arguments);
 }
 

@@ -25,8 +25,9 @@ QString recoverInstalledUpdate(const std::function<void()> &letGo = {});
 QString recoverInstalledUpdate(const std::function<void()> &letGo, const QString &bundle);
 
 // First thing in main(), before the application object: a newly installed version's first
-// start is watched by a process of its own (updates::watchFirstStart). nullopt in the process
-// that goes on as Velmora; the status to end with in the watching one.
+// start is watched by a process of its own (updates::watchFirstStart), and a relaunch's
+// watching process runs (updates::runWatchedRelaunch). nullopt in the process that goes on as
+// Velmora; the status to end with in the watching one.
 std::optional<int> watchInstalledFirstStart(int argc, char **argv);
 
 // Confirms the running version's installation once its window is shown and its backend is

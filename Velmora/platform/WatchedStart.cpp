@@ -2,10 +2,13 @@
 
 #include "platform/SystemError.h"
 
+#include <QFile>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <vector>
 
 #include <poll.h>
 #include <sys/syscall.h>
@@ -79,6 +82,16 @@ WatchedStart::~WatchedStart()
     }
 }
 
+void WatchedStart::watch(qint64 child)
+{
+    m_child = child;
+    watchedChild.store(pid_t(child));
+    setHandlers(passOn);
+#ifdef SYS_pidfd_open
+    m_childFd = int(::syscall(SYS_pidfd_open, pid_t(child), 0));
+#endif
+}
+
 WatchedStart::Side WatchedStart::split()
 {
     const pid_t child = ::fork();
@@ -88,13 +101,32 @@ WatchedStart::Side WatchedStart::split()
     }
     if (child == 0)
         return Side::Child;
-    m_child = child;
-    watchedChild.store(child);
-    setHandlers(passOn);
-#ifdef SYS_pidfd_open
-    m_childFd = int(::syscall(SYS_pidfd_open, child, 0));
-#endif
+    watch(child);
     return Side::Parent;
+}
+
+bool WatchedStart::start(const QString &program, const QStringList &arguments)
+{
+    // Everything the child needs is made before the fork: after it the child only calls exec.
+    std::vector<QByteArray> storage;
+    storage.push_back(QFile::encodeName(program));
+    for (const QString &argument : arguments)
+        storage.push_back(argument.toLocal8Bit());
+    std::vector<char *> argv;
+    for (QByteArray &item : storage)
+        argv.push_back(item.data());
+    argv.push_back(nullptr);
+    const pid_t child = ::fork();
+    if (child < 0) {
+        m_error = systemErrorText(errno);
+        return false;
+    }
+    if (child == 0) {
+        ::execv(argv.front(), argv.data());
+        ::_exit(127);
+    }
+    watch(child);
+    return true;
 }
 
 ChildEnd WatchedStart::waitForEnd(milliseconds patience)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 
@@ -35,6 +36,9 @@ public:
     // Forks. Child: return and go on as the program. Parent: watch it with the calls below.
     // Failed: no child was made (errorString() says why); go on as the program unwatched.
     Side split();
+    // Forks a child that runs program with arguments (the same environment); false when no
+    // child was made. A program that cannot be run ends the child with status 127.
+    bool start(const QString &program, const QStringList &arguments);
 
     qint64 childId() const { return m_child; }
     QString errorString() const { return m_error; }
@@ -45,6 +49,8 @@ public:
     ChildEnd kill();
 
 private:
+    void watch(qint64 child);
+
     qint64 m_child = 0;
     int m_childFd = -1; // a pidfd of the child: readable once it has exited
     ChildEnd m_end;

@@ -66,27 +66,13 @@ bool awaitsConfirmation(const QString &bundle)
            && platform::identityOf(paths.swap) == std::optional(journal->oldBundle);
 }
 
-std::optional<int> watchFirstStart(const QString &bundle, const QStringList &arguments, milliseconds bound)
-{
-    // One stat when no installation is under way: the work folder is not there.
-    if (bundle.isEmpty() || !QFileInfo(InstallPaths::forBundle(bundle).work).isDir() || !awaitsConfirmation(bundle))
-        return std::nullopt;
-    // One watching process for each new version: a launch while it watches goes on unwatched
-    // (and hands itself over to the start being watched).
-    platform::FolderLock watching = platform::FolderLock::tryLock(bundle);
-    if (!watching.isHeld())
-        return std::nullopt;
-    platform::WatchedStart start;
-    switch (start.split()) {
-    case platform::WatchedStart::Side::Child:
-        return std::nullopt;
-    case platform::WatchedStart::Side::Failed:
-        std::fprintf(stderr, "velmora: the new version's first start goes unwatched: %s\n", qPrintable(start.errorString()));
-        return std::nullopt;
-    case platform::WatchedStart::Side::Parent:
-        break;
-    }
+namespace {
 
+// Watches the child until the verdict. Returns the status to end with, or after a rollback
+// makes this process the version that came back (which tells the user why).
+int watch(platform::WatchedStart &start, platform::FolderLock &watching, const QString &bundle, const QStringList &arguments,
+          milliseconds bound)
+{
     const Clock::time_point deadline = Clock::now() + bound;
     FirstStartFacts facts;
     for (;;) {
@@ -120,6 +106,58 @@ std::optional<int> watchFirstStart(const QString &bundle, const QStringList &arg
     const QString error = platform::Relauncher::replaceProcess(bundle + QStringLiteral("/bin/velmora"), arguments);
     std::fprintf(stderr, "velmora: the restored version could not be started: %s\n", qPrintable(error));
     return 1;
+}
+
+} // namespace
+
+std::optional<int> watchFirstStart(const QString &bundle, const QStringList &arguments, milliseconds bound)
+{
+    // One stat when no installation is under way: the work folder is not there.
+    if (bundle.isEmpty() || !QFileInfo(InstallPaths::forBundle(bundle).work).isDir() || !awaitsConfirmation(bundle))
+        return std::nullopt;
+    // One watching process for each new version: a launch while it watches goes on unwatched
+    // (and hands itself over to the start being watched).
+    platform::FolderLock watching = platform::FolderLock::tryLock(bundle);
+    if (!watching.isHeld())
+        return std::nullopt;
+    platform::WatchedStart start;
+    switch (start.split()) {
+    case platform::WatchedStart::Side::Child:
+        return std::nullopt;
+    case platform::WatchedStart::Side::Failed:
+        std::fprintf(stderr, "velmora: the new version's first start goes unwatched: %s\n", qPrintable(start.errorString()));
+        return std::nullopt;
+    case platform::WatchedStart::Side::Parent:
+        break;
+    }
+    return watch(start, watching, bundle, arguments, bound);
+}
+
+platform::RelaunchResult startWatchedRelaunch(const QString &watcher, const QString &bundle, const QStringList &arguments)
+{
+    platform::RelaunchResult result;
+    platform::Relauncher(watcher, QStringList{QLatin1String(watchFirstStartArgument), bundle} + arguments)
+        .relaunch([&result](platform::RelaunchResult started) { result = std::move(started); });
+    return result;
+}
+
+std::optional<int> runWatchedRelaunch(const QStringList &arguments, milliseconds bound)
+{
+    if (arguments.size() < 2 || arguments.first() != QLatin1String(watchFirstStartArgument))
+        return std::nullopt;
+    const QString bundle = arguments.at(1);
+    const QStringList rest = arguments.mid(2);
+    // Taken before the new version starts, so that its own watch stands aside.
+    platform::FolderLock watching = platform::FolderLock::tryLock(bundle);
+    const bool toWatch = watching.isHeld() && awaitsConfirmation(bundle);
+    platform::WatchedStart start;
+    if (!start.start(bundle + QStringLiteral("/bin/velmora"), rest)) {
+        std::fprintf(stderr, "velmora: the new version could not be started: %s\n", qPrintable(start.errorString()));
+        return 1;
+    }
+    if (!toWatch)
+        return mirror(start);
+    return watch(start, watching, bundle, rest, bound);
 }
 
 } // namespace velmora::updates

@@ -11,9 +11,13 @@
 // user once. A start that ends on purpose before it is up (the user quit, a termination
 // request) is left to the next start, which is watched again.
 //
-// The start that relaunches after "설치 후 다시 시작" and the user's next start after an
-// installation at quit go through the same watch, whatever launched them.
+// After "설치 후 다시 시작" the watching process is the old version's own program (wherever the
+// exchange moved it), started detached with watchFirstStartArgument: it starts the new version
+// as its child, so the relaunch is watched by code that does not depend on the new binary at
+// all, and the new version's own watch stands aside. The user's next start after an
+// installation at quit is watched by the new version's main() itself, before anything else.
 
+#include "platform/Relauncher.h"
 #include "platform/WatchedStart.h"
 
 #include <QString>
@@ -62,5 +66,20 @@ bool awaitsConfirmation(const QString &bundle);
 // returns only when that failed.
 std::optional<int> watchFirstStart(const QString &bundle, const QStringList &arguments,
                                    std::chrono::milliseconds bound = firstStartBound);
+
+// The arguments that make a program the watching process of a relaunched new version:
+//   PROGRAM --watch-first-start BUNDLE [ARGUMENTS...]
+// starts BUNDLE/bin/velmora with ARGUMENTS as its child and watches it.
+inline constexpr const char *watchFirstStartArgument = "--watch-first-start";
+
+// Relaunches bundle's new version: starts watcher (the running old version's program) detached
+// as its watching process, with the relaunch's environment (VELMORA_RELAUNCHED_FROM: this
+// process, which the new version waits for before it takes over).
+platform::RelaunchResult startWatchedRelaunch(const QString &watcher, const QString &bundle, const QStringList &arguments);
+
+// Called first thing in main() with the program's arguments (without the program): when they
+// are the watching mode's, runs it and returns the status to end with (or becomes the restored
+// version after a rollback); nullopt for any other arguments.
+std::optional<int> runWatchedRelaunch(const QStringList &arguments, std::chrono::milliseconds bound = firstStartBound);
 
 } // namespace velmora::updates

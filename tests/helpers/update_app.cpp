@@ -10,7 +10,8 @@
 //
 // With --check-start it answers an installation's start check, as Velmora does, and ends.
 // Otherwise it first watches a new version's first start from a process of its own, as
-// Velmora's main() does.
+// Velmora's main() does; its relaunch starts its own program as the new version's watching
+// process (update_app --watch-first-start DIR), as Velmora's does.
 //
 // Environment (inherited by the relaunched start):
 //   VELMORA_TEST_FEED  the feed's address       VELMORA_TEST_CA   PEM file the feed's host is trusted with
@@ -75,6 +76,13 @@ int main(int argc, char **argv)
 {
     // First, as Velmora does: a new version's first start is watched by a process of its own.
     // The restored version starts as the bundle's program, which names its own arguments.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (const auto watched = updates::runWatchedRelaunch(arguments)) {
+        log(QStringLiteral("watched %1").arg(*watched));
+        return *watched;
+    }
     QString watchedBundle;
     bool checkStart = false;
     for (int i = 1; i < argc; ++i) {

@@ -19,6 +19,10 @@
 //       set it also appends each line, after its process id, to that file. The watch's bound
 //       is VELMORA_TEST_WATCH_BOUND milliseconds when that is set; with --stop-at nothing is
 //       watched.
+//   update_harness --watch-first-start DIR
+//       the watching process of a relaunch, as the old version's Velmora runs it: starts
+//       DIR/bin/velmora and watches its first start; says "watched STATUS" when it ends without
+//       a rollback.
 //   update_harness refusal --bundle DIR --key KEY [--as-nobody]
 //       prints whether installing into DIR is refused, as the user nobody when asked to.
 #include "platform/FolderLock.h"
@@ -162,6 +166,13 @@ QCoro::Task<> runInstall(const QCommandLineParser *args)
     QCoreApplication::exit(code);
 }
 
+std::chrono::milliseconds watchBound()
+{
+    bool given = false;
+    const int bound = qEnvironmentVariableIntValue("VELMORA_TEST_WATCH_BOUND", &given);
+    return given ? std::chrono::milliseconds(bound) : updates::firstStartBound;
+}
+
 int launch(const QCommandLineParser &args)
 {
     const QString bundle = args.value(QStringLiteral("bundle"));
@@ -171,14 +182,11 @@ int launch(const QCommandLineParser &args)
         std::printf("%s%s\n", updates::startCheckAnswer, qPrintable(updates::parseBundleInfo(info.readAll()).version));
         return 0;
     }
-    bool boundGiven = false;
-    const int bound = qEnvironmentVariableIntValue("VELMORA_TEST_WATCH_BOUND", &boundGiven);
     // A start the test kills at a moment of its recovery goes unwatched: a watching process
     // would finish what the killed one left before the test could look. The restored version
     // starts as the bundle's program, which names its own arguments.
-    const std::chrono::milliseconds watchBound = boundGiven ? std::chrono::milliseconds(bound) : updates::firstStartBound;
     if (const auto watched = args.isSet(QStringLiteral("stop-at")) ? std::nullopt
-                                                                   : updates::watchFirstStart(bundle, {}, watchBound)) {
+                                                                   : updates::watchFirstStart(bundle, {}, watchBound())) {
         say(QStringLiteral("watched %1").arg(*watched));
         return *watched;
     }
@@ -237,6 +245,14 @@ int refusal(const QCommandLineParser &args)
 
 int main(int argc, char **argv)
 {
+    // First, as Velmora's main() does.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (const auto watched = updates::runWatchedRelaunch(arguments, watchBound())) {
+        say(QStringLiteral("watched %1").arg(*watched));
+        return *watched;
+    }
     QCoreApplication app(argc, argv);
     QCommandLineParser args;
     args.addPositionalArgument(QStringLiteral("mode"), QStringLiteral("install, launch or refusal"));

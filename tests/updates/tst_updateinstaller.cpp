@@ -123,6 +123,7 @@ private slots:
     void killedAtEachStep();
     void failedFirstStartIsRolledBack_data();
     void failedFirstStartIsRolledBack();
+    void confirmedFirstStartStays_data();
     void confirmedFirstStartStays();
     void firstStartsEndedOnPurposeAreCounted();
     void launchWhileWatchedGoesOnUnwatched();
@@ -297,9 +298,10 @@ bool TestUpdateInstaller::installAndSwap(const QString &behaviour, RunAfterSwap 
     serve(archive);
     InstallerConfiguration installing = configuration();
     if (after == RunAfterSwap::Relaunch) {
+        // As the engine relaunches: the old version's program (here the harness) watches the
+        // new one, which it starts.
         installing.relaunch = [this](const QString &program) {
-            platform::RelaunchResult result;
-            platform::Relauncher(program, {}).relaunch([&result](platform::RelaunchResult r) { result = std::move(r); });
+            const platform::RelaunchResult result = startWatchedRelaunch(harness(), m_bundle, {});
             m_relaunched << program;
             m_relaunchedIds << result.processId;
             return result;
@@ -819,18 +821,47 @@ void TestUpdateInstaller::failedFirstStartIsRolledBack()
              (QStringList{QStringLiteral("action Nothing"), QStringLiteral("runs ") + running}));
 }
 
+void TestUpdateInstaller::confirmedFirstStartStays_data()
+{
+    QTest::addColumn<bool>("relaunched");
+    QTest::newRow("installed at quit") << false;
+    QTest::newRow("after relaunch") << true;
+}
+
 void TestUpdateInstaller::confirmedFirstStartStays()
 {
+    QFETCH(bool, relaunched);
     const QString log = m_dir.filePath(QStringLiteral("starts.log"));
     auto environment = setStartEnvironment(log, false);
-    QVERIFY(installAndSwap(QStringLiteral("confirm"), RunAfterSwap::Nothing));
+    QVERIFY(installAndSwap(QStringLiteral("confirm"), relaunched ? RunAfterSwap::Relaunch : RunAfterSwap::Nothing));
 
-    // The watching process passes on the confirmed start's status and leaves the version be.
-    const ProcessRun run = runProgram(m_bundle + QStringLiteral("/bin/velmora"), {});
-    QVERIFY2(!run.crashed && run.exitCode == 0, qPrintable(run.out));
-    QCOMPARE(run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts),
-             (QStringList{QStringLiteral("action CountStart"), QStringLiteral("runs ") + next, QStringLiteral("confirmed 1"),
-                          QStringLiteral("watched 0")}));
+    qint64 watching = 0;
+    if (relaunched) {
+        watching = m_relaunchedIds.value(0);
+        QVERIFY(watching > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(test::processGone(watching), 3 * test::patience);
+    } else {
+        QProcess start;
+        start.setProcessChannelMode(QProcess::ForwardedChannels);
+        start.start(m_bundle + QStringLiteral("/bin/velmora"), {});
+        QVERIFY(start.waitForStarted(test::patience));
+        watching = start.processId();
+        QVERIFY(start.waitForFinished(3 * test::patience));
+        QCOMPARE(start.exitCode(), 0);
+    }
+
+    // One watching process passed on the confirmed start's status (the new version's own
+    // watch stood aside for the relaunch's) and left the version be.
+    QStringList watcher;
+    QStringList child;
+    const QList<LogLine> lines = readLog(log);
+    for (const LogLine &line : lines)
+        (line.pid == watching ? watcher : child) << line.text;
+    QVERIFY2(watcher == QStringList{QStringLiteral("watched 0")}, qPrintable(describeLog(lines)));
+    QVERIFY2(child
+                 == (QStringList{QStringLiteral("action CountStart"), QStringLiteral("runs ") + next,
+                                 QStringLiteral("confirmed 1")}),
+             qPrintable(describeLog(lines)));
     QCOMPARE(test::describeTree(m_bundle), m_newTree);
     QVERIFY(!QFileInfo::exists(InstallPaths::forBundle(m_bundle).work));
 }
