@@ -142,7 +142,8 @@ private:
     enum class RunAfterSwap { Nothing, Relaunch };
     // Installs the new version with the harness's behaviour and exchanges it in; with
     // Relaunch it is started as the installing process starts it (detached).
-    bool installAndSwap(const QString &behaviour, RunAfterSwap after);
+    // executable: the new version's bin/velmora instead of the harness's launcher.
+    bool installAndSwap(const QString &behaviour, RunAfterSwap after, const QByteArray &executable = {});
     // Until the returned guard goes: the harness's starts write their lines to log too, and
     // with a short bound a hung start is ended soon.
     [[nodiscard]] auto setStartEnvironment(const QString &log, bool shortBound)
@@ -291,10 +292,11 @@ QStringList TestUpdateInstaller::installArguments(const QString &stopAt)
     return arguments;
 }
 
-bool TestUpdateInstaller::installAndSwap(const QString &behaviour, RunAfterSwap after)
+bool TestUpdateInstaller::installAndSwap(const QString &behaviour, RunAfterSwap after, const QByteArray &executable)
 {
     const QByteArray archive = test::makeTarGz(
-        test::bundleEntries(next, test::harnessLauncher(), "\"VelmoraTestBehaviour\": \"" + behaviour.toUtf8() + '"'));
+        test::bundleEntries(next, executable.isEmpty() ? test::harnessLauncher() : executable,
+                            "\"VelmoraTestBehaviour\": \"" + behaviour.toUtf8() + '"'));
     serve(archive);
     InstallerConfiguration installing = configuration();
     if (after == RunAfterSwap::Relaunch) {
@@ -751,23 +753,32 @@ void TestUpdateInstaller::failedFirstStartIsRolledBack_data()
 {
     QTest::addColumn<QString>("behaviour"); // of the new version after its start check
     QTest::addColumn<bool>("relaunched");   // started by the installing process, else by the user after a quit
+    // Set: the new version's program, which runs none of Velmora's code once it has passed its
+    // start check. Only the relaunch's watching process, the old version's, can see it fail.
+    QTest::addColumn<QByteArray>("foreign");
 
     for (const bool relaunched : {false, true}) {
         const char *path = relaunched ? "after relaunch" : "installed at quit";
-        QTest::addRow("exits at once, %s", path) << "exit" << relaunched;
-        QTest::addRow("dies of SIGSEGV, %s", path) << "segv" << relaunched;
-        QTest::addRow("aborts, %s", path) << "crash" << relaunched;
-        QTest::addRow("hangs, %s", path) << "hang" << relaunched;
+        QTest::addRow("exits at once, %s", path) << "exit" << relaunched << QByteArray();
+        QTest::addRow("dies of SIGSEGV, %s", path) << "segv" << relaunched << QByteArray();
+        QTest::addRow("aborts, %s", path) << "crash" << relaunched << QByteArray();
+        QTest::addRow("hangs, %s", path) << "hang" << relaunched << QByteArray();
     }
+    const QByteArray check
+        = "#!/bin/sh\nif [ \"$1\" = --check-start ]; then echo 'velmora start check: ok 1.1'; exit 0; fi\n";
+    QTest::newRow("foreign, exits at once, after relaunch") << "exit" << true << check + "exit 1\n";
+    QTest::newRow("foreign, dies of SIGSEGV, after relaunch") << "segv" << true << check + "kill -SEGV $$\n";
+    QTest::newRow("foreign, hangs, after relaunch") << "hang" << true << check + "exec sleep 600\n";
 }
 
 void TestUpdateInstaller::failedFirstStartIsRolledBack()
 {
     QFETCH(QString, behaviour);
     QFETCH(bool, relaunched);
+    QFETCH(QByteArray, foreign);
     const QString log = m_dir.filePath(QStringLiteral("starts.log"));
     auto environment = setStartEnvironment(log, behaviour == QLatin1String("hang"));
-    QVERIFY(installAndSwap(behaviour, relaunched ? RunAfterSwap::Relaunch : RunAfterSwap::Nothing));
+    QVERIFY(installAndSwap(behaviour, relaunched ? RunAfterSwap::Relaunch : RunAfterSwap::Nothing, foreign));
 
     qint64 started = 0; // the process its launcher knows: the watching one
     if (relaunched) {
@@ -799,7 +810,9 @@ void TestUpdateInstaller::failedFirstStartIsRolledBack()
         else
             child << line.text;
     }
-    const QStringList firstStart{QStringLiteral("action CountStart"), QStringLiteral("runs ") + next};
+    const QStringList firstStart = foreign.isEmpty()
+                                       ? QStringList{QStringLiteral("action CountStart"), QStringLiteral("runs ") + next}
+                                       : QStringList();
     if (behaviour == QLatin1String("hang"))
         QVERIFY2(firstStart.mid(0, child.size()) == child, qPrintable(describeLog(lines)));
     else
