@@ -69,9 +69,11 @@ bool awaitsConfirmation(const QString &bundle)
 namespace {
 
 // Watches the child until the verdict. Returns the status to end with, or after a rollback
-// makes this process the version that came back (which tells the user why).
+// makes this process the version that came back (which tells the user why). untilEnd: once
+// nothing is left to judge, wait for the child's end and pass its status on (a launcher waits
+// for this process); else end at once.
 int watch(platform::WatchedStart &start, platform::FolderLock &watching, const QString &bundle, const QStringList &arguments,
-          milliseconds bound)
+          milliseconds bound, bool untilEnd)
 {
     const Clock::time_point deadline = Clock::now() + bound;
     FirstStartFacts facts;
@@ -84,7 +86,7 @@ int watch(platform::WatchedStart &start, platform::FolderLock &watching, const Q
         if (verdict == FirstStartVerdict::Wait)
             continue;
         if (verdict == FirstStartVerdict::Done)
-            return mirror(start);
+            return untilEnd || !facts.end.running() ? mirror(start) : 0;
         if (verdict == FirstStartVerdict::Stop) {
             std::fprintf(stderr, "velmora: the new version did not confirm itself within %lld s; it is rolled back\n",
                          static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(bound).count()));
@@ -130,7 +132,7 @@ std::optional<int> watchFirstStart(const QString &bundle, const QStringList &arg
     case platform::WatchedStart::Side::Parent:
         break;
     }
-    return watch(start, watching, bundle, arguments, bound);
+    return watch(start, watching, bundle, arguments, bound, true);
 }
 
 platform::RelaunchResult startWatchedRelaunch(const QString &watcher, const QString &bundle, const QStringList &arguments)
@@ -155,9 +157,11 @@ std::optional<int> runWatchedRelaunch(const QStringList &arguments, milliseconds
         std::fprintf(stderr, "velmora: the new version could not be started: %s\n", qPrintable(start.errorString()));
         return 1;
     }
+    // Nobody waits for a relaunch's end: once the new version is up, it runs on without this
+    // process (and without the old version's program, which the confirmation removed).
     if (!toWatch)
-        return mirror(start);
-    return watch(start, watching, bundle, rest, bound);
+        return 0;
+    return watch(start, watching, bundle, rest, bound, false);
 }
 
 } // namespace velmora::updates

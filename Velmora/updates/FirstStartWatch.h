@@ -4,7 +4,8 @@
 // version's application: at the very top of main(), before anything that could fail (the
 // platform plugin, the single instance, the backend, the window), the start splits in two.
 // The child goes on as Velmora; the parent waits, windowless, until the journal says that the
-// new version confirmed itself, and then only passes on the child's exit status. A child that
+// new version confirmed itself, and then only passes on the child's exit status to whoever
+// started it. A child that
 // ends by a failure before confirming (an exit status other than 0, a crash) is rolled back at
 // once, and one that has not confirmed within the bound is ended and rolled back: the old
 // version goes back to the bundle's path and this process becomes it (exec), which tells the
@@ -78,8 +79,9 @@ inline constexpr const char *watchFirstStartArgument = "--watch-first-start";
 platform::RelaunchResult startWatchedRelaunch(const QString &watcher, const QString &bundle, const QStringList &arguments);
 
 // Called first thing in main() with the program's arguments (without the program): when they
-// are the watching mode's, runs it and returns the status to end with (or becomes the restored
-// version after a rollback); nullopt for any other arguments.
+// are the watching mode's, runs it until the new version has confirmed itself (then the new
+// version runs on by itself) or has ended, and returns the status to end with; after a
+// rollback it becomes the restored version. nullopt for any other arguments.
 std::optional<int> runWatchedRelaunch(const QStringList &arguments, std::chrono::milliseconds bound = firstStartBound);
 
 } // namespace velmora::updates
