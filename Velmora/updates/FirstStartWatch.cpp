@@ -147,7 +147,7 @@ std::optional<int> runWatchedRelaunch(const QStringList &arguments, milliseconds
 {
     if (arguments.size() < 2 || arguments.first() != QLatin1String(watchFirstStartArgument))
         return std::nullopt;
-    const QString bundle = arguments.at(1);
+    const QString &bundle = arguments.at(1);
     const QStringList rest = arguments.mid(2);
     // Taken before the new version starts, so that its own watch stands aside.
     platform::FolderLock watching = platform::FolderLock::tryLock(bundle);
