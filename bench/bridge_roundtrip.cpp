@@ -14,8 +14,8 @@
 //   xvfb-run -a build-release/bin/bench_bridge_roundtrip [calls]
 #include "TestSupport.h"
 
-#include "workspace/Coordinator.h"
 #include "workspace/WorkspaceView.h"
+#include "workspace/WorkspaceViewCoordinator.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -27,7 +27,7 @@ namespace {
 QString installedBundle()
 {
     platform::Bundle &bundle = platform::Bundle::main();
-    if (bundle.infoValue(QStringLiteral("VelmoraProjectRoot")).isValid())
+    if (bundle.isDevelopmentBuild())
         return {};
     return bundle.bundleDirectory().value_or(QString());
 }

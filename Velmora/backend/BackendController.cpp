@@ -188,8 +188,7 @@ QCoro::Task<> BackendController::attempt(platform::CancelToken token)
     description.environment = backendEnvironment(plan, port.port, m_processInfo, m_bundle);
     description.workingDirectory = plan.runtimeDirectory;
     description.outputFd = m_log.fd();
-    description.outputHeader = launchLogLine(m_bundle.infoValue(QStringLiteral("CFBundleShortVersionString")).toString(),
-                                             port.port);
+    description.outputHeader = launchLogLine(m_bundle.infoValue(platform::bundleKey::shortVersion).toString(), port.port);
     platform::LaunchResult launched = m_launcher.launch(description);
     if (!launched.process) {
         failAfterLaunchPreparation(launched.error);

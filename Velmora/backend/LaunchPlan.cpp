@@ -12,8 +12,6 @@ namespace velmora::backend {
 
 namespace {
 
-const QString projectRootKey = QStringLiteral("VelmoraProjectRoot");
-const QString interpreterKey = QStringLiteral("VelmoraBundledInterpreter");
 // Where a bundle without an interpreter entry of its own keeps its interpreter.
 const QString defaultInterpreter = QStringLiteral("python/bin/python3.12");
 const QString portVariable = QStringLiteral("VELMORA_DESKTOP_PORT");
@@ -39,7 +37,7 @@ LaunchPlanResolution resolveLaunchPlan(const platform::Bundle &bundle)
     LaunchPlanResolution result;
     LaunchPlan &plan = result.plan;
 
-    const QVariant projectRoot = bundle.infoValue(projectRootKey);
+    const QVariant projectRoot = bundle.infoValue(platform::bundleKey::projectRoot);
     if (projectRoot.isValid() && projectRoot.typeId() == QMetaType::QString) {
         const QString root = directoryLocation(projectRoot.toString());
         const QString script = appending(root, QStringLiteral("scripts/run-app.sh"));
@@ -69,7 +67,7 @@ LaunchPlanResolution resolveLaunchPlan(const platform::Bundle &bundle)
     plan.codeDirectory = appending(resourceDirectory, QStringLiteral("app"));
     plan.runtimeDirectory = appending(*applicationSupport, QStringLiteral("Velmora"));
     // A bundle built for a system whose interpreter has another version names its own entry.
-    const QVariant interpreter = bundle.infoValue(interpreterKey);
+    const QVariant interpreter = bundle.infoValue(platform::bundleKey::bundledInterpreter);
     const bool named = interpreter.typeId() == QMetaType::QString && !interpreter.toString().isEmpty();
     plan.executable = appending(resourceDirectory, named ? interpreter.toString() : defaultInterpreter);
     if (!platform::isExecutableFile(plan.executable)) {

@@ -8,6 +8,16 @@
 
 namespace velmora::platform {
 
+// The keys of the information dictionary.
+namespace bundleKey {
+// The version users see ("1.2.0"); every build carries it.
+inline const QString shortVersion = QStringLiteral("CFBundleShortVersionString");
+// The backend's interpreter, relative to the bundle's resources, in a packaged build.
+inline const QString bundledInterpreter = QStringLiteral("VelmoraBundledInterpreter");
+// The source tree a development build runs its backend from; packaged builds have none.
+inline const QString projectRoot = QStringLiteral("VelmoraProjectRoot");
+} // namespace bundleKey
+
 // The application bundle as the rules see it: its information dictionary and the folders it
 // reports. On Linux the bundle is the folder holding bin/velmora; its resources are the
 // "Resources" folder inside it; application support is the XDG data home.
@@ -25,6 +35,10 @@ public:
 
     // The bundle folder as a file URL; empty when the bundle reports none.
     QUrl bundleURL() const;
+
+    // A development build: the dictionary holds any value under bundleKey::projectRoot (a
+    // malformed entry still marks one, whatever its type).
+    bool isDevelopmentBuild() const { return infoValue(bundleKey::projectRoot).isValid(); }
 
     // The running application's own bundle.
     static Bundle &main();

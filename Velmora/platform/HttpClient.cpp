@@ -60,92 +60,136 @@ std::optional<QUrl> RedirectPolicy::target(const QUrl &from, const QString &loca
 
 namespace {
 
-// Where a redirect leads, or why it is not followed.
-struct RedirectStep
+QNetworkRequest uncachedRequest(const QUrl &url, const std::optional<QSslConfiguration> &ssl)
 {
-    std::optional<QUrl> next;
-    QString refusal;
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    // Each redirect is checked against the caller's policy before it is followed.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    if (ssl)
+        request.setSslConfiguration(*ssl);
+    return request;
+}
+
+// Ends a reply early when its timer runs out or the caller cancels; abort() finishes the reply
+// with OperationCanceledError, and expired() tells the two apart.
+class ReplyWatch
+{
+public:
+    ReplyWatch(QNetworkReply *reply, std::chrono::milliseconds limit, const CancelToken &token) : m_limit(limit)
+    {
+        m_timer.setSingleShot(true);
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, reply, [this, reply] {
+            m_expired = true;
+            reply->abort();
+        });
+        m_timer.start(m_limit);
+        if (CancelState *state = token.state())
+            QObject::connect(state, &CancelState::cancelled, reply, [reply] { reply->abort(); });
+    }
+    ReplyWatch(const ReplyWatch &) = delete;
+    ReplyWatch &operator=(const ReplyWatch &) = delete;
+
+    // Starts the limit anew (a download's stall limit counts from the last byte).
+    void restart() { m_timer.start(m_limit); }
+    void stop() { m_timer.stop(); }
+    bool expired() const { return m_expired; }
+
+private:
+    std::chrono::milliseconds m_limit;
+    QTimer m_timer;
+    bool m_expired = false;
 };
 
-RedirectStep nextHop(const RedirectPolicy &redirects, const QUrl &url, const QString &location, int followed)
+void fail(HttpOutcome &outcome, HttpFailure failure, QString description)
 {
-    if (followed >= redirects.maxRedirects)
-        return {std::nullopt, QStringLiteral("More than %1 redirects.").arg(redirects.maxRedirects)};
-    if (std::optional<QUrl> next = redirects.target(url, location))
-        return {std::move(next), QString()};
-    return {std::nullopt, QStringLiteral("Redirect to \"%1\" refused.").arg(location)};
+    outcome.failure = failure;
+    outcome.received = false;
+    outcome.errorString = std::move(description);
 }
+
+void answered(HttpOutcome &outcome, int status, HttpFailure failure = HttpFailure::None)
+{
+    outcome.failure = failure;
+    outcome.received = true;
+    outcome.status = status;
+}
+
+const QString cancelledText = QStringLiteral("cancelled");
 
 } // namespace
 
-struct HttpClient::Answer
+// One answer on the way: the result as far as it goes, and where a redirect answer points.
+template<typename Result>
+struct HttpClient::Hop
 {
-    HttpResponse response;
+    Result result;
     QString location; // the Location header, as sent
 };
+
+template<typename Result>
+QCoro::Task<Result> HttpClient::follow(QUrl url, RedirectPolicy redirects,
+                                       std::function<QCoro::Task<Hop<Result>>(const QUrl &)> hop)
+{
+    for (int followed = 0;; ++followed) {
+        Hop<Result> answer = co_await hop(url);
+        Result &result = answer.result;
+        result.url = url;
+        result.redirects = followed;
+        if (!result.received || !isRedirect(result.status) || redirects.maxRedirects == 0)
+            co_return result;
+
+        // A redirect this request may not follow ends it without an answer.
+        Result refused;
+        refused.url = url;
+        refused.redirects = followed;
+        if (followed >= redirects.maxRedirects) {
+            fail(refused, HttpFailure::TooManyRedirects,
+                 QStringLiteral("More than %1 redirects.").arg(redirects.maxRedirects));
+            co_return refused;
+        }
+        std::optional<QUrl> next = redirects.target(url, answer.location);
+        if (!next) {
+            fail(refused, HttpFailure::RedirectRefused, QStringLiteral("Redirect to \"%1\" refused.").arg(answer.location));
+            co_return refused;
+        }
+        url = *next;
+    }
+}
 
 QCoro::Task<HttpResponse> HttpClient::get(QUrl url, RedirectPolicy redirects, std::chrono::milliseconds timeout,
                                           CancelToken token, qint64 maxBodyBytes)
 {
+    // One deadline for the whole request, whatever the number of redirects.
     const QDeadlineTimer deadline(timeout, Qt::PreciseTimer);
-    for (int followed = 0;; ++followed) {
+    const std::function<QCoro::Task<Hop<HttpResponse>>(const QUrl &)> hop = [this, deadline, token,
+                                                                             maxBodyBytes](const QUrl &next) {
         const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline.remainingTimeAsDuration());
-        Answer answer = co_await fetch(url, remaining, token, maxBodyBytes);
-        HttpResponse &response = answer.response;
-        response.url = url;
-        response.redirects = followed;
-        if (!response.received || !isRedirect(response.status) || redirects.maxRedirects == 0)
-            co_return response;
-
-        // A redirect this request may not follow ends it without a response.
-        const RedirectStep step = nextHop(redirects, url, answer.location, followed);
-        if (!step.next) {
-            HttpResponse refused;
-            refused.url = url;
-            refused.redirects = followed;
-            refused.errorString = step.refusal;
-            co_return refused;
-        }
-        url = *step.next;
-    }
+        return fetch(next, remaining, token, maxBodyBytes);
+    };
+    // Named first: g++ 12 destroys some temporaries of a co_await expression twice.
+    QCoro::Task<HttpResponse> followed = follow<HttpResponse>(std::move(url), std::move(redirects), hop);
+    co_return co_await std::move(followed);
 }
 
-QCoro::Task<HttpClient::Answer> HttpClient::fetch(QUrl url, std::chrono::milliseconds timeout, CancelToken token,
-                                                  qint64 maxBodyBytes)
+QCoro::Task<HttpClient::Hop<HttpResponse>> HttpClient::fetch(QUrl url, std::chrono::milliseconds timeout, CancelToken token,
+                                                             qint64 maxBodyBytes)
 {
     HttpResponse result;
     if (token.isCancelled()) {
-        result.cancelled = true;
-        result.errorString = QStringLiteral("cancelled");
-        co_return Answer{result, {}};
+        fail(result, HttpFailure::Cancelled, cancelledText);
+        co_return Hop<HttpResponse>{result, {}};
     }
     if (timeout <= std::chrono::milliseconds(0)) {
-        result.errorString = QStringLiteral("The request timed out.");
-        co_return Answer{result, {}};
+        fail(result, HttpFailure::TimedOut, QStringLiteral("The request timed out."));
+        co_return Hop<HttpResponse>{result, {}};
     }
 
-    QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    if (m_ssl)
-        request.setSslConfiguration(*m_ssl);
-
-    std::unique_ptr<QNetworkReply> reply(threadManager().get(request));
+    std::unique_ptr<QNetworkReply> reply(threadManager().get(uncachedRequest(url, m_ssl)));
     QNetworkReply *raw = reply.get();
-
-    // Whole-request limit: abort() finishes the reply with OperationCanceledError.
-    bool timedOut = false;
-    QTimer timer;
-    timer.setSingleShot(true);
-    timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer, &QTimer::timeout, raw, [raw, &timedOut] {
-        timedOut = true;
-        raw->abort();
-    });
-    timer.start(timeout);
-    if (CancelState *state = token.state())
-        QObject::connect(state, &CancelState::cancelled, raw, [raw] { raw->abort(); });
+    ReplyWatch watch(raw, timeout, token);
     // abort() closes the reply and drops what it buffered, so the beginning is taken first.
     std::optional<QByteArray> truncated;
     QObject::connect(raw, &QNetworkReply::readyRead, raw, [raw, maxBodyBytes, &truncated] {
@@ -156,98 +200,59 @@ QCoro::Task<HttpClient::Answer> HttpClient::fetch(QUrl url, std::chrono::millise
     });
 
     co_await qCoro(raw).waitForFinished(std::chrono::milliseconds(-1));
-    timer.stop();
+    watch.stop();
 
     const QVariant status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (token.isCancelled()) {
-        result.cancelled = true;
-        result.errorString = raw->errorString();
-    } else if (timedOut) {
-        result.errorString = QStringLiteral("The request timed out.");
+        fail(result, HttpFailure::Cancelled, raw->errorString());
+    } else if (watch.expired()) {
+        fail(result, HttpFailure::TimedOut, QStringLiteral("The request timed out."));
     } else if (status.isValid() && raw->error() != QNetworkReply::OperationCanceledError) {
-        result.received = true;
-        result.status = status.toInt();
+        answered(result, status.toInt());
         result.body = raw->read(maxBodyBytes + 1);
         result.bodyTooLarge = result.body.size() > maxBodyBytes;
     } else if (status.isValid() && truncated) {
         // Aborted because the body grew past the limit: report its beginning.
-        result.received = true;
-        result.status = status.toInt();
+        answered(result, status.toInt());
         result.body = *truncated;
         result.bodyTooLarge = true;
     } else {
-        result.errorString = raw->errorString();
+        fail(result, HttpFailure::Transport, raw->errorString());
     }
-    co_return Answer{result, QString::fromUtf8(raw->rawHeader("Location"))};
+    co_return Hop<HttpResponse>{result, QString::fromUtf8(raw->rawHeader("Location"))};
 }
-
-struct HttpClient::StreamAnswer
-{
-    DownloadResult result;
-    QString location; // the Location header of a redirect, as sent
-};
 
 QCoro::Task<DownloadResult> HttpClient::download(QUrl url, RedirectPolicy redirects, DownloadOptions options,
                                                  std::function<bool(QByteArrayView piece)> sink, CancelToken token)
 {
-    for (int followed = 0;; ++followed) {
-        StreamAnswer answer = co_await stream(url, options, sink, token);
-        DownloadResult &result = answer.result;
-        result.url = url;
-        result.redirects = followed;
-        if (!result.received || !isRedirect(result.status) || redirects.maxRedirects == 0)
-            co_return result;
-
-        const RedirectStep step = nextHop(redirects, url, answer.location, followed);
-        if (!step.next) {
-            DownloadResult refused;
-            refused.url = url;
-            refused.redirects = followed;
-            refused.errorString = step.refusal;
-            co_return refused;
-        }
-        url = *step.next;
-    }
+    // options and sink live in this frame until the last hop is done.
+    const std::function<QCoro::Task<Hop<DownloadResult>>(const QUrl &)> hop =
+        [this, &options, &sink, token](const QUrl &next) { return stream(next, options, sink, token); };
+    QCoro::Task<DownloadResult> followed = follow<DownloadResult>(std::move(url), std::move(redirects), hop);
+    co_return co_await std::move(followed);
 }
 
-QCoro::Task<HttpClient::StreamAnswer> HttpClient::stream(QUrl url, const DownloadOptions &options,
-                                                         const std::function<bool(QByteArrayView)> &sink, CancelToken token)
+QCoro::Task<HttpClient::Hop<DownloadResult>> HttpClient::stream(QUrl url, const DownloadOptions &options,
+                                                                const std::function<bool(QByteArrayView)> &sink,
+                                                                CancelToken token)
 {
     DownloadResult result;
     if (token.isCancelled()) {
-        result.cancelled = true;
-        result.errorString = QStringLiteral("cancelled");
-        co_return StreamAnswer{result, {}};
+        fail(result, HttpFailure::Cancelled, cancelledText);
+        co_return Hop<DownloadResult>{result, {}};
     }
 
-    QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    QNetworkRequest request = uncachedRequest(url, m_ssl);
     // The body arrives as it is; a compressed transfer would make its length unknowable.
     request.setRawHeader("Accept-Encoding", "identity");
-    if (m_ssl)
-        request.setSslConfiguration(*m_ssl);
-
     std::unique_ptr<QNetworkReply> reply(threadManager().get(request));
     QNetworkReply *raw = reply.get();
     // Pieces are taken as they come; the reply need not keep more than a little of the body.
     raw->setReadBufferSize(256 * 1024);
-
-    bool stalled = false;
-    QTimer stall;
-    stall.setSingleShot(true);
-    stall.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&stall, &QTimer::timeout, raw, [raw, &stalled] {
-        stalled = true;
-        raw->abort();
-    });
-    stall.start(options.stallTimeout);
-    if (CancelState *state = token.state())
-        QObject::connect(state, &CancelState::cancelled, raw, [raw] { raw->abort(); });
+    ReplyWatch stall(raw, options.stallTimeout, token);
 
     auto take = [&] {
-        stall.start(options.stallTimeout);
+        stall.restart();
         const QVariant status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         if (!status.isValid())
             return;
@@ -292,27 +297,25 @@ QCoro::Task<HttpClient::StreamAnswer> HttpClient::stream(QUrl url, const Downloa
     stall.stop();
 
     const QVariant status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (status.isValid() && status.toInt() == 200 && !result.tooLong && !result.sinkFailed && !stalled
+    if (status.isValid() && status.toInt() == 200 && !result.tooLong && !result.sinkFailed && !stall.expired()
         && !token.isCancelled() && raw->error() == QNetworkReply::NoError)
         take(); // the last piece, when it came with the end
 
     if (token.isCancelled()) {
-        result.cancelled = true;
-        result.errorString = QStringLiteral("cancelled");
-    } else if (stalled) {
-        result.errorString = QStringLiteral("No data arrived for %1 ms.").arg(options.stallTimeout.count());
-    } else if (status.isValid()
-               && (raw->error() == QNetworkReply::NoError || result.tooLong || result.sinkFailed
-                   || raw->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)) {
-        result.received = true;
-        result.status = status.toInt();
+        fail(result, HttpFailure::Cancelled, cancelledText);
+    } else if (stall.expired()) {
+        fail(result, HttpFailure::Stalled, QStringLiteral("No data arrived for %1 ms.").arg(options.stallTimeout.count()));
+    } else if (status.isValid() && status.toInt() != 200) {
+        answered(result, status.toInt(), HttpFailure::Status);
+    } else if (status.isValid() && (raw->error() == QNetworkReply::NoError || result.tooLong || result.sinkFailed)) {
+        answered(result, status.toInt());
     } else {
         // A body cut short by the server (its announced length not reached) ends here too.
-        result.errorString = raw->errorString();
+        fail(result, HttpFailure::Transport, raw->errorString());
         if (status.isValid())
             result.status = status.toInt();
     }
-    co_return StreamAnswer{result, QString::fromUtf8(raw->rawHeader("Location"))};
+    co_return Hop<DownloadResult>{result, QString::fromUtf8(raw->rawHeader("Location"))};
 }
 
 HttpClient &HttpClient::shared()

@@ -50,21 +50,37 @@ struct RedirectPolicy
     std::optional<QUrl> target(const QUrl &from, const QString &location) const;
 };
 
-struct HttpResponse
+// Why a request gave no usable answer.
+enum class HttpFailure {
+    None,             // an answer arrived: status holds its code (for get(), whatever the code)
+    TimedOut,         // the whole request (redirects included) took longer than its time-out
+    Cancelled,        // the caller's token was cancelled
+    Stalled,          // no byte of a download arrived for its stall time-out
+    RedirectRefused,  // a redirect the policy does not follow (scheme, host, no location)
+    TooManyRedirects, // one redirect more than the policy follows
+    Transport,        // refused, reset, a TLS failure, a body cut short by the server
+    Status,           // a download answered with a status other than 200: its body is not the file
+};
+
+// What requests and downloads have in common.
+struct HttpOutcome
 {
-    // False when no HTTP response arrived: refused, timed out, cancelled, TLS failure.
+    HttpFailure failure = HttpFailure::None;
+    // An HTTP answer arrived (failure None or Status): status holds its code.
     bool received = false;
-    // The HTTP status when a response arrived.
     int status = 0;
+    // The transport's own description, or why a redirect was not followed; empty for an answer.
+    QString errorString;
+    // The address that gave the answer (or the last one asked), after the redirects followed.
+    QUrl url;
+    int redirects = 0;
+};
+
+struct HttpResponse : HttpOutcome
+{
     QByteArray body;
     // The body was longer than the caller's limit; body then holds only its beginning.
     bool bodyTooLarge = false;
-    // The transport error's own description when nothing arrived.
-    QString errorString;
-    bool cancelled = false;
-    // The address that gave the response, after the redirects followed.
-    QUrl url;
-    int redirects = 0;
 };
 
 struct DownloadOptions
@@ -79,20 +95,12 @@ struct DownloadOptions
     std::function<void(qint64 received, qint64 announced)> progress;
 };
 
-struct DownloadResult
+// Only the body of a 200 answer reaches the sink; any other answer is the failure Status.
+struct DownloadResult : HttpOutcome
 {
-    // False when no HTTP response arrived: refused, stalled, cancelled, TLS failure, or a
-    // redirect that the policy does not follow.
-    bool received = false;
-    // The HTTP status when a response arrived. Only the body of a 200 answer reaches the sink.
-    int status = 0;
     qint64 bytes = 0;        // bytes handed to the sink
     bool tooLong = false;    // the body (or its announced length) went past maxBytes: cut off
     bool sinkFailed = false; // the sink refused a piece (it could not write it)
-    bool cancelled = false;
-    QString errorString;
-    QUrl url; // the address that answered, after the redirects followed
-    int redirects = 0;
 };
 
 // HTTP GET with a whole-request time-out (redirects included), bypassing every cache, on the
@@ -120,11 +128,15 @@ public:
     static HttpClient &shared();
 
 private:
-    struct Answer;
-    QCoro::Task<Answer> fetch(QUrl url, std::chrono::milliseconds timeout, CancelToken token, qint64 maxBodyBytes);
-    struct StreamAnswer;
-    QCoro::Task<StreamAnswer> stream(QUrl url, const DownloadOptions &options,
-                                     const std::function<bool(QByteArrayView)> &sink, CancelToken token);
+    template<typename Result>
+    struct Hop;
+    template<typename Result>
+    static QCoro::Task<Result> follow(QUrl url, RedirectPolicy redirects,
+                                      std::function<QCoro::Task<Hop<Result>>(const QUrl &)> hop);
+    QCoro::Task<Hop<HttpResponse>> fetch(QUrl url, std::chrono::milliseconds timeout, CancelToken token,
+                                         qint64 maxBodyBytes);
+    QCoro::Task<Hop<DownloadResult>> stream(QUrl url, const DownloadOptions &options,
+                                            const std::function<bool(QByteArrayView)> &sink, CancelToken token);
 
     std::optional<QSslConfiguration> m_ssl;
 };

@@ -1,45 +1,42 @@
 #pragma once
 
 #include <QString>
-#include <QTextBlockFormat>
 
-#include <memory>
-
-class QTextDocument;
+#include <vector>
 
 namespace velmora::updates {
 
-// Fills document with text read as inline Markdown only: strong emphasis, emphasis, inline
-// code, strikethrough and links are styled; block syntax (headings, lists, quotes) is not
-// interpreted and stays as typed, and every space and line break is kept (one block per line).
-// Unmatched markers stay as plain characters, so any text can be shown.
-void setInlineMarkdown(QTextDocument &document, const QString &text);
-
-// Writes text into a document as setInlineMarkdown() does, a slice at a time, so that long
-// notes never hold up the event loop for long. The text is read when the writer is made (one
-// pass, in time linear in its length, on a bounded stack); write() then adds the next slice.
-//
-// Qt lays out a block as a whole, in time that grows faster than its length, so a line longer
-// than maxBlockCharacters goes on in a new block: after a white space near the limit, or at the
-// limit inside a word that long.
-class InlineMarkdownWriter
+// What the reader makes of the notes: the text as shown and its runs of one style each.
+struct RunStyle
 {
-public:
-    static constexpr qsizetype maxBlockCharacters = 4096;
+    bool strong = false;
+    bool emphasis = false;
+    bool code = false;
+    bool strike = false;
+    qsizetype link = -1; // index into InlineMarkdownText::links
 
-    // Empties document and reads text; every block written gets blockFormat. The document must
-    // outlive the writer and be changed by nobody else meanwhile.
-    InlineMarkdownWriter(QTextDocument &document, const QString &text, const QTextBlockFormat &blockFormat = {});
-    ~InlineMarkdownWriter();
-
-    // Writes about budget more characters (a line break counts as several); true once all of
-    // the text is written.
-    bool write(qsizetype budget);
-    bool isDone() const;
-
-private:
-    struct Private;
-    std::unique_ptr<Private> d;
+    bool operator==(const RunStyle &) const = default;
 };
+
+struct StyledRun
+{
+    qsizetype end; // in InlineMarkdownText::text, where the next run starts
+    int style;     // index into InlineMarkdownText::styles
+};
+
+struct InlineMarkdownText
+{
+    QString text;
+    std::vector<StyledRun> runs;
+    std::vector<RunStyle> styles;
+    std::vector<QString> links;
+};
+
+// Reads text as inline Markdown only: strong emphasis, emphasis, inline code, strikethrough
+// and links are styled; block syntax (headings, lists, quotes) is not interpreted and stays as
+// typed, and every space and line break is kept. Unmatched markers stay as plain characters, so
+// any text can be shown. One pass, in time linear in the length of the text, on a bounded
+// stack. The runs follow each other without a gap and end where the text ends.
+InlineMarkdownText readInlineMarkdown(const QString &text);
 
 } // namespace velmora::updates

@@ -112,7 +112,7 @@ InstallWindow::InstallWindow(platform::UrlOpener &opener, QWidget *parent)
     render(m_state);
 }
 
-void InstallWindow::render(const InstallWindowState &state)
+void InstallWindow::render(const InstallState &state)
 {
     m_state = state;
     const InstallPhase phase = state.phase;
@@ -185,12 +185,11 @@ void InstallWindow::render(const InstallWindowState &state)
 
     m_install->setVisible(found);
     m_skip->setVisible(found);
-    m_later->setVisible(found || phase == InstallPhase::Ready || phase == InstallPhase::Waiting);
-    m_cancel->setVisible(phase == InstallPhase::Checking || downloading || phase == InstallPhase::Preparing);
+    m_later->setVisible(canWaitForLater(phase));
+    m_cancel->setVisible(isCancellable(phase));
     m_relaunch->setVisible(phase == InstallPhase::Ready);
     m_releasePage->setVisible(phase == InstallPhase::Refused);
-    m_close->setVisible(phase == InstallPhase::NoUpdate || phase == InstallPhase::CheckFailed
-                        || phase == InstallPhase::Failed || phase == InstallPhase::Refused);
+    m_close->setVisible(isOutcome(phase));
     for (QPushButton *button : {m_install, m_relaunch, m_close}) {
         button->setDefault(button->isVisible());
         button->setAutoDefault(button->isVisible());

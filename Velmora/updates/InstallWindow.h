@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/UrlOpener.h"
+#include "updates/InstallPhase.h"
 
 #include <QString>
 #include <QWidget>
@@ -13,35 +14,6 @@ namespace velmora::updates {
 
 class UpdateNotesView;
 
-// Where the engine's own install path stands, as its window shows it.
-enum class InstallPhase {
-    Idle,     // nothing to show
-    Checking, // a check the user asked for runs
-    Found,    // an update waits for the user's word: install, later, skip
-    NoUpdate,
-    CheckFailed,
-    Downloading, // with bytes and total
-    Preparing,   // signature, unpacking, checks
-    Ready,       // prepared: install and relaunch, or later (then at quit)
-    Waiting,     // the relaunch waits for the backend to wind down
-    Installing,
-    Failed,  // message says why
-    Refused, // this bundle is not the engine's to replace; message says how to update
-};
-
-struct InstallWindowState
-{
-    InstallPhase phase = InstallPhase::Idle;
-    QString newVersion;     // display version of the update, without "v"
-    QString runningVersion; // without "v"
-    QString message;        // Failed, Refused
-    qint64 received = 0;
-    qint64 total = 0;
-    QString notes;
-    bool notesLoading = false;
-    bool notesFailed = false;
-};
-
 // The engine's window: the found version with its release notes and the choice to install,
 // wait or skip it; the download with its progress; the relaunch; every failure in Korean. It
 // renders whatever state the engine gives it and reports the buttons' clicks.
@@ -51,8 +23,8 @@ class InstallWindow : public QWidget
 public:
     explicit InstallWindow(platform::UrlOpener &opener, QWidget *parent = nullptr);
 
-    void render(const InstallWindowState &state);
-    const InstallWindowState &state() const { return m_state; }
+    void render(const InstallState &state);
+    const InstallState &state() const { return m_state; }
 
     // Reached by tests and the gallery.
     QLabel *heading() const { return m_heading; }
@@ -83,7 +55,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    InstallWindowState m_state;
+    InstallState m_state;
     QLabel *m_heading = nullptr;
     QLabel *m_detail = nullptr;
     UpdateNotesView *m_notes = nullptr;

@@ -267,7 +267,7 @@ UpdateCheckView::UpdateCheckView(UpdateController &updates, QColor accent, QWidg
 
 void UpdateCheckView::render()
 {
-    const QVariant version = m_updates.bundle().infoValue(QStringLiteral("CFBundleShortVersionString"));
+    const QVariant version = m_updates.bundle().infoValue(platform::bundleKey::shortVersion);
     m_version->setText(currentVersionPrefix + (version.typeId() == QMetaType::QString ? version.toString() : QString()));
 
     m_checkingIndicator->setVisible(m_updates.isChecking());

@@ -6,7 +6,7 @@
 #include "updates/ReleaseNotesLoad.h"
 #include "updates/SettingsKeys.h"
 #include "updates/Texts.h"
-#include "updates/UpdateEngine.h"
+#include "updates/UpdateEngineWindow.h"
 #include "updates/UpdateWindow.h"
 
 #include <QSettings>
@@ -16,12 +16,6 @@ namespace velmora::updates {
 namespace {
 
 // The real engine unless the application registers another one.
-StandardUpdaterControllerFactory &defaultControllerFactory()
-{
-    static StandardUpdaterControllerFactory factory = &makeStandardUpdaterController;
-    return factory;
-}
-
 UpdateController::PrepareForUpdate readyAtOnce()
 {
     return [](platform::CancelToken) -> QCoro::Task<bool> { co_return true; };
@@ -40,12 +34,16 @@ UpdateController::UpdateController(Dependencies deps, QObject *parent)
     , m_releaseNotesHosts(std::move(deps.releaseNotesHosts))
     , m_prepareForUpdate(deps.prepareForUpdate ? std::move(deps.prepareForUpdate) : readyAtOnce())
     , m_relaunchPollInterval(deps.relaunchPollInterval)
+    , m_releaseNotes(m_http, m_releaseNotesHosts)
     , m_status(initialStatus)
-{}
+{
+    connect(&m_releaseNotes, &ReleaseNotesLoader::notesChanged, this, &UpdateController::releaseNotesChanged);
+    connect(&m_releaseNotes, &ReleaseNotesLoader::loadingChanged, this, &UpdateController::isLoadingNotesChanged);
+    connect(&m_releaseNotes, &ReleaseNotesLoader::failedChanged, this, &UpdateController::notesFailedChanged);
+}
 
 UpdateController::~UpdateController()
 {
-    m_releaseNotesTask.cancel();
     for (const auto &observer : m_observers)
         QObject::disconnect(observer);
     delete m_updateWindow.data();
@@ -58,11 +56,6 @@ UpdateController &UpdateController::shared()
     return *controller;
 }
 
-void UpdateController::setDefaultControllerFactory(StandardUpdaterControllerFactory factory)
-{
-    defaultControllerFactory() = std::move(factory);
-}
-
 void UpdateController::setPrepareForUpdate(PrepareForUpdate prepare)
 {
     m_prepareForUpdate = prepare ? std::move(prepare) : readyAtOnce();
@@ -70,16 +63,13 @@ void UpdateController::setPrepareForUpdate(PrepareForUpdate prepare)
 
 bool UpdateController::isDevelopmentBuild() const
 {
-    // Any value counts, whatever its type: a malformed entry still marks a development build.
-    return m_bundle.infoValue(QStringLiteral("VelmoraProjectRoot")).isValid();
+    return m_bundle.isDevelopmentBuild();
 }
 
 StandardUpdaterController &UpdateController::controller()
 {
     if (!m_controller) {
-        const StandardUpdaterControllerFactory &factory = m_controllerFactory ? m_controllerFactory
-                                                                              : defaultControllerFactory();
-        m_controller = factory ? factory(*this, *this) : makeStandardUpdaterController(*this, *this);
+        m_controller = m_controllerFactory ? m_controllerFactory(*this, *this) : makeStandardUpdaterController(*this, *this);
     }
     return *m_controller;
 }
@@ -150,10 +140,7 @@ void UpdateController::refreshUpdateInformation()
     }
 
     // The handle stays in the field; the cancelled load writes nothing.
-    m_releaseNotesTask.cancel();
-    setReleaseNotes(QString());
-    setIsLoadingNotes(false);
-    setNotesFailed(false);
+    m_releaseNotes.clear();
     setWindowContentSize(windowSize);
     m_checkWaiting = false;
     setPhase(Phase::InformationCheck);
@@ -174,7 +161,7 @@ void UpdateController::didFindValidUpdate(Updater &, const UpdateItem &item)
     if (m_phase == Phase::LaunchCheck)
         showUpdateWindow();
     setWindowContentSize(windowSizeWithNotes);
-    startReleaseNotesLoad(item.releaseNotesURL);
+    m_releaseNotes.load(item.releaseNotesURL);
 }
 
 void UpdateController::showUpdateWindow()
@@ -226,41 +213,6 @@ void UpdateController::setWindowContentSize(QSize size)
 {
     if (m_updateWindow)
         m_updateWindow->setContentSize(size);
-}
-
-void UpdateController::startReleaseNotesLoad(std::optional<platform::LiteralUrl> address)
-{
-    // Refused addresses never reach the network. Scheme and host are compared as the feed
-    // wrote them: "HTTPS" or an allowed host in other letter case is refused too.
-    if (!address || !address->isHttpsOn(m_releaseNotesHosts)) {
-        setNotesFailed(true);
-        return;
-    }
-    setIsLoadingNotes(true);
-    m_releaseNotesTask.cancel();
-    m_releaseNotesTask = platform::TaskHandle::make();
-    platform::detach(loadReleaseNotes(QPointer<UpdateController>(this), &m_http, address->url(), m_releaseNotesHosts,
-                                      m_releaseNotesTask.token()));
-}
-
-QCoro::Task<> UpdateController::loadReleaseNotes(QPointer<UpdateController> self, platform::HttpClient *http, QUrl address,
-                                                 QStringList hosts, platform::CancelToken token)
-{
-    const std::optional<QString> notes = co_await fetchReleaseNotes(*http, std::move(address), std::move(hosts), token);
-    // A load that a newer check cancelled writes nothing, whatever stage it reached.
-    if (token.isCancelled())
-        co_return;
-    if (!notes) {
-        if (self)
-            self->setNotesFailed(true);
-        if (self)
-            self->setIsLoadingNotes(false);
-        co_return;
-    }
-    if (self)
-        self->setReleaseNotes(*notes);
-    if (self)
-        self->setIsLoadingNotes(false);
 }
 
 bool UpdateController::shouldPostponeRelaunch(Updater &, const UpdateItem &, RelaunchContinuation continuation)
@@ -336,30 +288,6 @@ void UpdateController::setUpdateAvailable(bool value)
         return;
     m_updateAvailable = value;
     emit updateAvailableChanged();
-}
-
-void UpdateController::setReleaseNotes(const QString &value)
-{
-    if (m_releaseNotes == value)
-        return;
-    m_releaseNotes = value;
-    emit releaseNotesChanged();
-}
-
-void UpdateController::setIsLoadingNotes(bool value)
-{
-    if (m_isLoadingNotes == value)
-        return;
-    m_isLoadingNotes = value;
-    emit isLoadingNotesChanged();
-}
-
-void UpdateController::setNotesFailed(bool value)
-{
-    if (m_notesFailed == value)
-        return;
-    m_notesFailed = value;
-    emit notesFailedChanged();
 }
 
 void UpdateController::setStatus(const QString &value)

@@ -111,11 +111,8 @@ public:
     explicit UpdateController(Dependencies deps, QObject *parent = nullptr);
     ~UpdateController() override;
 
-    // The one controller of the application, made on first use over the default factory.
+    // The one controller of the application, made on first use over the real engine.
     static UpdateController &shared();
-    // Replaces the default factory (makeStandardUpdaterController, the real engine) for
-    // controllers made without one of their own; call before the first shared().
-    static void setDefaultControllerFactory(StandardUpdaterControllerFactory factory);
     // The backend question the relaunch hold asks; replaces the current one.
     void setPrepareForUpdate(PrepareForUpdate prepare);
 
@@ -130,15 +127,15 @@ public:
     /// The current information check or the launch check found a valid update.
     bool updateAvailable() const { return m_updateAvailable; }
     /// Plain text of the found update's release notes.
-    QString releaseNotes() const { return m_releaseNotes; }
+    QString releaseNotes() const { return m_releaseNotes.notes(); }
     /// The release-notes load is running.
-    bool isLoadingNotes() const { return m_isLoadingNotes; }
+    bool isLoadingNotes() const { return m_releaseNotes.isLoading(); }
     /// The release-notes load failed or its address was refused.
-    bool notesFailed() const { return m_notesFailed; }
+    bool notesFailed() const { return m_releaseNotes.failed(); }
     /// The status line of the update window.
     QString status() const { return m_status; }
 
-    /// True when the bundle's information dictionary holds any value under "VelmoraProjectRoot".
+    /// True in a development build (see platform::Bundle::isDevelopmentBuild).
     bool isDevelopmentBuild() const;
     /// Where the controller's own update cycles stand.
     Phase phase() const { return m_phase; }
@@ -159,7 +156,7 @@ public:
     void refreshUpdateInformation();
 
     /// The running release-notes load, kept so a newer check can cancel it.
-    const platform::TaskHandle &releaseNotesTask() const { return m_releaseNotesTask; }
+    const platform::TaskHandle &releaseNotesTask() const { return m_releaseNotes.task(); }
     /// The running relaunch hold, kept so a newer request can cancel it.
     const platform::TaskHandle &installationTask() const { return m_installationTask; }
 
@@ -187,16 +184,10 @@ private:
     void setAutomaticallyChecksMirror(bool value);
     void setPhase(Phase value);
     void setUpdateAvailable(bool value);
-    void setReleaseNotes(const QString &value);
-    void setIsLoadingNotes(bool value);
-    void setNotesFailed(bool value);
     void setStatus(const QString &value);
 
     Updater &updater() { return controller().updater(); }
     void setWindowContentSize(QSize size);
-    void startReleaseNotesLoad(std::optional<platform::LiteralUrl> address);
-    static QCoro::Task<> loadReleaseNotes(QPointer<UpdateController> self, platform::HttpClient *http, QUrl address,
-                                          QStringList hosts, platform::CancelToken token);
     static QCoro::Task<> holdRelaunch(PrepareForUpdate prepare, std::chrono::milliseconds interval,
                                       RelaunchContinuation continuation, platform::CancelToken token);
 
@@ -211,10 +202,7 @@ private:
     bool m_canCheckForUpdates = false;
     bool m_automaticallyChecksForUpdates = true;
     bool m_updateAvailable = false;
-    QString m_releaseNotes;
-    bool m_isLoadingNotes = false;
-    bool m_notesFailed = false;
-    platform::TaskHandle m_releaseNotesTask;
+    ReleaseNotesLoader m_releaseNotes;
     QString m_status;
     std::vector<QMetaObject::Connection> m_observers;
     QPointer<UpdateWindow> m_updateWindow;

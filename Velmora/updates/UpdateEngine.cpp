@@ -2,14 +2,13 @@
 
 #include "platform/BuildInfo.h"
 #include "platform/HttpClient.h"
-#include "platform/UrlOpener.h"
 #include "updates/Appcast.h"
 #include "updates/BundleInfo.h"
-#include "updates/ReleaseNotesLoad.h"
 #include "updates/SettingsKeys.h"
 #include "updates/Texts.h"
 
-#include <QApplication>
+#include <QCoreApplication>
+#include <QPointer>
 #include <QSettings>
 
 namespace velmora::updates {
@@ -50,14 +49,13 @@ UpdateEngine::UpdateEngine(UpdaterDelegate &updaterDelegate, UserDriverDelegate 
     , m_architecture(!configuration.architecture.isEmpty() ? configuration.architecture
                      : !buildArchitecture().isEmpty()      ? buildArchitecture()
                                                            : QStringLiteral("?")) // names no download
-    , m_releaseNotesHosts(configuration.releaseNotesHosts.value_or(platform::buildSettings().releaseNotesHosts))
-    , m_urlOpener(configuration.urlOpener ? *configuration.urlOpener : platform::UrlOpener::system())
     , m_quit(configuration.quit ? std::move(configuration.quit) : std::function<void()>([] {
         // The user chose to relaunch and the new version already waits for this process: the
         // event loop ends without asking the windows, any of which could refuse a quit().
         QCoreApplication::exit(0);
     }))
     , m_installer(installerConfiguration(std::move(configuration.installer), m_runningVersion, m_http))
+    , m_notes(m_http, configuration.releaseNotesHosts.value_or(platform::buildSettings().releaseNotesHosts))
 {
     const QSettings settings;
     m_automaticallyChecks = settings.value(automaticChecksKey, true).toBool();
@@ -73,6 +71,9 @@ UpdateEngine::UpdateEngine(UpdaterDelegate &updaterDelegate, UserDriverDelegate 
         setPhase(received >= total ? InstallPhase::Preparing : InstallPhase::Downloading);
         render();
     });
+    connect(&m_notes, &ReleaseNotesLoader::notesChanged, this, &UpdateEngine::takeNotes);
+    connect(&m_notes, &ReleaseNotesLoader::failedChanged, this, &UpdateEngine::takeNotes);
+    connect(&m_notes, &ReleaseNotesLoader::loadingChanged, this, &UpdateEngine::takeNotes);
     // A prepared update that waited for "later" is installed as Velmora quits.
     if (QCoreApplication *application = QCoreApplication::instance())
         connect(application, &QCoreApplication::aboutToQuit, this, &UpdateEngine::installAtQuit);
@@ -92,12 +93,7 @@ UpdateEngine::UpdateEngine(UpdaterDelegate &updaterDelegate, UserDriverDelegate 
 UpdateEngine::~UpdateEngine()
 {
     m_cycleTask.cancel();
-    m_notesTask.cancel();
     m_prepareTask.cancel();
-    // A long-lived owner may be dropped after the application object is gone; widgets must not
-    // be deleted then, and the process is ending anyway.
-    if (QCoreApplication::instance())
-        delete m_window.data();
 }
 
 bool UpdateEngine::canCheckForUpdates() const
@@ -196,22 +192,9 @@ void UpdateEngine::checkForUpdateInformation()
 void UpdateEngine::checkForUpdates()
 {
     // An update already found, on its way or waiting: its window is the answer.
-    switch (m_state.phase) {
-    case InstallPhase::Found:
-    case InstallPhase::Downloading:
-    case InstallPhase::Preparing:
-    case InstallPhase::Ready:
-    case InstallPhase::Waiting:
-    case InstallPhase::Installing:
-    case InstallPhase::Checking:
+    if (isUnderWay(m_state.phase)) {
         showWindow();
         return;
-    case InstallPhase::Idle:
-    case InstallPhase::NoUpdate:
-    case InstallPhase::CheckFailed:
-    case InstallPhase::Failed:
-    case InstallPhase::Refused:
-        break;
     }
 
     // Installing is not ours to do here: say how to update instead, without a check.
@@ -370,15 +353,7 @@ void UpdateEngine::announceCanCheckForUpdates()
 
 bool UpdateEngine::isBusyInstalling() const
 {
-    switch (m_state.phase) {
-    case InstallPhase::Downloading:
-    case InstallPhase::Preparing:
-    case InstallPhase::Waiting:
-    case InstallPhase::Installing:
-        return true;
-    default:
-        return false;
-    }
+    return isInstalling(m_state.phase);
 }
 
 void UpdateEngine::setPhase(InstallPhase phase)
@@ -393,33 +368,17 @@ void UpdateEngine::setPhase(InstallPhase phase)
 
 void UpdateEngine::render()
 {
-    if (m_window)
-        m_window->render(m_state);
+    emit stateChanged();
 }
 
 void UpdateEngine::showWindow()
 {
-    // Without a widget application (a command-line tool, a test without a GUI) there is no
-    // window to show.
-    if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
-        return;
-    if (!m_window) {
-        auto *window = new InstallWindow(m_urlOpener);
-        connect(window, &InstallWindow::installClicked, this, &UpdateEngine::install);
-        connect(window, &InstallWindow::laterClicked, this, &UpdateEngine::later);
-        connect(window, &InstallWindow::skipClicked, this, &UpdateEngine::skip);
-        connect(window, &InstallWindow::cancelClicked, this, &UpdateEngine::cancel);
-        connect(window, &InstallWindow::relaunchClicked, this, &UpdateEngine::installAndRelaunch);
-        connect(window, &InstallWindow::closeClicked, this, &UpdateEngine::dismissed);
-        connect(window, &InstallWindow::dismissed, this, &UpdateEngine::dismissed);
-        connect(window, &InstallWindow::releasePageClicked, this,
-                [this] { m_urlOpener.openUrl(QUrl(platform::buildSettings().releasePageUrl)); });
-        m_window = window;
-    }
-    m_window->render(m_state);
-    m_window->show();
-    m_window->raise();
-    m_window->activateWindow();
+    emit showRequested();
+}
+
+void UpdateEngine::hideWindow()
+{
+    emit hideRequested();
 }
 
 void UpdateEngine::presentFound(const UpdateItem &item)
@@ -429,7 +388,8 @@ void UpdateEngine::presentFound(const UpdateItem &item)
     m_state.message.clear();
     m_state.received = 0;
     m_state.total = item.contentLength;
-    startReleaseNotesLoad(item);
+    // The same addresses as the update window takes: https on the release-notes hosts, as written.
+    m_notes.load(item.releaseNotesURL);
     setPhase(InstallPhase::Found);
     render();
     showWindow();
@@ -442,32 +402,11 @@ void UpdateEngine::presentFailure(const InstallFailure &failure)
     render();
 }
 
-void UpdateEngine::startReleaseNotesLoad(const UpdateItem &item)
+void UpdateEngine::takeNotes()
 {
-    m_notesTask.cancel();
-    m_state.notes.clear();
-    m_state.notesLoading = false;
-    m_state.notesFailed = false;
-    // The same addresses as the update window takes: https on the release-notes hosts, as written.
-    if (!item.releaseNotesURL || !item.releaseNotesURL->isHttpsOn(m_releaseNotesHosts)) {
-        m_state.notesFailed = true;
-        return;
-    }
-    m_state.notesLoading = true;
-    m_notesTask = platform::TaskHandle::make();
-    platform::detach(loadNotes(item.releaseNotesURL->url(), m_notesTask.token()));
-}
-
-QCoro::Task<> UpdateEngine::loadNotes(QUrl address, platform::CancelToken token)
-{
-    QPointer<UpdateEngine> self(this);
-    const QStringList hosts = m_releaseNotesHosts;
-    const std::optional<QString> notes = co_await fetchReleaseNotes(m_http, std::move(address), hosts, token);
-    if (!self || token.isCancelled())
-        co_return;
-    m_state.notesLoading = false;
-    m_state.notesFailed = !notes;
-    m_state.notes = notes.value_or(QString());
+    m_state.notes = m_notes.notes();
+    m_state.notesLoading = m_notes.isLoading();
+    m_state.notesFailed = m_notes.failed();
     render();
 }
 
@@ -573,8 +512,7 @@ void UpdateEngine::later()
     default:
         break;
     }
-    if (m_window)
-        m_window->hide();
+    hideWindow();
 }
 
 void UpdateEngine::skip()
@@ -583,55 +521,32 @@ void UpdateEngine::skip()
         return;
     QSettings().setValue(skippedVersionKey, m_item.versionString);
     setPhase(InstallPhase::Idle);
-    if (m_window)
-        m_window->hide();
+    hideWindow();
 }
 
 void UpdateEngine::cancel()
 {
-    switch (m_state.phase) {
-    case InstallPhase::Checking:
-        // The check runs to its end; nothing is shown of it.
+    if (isCancellable(m_state.phase)) {
+        // A check runs to its end, and nothing is shown of it; a download or its preparation
+        // stops.
+        if (isInstalling(m_state.phase))
+            m_prepareTask.cancel();
         setPhase(InstallPhase::Idle);
-        break;
-    case InstallPhase::Downloading:
-    case InstallPhase::Preparing:
-        m_prepareTask.cancel();
-        setPhase(InstallPhase::Idle);
-        break;
-    default:
-        break;
     }
-    if (m_window)
-        m_window->hide();
+    hideWindow();
 }
 
 void UpdateEngine::dismissed()
 {
-    switch (m_state.phase) {
-    case InstallPhase::Found:
-    case InstallPhase::Waiting:
+    // Work under way goes on out of sight, and a prepared update is installed at quit; a check
+    // nobody watches any more is as good as cancelled.
+    if (canWaitForLater(m_state.phase))
         later();
-        break;
-    case InstallPhase::Checking:
+    else if (m_state.phase == InstallPhase::Checking)
         cancel();
-        break;
-    case InstallPhase::NoUpdate:
-    case InstallPhase::CheckFailed:
-    case InstallPhase::Failed:
-    case InstallPhase::Refused:
+    else if (isOutcome(m_state.phase))
         setPhase(InstallPhase::Idle);
-        break;
-    case InstallPhase::Idle:
-    case InstallPhase::Downloading:
-    case InstallPhase::Preparing:
-    case InstallPhase::Ready:
-    case InstallPhase::Installing:
-        // Work under way goes on out of sight; a prepared update is installed at quit.
-        break;
-    }
-    if (m_window)
-        m_window->hide();
+    hideWindow();
 }
 
 void UpdateEngine::installAtQuit()
@@ -640,12 +555,6 @@ void UpdateEngine::installAtQuit()
         return;
     // The next start runs the new version, which confirms itself like a relaunched one.
     m_installer.swap();
-}
-
-std::unique_ptr<StandardUpdaterController> makeStandardUpdaterController(UpdaterDelegate &updaterDelegate,
-                                                                         UserDriverDelegate &userDriverDelegate)
-{
-    return std::make_unique<UpdateEngine>(updaterDelegate, userDriverDelegate);
 }
 
 } // namespace velmora::updates

@@ -3,18 +3,22 @@
 // Velmora's own update engine behind the Updater operations: it reads the update feed over
 // HTTPS, picks the newest entry for this platform and reports it to the delegates, checks by
 // itself every 24 hours of running time while automatic checks are on, and installs updates
-// through its own window (UpdateInstaller does the work): the found version with its release
-// notes, the download with its progress, the relaunch once the delegate's relaunch hold lets
-// it go, and every failure in Korean. A bundle it must not replace (installed by the package
-// manager, or in a folder the user cannot write) is still checked; its window then says how to
-// update instead.
+// (UpdateInstaller does the work) in the steps its window shows: the found version with its
+// release notes, the download with its progress, the relaunch once the delegate's relaunch
+// hold lets it go, and every failure in Korean. A bundle it must not replace (installed by the
+// package manager, or in a folder the user cannot write) is still checked; its window then
+// says how to update instead.
+//
+// The engine decides without a window: it keeps the window's state (state()), says when the
+// window should come to the front or go out of sight, and takes the user's choices through its
+// public slots. UpdateEngineWindow puts a window on it.
 
 #include "platform/Async.h"
-#include "updates/InstallWindow.h"
+#include "updates/InstallPhase.h"
+#include "updates/ReleaseNotesLoad.h"
 #include "updates/UpdateInstaller.h"
 #include "updates/Updater.h"
 
-#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -29,7 +33,6 @@
 
 namespace velmora::platform {
 class HttpClient;
-class UrlOpener;
 } // namespace velmora::platform
 
 namespace velmora::updates {
@@ -68,7 +71,6 @@ struct UpdateEngineConfiguration
     // Hosts the engine's window loads release notes from; default: the build's.
     std::optional<QStringList> releaseNotesHosts = std::nullopt;
     std::chrono::milliseconds checkInterval = scheduledCheckInterval;
-    platform::UrlOpener *urlOpener = nullptr; // default: the system's default handler
     // Ends the application after the new version has been started, whatever its windows say;
     // default: QCoreApplication::exit(0).
     std::function<void()> quit = {};
@@ -118,8 +120,8 @@ public:
     // version by from now on (the user's own check may still offer it), so that the window of
     // a launch check does not offer it again over the rollback's message.
     static void passOverRolledBackVersion(const QString &version);
-    // The engine's window while it exists (nullptr otherwise), and what it shows.
-    InstallWindow *installWindow() const { return m_window.data(); }
+    // What the engine's window shows.
+    const InstallState &state() const { return m_state; }
     InstallPhase phase() const { return m_state.phase; }
     UpdateInstaller &installer() { return m_installer; }
     // The timer of the scheduled checks (active while they are on).
@@ -128,9 +130,25 @@ public:
     // Velmora quits; connected to the application's aboutToQuit.
     void installAtQuit();
 
+    // The user's choices in the engine's window; each does nothing in a phase that does not
+    // offer it.
+    void install();
+    void later();
+    void skip();
+    void cancel();
+    void installAndRelaunch();
+    // The window was closed by its own control: what that means depends on the phase.
+    void dismissed();
+
 signals:
     // The engine's phase changed (its window renders it).
     void phaseChanged(velmora::updates::InstallPhase phase);
+    // Something state() holds may have changed: a window that exists shows it again.
+    void stateChanged();
+    // The window comes to the front, made first when there is none.
+    void showRequested();
+    // The window goes out of sight; work under way goes on.
+    void hideRequested();
 
 private:
     void startCycle(UpdateCheckKind kind);
@@ -146,18 +164,12 @@ private:
     void setPhase(InstallPhase phase);
     void render();
     void showWindow();
+    void hideWindow();
     void presentFound(const UpdateItem &item);
     void presentFailure(const InstallFailure &failure);
-    void startReleaseNotesLoad(const UpdateItem &item);
-    QCoro::Task<> loadNotes(QUrl address, platform::CancelToken token);
-    void install();
-    void later();
-    void skip();
-    void cancel();
-    void dismissed();
+    void takeNotes();
     void startPreparing(const UpdateItem &item, bool silent);
     QCoro::Task<> prepare(UpdateItem item, bool silent, platform::CancelToken token);
-    void installAndRelaunch();
     void continueRelaunch(int generation);
     bool isBusyInstalling() const;
 
@@ -169,8 +181,6 @@ private:
     std::chrono::milliseconds m_feedTimeout;
     QStringList m_allowedChannels;
     QString m_architecture;
-    QStringList m_releaseNotesHosts;
-    platform::UrlOpener &m_urlOpener;
     std::function<void()> m_quit;
     UpdateInstaller m_installer;
     QTimer m_schedule;
@@ -182,18 +192,13 @@ private:
     bool m_automaticallyDownloads = false;
     platform::TaskHandle m_cycleTask;
 
-    InstallWindowState m_state;
+    InstallState m_state;
     UpdateItem m_item;
-    platform::TaskHandle m_notesTask;
+    ReleaseNotesLoader m_notes;
     platform::TaskHandle m_prepareTask;
     // Counts relaunch requests: a continuation of an earlier one (the user chose "later" since)
     // does nothing.
     int m_relaunchGeneration = 0;
-    QPointer<InstallWindow> m_window;
 };
-
-// The real engine, as the update controller makes it: a StandardUpdaterControllerFactory.
-std::unique_ptr<StandardUpdaterController> makeStandardUpdaterController(UpdaterDelegate &updaterDelegate,
-                                                                         UserDriverDelegate &userDriverDelegate);
 
 } // namespace velmora::updates

@@ -394,15 +394,23 @@ QCoro::Task<std::optional<InstallFailure>> UpdateInstaller::prepare(UpdateItem i
     const QString writeError = archive->errorString();
     archive->close();
 
-    if (token.isCancelled() || download.cancelled)
+    if (token.isCancelled())
         co_return failure(InstallError::Cancelled);
-    if (!download.received) {
-        const bool redirect = download.errorString.startsWith(QLatin1String("Redirect to"));
-        co_return failure(redirect ? InstallError::RedirectRefused : InstallError::DownloadFailed, download.errorString);
-    }
-    if (download.status != 200) {
+    switch (download.failure) {
+    case platform::HttpFailure::None:
+        break;
+    case platform::HttpFailure::Cancelled:
+        co_return failure(InstallError::Cancelled);
+    case platform::HttpFailure::RedirectRefused:
+    case platform::HttpFailure::TooManyRedirects:
+        co_return failure(InstallError::RedirectRefused, download.errorString);
+    case platform::HttpFailure::Status:
         base.httpStatus = download.status;
         co_return failure(InstallError::HttpStatus, QStringLiteral("HTTP %1").arg(download.status));
+    case platform::HttpFailure::TimedOut:
+    case platform::HttpFailure::Stalled:
+    case platform::HttpFailure::Transport:
+        co_return failure(InstallError::DownloadFailed, download.errorString);
     }
     if (download.sinkFailed || !flushed)
         co_return failure(InstallError::FileError, writeError);

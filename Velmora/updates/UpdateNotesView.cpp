@@ -1,6 +1,6 @@
 #include "updates/UpdateNotesView.h"
 
-#include "updates/InlineMarkdown.h"
+#include "updates/InlineMarkdownWriter.h"
 #include "updates/Texts.h"
 #include "updates/UpdateAppearance.h"
 #include "widgets/BusySpinner.h"

@@ -1,6 +1,6 @@
 #include "window/WindowLifecycleView.h"
 
-#include "window/Coordinator.h"
+#include "window/WindowLifecycleCoordinator.h"
 
 #include <QCoreApplication>
 #include <QEvent>

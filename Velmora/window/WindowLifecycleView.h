@@ -34,7 +34,7 @@ public:
     explicit WindowLifecycleView(ActiveWork activeWork, Quit quit = {}, QWidget *parent = nullptr);
     ~WindowLifecycleView() override;
 
-    class Coordinator; // in window/Coordinator.h
+    class Coordinator; // in window/WindowLifecycleCoordinator.h
     Coordinator *coordinator() const { return m_coordinator; }
 
     /// Brings back each of windows (in their order) whose identifier is windowID: shown,

@@ -2,8 +2,8 @@
 
 #include "platform/FilePanel.h"
 #include "workspace/FileInputRules.h"
-#include "workspace/LinkActivations.h"
 #include "workspace/NavigationPolicy.h"
+#include "workspace/PageActivations.h"
 #include "workspace/Texts.h"
 #include "workspace/WorkspaceResources.h"
 
@@ -25,7 +25,7 @@ FileInputPanel::FileInputPanel(QWebEnginePage *page, const QUrl &origin, const Q
     , m_page(page)
     , m_origin(origin)
     , m_panel(panel ? *panel : platform::FilePanel::system())
-    , m_activations(token)
+    , m_activations(PageActivations::Kind::FileInput, token)
 {
     if (m_page)
         installScript(token);
@@ -44,7 +44,7 @@ void FileInputPanel::installScript(const QString &token)
     }
     QWebEngineScript script;
     script.setName(QStringLiteral("velmora-file-input"));
-    script.setSourceCode(LinkActivations::scriptSource(QString::fromUtf8(file.readAll()), token));
+    script.setSourceCode(PageActivations::scriptSource(QString::fromUtf8(file.readAll()), token));
     script.setInjectionPoint(QWebEngineScript::DocumentCreation);
     script.setWorldId(QWebEngineScript::ApplicationWorld);
     script.setRunsOnSubFrames(true);
@@ -53,7 +53,7 @@ void FileInputPanel::installScript(const QString &token)
 
 bool FileInputPanel::takeMessage(const QString &message)
 {
-    if (!m_activations.takeMessage(message, FileInputActivations::Clock::now()))
+    if (!m_activations.takeMessage(message, PageActivations::Clock::now()))
         return false;
     if (m_waiting)
         m_waiting->quit();
@@ -62,7 +62,7 @@ bool FileInputPanel::takeMessage(const QString &message)
 
 bool FileInputPanel::waitForReport()
 {
-    using Clock = FileInputActivations::Clock;
+    using Clock = PageActivations::Clock;
     const Clock::time_point deadline = Clock::now() + defaultReportWait;
     while (!m_activations.consume(Clock::now())) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "workspace/FileInputActivations.h"
+#include "workspace/PageActivations.h"
 
 #include <QObject>
 #include <QPointer>
@@ -23,7 +23,7 @@ namespace velmora::workspace {
 // exactly when the input allows several, whatever the input's own accepted types say. A
 // request from anywhere else gets no files and no panel.
 //
-// The engine asks for files without saying which frame asks (see FileInputActivations for how
+// The engine asks for files without saying which frame asks (see PageActivations for how
 // the main frame's own requests are told apart), and it waits for the answer in the call: the
 // panel is free-standing, and the call runs the event loop until the panel ends.
 class FileInputPanel : public QObject
@@ -61,7 +61,7 @@ private:
     QPointer<QWebEnginePage> m_page;
     QUrl m_origin;
     platform::FilePanel &m_panel;
-    FileInputActivations m_activations;
+    PageActivations m_activations;
     QPointer<QEventLoop> m_waiting;
 };
 

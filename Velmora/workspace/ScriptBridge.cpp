@@ -218,7 +218,7 @@ void ScriptBridge::handle(const QString &name, const QString &body, const Reply 
     } else if (name == QLatin1String("revealTextFile")) {
         revealTextFile(body, reply);
     } else if (name == QLatin1String("getAppInfo")) {
-        const QVariant version = m_bundle.infoValue(QStringLiteral("CFBundleShortVersionString"));
+        const QVariant version = m_bundle.infoValue(platform::bundleKey::shortVersion);
         reply(BridgeReply::withValue(appInfoReply(version, updateController().canCheckForUpdates())));
     } else if (name == QLatin1String("checkForUpdates")) {
         updates::UpdateController &controller = updateController();

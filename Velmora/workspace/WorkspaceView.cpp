@@ -1,10 +1,10 @@
 #include "workspace/WorkspaceView.h"
 
 #include "backend/BackendController.h"
-#include "workspace/Coordinator.h"
 #include "workspace/PageRecovery.h"
 #include "workspace/PageScripts.h"
 #include "workspace/WorkspaceContextMenu.h"
+#include "workspace/WorkspaceViewCoordinator.h"
 
 #include <QCoreApplication>
 #include <QPointer>

@@ -79,7 +79,7 @@ public:
     QUrl url() const { return m_url; }
     QWebEngineView *webView() const { return m_webView; }
 
-    class Coordinator; // the QWebEnginePage subclass, in Coordinator.h
+    class Coordinator; // the QWebEnginePage subclass, in WorkspaceViewCoordinator.h
     Coordinator *coordinator() const { return m_coordinator; }
     // The page as the backend supervisor reaches it.
     PageScripts *pageScripts() const { return m_pageScripts; }

@@ -1,3 +1,4 @@
+#include "PageLoad.h"
 #include "RecordingUrlOpener.h"
 #include "ScriptedUpdater.h"
 #include "TestSupport.h"
@@ -6,8 +7,8 @@
 #include "platform/Bundle.h"
 #include "platform/ProcessInfo.h"
 #include "updates/UpdateController.h"
-#include "workspace/Coordinator.h"
 #include "workspace/WorkspaceView.h"
+#include "workspace/WorkspaceViewCoordinator.h"
 
 #include <QApplication>
 #include <QDir>
@@ -111,9 +112,7 @@ class TestActivityProbe : public QObject
         deps.opener = &m_opener;
         deps.pageScriptTimeout = pageTimeout;
         auto view = std::make_unique<workspace::WorkspaceView>(backend.server.url("/"), deps);
-        QSignalSpy loaded(view->coordinator(), &QWebEnginePage::loadFinished);
-        view->show();
-        if (!loaded.wait(patience) || !loaded.first().first().toBool())
+        if (!test::showAndWaitForLoad(*view))
             return nullptr;
         backend.controller->setWebView(view->pageScripts());
         return view;

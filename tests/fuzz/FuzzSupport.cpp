@@ -1,17 +1,8 @@
 #include "FuzzSupport.h"
 
-#include <QGuiApplication>
-
-namespace velmora::fuzz {
-
-void ensureGuiApplication(int *argc, char ***argv)
+// Most targets need no set-up; one that does defines its own, which takes the place of this
+// one. libFuzzer calls it when it is there, the replay always.
+extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int *, char ***)
 {
-    if (QCoreApplication::instance())
-        return;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    // Lives for the whole process: libFuzzer never returns to main.
-    new QGuiApplication(*argc, *argv);
+    return 0;
 }
-
-} // namespace velmora::fuzz

@@ -1,8 +1,9 @@
 #pragma once
 
-// Shared pieces of the fuzz targets. Each target defines LLVMFuzzerInitialize and
-// LLVMFuzzerTestOneInput; libFuzzer calls them when the target is built as a fuzzer, and
-// FuzzReplay.cpp calls them for every corpus entry in the ordinary test suite.
+// Shared pieces of the fuzz targets. Each target defines LLVMFuzzerTestOneInput, and
+// LLVMFuzzerInitialize when it needs set-up (FuzzSupport.cpp gives a default that does
+// nothing); libFuzzer calls them when the target is built as a fuzzer, and FuzzReplay.cpp
+// calls them for every corpus entry in the ordinary test suite.
 
 #include <QByteArray>
 #include <QString>
@@ -43,9 +44,5 @@ inline void check(bool holds, const char *property)
     if (!holds)
         fail(property);
 }
-
-// The offscreen platform unless the environment names another, and one QGuiApplication for
-// the process, for targets that lay out text (fonts need the platform).
-void ensureGuiApplication(int *argc, char ***argv);
 
 } // namespace velmora::fuzz

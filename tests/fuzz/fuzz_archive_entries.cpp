@@ -43,11 +43,6 @@ bool inside(const QString &cleaned)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     updates::ArchiveLimits limits;

@@ -14,11 +14,6 @@
 
 using namespace velmora;
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QList<QByteArray> parts = fuzz::bytesOf(data, size).split('\0');

@@ -15,11 +15,6 @@ namespace {
 const QString folder = QStringLiteral("/home/user/Texts");
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     // The whole input is a suggested name.

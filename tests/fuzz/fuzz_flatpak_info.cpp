@@ -12,11 +12,6 @@ namespace {
 const QString home = QStringLiteral("/home/velmora");
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray info = fuzz::bytesOf(data, size);

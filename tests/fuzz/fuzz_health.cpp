@@ -10,11 +10,6 @@ namespace {
 constexpr qint64 ownProcessId = 4242;
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     platform::HttpResponse response;

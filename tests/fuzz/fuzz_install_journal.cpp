@@ -13,11 +13,6 @@
 using namespace velmora;
 using namespace velmora::updates;
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray document = fuzz::bytesOf(data, size);

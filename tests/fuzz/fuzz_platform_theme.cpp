@@ -8,11 +8,6 @@
 
 using namespace velmora;
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    return 0;
-}
-
 // Input: the user's theme, a line feed, the desktop list.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -6,11 +6,6 @@
 
 using namespace velmora;
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray table(reinterpret_cast<const char *>(data), qsizetype(size));

@@ -55,7 +55,7 @@ int main(int argc, char **argv)
     const QByteArray way = argv[2];
 
     platform::FixedBundle bundle;
-    bundle.info.insert(QStringLiteral("VelmoraProjectRoot"), QString::fromLocal8Bit(argv[1]));
+    bundle.info.insert(platform::bundleKey::projectRoot, QString::fromLocal8Bit(argv[1]));
     backend::BackendController::Dependencies deps;
     deps.bundle = &bundle;
     deps.timing.pause = 50ms;

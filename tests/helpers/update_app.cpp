@@ -27,11 +27,12 @@
 #include "platform/ProcessInfo.h"
 #include "platform/Relauncher.h"
 #include "platform/SingleInstance.h"
+#include "platform/UrlOpener.h"
 #include "updates/BundleInfo.h"
 #include "updates/FirstStartWatch.h"
 #include "updates/InstallWindow.h"
 #include "updates/UpdateController.h"
-#include "updates/UpdateEngine.h"
+#include "updates/UpdateEngineWindow.h"
 #include "updates/UpdateInstaller.h"
 
 #include <QApplication>
@@ -136,7 +137,7 @@ int main(int argc, char **argv)
     // An empty package database: the bundle is nobody's package.
     platform::PackageOwnership noPackages(bundle + QStringLiteral("/no-dpkg-info"));
     platform::FixedBundle info;
-    info.info.insert(QStringLiteral("CFBundleShortVersionString"), version);
+    info.info.insert(platform::bundleKey::shortVersion, version);
     info.bundle = bundle;
 
     updates::UpdateController::Dependencies deps;
@@ -152,7 +153,9 @@ int main(int argc, char **argv)
         configuration.installer.publicKeys = QStringList{qEnvironmentVariable("VELMORA_TEST_KEY")};
         configuration.installer.packages = &noPackages;
         // The engine's own quit: what is under test.
-        return std::make_unique<updates::UpdateEngine>(updaterDelegate, userDriverDelegate, configuration);
+        auto engine = std::make_unique<updates::UpdateEngine>(updaterDelegate, userDriverDelegate, configuration);
+        new updates::UpdateEngineWindow(*engine, platform::UrlOpener::system());
+        return engine;
     };
     updates::UpdateController controller(deps);
     auto *engine = dynamic_cast<updates::UpdateEngine *>(&controller.controller());
@@ -162,7 +165,7 @@ int main(int argc, char **argv)
         QMetaObject::invokeMethod(
             engine,
             [engine, phase] {
-                updates::InstallWindow *window = engine->installWindow();
+                updates::InstallWindow *window = updates::installWindow(*engine);
                 switch (phase) {
                 case updates::InstallPhase::Found:
                     window->installButton()->click();

@@ -2,6 +2,7 @@
 #include "TlsTestServer.h"
 
 #include "platform/Async.h"
+#include "platform/Bundle.h"
 #include "platform/FileHandle.h"
 #include "platform/HttpClient.h"
 #include "platform/ListeningPorts.h"
@@ -21,6 +22,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -29,6 +31,8 @@
 
 using namespace velmora;
 using namespace std::chrono_literals;
+
+Q_DECLARE_METATYPE(velmora::platform::HttpFailure)
 
 class TestPlatform : public QObject
 {
@@ -94,6 +98,7 @@ private slots:
         auto refused = test::waitFor(client.get(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port.number())),
                                                 platform::RedirectPolicy::none(), 1s));
         QVERIFY(!refused.received);
+        QCOMPARE(refused.failure, platform::HttpFailure::Transport);
         QVERIFY(!refused.errorString.isEmpty());
     }
 
@@ -105,7 +110,7 @@ private slots:
         auto r = test::waitFor(
             platform::HttpClient::shared().get(server.baseUrl(), platform::RedirectPolicy::none(), 200ms));
         QVERIFY(!r.received);
-        QVERIFY(!r.cancelled);
+        QCOMPARE(r.failure, platform::HttpFailure::TimedOut);
     }
 
     void httpGetCancelledInFlightEndsAndLaterCancelsAreHarmless()
@@ -126,7 +131,7 @@ private slots:
         auto cancelled = test::waitFor(
             client.get(server.baseUrl().resolved(QUrl("/hang")), platform::RedirectPolicy::none(), 30s, inFlight.token()));
         QVERIFY(!cancelled.received);
-        QVERIFY(cancelled.cancelled);
+        QCOMPARE(cancelled.failure, platform::HttpFailure::Cancelled);
         QObject::disconnect(&server, &test::LoopbackHttpServer::requestReceived, &server, nullptr);
 
         // A token cancelled after its request finished, and after its reply is gone.
@@ -150,6 +155,27 @@ private slots:
         auto again = test::waitFor(client.get(server.baseUrl().resolved(QUrl("/ok")), platform::RedirectPolicy::none(), 5s));
         QVERIFY(again.received);
         QCOMPARE(again.body.size(), 64);
+    }
+
+    void developmentBuildIsMarkedByAnyProjectRoot_data()
+    {
+        QTest::addColumn<QVariantMap>("info");
+        QTest::addColumn<bool>("development");
+        const QString root = platform::bundleKey::projectRoot;
+        const QString version = platform::bundleKey::shortVersion;
+        QTest::newRow("a packaged build") << QVariantMap{{version, "1.0"}} << false;
+        QTest::newRow("a source tree") << QVariantMap{{version, "1.0"}, {root, "/src/velmora"}} << true;
+        QTest::newRow("an empty root") << QVariantMap{{root, QString()}} << true;
+        QTest::newRow("a malformed root") << QVariantMap{{root, 7}} << true;
+    }
+
+    void developmentBuildIsMarkedByAnyProjectRoot()
+    {
+        QFETCH(QVariantMap, info);
+        QFETCH(bool, development);
+        platform::FixedBundle bundle;
+        bundle.info = info;
+        QCOMPARE(bundle.isDevelopmentBuild(), development);
     }
 
     void redirectTargets_data()
@@ -210,53 +236,60 @@ private slots:
     }
 
     // Real HTTPS servers on the loopback interface. The first answers /hop/N with a redirect
-    // to /hop/N-1 and /hop/0 with 200, or with a redirect to location when there is one.
-    void httpGetFollowsRedirectsAsItsPolicySays_data()
+    // to /hop/N-1 and /hop/0 with 200, or with a redirect to location when there is one. The
+    // same address is asked for once as a request and once as a download: both follow
+    // redirects the same way and fail for the same reason.
+    void redirectsAreFollowedAsThePolicySays_data()
     {
         QTest::addColumn<bool>("follow");      // RedirectPolicy::httpsWithin({"localhost"}), else none()
         QTest::addColumn<int>("status");       // of every redirect answer
         QTest::addColumn<int>("hops");         // redirects within the first server
         QTest::addColumn<QString>("location"); // from /hop/0; %1 the second server's port, %2 a plain one's
-        QTest::addColumn<QString>("outcome");  // "first", "second", "refused" or "redirect"
+        QTest::addColumn<QString>("outcome");  // "first", "second", "redirect" (the answer) or a failure
+        QTest::addColumn<platform::HttpFailure>("failure");
 
+        using F = platform::HttpFailure;
         QTest::newRow("301") << true << 301 << 1 << ""
-                             << "first";
+                             << "first" << F::None;
         QTest::newRow("302") << true << 302 << 1 << ""
-                             << "first";
+                             << "first" << F::None;
         QTest::newRow("303") << true << 303 << 1 << ""
-                             << "first";
+                             << "first" << F::None;
         QTest::newRow("307") << true << 307 << 1 << ""
-                             << "first";
+                             << "first" << F::None;
         QTest::newRow("308") << true << 308 << 1 << ""
-                             << "first";
+                             << "first" << F::None;
         QTest::newRow("five redirects") << true << 302 << 5 << ""
-                                        << "first";
+                                        << "first" << F::None;
         QTest::newRow("six redirects") << true << 302 << 6 << ""
-                                       << "refused";
+                                       << "refused" << F::TooManyRedirects;
         QTest::newRow("to the allowed host on another port") << true << 301 << 0 << "https://localhost:%1/final"
-                                                             << "second";
+                                                             << "second" << F::None;
         QTest::newRow("to a host not allowed") << true << 301 << 0 << "https://127.0.0.1:%1/final"
-                                               << "refused";
+                                               << "refused" << F::RedirectRefused;
         QTest::newRow("to the allowed host in other letter case") << true << 301 << 0 << "https://LocalHost:%1/final"
-                                                                  << "refused";
+                                                                  << "refused" << F::RedirectRefused;
         QTest::newRow("scheme in capitals") << true << 301 << 0 << "HTTPS://localhost:%1/final"
-                                            << "refused";
+                                            << "refused" << F::RedirectRefused;
         QTest::newRow("https to http") << true << 302 << 0 << "http://localhost:%2/final"
-                                       << "refused";
+                                       << "refused" << F::RedirectRefused;
+        QTest::newRow("five redirects, then to a host not allowed") << true << 302 << 5 << "https://127.0.0.1:%1/final"
+                                                                    << "refused" << F::TooManyRedirects;
         QTest::newRow("not followed without a policy") << false << 301 << 1 << ""
-                                                       << "redirect";
+                                                       << "redirect" << F::None;
         QTest::newRow("not followed without a policy, to another server")
             << false << 302 << 0 << "https://localhost:%1/final"
-            << "redirect";
+            << "redirect" << F::None;
     }
 
-    void httpGetFollowsRedirectsAsItsPolicySays()
+    void redirectsAreFollowedAsThePolicySays()
     {
         QFETCH(bool, follow);
         QFETCH(int, status);
         QFETCH(int, hops);
         QFETCH(QString, location);
         QFETCH(QString, outcome);
+        QFETCH(platform::HttpFailure, failure);
 
         test::LoopbackHttpsServer first;
         test::LoopbackHttpsServer second;
@@ -287,33 +320,62 @@ private slots:
         const auto policy = follow ? platform::RedirectPolicy::httpsWithin({QStringLiteral("localhost")})
                                    : platform::RedirectPolicy::none();
         const platform::HttpResponse response = test::waitFor(client.get(start, policy, 20s));
+        QByteArray written;
+        platform::DownloadOptions options;
+        options.maxBytes = 1024;
+        const platform::DownloadResult download = test::waitFor(
+            client.download(start, policy, options, [&written](QByteArrayView piece) {
+                written += piece.toByteArray();
+                return true;
+            }));
 
+        const std::array<const platform::HttpOutcome *, 2> both{&response, &download};
+
+        // Each asked the same servers for the same paths.
         QStringList firstRequests;
         for (int hop = hops; hop >= 0 && (follow || hop == hops); --hop)
             firstRequests << QStringLiteral("/hop/%1").arg(hop);
-        if (outcome == QLatin1String("refused") && location.isEmpty())
+        if (failure == platform::HttpFailure::TooManyRedirects && location.isEmpty())
             firstRequests.removeLast(); // the sixth redirect is not followed
-        QCOMPARE(first.requests(), firstRequests);
-        QCOMPARE(second.requests(), outcome == QLatin1String("second") ? QStringList{"/final"} : QStringList{});
+        QCOMPARE(first.requests(), firstRequests + firstRequests);
+        const QStringList secondRequests = outcome == QLatin1String("second") ? QStringList{"/final", "/final"}
+                                                                              : QStringList{};
+        QCOMPARE(second.requests(), secondRequests);
         QVERIFY(plain.requests().isEmpty());
 
         if (outcome == QLatin1String("refused")) {
-            QVERIFY(!response.received);
-            QVERIFY(!response.errorString.isEmpty());
+            for (const platform::HttpOutcome *result : both) {
+                QCOMPARE(result->failure, failure);
+                QVERIFY(!result->received);
+                QVERIFY(!result->errorString.isEmpty());
+            }
+            QVERIFY(written.isEmpty());
             return;
         }
         QVERIFY2(response.received, qPrintable(response.errorString));
+        QVERIFY2(download.received, qPrintable(download.errorString));
+        QCOMPARE(response.failure, platform::HttpFailure::None);
         if (outcome == QLatin1String("redirect")) {
-            QCOMPARE(response.status, status);
-            QCOMPARE(response.url, start);
-            QCOMPARE(response.redirects, 0);
+            // The redirect is the request's answer, but not the file a download asked for.
+            QCOMPARE(download.failure, platform::HttpFailure::Status);
+            QVERIFY(written.isEmpty());
+            for (const platform::HttpOutcome *result : both) {
+                QCOMPARE(result->status, status);
+                QCOMPARE(result->url, start);
+                QCOMPARE(result->redirects, 0);
+            }
             return;
         }
-        QCOMPARE(response.status, 200);
+        QCOMPARE(download.failure, platform::HttpFailure::None);
         QCOMPARE(response.body, outcome.toUtf8());
-        QCOMPARE(response.redirects, hops + (outcome == QLatin1String("second") ? 1 : 0));
-        QCOMPARE(response.url, outcome == QLatin1String("second") ? second.url(QStringLiteral("/final"))
-                                                                  : first.url(QStringLiteral("/hop/0")));
+        QCOMPARE(written, outcome.toUtf8());
+        const QUrl answered = outcome == QLatin1String("second") ? second.url(QStringLiteral("/final"))
+                                                                 : first.url(QStringLiteral("/hop/0"));
+        for (const platform::HttpOutcome *result : both) {
+            QCOMPARE(result->status, 200);
+            QCOMPARE(result->redirects, hops + (outcome == QLatin1String("second") ? 1 : 0));
+            QCOMPARE(result->url, answered);
+        }
     }
 
     void launchedChildWritesIntoTheGivenHandleAndStopsOnRequest()

@@ -6,6 +6,7 @@
 
 #include "updates/Updater.h"
 
+#include <QMetaMethod>
 #include <QTimer>
 
 #include <memory>
@@ -50,6 +51,13 @@ public:
         ++informationChecks;
         session = true;
         runningKind = updates::UpdateCheckKind::UpdateInformation;
+    }
+
+    // Someone still listens to the announcements of the two properties.
+    bool isObserved() const
+    {
+        return isSignalConnected(QMetaMethod::fromSignal(&updates::Updater::canCheckForUpdatesChanged))
+               || isSignalConnected(QMetaMethod::fromSignal(&updates::Updater::automaticallyChecksForUpdatesChanged));
     }
 
     // Changes canCheckForUpdates and announces it later, as the engine does.

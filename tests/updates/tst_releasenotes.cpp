@@ -1,5 +1,5 @@
 #include "TestSupport.h"
-#include "updates/InlineMarkdown.h"
+#include "updates/InlineMarkdownWriter.h"
 #include "updates/ReleaseNotesText.h"
 #include "updates/UpdateNotesView.h"
 

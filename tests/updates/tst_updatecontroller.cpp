@@ -19,6 +19,23 @@ using test::ScriptedController;
 using test::UpdateHarness;
 using updates::UpdateController;
 
+namespace {
+
+// Hands the controller an engine that the test keeps.
+class BorrowedController : public updates::StandardUpdaterController
+{
+public:
+    explicit BorrowedController(ScriptedController &engine) : m_engine(engine) {}
+    updates::Updater &updater() override { return m_engine.updater(); }
+    void startUpdater() override { m_engine.startUpdater(); }
+    void checkForUpdates() override { m_engine.checkForUpdates(); }
+
+private:
+    ScriptedController &m_engine;
+};
+
+} // namespace
+
 class TestUpdateController : public QObject
 {
     Q_OBJECT
@@ -294,11 +311,36 @@ private slots:
 
     void deliveriesToAGoneControllerDoNothing()
     {
-        UpdateHarness h({.automaticChecks = false});
-        h.controller->start();
-        h.controller->refreshUpdateInformation(); // pending until the engine can check
-        h.controller.reset();
+        // The engine outlives the controller here, so whatever still reached the controller
+        // once it was gone would show in the engine.
+        std::unique_ptr<ScriptedController> engine;
+        platform::FixedBundle bundle;
+        bundle.info.insert(QStringLiteral("CFBundleShortVersionString"), QStringLiteral("1.3.0"));
+        UpdateController::Dependencies deps;
+        deps.bundle = &bundle;
+        deps.controllerFactory = [&engine](updates::UpdaterDelegate &updater, updates::UserDriverDelegate &driver) {
+            engine = std::make_unique<ScriptedController>(updater, driver);
+            return std::unique_ptr<updates::StandardUpdaterController>(std::make_unique<BorrowedController>(*engine));
+        };
+        auto controller = std::make_unique<UpdateController>(std::move(deps));
+        controller->controller();
+        QVERIFY(engine);
+        engine->scripted.automaticChecks = false;
+
+        // The initial values are queued for the controller, and the engine announces later
+        // that it can check; the user's check waits for that.
+        controller->start();
+        controller->refreshUpdateInformation();
+        QCOMPARE(controller->status(), preparingStatus);
+        QVERIFY(engine->scripted.isObserved());
+        controller.reset();
         drainEvents();
+
+        // None of it found the controller: the waiting check never started, and nothing of the
+        // controller listens to the engine any more.
+        QCOMPARE(engine->scripted.informationChecks, 0);
+        QCOMPARE(engine->scripted.backgroundChecks, 0);
+        QVERIFY(!engine->scripted.isObserved());
     }
 
 private:

@@ -365,6 +365,8 @@ void TestUpdateInstaller::refusedWithNothingInstalled_data()
                                        << InstallError::InsecureUrl << none;
     QTest::newRow("an https to http redirect")
         << good << QByteArray() << -1 << next << QStringLiteral("redirect to http") << InstallError::RedirectRefused << none;
+    QTest::newRow("a redirect loop") << good << QByteArray() << -1 << next << QStringLiteral("redirect loop")
+                                     << InstallError::RedirectRefused << none;
     QTest::newRow("not found") << good << QByteArray() << -1 << next << QStringLiteral("404") << InstallError::HttpStatus
                                << none;
     QTest::newRow("a downgrade announced as newer")
@@ -426,6 +428,8 @@ void TestUpdateInstaller::refusedWithNothingInstalled()
     m_server->setHandler([&](const QByteArray &, const QString &path) {
         if (path == QLatin1String("/moved"))
             return HttpReply{302, {}, {{"Location", "http://127.0.0.1:1/Velmora-1.1.tar.gz"}}, false};
+        if (path == QLatin1String("/loop"))
+            return HttpReply{302, {}, {{"Location", "/loop"}}, false};
         if (path != QLatin1String("/Velmora-1.1.tar.gz") || change == QLatin1String("404"))
             return HttpReply{404, "not here", {}, false};
         HttpReply reply{200, body, {}, false};
@@ -450,6 +454,8 @@ void TestUpdateInstaller::refusedWithNothingInstalled()
         item.downloadURL.setScheme(QStringLiteral("http"));
     else if (change == QLatin1String("redirect to http"))
         item.downloadURL = m_server->url(QStringLiteral("/moved"));
+    else if (change == QLatin1String("redirect loop"))
+        item.downloadURL = m_server->url(QStringLiteral("/loop"));
 
     UpdateInstaller installer(configuration());
     const std::optional<InstallFailure> failure = test::waitFor(installer.prepare(item));

@@ -6,6 +6,7 @@
 #include "updates/BundleInfo.h"
 #include "updates/FirstStartWatch.h"
 #include "updates/InstallJournal.h"
+#include "updates/InstallPhase.h"
 #include "updates/InstallRefusal.h"
 #include "updates/UpdateSignature.h"
 
@@ -22,6 +23,7 @@ Q_DECLARE_METATYPE(velmora::updates::ArchiveEntry)
 Q_DECLARE_METATYPE(velmora::updates::InstallJournal)
 Q_DECLARE_METATYPE(velmora::updates::FolderIdentity)
 Q_DECLARE_METATYPE(velmora::updates::InstallFacts)
+Q_DECLARE_METATYPE(velmora::updates::InstallPhase)
 
 Q_DECLARE_METATYPE(velmora::updates::EntryProblem)
 Q_DECLARE_METATYPE(velmora::updates::SignatureCheck)
@@ -106,6 +108,9 @@ private slots:
 
     void installRefusal_data();
     void installRefusal();
+
+    void installPhases_data();
+    void installPhases();
 };
 
 void TestUpdateRules::archiveEntries_data()
@@ -666,6 +671,49 @@ void TestUpdateRules::installRefusal()
     QFETCH(InstallFacts, facts);
     QFETCH(InstallRefusal, expected);
     QCOMPARE(decideInstallRefusal(facts), expected);
+}
+
+void TestUpdateRules::installPhases_data()
+{
+    QTest::addColumn<InstallPhase>("phase");
+    QTest::addColumn<bool>("installing");
+    QTest::addColumn<bool>("underWay");
+    QTest::addColumn<bool>("cancellable");
+    QTest::addColumn<bool>("outcome");
+    QTest::addColumn<bool>("later");
+
+    // phase: installing, under way (a new request shows it), cancellable, outcome, can wait
+    QTest::newRow("idle") << InstallPhase::Idle << false << false << false << false << false;
+    QTest::newRow("checking") << InstallPhase::Checking << false << true << true << false << false;
+    QTest::newRow("found") << InstallPhase::Found << false << true << false << false << true;
+    QTest::newRow("no update") << InstallPhase::NoUpdate << false << false << false << true << false;
+    QTest::newRow("check failed") << InstallPhase::CheckFailed << false << false << false << true << false;
+    QTest::newRow("downloading") << InstallPhase::Downloading << true << true << true << false << false;
+    QTest::newRow("preparing") << InstallPhase::Preparing << true << true << true << false << false;
+    QTest::newRow("ready") << InstallPhase::Ready << false << true << false << false << true;
+    QTest::newRow("waiting for the backend") << InstallPhase::Waiting << true << true << false << false << true;
+    QTest::newRow("installing") << InstallPhase::Installing << true << true << false << false << false;
+    QTest::newRow("failed") << InstallPhase::Failed << false << false << false << true << false;
+    QTest::newRow("refused") << InstallPhase::Refused << false << false << false << true << false;
+}
+
+void TestUpdateRules::installPhases()
+{
+    QFETCH(InstallPhase, phase);
+    QFETCH(bool, installing);
+    QFETCH(bool, underWay);
+    QFETCH(bool, cancellable);
+    QFETCH(bool, outcome);
+    QFETCH(bool, later);
+
+    QCOMPARE(isInstalling(phase), installing);
+    QCOMPARE(isUnderWay(phase), underWay);
+    QCOMPARE(isCancellable(phase), cancellable);
+    QCOMPARE(isOutcome(phase), outcome);
+    QCOMPARE(canWaitForLater(phase), later);
+    // Whatever can be cancelled or wait is under way; an outcome never is.
+    QVERIFY(!(isCancellable(phase) || canWaitForLater(phase) || isInstalling(phase)) || isUnderWay(phase));
+    QVERIFY(!(isOutcome(phase) && isUnderWay(phase)));
 }
 
 QTEST_GUILESS_MAIN(TestUpdateRules)

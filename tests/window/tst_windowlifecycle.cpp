@@ -4,7 +4,7 @@
 #include "TestSupport.h"
 #include "VirtualDisplay.h"
 
-#include "window/Coordinator.h"
+#include "window/WindowLifecycleCoordinator.h"
 #include "window/WindowLifecycleView.h"
 
 #include <QApplication>

@@ -1,11 +1,12 @@
+#include "PageLoad.h"
 #include "PageScript.h"
 #include "RecordingUrlOpener.h"
 #include "TestSupport.h"
 
-#include "workspace/Coordinator.h"
 #include "workspace/Texts.h"
 #include "workspace/WorkspaceContextMenu.h"
 #include "workspace/WorkspaceView.h"
+#include "workspace/WorkspaceViewCoordinator.h"
 
 #include <QAction>
 #include <QApplication>
@@ -123,13 +124,7 @@ private slots:
         workspace::WorkspaceViewDependencies deps;
         deps.opener = &m_opener;
         m_view = std::make_unique<WorkspaceView>(m_origin->baseUrl(), deps);
-        QSignalSpy loaded(m_view->coordinator(), &QWebEnginePage::loadFinished);
-        m_view->resize(600, 400);
-        m_view->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
-        QVERIFY(!loaded.isEmpty() || loaded.wait(test::patience));
-        QVERIFY(loaded.first().first().toBool());
-        QTRY_VERIFY_WITH_TIMEOUT(m_view->webView()->focusProxy() != nullptr, test::patience);
+        QVERIFY(test::showAndWaitForLoad(*m_view, QSize(600, 400), test::PageReady::ForInput));
         QVERIFY(menu());
     }
 

@@ -3,8 +3,8 @@
 #include "platform/FileSystem.h"
 #include "platform/SystemError.h"
 #include "workspace/DownloadRules.h"
-#include "workspace/FileInputActivations.h"
 #include "workspace/FileInputRules.h"
+#include "workspace/PageActivations.h"
 #include "workspace/Texts.h"
 
 #include <QDir>
@@ -23,7 +23,7 @@ using namespace velmora;
 using namespace std::chrono_literals;
 using workspace::DownloadFailure;
 using workspace::DownloadInterruptReason;
-using workspace::FileInputActivations;
+using workspace::PageActivations;
 
 Q_DECLARE_METATYPE(DownloadFailure::Kind)
 Q_DECLARE_METATYPE(DownloadInterruptReason)
@@ -225,8 +225,8 @@ private slots:
         QFETCH(Messages, messages);
         QFETCH(QList<int>, consumeAt);
         QFETCH(QList<bool>, answers);
-        const FileInputActivations::Clock::time_point start{std::chrono::hours(1)};
-        FileInputActivations activations(QStringLiteral("s3cr3t"));
+        const PageActivations::Clock::time_point start{std::chrono::hours(1)};
+        PageActivations activations(PageActivations::Kind::FileInput, QStringLiteral("s3cr3t"));
         for (const auto &[at, message] : std::as_const(messages))
             QVERIFY(activations.takeMessage(message, start + std::chrono::milliseconds(at)));
         QList<bool> got;
@@ -246,16 +246,16 @@ private slots:
     void otherConsoleMessagesAreLeftAlone()
     {
         QFETCH(QString, message);
-        const FileInputActivations::Clock::time_point now{std::chrono::hours(1)};
-        FileInputActivations activations(QStringLiteral("s3cr3t"));
+        const PageActivations::Clock::time_point now{std::chrono::hours(1)};
+        PageActivations activations(PageActivations::Kind::FileInput, QStringLiteral("s3cr3t"));
         QVERIFY(!activations.takeMessage(message, now));
         QVERIFY(!activations.consume(now));
     }
 
     void anEmptyTokenVouchesForNothing()
     {
-        const FileInputActivations::Clock::time_point now{std::chrono::hours(1)};
-        FileInputActivations activations{QString()};
+        const PageActivations::Clock::time_point now{std::chrono::hours(1)};
+        PageActivations activations(PageActivations::Kind::FileInput, QString());
         QVERIFY(activations.takeMessage(QStringLiteral("velmora-file-input "), now));
         QVERIFY(!activations.consume(now));
     }

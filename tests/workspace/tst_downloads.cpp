@@ -1,13 +1,14 @@
 #include "DownloadDoubles.h"
+#include "PageLoad.h"
 #include "PageScript.h"
 #include "RecordingUrlOpener.h"
 #include "TestSupport.h"
 
-#include "workspace/Coordinator.h"
 #include "workspace/DownloadSaver.h"
 #include "workspace/SettingsKeys.h"
 #include "workspace/Texts.h"
 #include "workspace/WorkspaceView.h"
+#include "workspace/WorkspaceViewCoordinator.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -97,10 +98,7 @@ class TestDownloads : public QObject
         deps.downloads.alert = alert;
         deps.downloads.stagingFolder = staging();
         m_view = std::make_unique<WorkspaceView>(m_origin->url("/"), deps);
-        QSignalSpy loaded(coordinator(), &QWebEnginePage::loadFinished);
-        m_view->resize(640, 480);
-        m_view->show();
-        return (!loaded.isEmpty() || loaded.wait(patience)) && loaded.first().first().toBool();
+        return test::showAndWaitForLoad(*m_view, QSize(640, 480));
     }
 
     bool openPage() { return openPage(&m_panel, &m_alert); }

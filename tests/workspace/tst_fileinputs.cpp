@@ -1,12 +1,13 @@
 #include "DownloadDoubles.h"
+#include "PageLoad.h"
 #include "PageScript.h"
 #include "RecordingUrlOpener.h"
 #include "TestSupport.h"
 
-#include "workspace/Coordinator.h"
 #include "workspace/FileInputPanel.h"
 #include "workspace/Texts.h"
 #include "workspace/WorkspaceView.h"
+#include "workspace/WorkspaceViewCoordinator.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -68,15 +69,7 @@ class TestFileInputs : public QObject
         deps.opener = &m_opener;
         deps.filePanel = panel;
         m_view = std::make_unique<WorkspaceView>(m_origin->url("/"), deps);
-        QSignalSpy loaded(coordinator(), &QWebEnginePage::loadFinished);
-        m_view->resize(640, 600);
-        m_view->show();
-        if (!QTest::qWaitForWindowExposed(m_view.get()))
-            return false;
-        if (loaded.isEmpty() && !loaded.wait(patience))
-            return false;
-        return loaded.first().first().toBool()
-               && QTest::qWaitFor([this] { return m_view->webView()->focusProxy() != nullptr; }, patience)
+        return test::showAndWaitForLoad(*m_view, QSize(640, 600), test::PageReady::ForInput)
                // Both frames have loaded.
                && QTest::qWaitFor([this] { return evaluate(coordinator(), "window.framesLoaded").toInt() == 2; }, patience);
     }

@@ -1,5 +1,5 @@
-#include "workspace/LinkActivations.h"
 #include "workspace/NavigationPolicy.h"
+#include "workspace/PageActivations.h"
 
 #include <QTest>
 
@@ -138,22 +138,23 @@ private slots:
         QTest::newRow("ordinary log line") << "https://example.com/" << false << false;
         QTest::newRow("prefix later in the line")
             << "x velmora-link-activation secret https://example.com/" << false << false;
+        QTest::newRow("a file input's report") << "velmora-file-input secret" << false << false;
     }
     void activationMessages()
     {
         QFETCH(QString, message);
         QFETCH(bool, swallowed);
         QFETCH(bool, recorded);
-        LinkActivations activations(QStringLiteral("secret"));
-        const auto now = LinkActivations::Clock::now();
+        PageActivations activations(PageActivations::Kind::LinkClick, QStringLiteral("secret"));
+        const auto now = PageActivations::Clock::now();
         QCOMPARE(activations.takeMessage(message, now), swallowed);
         QCOMPARE(activations.consume(QUrl("https://example.com/"), now), recorded);
     }
 
     void activationIsUsedOnceForItsOwnLinkWhileFresh()
     {
-        LinkActivations activations(QStringLiteral("t"), 2s);
-        const auto t0 = LinkActivations::Clock::now();
+        PageActivations activations(PageActivations::Kind::LinkClick, QStringLiteral("t"), 2s);
+        const auto t0 = PageActivations::Clock::now();
         QVERIFY(activations.takeMessage("velmora-link-activation t https://a.example/", t0));
         QVERIFY(!activations.consume(QUrl("https://b.example/"), t0));
         QVERIFY(activations.consume(QUrl("https://a.example/"), t0 + 10ms));
@@ -165,7 +166,7 @@ private slots:
 
     void scriptSourceCarriesTheToken()
     {
-        const QString source = LinkActivations::scriptSource("const t = '@VELMORA_ACTIVATION_TOKEN@';", "abc");
+        const QString source = PageActivations::scriptSource("const t = '@VELMORA_ACTIVATION_TOKEN@';", "abc");
         QCOMPARE(source, QStringLiteral("const t = 'abc';"));
     }
 };

@@ -3,17 +3,18 @@
 // answers, and how it winds its work down when the app prepares an update.
 
 #include "BridgeDoubles.h"
+#include "PageLoad.h"
 #include "PageScript.h"
 #include "RecordingUrlOpener.h"
 #include "RunningBackend.h"
 #include "TestSupport.h"
 
 #include "platform/Bundle.h"
-#include "workspace/Coordinator.h"
 #include "workspace/PageScripts.h"
 #include "workspace/ScriptBridge.h"
 #include "workspace/SettingsKeys.h"
 #include "workspace/WorkspaceView.h"
+#include "workspace/WorkspaceViewCoordinator.h"
 
 #include <QApplication>
 #include <QDir>
@@ -118,10 +119,7 @@ private slots:
         deps.bridge.bundle = &m_bundle;
         deps.bridge.recordingPlaces = workspace::RecordingPlaces{m_folders->filePath("home"), m_folders->filePath("data")};
         m_view = std::make_unique<WorkspaceView>(base(), deps);
-        QSignalSpy loaded(page(), &QWebEnginePage::loadFinished);
-        m_view->resize(1200, 900);
-        m_view->show();
-        QVERIFY(loaded.wait(patience) && loaded.first().first().toBool());
+        QVERIFY(test::showAndWaitForLoad(*m_view, QSize(1200, 900)));
     }
 
     void cleanup()

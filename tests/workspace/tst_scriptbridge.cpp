@@ -1,6 +1,7 @@
 #include "AccessDoubles.h"
 #include "BridgeDoubles.h"
 #include "BridgeTestScripts.h"
+#include "PageLoad.h"
 #include "PageScript.h"
 #include "RecordingUrlOpener.h"
 #include "ScriptedUpdater.h"
@@ -10,13 +11,13 @@
 #include "platform/Bundle.h"
 #include "platform/FolderPanel.h"
 #include "updates/UpdateController.h"
-#include "workspace/Coordinator.h"
 #include "workspace/NavigationPolicy.h"
 #include "workspace/PageScripts.h"
 #include "workspace/ScriptBridge.h"
 #include "workspace/SettingsKeys.h"
 #include "workspace/Texts.h"
 #include "workspace/WorkspaceView.h"
+#include "workspace/WorkspaceViewCoordinator.h"
 
 #include <QApplication>
 #include <QDir>
@@ -172,22 +173,13 @@ class TestScriptBridge : public QObject
         workspace::WorkspaceViewDependencies deps;
         deps.opener = &m_opener;
         deps.bridge = bridgeDependencies();
-        auto view = std::make_unique<WorkspaceView>(m_origin->url(path), deps);
-        view->resize(800, 600);
-        view->show();
-        return view;
-    }
-
-    static bool waitForLoad(WorkspaceView &view)
-    {
-        QSignalSpy loaded(view.coordinator(), &QWebEnginePage::loadFinished);
-        return (!loaded.isEmpty() || loaded.wait(patience)) && loaded.first().first().toBool();
+        return std::make_unique<WorkspaceView>(m_origin->url(path), deps);
     }
 
     bool openPage(const QString &path = "/")
     {
         m_view = makeView(path);
-        return waitForLoad(*m_view);
+        return test::showAndWaitForLoad(*m_view, QSize(800, 600));
     }
 
     WorkspaceView::Coordinator *page() const { return m_view->coordinator(); }
@@ -669,8 +661,7 @@ private slots:
         deps.bridge = bridgeDependencies();
         deps.bridge.folderPanel = nullptr; // the real one
         m_view = std::make_unique<WorkspaceView>(m_origin->url("/"), deps);
-        m_view->show();
-        QVERIFY(waitForLoad(*m_view));
+        QVERIFY(test::showAndWaitForLoad(*m_view));
         const QString key = start("chooseModelFolder");
         QFileDialog *dialog = nullptr;
         QVERIFY(QTest::qWaitFor(
@@ -874,7 +865,7 @@ private slots:
             QSKIP("The guide serves a permission that only macOS has.");
         QVERIFY(openPage());
         std::unique_ptr<WorkspaceView> second = makeView();
-        QVERIFY(waitForLoad(*second));
+        QVERIFY(test::showAndWaitForLoad(*second, QSize(800, 600)));
         QCOMPARE(call("openVoiceMemoPrivacy"), resolvedWith(true));
         QCOMPARE(call("openVoiceMemoPrivacy", "undefined", second->coordinator()), resolvedWith(true));
         m_assistant->close();

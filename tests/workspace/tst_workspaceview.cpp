@@ -1,12 +1,13 @@
 #include "DownloadDoubles.h"
+#include "PageLoad.h"
 #include "PageScript.h"
 #include "RecordingUrlOpener.h"
 #include "TestSupport.h"
 
 #include "backend/BackendController.h"
-#include "workspace/Coordinator.h"
 #include "workspace/PageScripts.h"
 #include "workspace/WorkspaceView.h"
+#include "workspace/WorkspaceViewCoordinator.h"
 
 #include <QApplication>
 #include <QSignalSpy>
@@ -84,15 +85,7 @@ class TestWorkspaceView : public QObject
         deps.opener = &m_opener;
         deps.downloads.savePanel = savePanel;
         m_view = std::make_unique<WorkspaceView>(m_origin->baseUrl(), deps);
-        QSignalSpy loaded(coordinator(), &QWebEnginePage::loadFinished);
-        m_view->resize(800, 600);
-        m_view->show();
-        if (!QTest::qWaitForWindowExposed(m_view.get()))
-            return false;
-        if (loaded.isEmpty() && !loaded.wait(patience))
-            return false;
-        return loaded.first().first().toBool()
-               && QTest::qWaitFor([this] { return m_view->webView()->focusProxy() != nullptr; }, patience);
+        return test::showAndWaitForLoad(*m_view, QSize(800, 600), test::PageReady::ForInput);
     }
 
     // A real click, as the user's mouse makes it, at the centre of the element with this id.

@@ -51,9 +51,9 @@ struct Scene
 {
     explicit Scene(bool development = false)
     {
-        bundle.info.insert(QStringLiteral("CFBundleShortVersionString"), QStringLiteral("1.3.0"));
+        bundle.info.insert(platform::bundleKey::shortVersion, QStringLiteral("1.3.0"));
         if (development)
-            bundle.info.insert(QStringLiteral("VelmoraProjectRoot"), QStringLiteral("/src/velmora"));
+            bundle.info.insert(platform::bundleKey::projectRoot, QStringLiteral("/src/velmora"));
         updates::UpdateController::Dependencies deps;
         deps.controllerFactory = test::ScriptedController::factory(&engine);
         deps.bundle = &bundle;

@@ -2,7 +2,7 @@
 
 #include "platform/UrlOpener.h"
 #include "workspace/DownloadSaver.h"
-#include "workspace/LinkActivations.h"
+#include "workspace/PageActivations.h"
 #include "workspace/ScriptBridge.h"
 #include "workspace/SettingsKeys.h"
 #include "workspace/WorkspaceView.h"
@@ -75,7 +75,7 @@ private:
 
     QUrl m_origin;
     platform::UrlOpener &m_opener;
-    LinkActivations m_activations;
+    PageActivations m_activations;
     ScriptBridge *m_bridge = nullptr;
     DownloadSaver *m_downloads = nullptr;
     FileInputPanel *m_fileInputs = nullptr;

@@ -26,10 +26,6 @@ public:
     /// True while a close check runs.
     bool isChecking() const { return m_checking; }
 
-signals:
-    /// A close check hid the window (the backend is busy, or could not tell).
-    void windowHidden();
-
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 

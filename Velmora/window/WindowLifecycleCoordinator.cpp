@@ -1,4 +1,4 @@
-#include "window/Coordinator.h"
+#include "window/WindowLifecycleCoordinator.h"
 
 #include "platform/Async.h"
 
@@ -68,7 +68,6 @@ QCoro::Task<> WindowLifecycleView::Coordinator::closeCheck(QPointer<Coordinator>
     // Undetermined is taken as busy: the safe choice keeps the backend alive.
     if (busy.value_or(true)) {
         window->hide();
-        emit self->windowHidden();
         co_return;
     }
     self->m_quit();

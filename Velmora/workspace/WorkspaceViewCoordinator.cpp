@@ -1,4 +1,4 @@
-#include "workspace/Coordinator.h"
+#include "workspace/WorkspaceViewCoordinator.h"
 
 #include "platform/RandomToken.h"
 #include "workspace/FileInputPanel.h"
@@ -25,7 +25,7 @@ WorkspaceView::Coordinator::Coordinator(const QUrl &origin, platform::UrlOpener 
     : QWebEnginePage(profile, parent)
     , m_origin(origin)
     , m_opener(opener)
-    , m_activations(platform::randomToken())
+    , m_activations(PageActivations::Kind::LinkClick, platform::randomToken())
 {
     installActivationScript();
     m_bridge = new ScriptBridge(this, m_origin, std::move(bridge), this);
@@ -58,7 +58,7 @@ void WorkspaceView::Coordinator::installActivationScript()
     }
     QWebEngineScript script;
     script.setName(QStringLiteral("velmora-link-activation"));
-    script.setSourceCode(LinkActivations::scriptSource(QString::fromUtf8(file.readAll()), m_activations.token()));
+    script.setSourceCode(PageActivations::scriptSource(QString::fromUtf8(file.readAll()), m_activations.token()));
     script.setInjectionPoint(QWebEngineScript::DocumentCreation);
     script.setWorldId(QWebEngineScript::ApplicationWorld);
     script.setRunsOnSubFrames(true);
@@ -69,7 +69,7 @@ bool WorkspaceView::Coordinator::acceptNavigationRequest(const QUrl &url, Naviga
 {
     Q_UNUSED(isMainFrame); // every frame is held to the same origin
     const bool linkActivated = type == NavigationTypeLinkClicked
-                               && m_activations.consume(url, LinkActivations::Clock::now());
+                               && m_activations.consume(url, PageActivations::Clock::now());
     const NavigationDecision decision = decideNavigation(m_origin, {url, linkActivated, false});
     const bool opened = decision.openExternally && m_opener.openUrl(url);
     // The engine turns a download-attribute link into a download before asking here, so an
@@ -90,7 +90,7 @@ void WorkspaceView::Coordinator::answerNewWindowRequest(QWebEngineNewWindowReque
     // target=_blank and window.open: the same rule as any navigation, and never a second
     // window. The request is left unanswered, so the engine drops the new page.
     const QUrl url = request.requestedUrl();
-    const bool linkActivated = request.isUserInitiated() && m_activations.consume(url, LinkActivations::Clock::now());
+    const bool linkActivated = request.isUserInitiated() && m_activations.consume(url, PageActivations::Clock::now());
     const NavigationDecision decision = decideNavigation(m_origin, {url, linkActivated, false});
     const bool opened = decision.openExternally && m_opener.openUrl(url);
     emit navigationDecided(url, false, opened);
@@ -130,7 +130,7 @@ void WorkspaceView::Coordinator::answerPermission(const QUrl &securityOrigin, Fe
 void WorkspaceView::Coordinator::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message,
                                                           int lineNumber, const QString &sourceID)
 {
-    if (m_activations.takeMessage(message, LinkActivations::Clock::now()) || m_fileInputs->takeMessage(message))
+    if (m_activations.takeMessage(message, PageActivations::Clock::now()) || m_fileInputs->takeMessage(message))
         return;
     QWebEnginePage::javaScriptConsoleMessage(level, message, lineNumber, sourceID);
 }
