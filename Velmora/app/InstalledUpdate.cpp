@@ -4,12 +4,15 @@
 #include "platform/Bundle.h"
 #include "platform/Relauncher.h"
 #include "updates/BundleInfo.h"
+#include "updates/FirstStartWatch.h"
 #include "updates/Texts.h"
 #include "updates/UpdateEngine.h"
 #include "updates/UpdateInstaller.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPointer>
@@ -33,7 +36,11 @@ QString installedBundle()
 
 QString recoverInstalledUpdate(const std::function<void()> &letGo)
 {
-    const QString bundle = installedBundle();
+    return recoverInstalledUpdate(letGo, installedBundle());
+}
+
+QString recoverInstalledUpdate(const std::function<void()> &letGo, const QString &bundle)
+{
     if (bundle.isEmpty())
         return {};
     const updates::UpdateInstaller::LaunchRecovery recovery = updates::UpdateInstaller::recoverAtLaunch(bundle);
@@ -48,6 +55,24 @@ QString recoverInstalledUpdate(const std::function<void()> &letGo)
     if (recovery.action == updates::RecoveryAction::ReportRolledBack)
         updates::UpdateEngine::passOverRolledBackVersion(recovery.journal.toVersion);
     return recovery.message;
+}
+
+std::optional<int> watchInstalledFirstStart(int argc, char **argv)
+{
+    if (argc == 2 && QLatin1String(argv[1]) == QLatin1String(updates::startCheckArgument))
+        return std::nullopt;
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    // The old version relaunching a new one watches it from here.
+    if (const std::optional<int> status = updates::runWatchedRelaunch(arguments))
+        return status;
+    // No application object yet to ask: the program's own path, as the kernel knows it. A
+    // development build's bundle (its build folder) never has an installation beside it.
+    const QFileInfo program(QFile::symLinkTarget(QStringLiteral("/proc/self/exe")));
+    if (program.dir().dirName() != QLatin1String("bin"))
+        return std::nullopt;
+    return updates::watchFirstStart(QDir::cleanPath(program.absolutePath() + QStringLiteral("/..")), arguments);
 }
 
 void confirmInstalledUpdateWhenUp(QWidget &window, backend::BackendController &backend)

@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 class QWidget;
 
@@ -20,6 +21,14 @@ namespace velmora::app {
 // Returns the Korean sentence to show the user (after a rollback), empty when there is none. A
 // development build has no bundle of its own and does nothing.
 QString recoverInstalledUpdate(const std::function<void()> &letGo = {});
+// The same for the bundle at the given folder.
+QString recoverInstalledUpdate(const std::function<void()> &letGo, const QString &bundle);
+
+// First thing in main(), before the application object: a newly installed version's first
+// start is watched by a process of its own (updates::watchFirstStart), and a relaunch's
+// watching process runs (updates::runWatchedRelaunch). nullopt in the process that goes on as
+// Velmora; the status to end with in the watching one.
+std::optional<int> watchInstalledFirstStart(int argc, char **argv);
 
 // Confirms the running version's installation once its window is shown and its backend is
 // ready; the backup of the old version goes then.

@@ -10,6 +10,10 @@
 
 int main(int argc, char *argv[])
 {
+    // Before anything that could fail: the first start of a newly installed version is watched
+    // by a process of its own, which rolls the version back if it fails.
+    if (const std::optional<int> watched = velmora::app::watchInstalledFirstStart(argc, argv))
+        return *watched;
     // The backend takes longest to start and needs nothing of what follows: it goes first.
     velmora::app::EarlyStart early = velmora::app::startBackendEarly(argc, argv);
     velmora::app::applyLoggingDefaults();

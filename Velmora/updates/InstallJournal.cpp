@@ -26,9 +26,10 @@ constexpr std::array<std::pair<JournalStep, const char *>, 9> stepNames{{
     {JournalStep::RolledBack, "rolledBack"},
 }};
 
-constexpr std::array<std::pair<RollbackReason, const char *>, 2> reasonNames{{
+constexpr std::array<std::pair<RollbackReason, const char *>, 3> reasonNames{{
     {RollbackReason::NotConfirmed, "notConfirmed"},
     {RollbackReason::RelaunchFailed, "relaunchFailed"},
+    {RollbackReason::FirstStartFailed, "firstStartFailed"},
 }};
 
 QString identityText(FolderIdentity identity)

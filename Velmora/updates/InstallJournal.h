@@ -40,8 +40,9 @@ enum class JournalStep {
 };
 
 enum class RollbackReason {
-    NotConfirmed,   // the new version did not confirm itself within its first starts
-    RelaunchFailed, // the new version could not be started at all
+    NotConfirmed,     // the new version did not confirm itself within its first starts
+    RelaunchFailed,   // the new version could not be started at all
+    FirstStartFailed, // its first start failed, or did not confirm within its bound
 };
 
 // A folder's identity: it survives renames and tells two folders apart.

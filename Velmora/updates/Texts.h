@@ -133,6 +133,9 @@ inline const QString rolledBackTitle = QStringLiteral("업데이트를 되돌렸
 inline const QString rolledBackNotConfirmedText = QStringLiteral(
     "새 버전(v%1)이 두 번 시작하는 동안 제대로 준비되지 않아 이전 버전(v%2)으로 되돌렸습니다. 나중에 다시 업데이트해 "
     "보시고, 문제가 계속되면 릴리스 페이지에서 새 버전을 내려받아 주세요.");
+inline const QString rolledBackFirstStartText = QStringLiteral(
+    "새 버전(v%1)이 처음 시작하는 동안 제대로 준비되지 않아 이전 버전(v%2)으로 되돌렸습니다. 나중에 다시 업데이트해 "
+    "보시고, 문제가 계속되면 릴리스 페이지에서 새 버전을 내려받아 주세요.");
 inline const QString rolledBackRelaunchFailedText = QStringLiteral(
     "새 버전(v%1)을 시작하지 못해 이전 버전(v%2)으로 되돌렸습니다. 나중에 다시 업데이트해 보시고, 문제가 계속되면 릴리스 "
     "페이지에서 새 버전을 내려받아 주세요.");

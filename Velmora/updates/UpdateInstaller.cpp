@@ -11,6 +11,7 @@
 #include "platform/SystemError.h"
 #include "updates/BundleInfo.h"
 #include "updates/BundleUnpacker.h"
+#include "updates/FirstStartWatch.h"
 #include "updates/Texts.h"
 #include "updates/UpdateSignature.h"
 
@@ -61,13 +62,13 @@ QString startCheckProblem(const QString &program, const QString &version, std::c
     return {};
 }
 
-platform::RelaunchResult relaunchDetached(const QString &program)
+platform::RelaunchResult relaunchWatched(const QString &program)
 {
-    platform::RelaunchResult result;
-    platform::Relauncher(program, QCoreApplication::arguments().mid(1)).relaunch([&result](platform::RelaunchResult r) {
-        result = std::move(r);
-    });
-    return result;
+    // This process's own program, the old version's, wherever the exchange has moved it (the
+    // kernel's name for it follows the rename): it watches the new version's first start.
+    const QString self = QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
+    const QString bundle = QFileInfo(QFileInfo(program).absolutePath()).absolutePath();
+    return startWatchedRelaunch(self, bundle, QCoreApplication::arguments().mid(1));
 }
 
 bool isExecutableRegularFile(const QString &path)
@@ -101,8 +102,9 @@ void call(const std::function<void(InstallPoint)> &reached, InstallPoint point)
 
 QString rolledBackMessage(const InstallJournal &journal)
 {
-    const QString &text = journal.reason == RollbackReason::RelaunchFailed ? rolledBackRelaunchFailedText
-                                                                           : rolledBackNotConfirmedText;
+    const QString &text = journal.reason == RollbackReason::RelaunchFailed     ? rolledBackRelaunchFailedText
+                          : journal.reason == RollbackReason::FirstStartFailed ? rolledBackFirstStartText
+                                                                               : rolledBackNotConfirmedText;
     return text.arg(journal.toVersion, journal.fromVersion);
 }
 
@@ -195,7 +197,7 @@ UpdateInstaller::UpdateInstaller(InstallerConfiguration configuration, QObject *
                                                               : configuration.runningVersion)
     , m_http(configuration.http ? *configuration.http : platform::HttpClient::shared())
     , m_packages(configuration.packages ? *configuration.packages : platform::PackageOwnership::system())
-    , m_relaunch(configuration.relaunch ? std::move(configuration.relaunch) : Relaunch(&relaunchDetached))
+    , m_relaunch(configuration.relaunch ? std::move(configuration.relaunch) : Relaunch(&relaunchWatched))
     , m_stallTimeout(configuration.stallTimeout)
     , m_startCheckTimeout(configuration.startCheckTimeout)
     , m_maxArchiveBytes(configuration.maxArchiveBytes)
@@ -610,7 +612,8 @@ std::optional<InstallFailure> UpdateInstaller::relaunch()
 }
 
 UpdateInstaller::LaunchRecovery UpdateInstaller::recoverAtLaunch(const QString &bundle,
-                                                                 const std::function<void(InstallPoint)> &reached)
+                                                                 const std::function<void(InstallPoint)> &reached,
+                                                                 std::optional<RollbackReason> rollBackNow)
 {
     LaunchRecovery recovery;
     if (bundle.isEmpty())
@@ -626,7 +629,9 @@ UpdateInstaller::LaunchRecovery UpdateInstaller::recoverAtLaunch(const QString &
     facts.atBundle = platform::identityOf(paths.bundle).value_or(FolderIdentity());
     facts.atSwap = platform::identityOf(paths.swap).value_or(FolderIdentity());
 
-    const RecoveryPlan plan = planRecovery(facts);
+    RecoveryPlan plan = planRecovery(facts, rollBackNow ? 0 : maxUnconfirmedStarts);
+    if (rollBackNow && plan.action == RecoveryAction::RollBack && plan.journal.step == JournalStep::RollingBack)
+        plan.journal.reason = *rollBackNow;
     recovery.action = plan.action;
     recovery.journal = plan.journal;
     QString error;

@@ -11,8 +11,8 @@
 // prepare() downloads the archive (HTTPS only, exactly the announced length), verifies its
 // signature, unpacks it with every entry checked and checks the result (the executable, and
 // the announced version in its Info.json, newer than the running one). swap() exchanges the
-// bundle folder with "swap" in one step; relaunch() starts the new version, and rolls back at
-// once if it cannot. At each start recoverAtLaunch() finishes or undoes what a stopped run
+// bundle folder with "swap" in one step; relaunch() starts the new version under the watch of
+// this version's own program (FirstStartWatch.h), and rolls back at once if it cannot. At each start recoverAtLaunch() finishes or undoes what a stopped run
 // left, counts the new version's unconfirmed starts and rolls it back after the second;
 // confirm() is the new version saying that it works.
 
@@ -129,8 +129,9 @@ struct InstallerConfiguration
     std::optional<QStringList> publicKeys;          // nullopt: the build's keys
     platform::HttpClient *http = nullptr;           // nullptr: the shared client
     platform::PackageOwnership *packages = nullptr; // nullptr: the system's package database
-    // Starts the new version; empty: the program, detached, with this process's arguments
-    // and VELMORA_RELAUNCHED_FROM.
+    // Starts the new version; empty: this process's own program, detached, as the watching
+    // process of the new version's first start (startWatchedRelaunch), which starts program
+    // with this process's arguments and VELMORA_RELAUNCHED_FROM.
     std::function<platform::RelaunchResult(const QString &program)> relaunch;
     std::chrono::milliseconds stallTimeout{60000};
     std::chrono::milliseconds startCheckTimeout = updates::startCheckTimeout;
@@ -184,8 +185,10 @@ public:
         bool restartBundle = false;
         QString error; // what failed, in English; empty when everything went as planned
     };
-    // Called early at every start, before the backend is started.
-    static LaunchRecovery recoverAtLaunch(const QString &bundle, const std::function<void(InstallPoint)> &reached = {});
+    // Called early at every start, before the backend is started. With rollBackNow, a new
+    // version that has not confirmed itself is rolled back for that reason whatever its count.
+    static LaunchRecovery recoverAtLaunch(const QString &bundle, const std::function<void(InstallPoint)> &reached = {},
+                                          std::optional<RollbackReason> rollBackNow = std::nullopt);
     // The new version is up (its window and its backend): its installation is complete. True
     // when an installation was confirmed by this call.
     static bool confirm(const QString &bundle, const std::function<void(InstallPoint)> &reached = {});

@@ -9,6 +9,9 @@
 //   update_app --bundle DIR [--check-start]
 //
 // With --check-start it answers an installation's start check, as Velmora does, and ends.
+// Otherwise it first watches a new version's first start from a process of its own, as
+// Velmora's main() does; its relaunch starts its own program as the new version's watching
+// process (update_app --watch-first-start DIR), as Velmora's does.
 //
 // Environment (inherited by the relaunched start):
 //   VELMORA_TEST_FEED  the feed's address       VELMORA_TEST_CA   PEM file the feed's host is trusted with
@@ -17,7 +20,7 @@
 // Lines written to the log, each with this process id first:
 //   PID start PREDECESSOR VERSION   PID claim-failed CLAIM   PID recovered ACTION
 //   PID confirmed VERSION           PID no-update            PID relaunching VERSION
-//   PID failed MESSAGE              PID ended STATUS
+//   PID failed MESSAGE              PID ended STATUS        PID watched STATUS (the watching process)
 #include "platform/Bundle.h"
 #include "platform/HttpClient.h"
 #include "platform/PackageOwnership.h"
@@ -26,6 +29,7 @@
 #include "platform/SingleInstance.h"
 #include "platform/UrlOpener.h"
 #include "updates/BundleInfo.h"
+#include "updates/FirstStartWatch.h"
 #include "updates/InstallWindow.h"
 #include "updates/UpdateController.h"
 #include "updates/UpdateEngineWindow.h"
@@ -71,6 +75,29 @@ QString bundleVersion(const QString &bundle)
 
 int main(int argc, char **argv)
 {
+    // First, as Velmora does: a new version's first start is watched by a process of its own.
+    // The restored version starts as the bundle's program, which names its own arguments.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (const auto watched = updates::runWatchedRelaunch(arguments)) {
+        log(QStringLiteral("watched %1").arg(*watched));
+        return *watched;
+    }
+    QString watchedBundle;
+    bool checkStart = false;
+    for (int i = 1; i < argc; ++i) {
+        if (QLatin1String(argv[i]) == QLatin1String("--check-start"))
+            checkStart = true;
+        else if (QLatin1String(argv[i]) == QLatin1String("--bundle") && i + 1 < argc)
+            watchedBundle = QString::fromLocal8Bit(argv[++i]);
+    }
+    if (!checkStart) {
+        if (const auto watched = updates::watchFirstStart(watchedBundle, {})) {
+            log(QStringLiteral("watched %1").arg(*watched));
+            return *watched;
+        }
+    }
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("app.velmora"));
     QCoreApplication::setApplicationName(QStringLiteral("Velmora"));

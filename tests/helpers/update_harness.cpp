@@ -7,12 +7,22 @@
 //       prepares the update, swaps it in and, with --confirm, confirms it; with --stop-at it
 //       kills itself when the installation reaches POINT (an InstallPoint name).
 //   update_harness launch --bundle DIR [--stop-at POINT] [--check-start]
-//       a start of the bundle: recovery as Velmora makes it at launch. With --check-start it
-//       only answers an installation's start check, as Velmora does, and ends. When the old version is
-//       back it replaces itself with DIR/bin/velmora, as Velmora does. Then it does what the
-//       bundle's Info.json names under "VelmoraTestBehaviour": "crash" aborts (a new version
-//       that fails before it is up), "confirm" confirms the installation; anything else ends.
-//       It prints "action ACTION" and, when there is one, "message TEXT".
+//       a start of the bundle: the first-start watch and the recovery, as Velmora makes them at
+//       launch. With --check-start it only answers an installation's start check, as Velmora
+//       does, and ends. When the old version is back it replaces itself with DIR/bin/velmora,
+//       as Velmora does. Then it does what the bundle's Info.json names under
+//       "VelmoraTestBehaviour" (a new version that fails after its start check, before it is
+//       up): "crash" aborts, "segv" dies of SIGSEGV, "exit" ends at once with status 3, "hang"
+//       waits until it is killed, "quit" ends with status 0 unconfirmed, "confirm" confirms
+//       the installation; anything else ends.
+//       It prints "action ACTION" and, when there is one, "message TEXT"; with VELMORA_TEST_LOG
+//       set it also appends each line, after its process id, to that file. The watch's bound
+//       is VELMORA_TEST_WATCH_BOUND milliseconds when that is set; with --stop-at nothing is
+//       watched.
+//   update_harness --watch-first-start DIR
+//       the watching process of a relaunch, as the old version's Velmora runs it: starts
+//       DIR/bin/velmora and watches its first start; says "watched STATUS" when it ends without
+//       a rollback.
 //   update_harness refusal --bundle DIR --key KEY [--as-nobody]
 //       prints whether installing into DIR is refused, as the user nobody when asked to.
 #include "platform/FolderLock.h"
@@ -20,6 +30,7 @@
 #include "platform/PackageOwnership.h"
 #include "platform/Relauncher.h"
 #include "updates/BundleInfo.h"
+#include "updates/FirstStartWatch.h"
 #include "updates/UpdateInstaller.h"
 
 #include <QCommandLineParser>
@@ -37,12 +48,31 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 using namespace velmora;
 using updates::InstallPoint;
 
 namespace {
+
+// A line on standard output, and in the log when there is one (a relaunched start's output
+// goes nowhere a test can read).
+void say(const QString &line)
+{
+    std::printf("%s\n", qPrintable(line));
+    std::fflush(stdout);
+    const QByteArray log = qgetenv("VELMORA_TEST_LOG");
+    if (log.isEmpty())
+        return;
+    // Appended in one write, so that the lines of two processes never mix.
+    const QByteArray text = QByteArray::number(qint64(::getpid())) + ' ' + line.toUtf8() + '\n';
+    const int fd = ::open(log.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return;
+    [[maybe_unused]] const ssize_t written = ::write(fd, text.constData(), size_t(text.size()));
+    ::close(fd);
+}
 
 const char *const pointNames[] = {"Downloading", "Downloaded", "Unpacking",  "Unpacked",    "Ready",        "Swapping",
                                   "Exchanged",   "Swapped",    "Confirming", "RollingBack", "ExchangedBack"};
@@ -136,6 +166,13 @@ QCoro::Task<> runInstall(const QCommandLineParser *args)
     QCoreApplication::exit(code);
 }
 
+std::chrono::milliseconds watchBound()
+{
+    bool given = false;
+    const int bound = qEnvironmentVariableIntValue("VELMORA_TEST_WATCH_BOUND", &given);
+    return given ? std::chrono::milliseconds(bound) : updates::firstStartBound;
+}
+
 int launch(const QCommandLineParser &args)
 {
     const QString bundle = args.value(QStringLiteral("bundle"));
@@ -145,27 +182,45 @@ int launch(const QCommandLineParser &args)
         std::printf("%s%s\n", updates::startCheckAnswer, qPrintable(updates::parseBundleInfo(info.readAll()).version));
         return 0;
     }
+    // A start the test kills at a moment of its recovery goes unwatched: a watching process
+    // would finish what the killed one left before the test could look. The restored version
+    // starts as the bundle's program, which names its own arguments.
+    if (const auto watched = args.isSet(QStringLiteral("stop-at")) ? std::nullopt
+                                                                   : updates::watchFirstStart(bundle, {}, watchBound())) {
+        say(QStringLiteral("watched %1").arg(*watched));
+        return *watched;
+    }
     const auto recovery = updates::UpdateInstaller::recoverAtLaunch(bundle, stopAt(args.value(QStringLiteral("stop-at"))));
-    std::printf("action %s\n", actionName(recovery.action));
+    say(QStringLiteral("action %1").arg(QLatin1String(actionName(recovery.action))));
     if (!recovery.message.isEmpty())
-        std::printf("message %s\n", qPrintable(recovery.message));
+        say(QStringLiteral("message ") + recovery.message);
     if (!recovery.error.isEmpty())
-        std::printf("error %s\n", qPrintable(recovery.error));
-    std::fflush(stdout);
+        say(QStringLiteral("error ") + recovery.error);
     if (recovery.restartBundle) {
         const QString error = platform::Relauncher::replaceProcess(bundle + QStringLiteral("/bin/velmora"), {});
-        std::printf("exec failed %s\n", qPrintable(error));
+        say(QStringLiteral("exec failed ") + error);
         return 1;
     }
 
     QFile infoFile(bundle + QStringLiteral("/Info.json"));
     infoFile.open(QIODevice::ReadOnly);
-    const QString behaviour
-        = QJsonDocument::fromJson(infoFile.readAll()).object().value(QLatin1String("VelmoraTestBehaviour")).toString();
+    const QByteArray info = infoFile.readAll();
+    const QString behaviour = QJsonDocument::fromJson(info).object().value(QLatin1String("VelmoraTestBehaviour")).toString();
+    say(QStringLiteral("runs %1").arg(updates::parseBundleInfo(info).version));
     if (behaviour == QLatin1String("crash"))
         std::abort();
+    if (behaviour == QLatin1String("segv"))
+        ::raise(SIGSEGV);
+    if (behaviour == QLatin1String("exit"))
+        return 3;
+    if (behaviour == QLatin1String("hang")) {
+        // Until the watch ends it; should it not, the alarm does, long after any test's patience.
+        ::alarm(600);
+        for (;;)
+            ::pause();
+    }
     if (behaviour == QLatin1String("confirm"))
-        std::printf("confirmed %d\n", int(updates::UpdateInstaller::confirm(bundle)));
+        say(QStringLiteral("confirmed %1").arg(int(updates::UpdateInstaller::confirm(bundle))));
     return 0;
 }
 
@@ -190,6 +245,14 @@ int refusal(const QCommandLineParser &args)
 
 int main(int argc, char **argv)
 {
+    // First, as Velmora's main() does.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (const auto watched = updates::runWatchedRelaunch(arguments, watchBound())) {
+        say(QStringLiteral("watched %1").arg(*watched));
+        return *watched;
+    }
     QCoreApplication app(argc, argv);
     QCommandLineParser args;
     args.addPositionalArgument(QStringLiteral("mode"), QStringLiteral("install, launch or refusal"));

@@ -1,17 +1,20 @@
 // Installing an update into a bundle, for real: archives made with libarchive, served over
 // loopback HTTPS, signed with a key pair made for this run, unpacked into temporary folders;
 // installations killed (SIGKILL) at each step in a process of their own; new versions that
-// crash on their first starts.
+// pass their start check but fail, hang or end on their first starts, relaunched or started
+// after an installation at quit, and this build's velmora program crashing as a new version.
 
 #include "platform/FolderLock.h"
 #include "platform/HttpClient.h"
 #include "platform/InstallFiles.h"
 #include "platform/PackageOwnership.h"
 #include "platform/Relauncher.h"
+#include "updates/FirstStartWatch.h"
 #include "updates/InstallJournal.h"
 #include "updates/Texts.h"
 #include "updates/UpdateInstaller.h"
 
+#include "RunningBackend.h"
 #include "TestSupport.h"
 #include "TlsTestServer.h"
 #include "TreeSnapshot.h"
@@ -19,9 +22,12 @@
 
 #include <QDirIterator>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
 
 #include <sys/stat.h>
 
@@ -68,6 +74,32 @@ ProcessRun runProgram(const QString &program, const QStringList &arguments)
     return run;
 }
 
+// One line a harness start wrote to its log.
+struct LogLine
+{
+    qint64 pid = 0;
+    QString text;
+};
+
+QList<LogLine> readLog(const QString &log)
+{
+    QList<LogLine> lines;
+    for (const QByteArray &raw : test::readFile(log).split('\n')) {
+        const qsizetype space = raw.indexOf(' ');
+        if (space > 0)
+            lines.append(LogLine{raw.left(space).toLongLong(), QString::fromUtf8(raw.mid(space + 1))});
+    }
+    return lines;
+}
+
+QString describeLog(const QList<LogLine> &lines)
+{
+    QString text;
+    for (const LogLine &line : lines)
+        text += QStringLiteral("\n%1 %2").arg(line.pid).arg(line.text);
+    return text;
+}
+
 } // namespace
 
 class TestUpdateInstaller : public QObject
@@ -89,7 +121,14 @@ private slots:
     void bundlesTheEngineMustNotReplace();
     void killedAtEachStep_data();
     void killedAtEachStep();
-    void crashingNewVersionIsRolledBack();
+    void failedFirstStartIsRolledBack_data();
+    void failedFirstStartIsRolledBack();
+    void confirmedFirstStartStays_data();
+    void confirmedFirstStartStays();
+    void firstStartsEndedOnPurposeAreCounted();
+    void launchWhileWatchedGoesOnUnwatched();
+    void terminationRequestReachesTheWatchedStart();
+    void realVelmoraFirstStartIsWatched();
     void versionThatCannotStartIsRefused_data();
     void versionThatCannotStartIsRefused();
     void realVelmoraPassesTheStartCheck();
@@ -100,6 +139,23 @@ private:
     void serve(const QByteArray &archive) { m_served = archive; }
     QString harness() const { return test::helperProgram(QStringLiteral("update_harness")); }
     QStringList installArguments(const QString &stopAt);
+    enum class RunAfterSwap { Nothing, Relaunch };
+    // Installs the new version with the harness's behaviour and exchanges it in; with
+    // Relaunch it is started as the installing process starts it (detached).
+    // executable: the new version's bin/velmora instead of the harness's launcher.
+    bool installAndSwap(const QString &behaviour, RunAfterSwap after, const QByteArray &executable = {});
+    // Until the returned guard goes: the harness's starts write their lines to log too, and
+    // with a short bound a hung start is ended soon.
+    [[nodiscard]] auto setStartEnvironment(const QString &log, bool shortBound)
+    {
+        qputenv("VELMORA_TEST_LOG", QFile::encodeName(log));
+        if (shortBound)
+            qputenv("VELMORA_TEST_WATCH_BOUND", "3000");
+        return qScopeGuard([] {
+            qunsetenv("VELMORA_TEST_LOG");
+            qunsetenv("VELMORA_TEST_WATCH_BOUND");
+        });
+    }
 
     std::unique_ptr<QTemporaryDir> m_temporary;
     QDir m_dir;
@@ -117,6 +173,7 @@ private:
     std::unique_ptr<platform::PackageOwnership> m_packages;
     QString m_certificateFile;
     QStringList m_relaunched;
+    QList<qint64> m_relaunchedIds;
 };
 
 void TestUpdateInstaller::initTestCase()
@@ -171,6 +228,7 @@ void TestUpdateInstaller::init()
     m_certificateFile = m_dir.filePath(QStringLiteral("ca.pem"));
     QVERIFY(test::writeFile(m_certificateFile, test::TestCertificate::localhost().certificate().toPem()));
     m_relaunched.clear();
+    m_relaunchedIds.clear();
 }
 
 void TestUpdateInstaller::cleanup()
@@ -232,6 +290,36 @@ QStringList TestUpdateInstaller::installArguments(const QString &stopAt)
     if (!stopAt.isEmpty())
         arguments << QStringLiteral("--stop-at") << stopAt;
     return arguments;
+}
+
+bool TestUpdateInstaller::installAndSwap(const QString &behaviour, RunAfterSwap after, const QByteArray &executable)
+{
+    const QByteArray archive = test::makeTarGz(
+        test::bundleEntries(next, executable.isEmpty() ? test::harnessLauncher() : executable,
+                            "\"VelmoraTestBehaviour\": \"" + behaviour.toUtf8() + '"'));
+    serve(archive);
+    InstallerConfiguration installing = configuration();
+    if (after == RunAfterSwap::Relaunch) {
+        // As the engine relaunches: the old version's program (here the harness) watches the
+        // new one, which it starts.
+        installing.relaunch = [this](const QString &program) {
+            const platform::RelaunchResult result = startWatchedRelaunch(harness(), m_bundle, {});
+            m_relaunched << program;
+            m_relaunchedIds << result.processId;
+            return result;
+        };
+    }
+    UpdateInstaller installer(installing);
+    const auto failure = test::waitFor(installer.prepare(itemFor(archive)));
+    if (failure) {
+        qWarning("prepare failed: %s", qPrintable(failure->detail));
+        return false;
+    }
+    // At quit the engine exchanges the folders and the installing process ends.
+    if (installer.swap())
+        return false;
+    m_newTree = test::describeTree(m_bundle);
+    return after == RunAfterSwap::Nothing || !installer.relaunch();
 }
 
 void TestUpdateInstaller::refusedWithNothingInstalled_data()
@@ -667,41 +755,267 @@ void TestUpdateInstaller::killedAtEachStep()
              QStringList{QStringLiteral("velmora")});
 }
 
-void TestUpdateInstaller::crashingNewVersionIsRolledBack()
+void TestUpdateInstaller::failedFirstStartIsRolledBack_data()
 {
-    // The new version aborts at every start before it is up.
-    QList<TarEntry> entries = test::bundleEntries(next, test::harnessLauncher(), "\"VelmoraTestBehaviour\": \"crash\"");
-    const QByteArray crashing = test::makeTarGz(entries);
-    serve(crashing);
-    {
-        // Installed as Velmora installs at quit: swapped, and the installing process gone.
-        UpdateInstaller installer(configuration());
-        const auto failure = test::waitFor(installer.prepare(itemFor(crashing)));
-        QVERIFY2(!failure, failure ? qPrintable(failure->detail) : "");
-        QVERIFY(!installer.swap());
+    QTest::addColumn<QString>("behaviour"); // of the new version after its start check
+    QTest::addColumn<bool>("relaunched");   // started by the installing process, else by the user after a quit
+    // Set: the new version's program, which runs none of Velmora's code once it has passed its
+    // start check. Only the relaunch's watching process, the old version's, can see it fail.
+    QTest::addColumn<QByteArray>("foreign");
+
+    for (const bool relaunched : {false, true}) {
+        const char *path = relaunched ? "after relaunch" : "installed at quit";
+        QTest::addRow("exits at once, %s", path) << "exit" << relaunched << QByteArray();
+        QTest::addRow("dies of SIGSEGV, %s", path) << "segv" << relaunched << QByteArray();
+        QTest::addRow("aborts, %s", path) << "crash" << relaunched << QByteArray();
+        QTest::addRow("hangs, %s", path) << "hang" << relaunched << QByteArray();
     }
+    const QByteArray check
+        = "#!/bin/sh\nif [ \"$1\" = --check-start ]; then echo 'velmora start check: ok 1.1'; exit 0; fi\n";
+    QTest::newRow("foreign, exits at once, after relaunch") << "exit" << true << check + "exit 1\n";
+    QTest::newRow("foreign, dies of SIGSEGV, after relaunch") << "segv" << true << check + "kill -SEGV $$\n";
+    QTest::newRow("foreign, hangs, after relaunch") << "hang" << true << check + "exec sleep 600\n";
+}
+
+void TestUpdateInstaller::failedFirstStartIsRolledBack()
+{
+    QFETCH(QString, behaviour);
+    QFETCH(bool, relaunched);
+    QFETCH(QByteArray, foreign);
+    const QString log = m_dir.filePath(QStringLiteral("starts.log"));
+    auto environment = setStartEnvironment(log, behaviour == QLatin1String("hang"));
+    QVERIFY(installAndSwap(behaviour, relaunched ? RunAfterSwap::Relaunch : RunAfterSwap::Nothing, foreign));
+
+    qint64 started = 0; // the process its launcher knows: the watching one
+    if (relaunched) {
+        QCOMPARE(m_relaunched.size(), 1);
+        started = m_relaunchedIds.value(0);
+        QVERIFY(started > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(test::processGone(started), 3 * test::patience);
+    } else {
+        // The user's next start, of the version that stands there.
+        QProcess start;
+        start.setProcessChannelMode(QProcess::ForwardedChannels);
+        start.start(m_bundle + QStringLiteral("/bin/velmora"), {});
+        QVERIFY(start.waitForStarted(test::patience));
+        started = start.processId();
+        QVERIFY(start.waitForFinished(3 * test::patience));
+        // The version that came back ran in it and ended as it does.
+        QCOMPARE(start.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(start.exitCode(), 0);
+    }
+
+    // The new version's start went as far as it goes (a hung one maybe less far before its
+    // bound); the old version then ran in the watching process and told why, once.
+    const QList<LogLine> lines = readLog(log);
+    QList<LogLine> watched;
+    QStringList child;
+    for (const LogLine &line : lines) {
+        if (line.pid == started)
+            watched << line;
+        else
+            child << line.text;
+    }
+    const QStringList firstStart = foreign.isEmpty()
+                                       ? QStringList{QStringLiteral("action CountStart"), QStringLiteral("runs ") + next}
+                                       : QStringList();
+    if (behaviour == QLatin1String("hang"))
+        QVERIFY2(firstStart.mid(0, child.size()) == child, qPrintable(describeLog(lines)));
+    else
+        QVERIFY2(child == firstStart, qPrintable(describeLog(lines)));
+    QStringList restored;
+    for (const LogLine &line : watched)
+        restored << line.text;
+    QVERIFY2(restored
+                 == (QStringList{QStringLiteral("action ReportRolledBack"),
+                                 QStringLiteral("message ") + rolledBackFirstStartText.arg(next, running),
+                                 QStringLiteral("runs ") + running}),
+             qPrintable(describeLog(lines)));
+    QCOMPARE(test::describeTree(m_bundle), m_oldTree);
+    QVERIFY(!QFileInfo::exists(InstallPaths::forBundle(m_bundle).work));
+
+    // The next start is an ordinary one of the old version: nothing more to tell.
+    const ProcessRun after = runProgram(m_bundle + QStringLiteral("/bin/velmora"), {});
+    QCOMPARE(after.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts),
+             (QStringList{QStringLiteral("action Nothing"), QStringLiteral("runs ") + running}));
+}
+
+void TestUpdateInstaller::confirmedFirstStartStays_data()
+{
+    QTest::addColumn<bool>("relaunched");
+    QTest::newRow("installed at quit") << false;
+    QTest::newRow("after relaunch") << true;
+}
+
+void TestUpdateInstaller::confirmedFirstStartStays()
+{
+    QFETCH(bool, relaunched);
+    const QString log = m_dir.filePath(QStringLiteral("starts.log"));
+    auto environment = setStartEnvironment(log, false);
+    QVERIFY(installAndSwap(QStringLiteral("confirm"), relaunched ? RunAfterSwap::Relaunch : RunAfterSwap::Nothing));
+
+    qint64 watching = 0;
+    if (relaunched) {
+        watching = m_relaunchedIds.value(0);
+        QVERIFY(watching > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(test::processGone(watching), 3 * test::patience);
+    } else {
+        QProcess start;
+        start.setProcessChannelMode(QProcess::ForwardedChannels);
+        start.start(m_bundle + QStringLiteral("/bin/velmora"), {});
+        QVERIFY(start.waitForStarted(test::patience));
+        watching = start.processId();
+        QVERIFY(start.waitForFinished(3 * test::patience));
+        QCOMPARE(start.exitCode(), 0);
+    }
+
+    // One watching process passed on the confirmed start's status (the new version's own
+    // watch stood aside for the relaunch's) and left the version be.
+    QStringList watcher;
+    QStringList child;
+    const QList<LogLine> lines = readLog(log);
+    for (const LogLine &line : lines)
+        (line.pid == watching ? watcher : child) << line.text;
+    QVERIFY2(watcher == QStringList{QStringLiteral("watched 0")}, qPrintable(describeLog(lines)));
+    QVERIFY2(child
+                 == (QStringList{QStringLiteral("action CountStart"), QStringLiteral("runs ") + next,
+                                 QStringLiteral("confirmed 1")}),
+             qPrintable(describeLog(lines)));
+    QCOMPARE(test::describeTree(m_bundle), m_newTree);
+    QVERIFY(!QFileInfo::exists(InstallPaths::forBundle(m_bundle).work));
+}
+
+void TestUpdateInstaller::firstStartsEndedOnPurposeAreCounted()
+{
+    const QString log = m_dir.filePath(QStringLiteral("starts.log"));
+    auto environment = setStartEnvironment(log, false);
+    QVERIFY(installAndSwap(QStringLiteral("quit"), RunAfterSwap::Nothing));
     const InstallPaths paths = InstallPaths::forBundle(m_bundle);
-    const QString velmora = m_bundle + QStringLiteral("/bin/velmora");
 
-    for (int start = 1; start <= 2; ++start) {
-        const ProcessRun run = runProgram(velmora, {});
-        QVERIFY2(run.crashed, qPrintable(run.out));
-        QVERIFY2(run.out.contains(QStringLiteral("action CountStart")), qPrintable(run.out));
-        QCOMPARE(parseJournal(test::readFile(paths.journal))->starts, start);
+    // Ended with status 0 before it was up (the user quit at once): not a failure of the
+    // version, so the watch leaves it to the next start, which counts it.
+    for (int start = 1; start <= maxUnconfirmedStarts; ++start) {
+        const ProcessRun run = runProgram(m_bundle + QStringLiteral("/bin/velmora"), {});
+        QVERIFY2(!run.crashed && run.exitCode == 0, qPrintable(run.out));
+        QCOMPARE(
+            run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts),
+            (QStringList{QStringLiteral("action CountStart"), QStringLiteral("runs ") + next, QStringLiteral("watched 0")}));
+        QCOMPARE(test::describeTree(m_bundle), m_newTree);
+        const auto journal = parseJournal(test::readFile(paths.journal));
+        QVERIFY(journal);
+        QCOMPARE(journal->step, JournalStep::Swapped);
+        QCOMPARE(journal->starts, start);
     }
 
-    // The third start puts the old version back and gives way to it; the old one says why.
-    const ProcessRun third = runProgram(velmora, {});
+    // A version that never gets up is still rolled back by its count: the start after its
+    // second gives way to the old version, which says why.
+    const ProcessRun third = runProgram(m_bundle + QStringLiteral("/bin/velmora"), {});
     QVERIFY2(!third.crashed && third.exitCode == 0, qPrintable(third.out));
     QCOMPARE(third.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts),
              (QStringList{QStringLiteral("action RollBack"), QStringLiteral("action ReportRolledBack"),
-                          QStringLiteral("message ") + rolledBackNotConfirmedText.arg(next, running)}));
+                          QStringLiteral("message ") + rolledBackNotConfirmedText.arg(next, running),
+                          QStringLiteral("runs ") + running, QStringLiteral("watched 0")}));
     QCOMPARE(test::describeTree(m_bundle), m_oldTree);
     QVERIFY(!QFileInfo::exists(paths.work));
+}
 
-    // Told once: the next start is an ordinary one.
-    const ProcessRun fourth = runProgram(velmora, {});
-    QCOMPARE(fourth.out.trimmed(), QStringLiteral("action Nothing"));
+void TestUpdateInstaller::launchWhileWatchedGoesOnUnwatched()
+{
+    QVERIFY(installAndSwap(QStringLiteral("quit"), RunAfterSwap::Nothing));
+    QVERIFY(awaitsConfirmation(m_bundle));
+    // Another process watches this version's first start.
+    const platform::FolderLock watching = platform::FolderLock::tryLock(m_bundle);
+    QVERIFY(watching.isHeld());
+    const auto begun = std::chrono::steady_clock::now();
+    QCOMPARE(watchFirstStart(m_bundle, {}, std::chrono::minutes(10)), std::optional<int>());
+    // Returned without a second watch, which would have waited for its child.
+    QVERIFY(std::chrono::steady_clock::now() - begun < std::chrono::minutes(10));
+    QCOMPARE(test::describeTree(m_bundle), m_newTree);
+    QCOMPARE(parseJournal(test::readFile(InstallPaths::forBundle(m_bundle).journal))->starts, 0);
+}
+
+void TestUpdateInstaller::terminationRequestReachesTheWatchedStart()
+{
+    const QString log = m_dir.filePath(QStringLiteral("starts.log"));
+    auto environment = setStartEnvironment(log, false);
+    QVERIFY(installAndSwap(QStringLiteral("hang"), RunAfterSwap::Nothing));
+
+    QProcess start;
+    start.setProcessChannelMode(QProcess::ForwardedChannels);
+    start.start(m_bundle + QStringLiteral("/bin/velmora"), {});
+    QVERIFY(start.waitForStarted(test::patience));
+    auto stop = qScopeGuard([&start] {
+        start.kill();
+        start.waitForFinished(test::patience);
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(test::readFile(log).contains("runs " + next.toUtf8()), test::patience);
+
+    // The desktop or the terminal knows the watching process only: the request reaches the
+    // start it watches, which ends as asked. That is no failure of the version: it stays, and
+    // the next start is watched again.
+    ::kill(pid_t(start.processId()), SIGTERM);
+    QTRY_VERIFY_WITH_TIMEOUT(start.state() == QProcess::NotRunning, test::patience);
+    QCOMPARE(start.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(start.exitCode(), 128 + SIGTERM);
+    QCOMPARE(test::describeTree(m_bundle), m_newTree);
+    const auto journal = parseJournal(test::readFile(InstallPaths::forBundle(m_bundle).journal));
+    QVERIFY(journal);
+    QCOMPARE(journal->step, JournalStep::Swapped);
+    QCOMPARE(journal->starts, 1);
+    QVERIFY(awaitsConfirmation(m_bundle));
+}
+
+void TestUpdateInstaller::realVelmoraFirstStartIsWatched()
+{
+    // This build's velmora program as the new version; the old one is the harness's launcher,
+    // which reports what it finds when it comes back.
+    const QByteArray velmora = test::readFile(QStringLiteral(VELMORA_TEST_BIN_DIR "/../../bin/velmora"));
+    QVERIFY(velmora.size() > 1000);
+    const QByteArray archive = test::makeTarGz(test::bundleEntries(next, velmora));
+    serve(archive);
+    {
+        UpdateInstaller installer(configuration());
+        const auto failure = test::waitFor(installer.prepare(itemFor(archive)), 3 * test::patience);
+        QVERIFY2(!failure, failure ? qPrintable(failure->detail) : "");
+        QVERIFY(!installer.swap());
+    }
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *variable : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"}) {
+        const QString folder = m_dir.filePath(QStringLiteral("user/") + QLatin1String(variable));
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        environment.insert(QLatin1String(variable), folder);
+    }
+    environment.remove(QString::fromLatin1(platform::Relauncher::relaunchedFromVariable));
+    QProcess start;
+    start.setProcessEnvironment(environment);
+    start.setProcessChannelMode(QProcess::SeparateChannels);
+    start.start(m_bundle + QStringLiteral("/bin/velmora"), {});
+    QVERIFY(start.waitForStarted(test::patience));
+    auto stop = qScopeGuard([&start] {
+        start.kill();
+        start.waitForFinished(test::patience);
+    });
+
+    // Velmora runs in the watching process's child; it crashes there (SIGSEGV) before it is up.
+    const QString children = QStringLiteral("/proc/%1/task/%1/children").arg(start.processId());
+    qint64 child = 0;
+    QTRY_VERIFY_WITH_TIMEOUT((child = test::readFile(children).trimmed().toLongLong()) > 0
+                                 || start.state() == QProcess::NotRunning,
+                             test::patience);
+    if (child > 0)
+        ::kill(pid_t(child), SIGSEGV);
+    // (waitForFinished() answers false for a process that has ended already.)
+    QTRY_VERIFY_WITH_TIMEOUT(start.state() == QProcess::NotRunning, 3 * test::patience);
+    const QString out = QString::fromUtf8(start.readAllStandardOutput());
+    QCOMPARE(start.exitCode(), 0);
+    QCOMPARE(out.split(QLatin1Char('\n'), Qt::SkipEmptyParts),
+             (QStringList{QStringLiteral("action ReportRolledBack"),
+                          QStringLiteral("message ") + rolledBackFirstStartText.arg(next, running),
+                          QStringLiteral("runs ") + running}));
+    QCOMPARE(test::describeTree(m_bundle), m_oldTree);
+    QVERIFY(!QFileInfo::exists(InstallPaths::forBundle(m_bundle).work));
 }
 
 void TestUpdateInstaller::versionThatCannotStartIsRefused_data()

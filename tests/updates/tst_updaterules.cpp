@@ -4,6 +4,7 @@
 
 #include "updates/ArchiveEntryChecker.h"
 #include "updates/BundleInfo.h"
+#include "updates/FirstStartWatch.h"
 #include "updates/InstallJournal.h"
 #include "updates/InstallPhase.h"
 #include "updates/InstallRefusal.h"
@@ -12,6 +13,8 @@
 #include "UpdateFixtures.h"
 
 #include <QTest>
+
+#include <csignal>
 
 using namespace velmora;
 using namespace velmora::updates;
@@ -28,6 +31,9 @@ Q_DECLARE_METATYPE(velmora::updates::RecoveryAction)
 Q_DECLARE_METATYPE(velmora::updates::JournalStep)
 Q_DECLARE_METATYPE(velmora::updates::BundleVersionCheck)
 Q_DECLARE_METATYPE(velmora::updates::InstallRefusal)
+Q_DECLARE_METATYPE(velmora::updates::RollbackReason)
+Q_DECLARE_METATYPE(velmora::updates::FirstStartVerdict)
+Q_DECLARE_METATYPE(velmora::platform::ChildEnd)
 
 namespace {
 
@@ -90,6 +96,8 @@ private slots:
     void journalRefused();
     void recoveryPlan_data();
     void recoveryPlan();
+    void firstStartVerdict_data();
+    void firstStartVerdict();
 
     void bundleInfo_data();
     void bundleInfo();
@@ -351,16 +359,20 @@ void TestUpdateRules::privateKeyForms()
 void TestUpdateRules::journalRoundTrip_data()
 {
     QTest::addColumn<JournalStep>("step");
+    QTest::addColumn<RollbackReason>("reason");
     for (JournalStep step : {JournalStep::Downloading, JournalStep::Downloaded, JournalStep::Unpacking, JournalStep::Ready,
                              JournalStep::Swapping, JournalStep::Swapped, JournalStep::Confirmed, JournalStep::RollingBack,
                              JournalStep::RolledBack})
-        QTest::newRow(qPrintable(stepName(step))) << step;
+        QTest::newRow(qPrintable(stepName(step))) << step << RollbackReason::RelaunchFailed;
+    for (RollbackReason reason : {RollbackReason::NotConfirmed, RollbackReason::FirstStartFailed})
+        QTest::addRow("rolled back, reason %d", int(reason)) << JournalStep::RolledBack << reason;
 }
 
 void TestUpdateRules::journalRoundTrip()
 {
     QFETCH(JournalStep, step);
-    InstallJournal journal = journalAt(step, 2, RollbackReason::RelaunchFailed);
+    QFETCH(RollbackReason, reason);
+    InstallJournal journal = journalAt(step, 2, reason);
     journal.oldBundle = FolderIdentity{std::numeric_limits<quint64>::max(), 1};
     const auto read = parseJournal(serializeJournal(journal));
     QVERIFY(read);
@@ -478,6 +490,46 @@ void TestUpdateRules::recoveryPlan()
         // What a plan writes reads back.
         QVERIFY(parseJournal(serializeJournal(plan.journal)));
     }
+}
+
+void TestUpdateRules::firstStartVerdict_data()
+{
+    using platform::ChildEnd;
+    QTest::addColumn<bool>("awaiting"); // the journal still waits for the new version to confirm itself
+    QTest::addColumn<ChildEnd>("end");
+    QTest::addColumn<bool>("boundPassed");
+    QTest::addColumn<FirstStartVerdict>("verdict");
+
+    const ChildEnd running;
+    auto exited = [](int code) { return ChildEnd{ChildEnd::State::Exited, code}; };
+    auto signalled = [](int number) { return ChildEnd{ChildEnd::State::Signalled, number}; };
+
+    QTest::newRow("starting") << true << running << false << FirstStartVerdict::Wait;
+    QTest::newRow("not up within the bound") << true << running << true << FirstStartVerdict::Stop;
+    QTest::newRow("confirmed, running") << false << running << false << FirstStartVerdict::Done;
+    QTest::newRow("confirmed, running past the bound") << false << running << true << FirstStartVerdict::Done;
+    QTest::newRow("confirmed, then crashed") << false << signalled(SIGSEGV) << false << FirstStartVerdict::Done;
+    // Ended by a failure before it was up.
+    QTest::newRow("exit status 1") << true << exited(1) << false << FirstStartVerdict::RollBack;
+    QTest::newRow("exit status 127") << true << exited(127) << false << FirstStartVerdict::RollBack;
+    QTest::newRow("SIGSEGV") << true << signalled(SIGSEGV) << false << FirstStartVerdict::RollBack;
+    QTest::newRow("SIGABRT") << true << signalled(SIGABRT) << false << FirstStartVerdict::RollBack;
+    QTest::newRow("SIGKILL") << true << signalled(SIGKILL) << false << FirstStartVerdict::RollBack;
+    QTest::newRow("failed after the bound") << true << exited(1) << true << FirstStartVerdict::RollBack;
+    // Ended on purpose: the user quit, or asked it to end; the next start is watched again.
+    QTest::newRow("exit status 0") << true << exited(0) << false << FirstStartVerdict::Done;
+    QTest::newRow("SIGTERM") << true << signalled(SIGTERM) << false << FirstStartVerdict::Done;
+    QTest::newRow("SIGINT") << true << signalled(SIGINT) << false << FirstStartVerdict::Done;
+    QTest::newRow("SIGHUP") << true << signalled(SIGHUP) << false << FirstStartVerdict::Done;
+}
+
+void TestUpdateRules::firstStartVerdict()
+{
+    QFETCH(bool, awaiting);
+    QFETCH(platform::ChildEnd, end);
+    QFETCH(bool, boundPassed);
+    QFETCH(FirstStartVerdict, verdict);
+    QCOMPARE(judgeFirstStart(FirstStartFacts{awaiting, end, boundPassed}), verdict);
 }
 
 void TestUpdateRules::bundleInfo_data()
