@@ -38,8 +38,7 @@ BackendLaunch launchBackend(const LaunchPlan &plan, const PortResolution &port, 
     description.environment = backendEnvironment(plan, port.port, processInfo, bundle);
     description.workingDirectory = plan.runtimeDirectory;
     description.outputFd = result.log.fd();
-    description.outputHeader = launchLogLine(bundle.infoValue(platform::bundleKey::shortVersion).toString(),
-                                             port.port);
+    description.outputHeader = launchLogLine(bundle.infoValue(platform::bundleKey::shortVersion).toString(), port.port);
     platform::LaunchResult launched = launcher.launch(description);
     if (!launched.process) {
         result.error = launched.error;
