@@ -27,6 +27,7 @@
 #include <QEventLoop>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QScopeGuard>
 #include <QTimer>
 #include <QTranslator>
 #include <QWidget>
@@ -206,18 +207,30 @@ int VelmoraApp::run()
 
 void VelmoraApp::settleCancelledStart()
 {
-    // Each cancelled wait resumes within a few turns of the loop; the bound only keeps a
-    // misbehaving step from holding up the end of the process.
+    m_ended = true;
+    // Each cancelled wait resumes within a few turns of the loop, and the access check is a
+    // file look-up; the bound only keeps a misbehaving step from holding up the end of the
+    // process.
     constexpr auto patience = std::chrono::seconds(2);
-    if (!m_backend || !m_backend->starting())
+    if (startSettled())
         return;
     QEventLoop loop;
-    connect(m_backend, &backend::BackendController::startingChanged, &loop, [this, &loop] {
-        if (!m_backend || !m_backend->starting())
-            loop.quit();
-    });
+    m_settling = &loop;
+    if (m_backend)
+        connect(m_backend, &backend::BackendController::startingChanged, &loop, [this] { quitSettlingWhenSettled(); });
     QTimer::singleShot(patience, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+bool VelmoraApp::startSettled() const
+{
+    return m_startsInFlight == 0 && (!m_backend || !m_backend->starting());
+}
+
+void VelmoraApp::quitSettlingWhenSettled()
+{
+    if (m_settling && startSettled())
+        m_settling->quit();
 }
 
 MainWindow &VelmoraApp::openWindow(bool keepPlacement)
@@ -274,9 +287,18 @@ access::FullDiskAccessAssistant &VelmoraApp::assistant() const
 QCoro::Task<> VelmoraApp::startAfterPermission(platform::CancelToken token)
 {
     QPointer<VelmoraApp> self(this);
+    ++m_startsInFlight;
+    // Counted until this run's frame ends, however it ends.
+    const auto counted = qScopeGuard([self] {
+        if (!self)
+            return;
+        --self->m_startsInFlight;
+        self->quitSettlingWhenSettled();
+    });
     const bool granted = co_await m_fileAccess->check();
     // Without access the access screen stays; the next activation or recheck comes back here.
-    if (!self || !granted || token.isCancelled())
+    // Once Velmora has quit, nothing more starts.
+    if (!self || !granted || token.isCancelled() || m_ended)
         co_return;
 
     // Access came while the assistant was up: closing it runs its completion (the recheck),

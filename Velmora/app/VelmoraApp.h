@@ -16,6 +16,8 @@
 #include <functional>
 #include <memory>
 
+class QEventLoop;
+
 namespace velmora::access {
 class FullDiskAccessAssistant;
 class FullDiskAccessGate;
@@ -122,7 +124,10 @@ public:
 private:
     // Lets a start that was cancelled as Velmora quit come to its end: its suspended steps
     // resume through queued calls, which need the event loop once more after exec() returned.
+    // An access check still in flight ends too, without starting anything.
     void settleCancelledStart();
+    bool startSettled() const;
+    void quitSettlingWhenSettled();
 
     QPointer<backend::BackendController> m_backend;
     QPointer<updates::UpdateController> m_updates;
@@ -142,6 +147,12 @@ private:
     std::unique_ptr<MainWindow> m_window;
     RootView *m_rootView = nullptr;
     QPointer<AboutBox> m_aboutBox;
+
+    // Runs of startAfterPermission() not yet at their end, and whether the event loop has
+    // ended: a run that gets its access answer after that starts nothing.
+    int m_startsInFlight = 0;
+    bool m_ended = false;
+    QPointer<QEventLoop> m_settling;
 };
 
 } // namespace velmora::app
