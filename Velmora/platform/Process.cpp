@@ -1,6 +1,7 @@
 #include "platform/Process.h"
 
 #include "platform/Bundle.h"
+#include "platform/ExecArguments.h"
 #include "platform/SystemError.h"
 
 #include <QCoreApplication>
@@ -456,22 +457,11 @@ LaunchResult ProcessLauncher::launch(const ProcessDescription &description)
 {
     LaunchResult result;
 
-    std::vector<QByteArray> storage;
-    storage.push_back(QFile::encodeName(description.executable));
-    for (const QString &argument : description.arguments)
-        storage.push_back(argument.toLocal8Bit());
-    std::vector<char *> argv;
-    for (QByteArray &item : storage)
-        argv.push_back(item.data());
-    argv.push_back(nullptr);
-
-    std::vector<QByteArray> envStorage;
+    const ExecArguments argv(ExecArguments::commandLine(description.executable, description.arguments));
+    std::vector<QByteArray> environment;
     for (const QString &entry : description.environment.toStringList())
-        envStorage.push_back(entry.toLocal8Bit());
-    std::vector<char *> envp;
-    for (QByteArray &item : envStorage)
-        envp.push_back(item.data());
-    envp.push_back(nullptr);
+        environment.push_back(entry.toLocal8Bit());
+    const ExecArguments envp(std::move(environment));
 
     const QByteArray workingDirectory = QFile::encodeName(description.workingDirectory);
     const qsizetype pidAt = description.outputHeader.indexOf("{pid}");
@@ -488,7 +478,7 @@ LaunchResult ProcessLauncher::launch(const ProcessDescription &description)
     }
 
     ChildSetup setup;
-    setup.executable = argv.front();
+    setup.executable = argv.first();
     setup.argv = argv.data();
     setup.envp = envp.data();
     setup.workingDirectory = workingDirectory.isEmpty() ? nullptr : workingDirectory.constData();

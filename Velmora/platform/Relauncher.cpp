@@ -1,5 +1,6 @@
 #include "platform/Relauncher.h"
 
+#include "platform/ExecArguments.h"
 #include "platform/SystemError.h"
 
 #include <QCoreApplication>
@@ -39,15 +40,8 @@ void Relauncher::relaunch(std::function<void(RelaunchResult)> completion)
 
 QString Relauncher::replaceProcess(const QString &program, const QStringList &arguments)
 {
-    std::vector<QByteArray> storage;
-    storage.push_back(QFile::encodeName(program));
-    for (const QString &argument : arguments)
-        storage.push_back(argument.toLocal8Bit());
-    std::vector<char *> argv;
-    for (QByteArray &item : storage)
-        argv.push_back(item.data());
-    argv.push_back(nullptr);
-    ::execv(storage.front().constData(), argv.data());
+    const ExecArguments argv(ExecArguments::commandLine(program, arguments));
+    ::execv(argv.first(), argv.data());
     return systemErrorText(errno);
 }
 

@@ -1,5 +1,6 @@
 #include "platform/WatchedStart.h"
 
+#include "platform/ExecArguments.h"
 #include "platform/SystemError.h"
 
 #include <QFile>
@@ -108,21 +109,14 @@ WatchedStart::Side WatchedStart::split()
 bool WatchedStart::start(const QString &program, const QStringList &arguments)
 {
     // Everything the child needs is made before the fork: after it the child only calls exec.
-    std::vector<QByteArray> storage;
-    storage.push_back(QFile::encodeName(program));
-    for (const QString &argument : arguments)
-        storage.push_back(argument.toLocal8Bit());
-    std::vector<char *> argv;
-    for (QByteArray &item : storage)
-        argv.push_back(item.data());
-    argv.push_back(nullptr);
+    const ExecArguments argv(ExecArguments::commandLine(program, arguments));
     const pid_t child = ::fork();
     if (child < 0) {
         m_error = systemErrorText(errno);
         return false;
     }
     if (child == 0) {
-        ::execv(argv.front(), argv.data());
+        ::execv(argv.first(), argv.data());
         ::_exit(127);
     }
     watch(child);
