@@ -14,6 +14,7 @@
 //   xvfb-run -a build-release/bin/bench_bridge_roundtrip [calls]
 #include "TestSupport.h"
 
+#include "app/Drawing.h"
 #include "workspace/WorkspaceView.h"
 #include "workspace/WorkspaceViewCoordinator.h"
 
@@ -145,7 +146,8 @@ void report(const char *what, const std::vector<double> &t)
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The web view draws as it does in velmora.
+    velmora::app::prepareDrawing(argc, argv);
     QApplication app(argc, argv);
     QStandardPaths::setTestModeEnabled(true);
     test::TemporarySettings settings;

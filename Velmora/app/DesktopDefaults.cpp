@@ -8,8 +8,22 @@
 namespace velmora::app {
 
 namespace {
-bool themeWasChosen = false;
+
+// The variables set for the application object only, in the order they were set.
+QList<QByteArray> &setForApplication()
+{
+    static QList<QByteArray> names;
+    return names;
 }
+
+// Mesa's reading of a yes-or-no variable.
+bool meansYes(const QByteArray &value)
+{
+    const QByteArray word = value.trimmed().toLower();
+    return word == "1" || word == "true" || word == "y" || word == "yes";
+}
+
+} // namespace
 
 void applyLoggingDefaults()
 {
@@ -35,14 +49,35 @@ void choosePlatformTheme()
                                                                    qgetenv("XDG_CURRENT_DESKTOP"));
     if (!theme)
         return;
-    qputenv("QT_QPA_PLATFORMTHEME", *theme);
-    themeWasChosen = true;
+    setForApplicationObject("QT_QPA_PLATFORMTHEME", *theme);
+}
+
+DrawingChoice preferredDrawing(const DrawingSettings &settings)
+{
+    if (!settings.quickBackend.isEmpty() || !settings.rhiBackend.isEmpty())
+        return {};
+    static const QByteArray disableGpu("--disable-gpu");
+    const bool gpuTurnedOff = settings.engineFlags.simplified().split(' ').contains(disableGpu)
+                              || settings.arguments.contains(disableGpu);
+    if (!gpuTurnedOff && !meansYes(settings.alwaysSoftware) && settings.graphicsDevice)
+        return {};
+    DrawingChoice choice;
+    choice.softwareSceneGraph = true;
+    choice.withoutGl = settings.xcbGlIntegration.isEmpty();
+    return choice;
+}
+
+void setForApplicationObject(const char *name, const QByteArray &value)
+{
+    qputenv(name, value);
+    if (!setForApplication().contains(name))
+        setForApplication().append(name);
 }
 
 void restoreEnvironment()
 {
-    if (std::exchange(themeWasChosen, false))
-        qunsetenv("QT_QPA_PLATFORMTHEME");
+    for (const QByteArray &name : std::exchange(setForApplication(), {}))
+        qunsetenv(name.constData());
 }
 
 } // namespace velmora::app

@@ -2,6 +2,7 @@
 // backend start to the backend's page (or the failure screen); VelmoraApp is all of it.
 
 #include "app/DesktopDefaults.h"
+#include "app/Drawing.h"
 #include "app/EarlyStart.h"
 #include "app/InstalledUpdate.h"
 #include "app/VelmoraApp.h"
@@ -18,7 +19,7 @@ int main(int argc, char *argv[])
     velmora::app::EarlyStart early = velmora::app::startBackendEarly(argc, argv);
     velmora::app::applyLoggingDefaults();
     velmora::app::choosePlatformTheme();
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    velmora::app::prepareDrawing(argc, argv);
     QApplication application(argc, argv);
     // An update being installed asks this version, before it is exchanged in, whether it can
     // start here at all: by now its libraries and the platform plugin have loaded.

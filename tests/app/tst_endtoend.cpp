@@ -18,6 +18,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSet>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -395,6 +396,52 @@ private slots:
         QVERIFY2(at(QStringLiteral("workspace-shown")) >= at(QStringLiteral("load-finished")), qPrintable(trace));
         QVERIFY(at(QStringLiteral("url-set")) <= at(QStringLiteral("load-finished")));
         verifyStoppedByVelmora();
+    }
+
+    // Where the web engine has no GPU (turned off, as on this machine), velmora draws its page in
+    // software on a real X11 display: with the page on screen no GL driver is loaded into it,
+    // the page is in the picture, and its backend sees the session's own environment.
+    void withoutAGpuTheWindowDrawsWithoutGl()
+    {
+#ifndef VELMORA_HAVE_XCB
+        QSKIP("built without X11 support");
+#else
+        test::VirtualDisplay x11(false);
+        QVERIFY2(x11.isRunning(), "Xvfb could not be started");
+        const auto endVelmora = qScopeGuard([this] { cleanup(); });
+        QProcessEnvironment extra;
+        extra.insert(QStringLiteral("VELMORA_TRACE_STARTUP"), QStringLiteral("1"));
+        extra.insert(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS"), QStringLiteral("--disable-gpu"));
+        QTemporaryDir dir;
+        const QString shot = dir.filePath(QStringLiteral("velmora.png"));
+        startVelmora({QStringLiteral("--screenshot"), shot}, {}, x11.name(), extra);
+        QVERIFY(m_velmora->waitForStarted(startPatience));
+        QString trace;
+        QVERIFY2(soonWhileVelmoraRuns([&] {
+                     trace += QString::fromUtf8(m_velmora->readAllStandardError());
+                     return trace.contains(QLatin1String("velmora-trace workspace-shown "));
+                 }),
+                 qPrintable(trace));
+        const QByteArray maps = test::readFile(QStringLiteral("/proc/%1/maps").arg(m_velmora->processId()));
+        QVERIFY(!maps.isEmpty());
+        for (const char *driver : {"libGLX_mesa", "swrast_dri", "libLLVM"})
+            QVERIFY2(!maps.contains(driver), driver);
+        const QByteArray backendEnvironment = test::readFile(QStringLiteral("/proc/%1/environ").arg(backendPid(m_port)));
+        QVERIFY(backendEnvironment.contains("VELMORA_DESKTOP_PORT="));
+        QVERIFY(!backendEnvironment.contains("QT_XCB_GL_INTEGRATION="));
+
+        QVERIFY(ended(*m_velmora, startPatience));
+        QCOMPARE(m_velmora->exitCode(), 0);
+        // Below the menu bar: the page's own text and colours, not one flat colour.
+        const QImage page = QImage(shot).copy(0, 60, 1480, 800);
+        QCOMPARE(QImage(shot).size(), QSize(1480, 900));
+        QSet<QRgb> colours;
+        for (int y = 0; y < page.height(); y += 3)
+            for (int x = 0; x < page.width(); x += 3)
+                colours.insert(page.pixel(x, y));
+        QVERIFY2(colours.size() > 16, qPrintable(QString::number(colours.size())));
+        verifyStoppedByVelmora();
+#endif
     }
 
     // The backend is launched first, before the window; the controller then takes that very

@@ -3,6 +3,7 @@
 #include "ScriptedUpdater.h"
 #include "TestSupport.h"
 
+#include "app/Drawing.h"
 #include "backend/BackendController.h"
 #include "platform/Bundle.h"
 #include "platform/ProcessInfo.h"
@@ -373,7 +374,8 @@ private slots:
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The web view draws as it does in velmora.
+    velmora::app::prepareDrawing(argc, argv);
     QApplication app(argc, argv);
     QStandardPaths::setTestModeEnabled(true);
     TestActivityProbe test;

@@ -3,6 +3,7 @@
 #include "RecordingUrlOpener.h"
 #include "TestSupport.h"
 
+#include "app/Drawing.h"
 #include "workspace/Texts.h"
 #include "workspace/WorkspaceContextMenu.h"
 #include "workspace/WorkspaceView.h"
@@ -208,7 +209,8 @@ private slots:
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The web view draws as it does in velmora.
+    velmora::app::prepareDrawing(argc, argv);
     QApplication app(argc, argv);
     QStandardPaths::setTestModeEnabled(true);
     TestContextMenu test;

@@ -4,6 +4,7 @@
 #include "RecordingUrlOpener.h"
 #include "TestSupport.h"
 
+#include "app/Drawing.h"
 #include "workspace/DownloadSaver.h"
 #include "workspace/SettingsKeys.h"
 #include "workspace/Texts.h"
@@ -436,7 +437,8 @@ private slots:
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The web view draws as it does in velmora.
+    velmora::app::prepareDrawing(argc, argv);
     // Qt's own panels, which a test can reach, even where a desktop's would be shown.
     QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     QApplication app(argc, argv);

@@ -9,6 +9,7 @@
 #include "RunningBackend.h"
 #include "TestSupport.h"
 
+#include "app/Drawing.h"
 #include "platform/Bundle.h"
 #include "workspace/PageScripts.h"
 #include "workspace/ScriptBridge.h"
@@ -214,7 +215,8 @@ private slots:
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The web view draws as it does in velmora.
+    velmora::app::prepareDrawing(argc, argv);
     QApplication app(argc, argv);
     QStandardPaths::setTestModeEnabled(true);
     TestReferencePage test;

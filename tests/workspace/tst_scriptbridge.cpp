@@ -8,6 +8,7 @@
 #include "TestSupport.h"
 
 #include "access/FullDiskAccessAssistant.h"
+#include "app/Drawing.h"
 #include "platform/Bundle.h"
 #include "platform/FolderPanel.h"
 #include "updates/UpdateController.h"
@@ -888,7 +889,8 @@ private slots:
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The web view draws as it does in velmora.
+    velmora::app::prepareDrawing(argc, argv);
     // Qt's own panels, which a test can reach, even where a desktop's would be shown.
     QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     QApplication app(argc, argv);

@@ -4,6 +4,7 @@
 #include "RecordingUrlOpener.h"
 #include "TestSupport.h"
 
+#include "app/Drawing.h"
 #include "backend/BackendController.h"
 #include "workspace/PageScripts.h"
 #include "workspace/WorkspaceView.h"
@@ -370,7 +371,8 @@ private slots:
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The web view draws as it does in velmora.
+    velmora::app::prepareDrawing(argc, argv);
     QApplication app(argc, argv);
     // The page's profile keeps its storage in the data folders; keep it out of the real ones.
     QStandardPaths::setTestModeEnabled(true);
