@@ -476,9 +476,10 @@ def measure_velmora(velmora, display, settle, keep, idle=0.0, flags=""):
     return result
 
 
-def measure_bare(bare, display, settle, keep):
+def measure_bare(bare, display, settle, keep, software=False):
     """The bare program of bench/bare_webview.cpp: the same backend and a QWebEngineView on its
-    page, started at the same instant; measured as Velmora is."""
+    page, started at the same instant; measured as Velmora is. With software, it draws as
+    Velmora draws where the engine has no GPU: Qt Quick's software renderer, no GL driver."""
     scratch = Path(tempfile.mkdtemp(prefix="bare-bench-"))
     record = scratch / "loaded.log"
     env = base_environment(display, scratch)
@@ -488,8 +489,10 @@ def measure_bare(bare, display, settle, keep):
         "VELMORA_BENCH_LOAD_LOG": str(record),
         "VELMORA_DESKTOP_PORT": str(free_port()),
     })
+    if software:
+        env.update({"QT_QUICK_BACKEND": "software", "QT_XCB_GL_INTEGRATION": "none"})
     errors = open(scratch / "stderr.log", "wb")
-    result = {"browser": "bare", "loadavg_before": loadavg()}
+    result = {"browser": "bare_sw" if software else "bare", "loadavg_before": loadavg()}
     spawned = time.monotonic()
     app = subprocess.Popen([bare, str(ROOT)], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                            stderr=errors, cwd=scratch)
@@ -609,7 +612,7 @@ def main():
                         help="extra web engine flags for Velmora (QTWEBENGINE_CHROMIUM_FLAGS), to try one lever")
     parser.add_argument("--bare", default=str(ROOT / "build-release/bin/bench_bare_webview"),
                         help="the bare program (bench/bare_webview.cpp); measured when it exists")
-    parser.add_argument("--only", choices=["velmora", "chromium", "bare"], help="measure one of them")
+    parser.add_argument("--only", choices=["velmora", "chromium", "bare", "bare_sw"], help="measure one of them")
     args = parser.parse_args()
     args.velmora = os.path.abspath(args.velmora)
     args.bare = os.path.abspath(args.bare)
@@ -624,17 +627,17 @@ def main():
     try:
         for i in range(args.runs):
             # One after another, never at once: nothing else maps the engine while one is measured.
-            order = ["velmora", "chromium", "bare"]
-            order = order[i % 3:] + order[:i % 3]
+            order = ["velmora", "chromium", "bare", "bare_sw"]
+            order = order[i % 4:] + order[:i % 4]
             for which in order:
                 if args.only and which != args.only:
                     continue
-                if which == "bare" and (args.idle > 0 or not os.path.exists(args.bare)):
+                if which.startswith("bare") and (args.idle > 0 or not os.path.exists(args.bare)):
                     continue
                 if which == "velmora":
                     r = measure_velmora(args.velmora, display.name, args.settle, keep, args.idle, args.velmora_flags)
-                elif which == "bare":
-                    r = measure_bare(args.bare, display.name, args.settle, keep)
+                elif which.startswith("bare"):
+                    r = measure_bare(args.bare, display.name, args.settle, keep, software=which == "bare_sw")
                 else:
                     r = measure_chromium(display.name, args.settle, keep, args.idle)
                 r["run"] = i
@@ -646,6 +649,7 @@ def main():
     v = [r for r in runs if r["browser"] == "velmora"]
     c = [r for r in runs if r["browser"] == "chromium"]
     b = [r for r in runs if r["browser"] == "bare"]
+    bs = [r for r in runs if r["browser"] == "bare_sw"]
     present = lambda runs, key: [r[key] for r in runs if r.get(key) is not None]
     tr = lambda key: [r["trace_s"][key] for r in v if key in r["trace_s"]]
     summary = {
@@ -678,6 +682,9 @@ def main():
         "bare_uss_shared_once_mib": med([r["uss_shared_once_mib"] for r in b]),
         "chromium_uss_shared_once_mib": med([r["uss_shared_once_mib"] for r in c]),
         "bare_pss_mib": med([r["pss_mib"] for r in b]),
+        "bare_sw_load_s": med([r["load_s"] for r in bs]),
+        "bare_sw_paint_s": med(present(bs, "paint_s")),
+        "bare_sw_uss_shared_once_mib": med([r["uss_shared_once_mib"] for r in bs]),
     }
     summary["ratio_load_vs_bare"] = summary["velmora_load_s"] / summary["bare_load_s"] if b else NAN
     summary["ratio_memory_vs_chromium"] = summary["velmora_uss_shared_once_mib"] / summary["chromium_uss_shared_once_mib"]
@@ -685,19 +692,28 @@ def main():
                                        if b else NAN)
     summary["ratio_memory_bare_vs_chromium"] = (summary["bare_uss_shared_once_mib"]
                                                 / summary["chromium_uss_shared_once_mib"] if b else NAN)
+    summary["ratio_load_vs_bare_sw"] = summary["velmora_load_s"] / summary["bare_sw_load_s"] if bs else NAN
+    summary["memory_over_bare_sw_mib"] = (summary["velmora_uss_shared_once_mib"] - summary["bare_sw_uss_shared_once_mib"]
+                                          if bs else NAN)
+    summary["ratio_memory_bare_sw_vs_chromium"] = (summary["bare_sw_uss_shared_once_mib"]
+                                                   / summary["chromium_uss_shared_once_mib"] if bs else NAN)
     # Pairwise per run (the three of one run ran back to back, under the same load).
     per_run = []
     for i in sorted({r["run"] for r in runs}):
         rv = [r for r in v if r["run"] == i]
         rc = [r for r in c if r["run"] == i]
         rb = [r for r in b if r["run"] == i]
+        rbs = [r for r in bs if r["run"] == i]
         if rv and rc:
             entry = {"run": i, "vs_alternative": rv[0]["load_s"] / (rc[0]["backend_ready_s"] + rc[0]["load_s"])}
             if rb:
                 entry["vs_bare"] = rv[0]["load_s"] / rb[0]["load_s"]
+            if rbs:
+                entry["vs_bare_sw"] = rv[0]["load_s"] / rbs[0]["load_s"]
             per_run.append(entry)
     summary["ratio_load_vs_alternative_per_run_median"] = med([e["vs_alternative"] for e in per_run])
     summary["ratio_load_vs_bare_per_run_median"] = med([e["vs_bare"] for e in per_run if "vs_bare" in e])
+    summary["ratio_load_vs_bare_sw_per_run_median"] = med([e["vs_bare_sw"] for e in per_run if "vs_bare_sw" in e])
     summary["ratio_load"] = summary["velmora_load_s"] / summary["chromium_load_s"]
     summary["ratio_load_vs_backend_plus_chromium"] = summary["velmora_load_s"] / summary["chromium_backend_plus_load_s"]
     summary["ratio_pss"] = summary["velmora_pss_mib"] / summary["chromium_pss_mib"]
@@ -732,7 +748,7 @@ def main():
             extra += ("; spawn to main %.1f ms, to backend launch %.1f ms; url to first paint %.0f ms, url to load "
                       "%.0f ms") % (r.get("spawn_to_main_ms", NAN), r.get("spawn_to_launch_ms", NAN),
                                     r.get("url_to_paint_ms", NAN), r.get("url_to_load_ms", NAN))
-        elif r["browser"] == "bare":
+        elif r["browser"].startswith("bare"):
             extra = "first paint %.3f s" % (r["paint_s"] if r.get("paint_s") is not None else NAN)
         else:
             extra = "backend ready after %.3f s (started first, not counted in load_s)" % r["backend_ready_s"]

@@ -177,11 +177,13 @@ void RootView::prepareNextStep()
         return;
     if (!m_preparedWorkspace) {
         workspace::WorkspaceView::prepareEngine();
+        StartupTrace::mark("engine-prepared");
         QTimer::singleShot(0, this, [this] {
             if (m_preparingFor.isEmpty() || m_preparedWorkspace)
                 return;
             m_preparedWorkspace = workspace::WorkspaceView::prepare(m_preparingFor, m_opener, this);
             m_preparedWorkspace->hide();
+            StartupTrace::mark("workspace-prepared");
             QTimer::singleShot(0, this, &RootView::prepareNextStep);
         });
         return;
@@ -193,6 +195,7 @@ void RootView::prepareNextStep()
     m_preparedWorkspace->setGeometry(rect().translated(0, height()));
     m_preparedWorkspace->show();
     m_preparingFor.clear();
+    StartupTrace::mark("workspace-prepared-shown");
 }
 
 void RootView::showPageFailure(workspace::WorkspaceView *view)
