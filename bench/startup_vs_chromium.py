@@ -339,6 +339,32 @@ def painted(record, timeout=5.0):
     return None
 
 
+def load_and_paint(record, processes, spawned, what, log):
+    """The page's load and first paint, in seconds since spawned; fails when no load came."""
+    loaded = wait_for_load(record, processes)
+    if loaded is None:
+        raise RuntimeError("%s: no load report (see %s)" % (what, log))
+    first_paint = painted(record)
+    return {"load_s": loaded - spawned, "paint_s": None if first_paint is None else first_paint - spawned}
+
+
+def backend_tree(pids, table):
+    """The reference backend's processes among pids (its bash parent has exec'd into uvicorn)."""
+    return {p for b in pids if "uvicorn" in table[b][1] for p in tree(b, table)}
+
+
+def memory_figures(pids, table, library):
+    """Every memory figure of one browser's processes; library names the engine's own library."""
+    return {
+        "pss_mib": sum(pss_kib(p) for p in pids) / 1024,
+        "uss_mib": sum(uss_kib(p) for p in pids) / 1024,
+        "uss_shared_once_mib": uss_plus_shared_once_kib(pids) / 1024,
+        "other_processes_sharing_the_engine": sharing_processes(library, pids),
+        "processes": len(pids),
+        "pss_by_process_mib": breakdown(pids, table),
+    }
+
+
 def healthy(port, parent_pid):
     try:
         with urllib.request.urlopen(f"http://127.0.0.1:{port}/healthz", timeout=1) as reply:
@@ -412,25 +438,15 @@ def measure_velmora(velmora, display, settle, keep, idle=0.0, flags=""):
     result = {"browser": "velmora", "loadavg_before": load_before}
     backend_pids = []
     try:
-        loaded = wait_for_load(record, [app])
-        if loaded is None:
-            raise RuntimeError("velmora: no load report (see %s)" % (scratch / "stderr.log"))
-        result["load_s"] = loaded - spawned
-        first_paint = painted(record)
-        result["paint_s"] = None if first_paint is None else first_paint - spawned
+        result.update(load_and_paint(record, [app], spawned, "velmora", scratch / "stderr.log"))
         time.sleep(settle)
         table, pids = started_by_us(keep)
         backend_pids = [pid for pid in pids if "uvicorn" in table[pid][1]]
-        backend_tree = {p for b in backend_pids for p in tree(b, table)}
-        result["pss_mib"] = sum(pss_kib(p) for p in pids - backend_tree) / 1024
-        result["uss_mib"] = sum(uss_kib(p) for p in pids - backend_tree) / 1024
-        result["uss_shared_once_mib"] = uss_plus_shared_once_kib(pids - backend_tree) / 1024
-        result["other_processes_sharing_the_engine"] = sharing_processes("libQt6WebEngineCore", pids)
-        result["processes"] = len(pids - backend_tree)
-        result["pss_by_process_mib"] = breakdown(pids - backend_tree, table)
-        result["backend_pss_mib"] = sum(pss_kib(p) for p in backend_tree) / 1024
+        backend = backend_tree(pids, table)
+        result.update(memory_figures(pids - backend, table, "libQt6WebEngineCore"))
+        result["backend_pss_mib"] = sum(pss_kib(p) for p in backend) / 1024
         if idle > 0:
-            engine = [(p, None) for p in pids - backend_tree if p != app.pid]
+            engine = [(p, None) for p in pids - backend if p != app.pid]
             result["idle"] = idle_profile({
                 "velmora_own": [(app.pid, velmora_own_thread)],
                 "velmora_engine_in_process": [(app.pid, lambda tid, pid, name: not velmora_own_thread(tid, pid, name))],
@@ -497,22 +513,10 @@ def measure_bare(bare, display, settle, keep, software=False):
     app = subprocess.Popen([bare, str(ROOT)], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                            stderr=errors, cwd=scratch)
     try:
-        loaded = wait_for_load(record, [app])
-        if loaded is None:
-            raise RuntimeError("bare: no load report (see %s)" % (scratch / "stderr.log"))
-        result["load_s"] = loaded - spawned
-        first_paint = painted(record)
-        result["paint_s"] = None if first_paint is None else first_paint - spawned
+        result.update(load_and_paint(record, [app], spawned, result["browser"], scratch / "stderr.log"))
         time.sleep(settle)
         table, pids = started_by_us(keep)
-        backend_tree = {p for b in pids if "uvicorn" in table[b][1] for p in tree(b, table)}
-        # The backend's bash parent has exec'd into uvicorn; nothing else of it is left.
-        result["pss_mib"] = sum(pss_kib(p) for p in pids - backend_tree) / 1024
-        result["uss_mib"] = sum(uss_kib(p) for p in pids - backend_tree) / 1024
-        result["uss_shared_once_mib"] = uss_plus_shared_once_kib(pids - backend_tree) / 1024
-        result["other_processes_sharing_the_engine"] = sharing_processes("libQt6WebEngineCore", pids)
-        result["processes"] = len(pids - backend_tree)
-        result["pss_by_process_mib"] = breakdown(pids - backend_tree, table)
+        result.update(memory_figures(pids - backend_tree(pids, table), table, "libQt6WebEngineCore"))
         result["loadavg_after"] = loadavg()
     finally:
         terminate([app.pid], popen=app)
@@ -557,20 +561,10 @@ def measure_chromium(display, settle, keep, idle=0.0):
              "--password-store=basic", f"--window-size={WINDOW[0]},{WINDOW[1]}", f"--user-data-dir={profile}"],
             env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=chromium_log, cwd=scratch)
-        loaded = wait_for_load(record, [browser, backend])
-        if loaded is None:
-            raise RuntimeError("chromium: no load report (see %s)" % (scratch / "chromium.log"))
-        result["load_s"] = loaded - spawned
-        first_paint = painted(record)
-        result["paint_s"] = None if first_paint is None else first_paint - spawned
+        result.update(load_and_paint(record, [browser, backend], spawned, "chromium", scratch / "chromium.log"))
         time.sleep(settle)
         table, pids = started_by_us(keep + [backend.pid])
-        result["pss_mib"] = sum(pss_kib(p) for p in pids) / 1024
-        result["uss_mib"] = sum(uss_kib(p) for p in pids) / 1024
-        result["uss_shared_once_mib"] = uss_plus_shared_once_kib(pids) / 1024
-        result["other_processes_sharing_the_engine"] = sharing_processes("/usr/lib/chromium/chromium", pids)
-        result["processes"] = len(pids)
-        result["pss_by_process_mib"] = breakdown(pids, table)
+        result.update(memory_figures(pids, table, "/usr/lib/chromium/chromium"))
         if idle > 0:
             result["idle"] = idle_profile({"chromium_all": [(p, None) for p in pids]}, idle)
         result["loadavg_after"] = loadavg()
