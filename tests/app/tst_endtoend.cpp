@@ -174,6 +174,21 @@ class TestEndToEnd : public QObject
         return soonWhileVelmoraRuns([&] { return backendParent(m_port) == pid; });
     }
 
+    // The stand-in backend has served velmora its page.
+    bool standInPageRequested() const
+    {
+        return soonWhileVelmoraRuns(
+            [this] { return test::readFile(backendLogPath()).contains("fake_backend: page requested"); });
+    }
+
+    // Adds what velmora has written to its standard error since the last look to trace and
+    // answers whether its startup trace has marked event by now (VELMORA_TRACE_STARTUP=1).
+    bool traced(QString &trace, const char *event) const
+    {
+        trace += QString::fromUtf8(m_velmora->readAllStandardError());
+        return trace.contains(QStringLiteral("velmora-trace %1 ").arg(QLatin1String(event)));
+    }
+
 #ifdef VELMORA_HAVE_XCB
     // velmora's main window on display, once it is there.
     std::optional<quint32> velmoraWindow(const QByteArray &display) const
@@ -339,9 +354,7 @@ private slots:
         QVERIFY(m_velmora->waitForStarted(startPatience));
         QVERIFY2(backendStartedByVelmora(), "velmora's backend did not come up");
         // By the page's request the window holds its web view (which makes it anew on X11).
-        QVERIFY2(
-            soonWhileVelmoraRuns([&] { return test::readFile(backendLogPath()).contains("fake_backend: page requested"); }),
-            "velmora asked for no page");
+        QVERIFY2(standInPageRequested(), "velmora asked for no page");
         const std::optional<quint32> window = velmoraWindow(x11.name());
         QVERIFY2(window, "velmora made no window");
         QVERIFY2(soonWhileVelmoraRuns([&] { return test::isMapped(x11.name(), *window); }),
@@ -417,11 +430,7 @@ private slots:
         startVelmora({QStringLiteral("--screenshot"), shot}, {}, x11.name(), extra);
         QVERIFY(m_velmora->waitForStarted(startPatience));
         QString trace;
-        QVERIFY2(soonWhileVelmoraRuns([&] {
-                     trace += QString::fromUtf8(m_velmora->readAllStandardError());
-                     return trace.contains(QLatin1String("velmora-trace workspace-shown "));
-                 }),
-                 qPrintable(trace));
+        QVERIFY2(soonWhileVelmoraRuns([&] { return traced(trace, "workspace-shown"); }), qPrintable(trace));
         const QByteArray maps = test::readFile(QStringLiteral("/proc/%1/maps").arg(m_velmora->processId()));
         QVERIFY(!maps.isEmpty());
         for (const char *driver : {"libGLX_mesa", "swrast_dri", "libLLVM"})
@@ -461,12 +470,8 @@ private slots:
         startVelmora({}, {}, {}, extra);
         QVERIFY(m_velmora->waitForStarted(startPatience));
         QString trace;
-        const auto traced = [&](const char *event) {
-            trace += QString::fromUtf8(m_velmora->readAllStandardError());
-            return trace.contains(QStringLiteral("velmora-trace %1 ").arg(QLatin1String(event)));
-        };
-        QVERIFY2(soonWhileVelmoraRuns([&] { return traced("window-shown"); }), qPrintable(trace));
-        QVERIFY2(traced("backend-launched"), qPrintable(trace));
+        QVERIFY2(soonWhileVelmoraRuns([&] { return traced(trace, "window-shown"); }), qPrintable(trace));
+        QVERIFY2(traced(trace, "backend-launched"), qPrintable(trace));
         QVERIFY2(trace.indexOf(QLatin1String("velmora-trace backend-launched"))
                      < trace.indexOf(QLatin1String("velmora-trace trace-installed")),
                  qPrintable(trace));
@@ -475,9 +480,7 @@ private slots:
         // Only now may the backend answer.
         QVERIFY(test::writeFile(listen, "", false));
         QVERIFY2(backendStartedByVelmora(), "the backend launched first was not taken over");
-        QVERIFY2(
-            soonWhileVelmoraRuns([&] { return test::readFile(backendLogPath()).contains("fake_backend: page requested"); }),
-            "velmora asked for no page");
+        QVERIFY2(standInPageRequested(), "velmora asked for no page");
         QCOMPARE(test::readFile(backendLogPath()).count("=== Velmora "), 1);
 
         ::kill(pid_t(m_velmora->processId()), SIGTERM);
